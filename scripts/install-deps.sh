@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs every Debian package needed to build, test and run Velda.
+# Non-interactive and idempotent: packages already present are left alone.
+# This is the one list of system packages of the project.
+#   --fuzz   also install the clang toolchain for the fuzz targets
+set -euo pipefail
+
+PKGS=(
+  # build
+  build-essential cmake ninja-build pkg-config git
+  # libraries
+  qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
+  libmagick++-6.q16-dev libturbojpeg0-dev libjpeg62-turbo-dev libimagequant-dev libexiv2-dev
+  # fonts: text renders the same on every machine
+  fonts-dejavu-core
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev imagemagick exiv2
+  # running and looking at the desktop program headless
+  xvfb xauth x11-apps libgl1 libegl1 libxkbcommon-x11-0 libxcb-cursor0
+  libxcb-icccm4 libxcb-image0 libxcb-keysyms1 libxcb-randr0 libxcb-render-util0
+  libxcb-shape0 libxcb-xinerama0 libxcb-xkb1 xdg-utils
+)
+if [[ "${1:-}" == "--fuzz" ]]; then
+  PKGS+=(clang-14 libclang-rt-14-dev)
+fi
+
+SUDO=""
+if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; fi
+
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "install-deps: installing ${missing[*]}" >&2
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+    -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include "imaging/picture.h"
+#include "imaging/status.h"
+
+namespace velda {
+
+// The picture formats, told apart by their contents (and, for Targa and
+// FIF, which carry no signature, by the name's ending).
+enum class FileKind { Unknown, Jpeg, Bmp, Pcx, Png, Tiff, Targa, Gif, PhotoCd, Fif };
+
+// What a header says, read before any pixel is decoded.
+struct HeaderInfo {
+    int width = 0;
+    int height = 0;
+    int depth = 0;  // bits per pixel as the file holds them (1, 4, 8, 24, 32)
+};
+
+// Photo CD resolutions: 1 Base/16 ... 5 Base*16.
+inline constexpr int kPhotoCdBase = 3;
+
+FileKind SniffKind(const QByteArray& data, const QString& fileName);
+
+// The header of data of the given kind; CorruptData when it is cut short or
+// makes no sense, TooLarge when it declares more than kMaxPicturePixels.
+Status ReadHeader(FileKind kind, const QByteArray& data, int photoCdResolution, HeaderInfo* info);
+
+// Decoders. Each fills a Picture in one of the three layouts of picture.h.
+Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out);
+Status DecodeWithQt(const QByteArray& data, const char* format, const HeaderInfo& header,
+                    Picture* out);
+Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolution,
+                        const HeaderInfo& header, Picture* out);
+
+// Encoders. Each returns the whole file in memory; the caller writes it.
+// depth is 24 (or 32 where the format keeps alpha), 8 or 4; for 8 and 4 the
+// image is Indexed8 with at most 256 or 16 colours.
+Status EncodeJpeg(const QImage& image, int quality, QByteArray* out);
+Status EncodeBmp(const QImage& image, int depth, QByteArray* out);
+Status EncodePcx(const QImage& image, int depth, QByteArray* out);
+Status EncodeTiff(const QImage& image, int depth, QByteArray* out);
+Status EncodeWithMagick(FileKind kind, const QImage& image, int depth, QByteArray* out);
+
+// One-time set-up of the codec libraries: ImageMagick with our resource
+// policy (found beside the program), one thread for it, and Qt's image
+// allocation limit raised so that large photographs load.
+void EnsureCodecsInitialized();
+
+}  // namespace velda

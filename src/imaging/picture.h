@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+namespace velda {
+
+// Most pixels a picture may have. A file whose header declares more is
+// refused before anything is allocated.
+inline constexpr qint64 kMaxPicturePixels = 250'000'000;
+
+// A decoded picture: pixels in one of three layouts (RGB32 for colour,
+// ARGB32 for colour with transparency, Indexed8 for palettes and grey) and
+// the bits per pixel that the file really held, which no decoder reports
+// reliably for 1- and 4-bit palettes.
+struct Picture {
+    QImage image;
+    int depth = 0;      // 1, 4, 8, 24, or 32 with alpha; 0 when empty
+    QString fileName;   // where it came from; travels with copies
+
+    bool isNull() const { return image.isNull(); }
+};
+
+// Brings any QImage to one of the three layouts.
+QImage NormalizeImage(const QImage& image);
+
+// A grey palette of 256 entries, index = level.
+QList<QRgb> GreyPalette();
+
+// Colour picture without transparency, alpha flattened onto white: for
+// writers that cannot hold alpha.
+QImage FlattenedRgb(const QImage& image);
+
+// The palette with any transparency flattened onto white.
+QList<QRgb> FlattenedPalette(const QList<QRgb>& palette);
+
+// True when some palette entry or pixel is not fully opaque.
+bool HasTransparency(const QImage& image);
+
+}  // namespace velda

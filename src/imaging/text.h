@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "imaging/status.h"
+
+namespace velda {
+
+class Picbuf;
+
+// One line of text to draw into a picture.
+struct TextRun {
+    QString text;
+    QRect rect;  // left, top; the height is the text's line height in pixels
+    QRgb colour = qRgb(255, 255, 255);
+    QString fontName;
+    bool bold = true;
+    bool italic = false;
+    bool underline = false;
+    bool strikeOut = false;
+    bool transparent = true;  // only the glyphs, no background box
+};
+
+// Draws the run, antialiased. The line height (the font's ascent plus
+// descent) is made equal to rect.height() pixels, and the line's top is at
+// rect.top(), so capitals stand about 0.7 of that height tall.
+Status DrawTextRun(QImage& image, const TextRun& run);
+
+// A colour in the Windows layout read from hexadecimal text: the lowest byte
+// is red, so "0000FF" is red and "FF0000" blue. "&H" before the digits is
+// allowed. Nothing when the text is not a hexadecimal number of at most six
+// digits.
+std::optional<QRgb> ParseWindowsColour(const QString& text);
+
+// The colour for ForeColor ("&H" + digits); a text that is not a colour
+// draws white rather than stopping anything.
+QRgb ParseForeColor(const QString& foreColor);
+
+// How the control panel's text settings reach DrawTextWatermark.
+struct TextStyle {
+    bool pixels = false;  // x and y in pixels; otherwise in percent
+    QString colour;       // six hexadecimal digits, Windows order (Textclr)
+    QString font;         // font family name; empty means "Arial"
+};
+
+// Draws one line of text onto target at (x, y): pixels, or percent of the
+// picture's width and height (whole hundredths first: on a 250-pixel-wide
+// picture 10 % is 20). Bold, antialiased, transparent background, size as
+// the line height in pixels. Blank text draws nothing.
+void DrawTextWatermark(Picbuf& target, const QString& text, int x, int y, int size, int width,
+                       int height, const TextStyle& style);
+
+// The font names offered for the text: the installed font families, at
+// most 200 when there are more than 300, without "Courier" and without
+// fonts that are only stand-ins for it. Needs a running QGuiApplication.
+QStringList FillFontList();
+
+}  // namespace velda

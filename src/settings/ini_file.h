@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace velda {
+
+// An INI file held in memory with the semantics of the Windows private
+// profile functions: section and key names compared without regard to case,
+// values trimmed of blanks, other sections, keys and comments kept as they
+// were. Text is UTF-8.
+class IniDocument {
+public:
+    // Reads the file at path. A missing or unreadable file gives an empty
+    // document; bytes that are not text never stop the reading.
+    static IniDocument Load(const QString& path);
+
+    // The value of key in section, or nothing when either is absent.
+    std::optional<QString> Value(const QString& section, const QString& key) const;
+
+    // Sets key in section, creating the section at the end of the file and
+    // the key at the end of its section when they are missing.
+    void SetValue(const QString& section, const QString& key, const QString& value);
+
+    // Writes the document to path through a temporary file in the same
+    // directory that is renamed into place, so a crash never leaves half a
+    // file. False when it could not be written.
+    bool Save(const QString& path) const;
+
+    QString Text() const;
+
+private:
+    struct Location {
+        qsizetype sectionLine = -1;  // the [section] line, -1 when absent
+        qsizetype keyLine = -1;      // the key=value line, -1 when absent
+        qsizetype lastLine = -1;     // last non-blank line of the section
+    };
+    Location Find(const QString& section, const QString& key) const;
+
+    QStringList lines_;
+    bool crlf_ = false;
+};
+
+}  // namespace velda

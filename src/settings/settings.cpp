@@ -1,0 +1,248 @@
+#include "settings/settings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <array>
+
+#include "settings/numbers.h"
+
+namespace velda {
+
+namespace {
+
+constexpr QChar kSeparator = u'/';
+
+QString CutValue(QString value) {
+    // Cut by characters, never in the middle of a surrogate pair.
+    qsizetype units = 0;
+    int chars = 0;
+    while (units < value.size() && chars < kMaxValueChars) {
+        units += (value[units].isHighSurrogate() && units + 1 < value.size()) ? 2 : 1;
+        ++chars;
+    }
+    value.truncate(units);
+    return value;
+}
+
+bool IsSeparator(QChar c) {
+#ifdef Q_OS_WIN
+    return c == u'\\' || c == u'/';
+#else
+    return c == u'/';
+#endif
+}
+
+}  // namespace
+
+QString SettingsFilePathFor(const QString& programDir) {
+    const QFileInfo dir(programDir);
+    if (dir.isDir() && dir.isWritable()) return programDir + kSeparator + QStringLiteral("velda.ini");
+    const QString config =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/velda");
+    QDir().mkpath(config);
+    return config + QStringLiteral("/velda.ini");
+}
+
+QString SettingsFilePath() { return SettingsFilePathFor(QCoreApplication::applicationDirPath()); }
+
+IniKeyValue ReadIniKey(const QString& path, const QString& section, const QString& key) {
+    const auto value = IniDocument::Load(path).Value(section, key);
+    if (!value || value->isEmpty()) return {};
+    const QString cut = CutValue(*value);
+    return {static_cast<int>(cut.size()), cut};
+}
+
+IniKeyValue ReadIniKey(const QString& section, const QString& key) {
+    return ReadIniKey(SettingsFilePath(), section, key);
+}
+
+bool WriteIniKey(const QString& path, const QString& section, const QString& key,
+                 const QString& value) {
+    IniDocument doc = IniDocument::Load(path);
+    doc.SetValue(section, key, value);
+    return doc.Save(path);
+}
+
+bool WriteIniKey(const QString& section, const QString& key, const QString& value) {
+    return WriteIniKey(SettingsFilePath(), section, key, value);
+}
+
+bool FileExists(const QString& path) {
+    if (path.isEmpty() || QFileInfo(path).isDir()) return false;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly);
+}
+
+QString CutInitDir(const QString& initDir) {
+    const QString s = initDir.trimmed();
+    if (!initDir.contains(u'.')) return s;
+    // The last character is never examined, so a trailing separator is kept
+    // out of the scan; the first one found from the end ends the folder.
+    for (qsizetype p = s.size() - 2; p >= 0; --p) {
+        if (IsSeparator(s[p])) return s.left(p);
+    }
+    return s;
+}
+
+QString EncodeBooleanWord(bool value) {
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}
+bool DecodeBooleanWord(const QString& text) { return text == u"True"; }
+QString EncodeOptionState(bool selected) {
+    return selected ? QStringLiteral("-1") : QStringLiteral("0");
+}
+bool DecodeOptionState(const QString& text) { return LeadingNumber(text) != 0.0; }
+
+std::optional<int> DecodeInteger(const QString& text, int min, int max) {
+    const auto v = RoundToInt16(LeadingNumber(text));
+    if (!v || *v < min || *v > max) return std::nullopt;
+    return *v;
+}
+
+QString NumberText(const QString& text) { return FormatNumberText(LeadingNumber(text)); }
+
+bool ApplyWatermarkKey(WatermarkSettings& s, const QString& key, const QString& value) {
+    auto is = [&key](const char16_t* name) {
+        return key.compare(QStringView(name), Qt::CaseInsensitive) == 0;
+    };
+    auto text = [&value](QString& field) {
+        field = value.trimmed();
+        return true;
+    };
+    auto integer = [&value](int& field, int min, int max) {
+        const auto v = DecodeInteger(value, min, max);
+        if (v) field = *v;
+        return v.has_value();
+    };
+    auto number = [&value](QString& field) {
+        field = NumberText(value);
+        return true;
+    };
+    if (value.trimmed().isEmpty()) {
+        return is(u"OrigFile") || is(u"WaterMarkFile") || is(u"TemplateFile") ||
+               is(u"Textclr") || is(u"InitDir") || is(u"InputDir") || is(u"OutputDir") ||
+               is(u"Text") || is(u"ImagePercent") || is(u"TextPercent") || is(u"MixValue") ||
+               is(u"JPEGValue") || is(u"wx") || is(u"wy") || is(u"CentreWatermark") ||
+               is(u"tx") || is(u"ty") || is(u"ts") || is(u"tfont");
+    }
+    if (is(u"OrigFile")) return text(s.OrigFile);
+    if (is(u"WaterMarkFile")) return text(s.WaterMarkFile);
+    if (is(u"TemplateFile")) return text(s.TemplateFile);
+    if (is(u"Textclr")) return text(s.Textclr);
+    if (is(u"InitDir")) return text(s.InitDir);
+    if (is(u"InputDir")) return text(s.InputDir);
+    if (is(u"OutputDir")) return text(s.OutputDir);
+    if (is(u"Text")) return text(s.Text);
+    if (is(u"ImagePercent")) {
+        s.ImagePercent = DecodeBooleanWord(value.trimmed());
+        return true;
+    }
+    if (is(u"TextPercent")) {
+        s.TextPercent = DecodeBooleanWord(value.trimmed());
+        return true;
+    }
+    if (is(u"MixValue")) return integer(s.MixValue, 0, 255);
+    if (is(u"JPEGValue")) return integer(s.JPEGValue, 0, 100);
+    if (is(u"wx")) return number(s.wx);
+    if (is(u"wy")) return number(s.wy);
+    if (is(u"CentreWatermark")) return integer(s.CentreWatermark, 0, 1);
+    if (is(u"tx")) return number(s.tx);
+    if (is(u"ty")) return number(s.ty);
+    if (is(u"ts")) return number(s.ts);
+    if (is(u"tfont")) return text(s.tfont);
+    return false;
+}
+
+void ReadWatermarkSettings(const QString& path, WatermarkSettings& s) {
+    if (!FileExists(path)) return;
+    const IniDocument doc = IniDocument::Load(path);
+    static const std::array<const char16_t*, 19> keys = {
+        u"OrigFile", u"WaterMarkFile", u"TemplateFile", u"Textclr", u"InitDir",
+        u"InputDir", u"OutputDir",     u"Text",         u"ImagePercent", u"TextPercent",
+        u"MixValue", u"JPEGValue",     u"wx",           u"wy",      u"CentreWatermark",
+        u"tx",       u"ty",            u"ts",           u"tfont"};
+    for (const char16_t* key : keys) {
+        const QString name = QString::fromUtf16(key);
+        const QString value = CutValue(doc.Value(kMainSection, name).value_or(QString()));
+        if (value.isEmpty()) {
+            if (name == u"Textclr") s.Textclr = QStringLiteral("FFFFFF");
+            continue;
+        }
+        ApplyWatermarkKey(s, name, value);
+    }
+}
+
+bool WriteWatermarkSettings(const QString& path, const WatermarkSettings& s) {
+    IniDocument doc = IniDocument::Load(path);
+    const QString section = kMainSection;
+    auto put = [&](const char* key, const QString& value) {
+        doc.SetValue(section, QString::fromLatin1(key), value);
+    };
+    put("OrigFile", s.OrigFile.trimmed());
+    put("WaterMarkFile", s.WaterMarkFile.trimmed());
+    put("ImagePercent", EncodeBooleanWord(s.ImagePercent.value_or(false)));
+    put("TextPercent", EncodeBooleanWord(s.TextPercent.value_or(false)));
+    put("TemplateFile", s.TemplateFile.trimmed());
+    put("Textclr", s.Textclr.trimmed());
+    put("InitDir", CutInitDir(s.InitDir));
+    put("InputDir", s.InputDir.trimmed());
+    put("OutputDir", s.OutputDir.trimmed());
+    put("Text", s.Text.trimmed());
+    put("MixValue", QString::number(s.MixValue));
+    put("JPEGValue", QString::number(s.JPEGValue));
+    put("wx", NumberText(s.wx));
+    put("wy", NumberText(s.wy));
+    put("CentreWatermark", QString::number(s.CentreWatermark));
+    put("tx", NumberText(s.tx));
+    put("ty", NumberText(s.ty));
+    put("ts", NumberText(s.ts));
+    put("tfont", s.tfont.trimmed());
+    return doc.Save(path);
+}
+
+void ReadSaveAsSettings(const QString& path, SaveAsSettings& s) {
+    if (!FileExists(path)) return;
+    const IniDocument doc = IniDocument::Load(path);
+    const QString section = kSaveAsSection;
+    auto get = [&](const char* key) {
+        return CutValue(doc.Value(section, QString::fromLatin1(key)).value_or(QString()));
+    };
+    auto option = [&](const char* key, bool& field) {
+        const QString v = get(key);
+        if (!v.isEmpty()) field = DecodeOptionState(v);
+    };
+    if (const QString v = get("Path"); !v.isEmpty()) s.Path = v;
+    option("24bit", s.bit24);
+    option("8bit", s.bit8);
+    option("4bit", s.bit4);
+    if (const auto v = DecodeInteger(get("JPEGValue"), 0, 100)) s.JPEGValue = *v;
+    option("TGAOption", s.TGAOption);
+    option("TIFOption", s.TIFOption);
+    option("JPGOption", s.JPGOption);
+    option("BMPOption", s.BMPOption);
+    option("PCXOption", s.PCXOption);
+}
+
+bool WriteSaveAsSettings(const QString& path, const SaveAsSettings& s) {
+    IniDocument doc = IniDocument::Load(path);
+    const QString section = kSaveAsSection;
+    auto put = [&](const char* key, const QString& value) {
+        doc.SetValue(section, QString::fromLatin1(key), value);
+    };
+    put("Path", s.Path.trimmed());
+    put("JPEGValue", QString::number(s.JPEGValue));
+    put("24bit", EncodeOptionState(s.bit24));
+    put("8bit", EncodeOptionState(s.bit8));
+    put("4bit", EncodeOptionState(s.bit4));
+    put("TGAOption", EncodeOptionState(s.TGAOption));
+    put("TIFOption", EncodeOptionState(s.TIFOption));
+    put("JPGOption", EncodeOptionState(s.JPGOption));
+    put("BMPOption", EncodeOptionState(s.BMPOption));
+    put("PCXOption", EncodeOptionState(s.PCXOption));
+    return doc.Save(path);
+}
+
+}  // namespace velda

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+#include "settings/ini_file.h"
+
+namespace velda {
+
+inline const QString kMainSection = QStringLiteral("MainVeldaDetails");
+inline const QString kSaveAsSection = QStringLiteral("SaveAsDetails");
+
+// Longest value a key reads back as; longer values are cut here.
+inline constexpr int kMaxValueChars = 254;
+
+// Where velda.ini lives: beside the program. Where the program's directory
+// cannot be written (an installation owned by root), the settings could
+// never be kept there, so the file in the user's configuration directory is
+// used for reading and writing instead. Both programs find it through this.
+QString SettingsFilePath();
+QString SettingsFilePathFor(const QString& programDir);
+
+struct IniKeyValue {
+    int count = 0;  // 0: absent or empty
+    QString value;
+};
+IniKeyValue ReadIniKey(const QString& path, const QString& section, const QString& key);
+IniKeyValue ReadIniKey(const QString& section, const QString& key);
+bool WriteIniKey(const QString& path, const QString& section, const QString& key,
+                 const QString& value);
+bool WriteIniKey(const QString& section, const QString& key, const QString& value);
+
+// True when the file at path can be opened for reading; false for a
+// directory, an empty path, or any failure.
+bool FileExists(const QString& path);
+
+// The folder written for InitDir: a path holding a "." loses its last
+// component, so a file's path becomes its folder.
+QString CutInitDir(const QString& initDir);
+
+// The value encodings of the settings file.
+QString EncodeBooleanWord(bool value);
+bool DecodeBooleanWord(const QString& text);  // only the exact "True" is true
+QString EncodeOptionState(bool selected);      // -1 selected, 0 not
+bool DecodeOptionState(const QString& text);   // leading number non-zero
+// The leading number, rounded half to even, when it fits [min, max].
+std::optional<int> DecodeInteger(const QString& text, int min, int max);
+// A text box's text written or read back as a number in its shortest form.
+QString NumberText(const QString& text);
+
+// Section "MainVeldaDetails". Defaults are the control panel's form values.
+struct WatermarkSettings {
+    QString OrigFile;
+    QString WaterMarkFile;
+    QString TemplateFile;
+    QString Textclr = QStringLiteral("10");
+    QString InitDir;
+    QString InputDir;
+    QString OutputDir;
+    QString Text;
+    // Nothing: neither option of the pair is selected, as on a fresh form.
+    std::optional<bool> ImagePercent;
+    std::optional<bool> TextPercent;
+    int MixValue = 70;
+    int JPEGValue = 75;
+    QString wx = QStringLiteral("10");
+    QString wy = QStringLiteral("10");
+    int CentreWatermark = 0;
+    QString tx = QStringLiteral("10");
+    QString ty = QStringLiteral("10");
+    QString ts = QStringLiteral("20");
+    QString tfont;
+};
+
+// Applies one key of "MainVeldaDetails" as the loader does: an empty value
+// changes nothing, a value that its control would refuse changes nothing.
+// Returns false for an unknown key or a refused value.
+bool ApplyWatermarkKey(WatermarkSettings& s, const QString& key, const QString& value);
+
+// Reads the section over s; keys absent from the file keep s's values,
+// except "Textclr", which falls back to "FFFFFF". A missing file changes
+// nothing.
+void ReadWatermarkSettings(const QString& path, WatermarkSettings& s);
+
+// Writes every key of the section in its order. False when the file could
+// not be written.
+bool WriteWatermarkSettings(const QString& path, const WatermarkSettings& s);
+
+// Section "SaveAsDetails".
+struct SaveAsSettings {
+    QString Path;
+    int JPEGValue = 75;
+    bool bit24 = true;
+    bool bit8 = false;
+    bool bit4 = false;
+    bool TGAOption = false;
+    bool TIFOption = false;
+    bool JPGOption = false;
+    bool BMPOption = false;
+    bool PCXOption = false;
+};
+void ReadSaveAsSettings(const QString& path, SaveAsSettings& s);
+bool WriteSaveAsSettings(const QString& path, const SaveAsSettings& s);
+
+}  // namespace velda
