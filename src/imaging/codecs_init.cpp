@@ -26,10 +26,13 @@ void EnsureCodecsInitialized() {
         // pictures to disk; ours, shipped beside the program, fits
         // 24-megapixel photographs and allows only the coders we use.
         const QString policyDir = dir + QStringLiteral("/magick");
-        if (QFileInfo::exists(policyDir + QStringLiteral("/policy.xml"))) {
-            qputenv("MAGICK_CONFIGURE_PATH", QFile::encodeName(policyDir));
-        }
+        const bool ownPolicy = QFileInfo::exists(policyDir + QStringLiteral("/policy.xml"));
+        if (ownPolicy) qputenv("MAGICK_CONFIGURE_PATH", QFile::encodeName(policyDir));
         Magick::InitializeMagick(QFile::encodeName(dir).constData());
+        // The policy is read during initialisation; programs we start (a
+        // help viewer, ImageMagick's own tools) keep their own.
+        (void)MagickCore::GetPolicyValue("resource:memory");
+        if (ownPolicy) qunsetenv("MAGICK_CONFIGURE_PATH");
         // Our batch runs files in parallel; ImageMagick's own threads would
         // only compete with it.
         Magick::ResourceLimits::thread(1);

@@ -90,6 +90,14 @@ Status BmpHeader(const QByteArray& d, HeaderInfo* info) {
     }
     info->width = static_cast<int>(w);
     info->height = static_cast<int>(h);
+    // Uncompressed pixel data must all be there: Qt's reader would
+    // otherwise hand back a picture whose missing rows are blank.
+    const uint32_t compression = dibSize == 12 ? 0 : Le32(d, 30);
+    if (compression == 0 || compression == 3) {
+        const int64_t stride = ((w * bits + 31) / 32) * 4;
+        const int64_t need = static_cast<int64_t>(Le32(d, 10)) + stride * h;
+        if (need > d.size() && w * h <= kMaxPicturePixels) return Truncated("BMP");
+    }
     return Status::Ok();
 }
 

@@ -5,6 +5,7 @@
 
 #include <QtGlobal>
 #include <cmath>
+#include <vector>
 
 #include "imaging/codec.h"
 
@@ -95,6 +96,7 @@ Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolu
         }
         QImage image = ToQImage(img);
         if (image.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+        if (header.depth <= 8) image = ToPaletteIfFewColours(image);
         out->depth = header.depth;
         if (image.format() != QImage::Format_Indexed8 && out->depth <= 8) out->depth = 24;
         if (image.format() == QImage::Format_Indexed8 && out->depth > 8) out->depth = 8;
@@ -132,8 +134,10 @@ Status EncodeWithMagick(FileKind kind, const QImage& image, int depth, QByteArra
             }
             const bool keepAlpha = kind == FileKind::Gif && HasTransparency(image);
             if (!keepAlpha) palette = FlattenedPalette(palette);
-            img = Magick::Image(Magick::Geometry(static_cast<size_t>(w), static_cast<size_t>(h)),
-                                Magick::Color(0, 0, 0));
+            // Made from pixels rather than a colour, which would need a coder.
+            const std::vector<unsigned char> black(static_cast<size_t>(w) * static_cast<size_t>(h) * 3);
+            img = Magick::Image(static_cast<size_t>(w), static_cast<size_t>(h), "RGB",
+                                Magick::CharPixel, black.data());
             img.modifyImage();
             MagickCore::Image* core = img.image();
             if (!MagickCore::AcquireImageColormap(core, entries)) return Status::Error(ErrorCode::OutOfMemory);

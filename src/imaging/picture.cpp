@@ -1,6 +1,6 @@
 #include "imaging/picture.h"
 
-#include <QPainter>
+#include <QHash>
 
 namespace velda {
 
@@ -40,6 +40,31 @@ QImage NormalizeImage(const QImage& image) {
             return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
                                                                  : QImage::Format_RGB32);
     }
+}
+
+QImage ToPaletteIfFewColours(const QImage& image) {
+    if (image.format() == QImage::Format_Indexed8) return image;
+    const QImage src = NormalizeImage(image);
+    QHash<QRgb, uint8_t> index;
+    QList<QRgb> palette;
+    for (int y = 0; y < src.height(); ++y) {
+        const QRgb* s = reinterpret_cast<const QRgb*>(src.constScanLine(y));
+        for (int x = 0; x < src.width(); ++x) {
+            if (index.contains(s[x])) continue;
+            if (palette.size() == 256) return image;
+            index.insert(s[x], static_cast<uint8_t>(palette.size()));
+            palette.append(s[x]);
+        }
+    }
+    QImage out(src.size(), QImage::Format_Indexed8);
+    if (out.isNull()) return image;
+    out.setColorTable(palette);
+    for (int y = 0; y < src.height(); ++y) {
+        const QRgb* s = reinterpret_cast<const QRgb*>(src.constScanLine(y));
+        uint8_t* d = out.scanLine(y);
+        for (int x = 0; x < src.width(); ++x) d[x] = index.value(s[x]);
+    }
+    return out;
 }
 
 QList<QRgb> FlattenedPalette(const QList<QRgb>& palette) {

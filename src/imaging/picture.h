@@ -24,6 +24,11 @@ struct Picture {
 // Brings any QImage to one of the three layouts.
 QImage NormalizeImage(const QImage& image);
 
+// A picture of at most 256 colours as Indexed8 with exactly those colours;
+// any other picture unchanged. Decoders that hand back true colour for a
+// palette file are brought back to the palette this way.
+QImage ToPaletteIfFewColours(const QImage& image);
+
 // A grey palette of 256 entries, index = level.
 QList<QRgb> GreyPalette();
 

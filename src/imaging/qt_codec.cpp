@@ -27,6 +27,7 @@ Status DecodeWithQt(const QByteArray& data, const char* format, const HeaderInfo
     }
     image = NormalizeImage(image);
     if (image.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+    if (header.depth <= 8) image = ToPaletteIfFewColours(image);
     out->depth = header.depth;
     if (out->depth == 32 && image.format() != QImage::Format_ARGB32) out->depth = 24;
     if (out->depth <= 8 && image.format() != QImage::Format_Indexed8) out->depth = 24;

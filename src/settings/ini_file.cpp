@@ -71,12 +71,10 @@ IniDocument::Location IniDocument::Find(const QString& section, const QString& k
             continue;
         }
         if (!inSection) continue;
-        if (!lines_[i].trimmed().isEmpty()) loc.lastLine = i;
         QString k;
-        if (loc.keyLine < 0 && KeyValue(lines_[i], &k, nullptr) &&
-            k.compare(key, Qt::CaseInsensitive) == 0) {
-            loc.keyLine = i;
-        }
+        if (!KeyValue(lines_[i], &k, nullptr)) continue;
+        loc.lastLine = i;
+        if (loc.keyLine < 0 && k.compare(key, Qt::CaseInsensitive) == 0) loc.keyLine = i;
     }
     return loc;
 }

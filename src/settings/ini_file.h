@@ -34,7 +34,7 @@ private:
     struct Location {
         qsizetype sectionLine = -1;  // the [section] line, -1 when absent
         qsizetype keyLine = -1;      // the key=value line, -1 when absent
-        qsizetype lastLine = -1;     // last non-blank line of the section
+        qsizetype lastLine = -1;     // last key line of the section (or its header)
     };
     Location Find(const QString& section, const QString& key) const;
 

@@ -1,0 +1,343 @@
+// Reading every format and depth we accept, writing every format and depth
+// we offer, and refusing damaged files. Files are made and checked by
+// ImageMagick's command-line tools, an independent reader.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include "imaging/codec.h"
+#include "imaging/lead.h"
+#include "imaging/picbuf.h"
+#include "imaging/picture_io.h"
+#include "support/test_support.h"
+
+namespace velda {
+namespace {
+
+using test::ConvertTool;
+using test::Identify;
+using test::ReadAll;
+using test::WriteAll;
+
+class CodecsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        source_ = dir_.filePath(QStringLiteral("source.png"));
+        ASSERT_TRUE(test::MakePhoto(97, 61).save(source_));
+    }
+    // convert source.png ARGS... OUT
+    QString Make(const QString& name, const QStringList& args) {
+        const QString out = dir_.filePath(name);
+        QStringList all{source_};
+        all += args;
+        all += out;
+        test::Run(ConvertTool(), all);
+        return out;
+    }
+    QString MakeAs(const QString& name, const QString& coder, const QStringList& args) {
+        const QString out = dir_.filePath(name);
+        QStringList all{source_};
+        all += args;
+        all += coder + u':' + out;
+        test::Run(ConvertTool(), all);
+        return out;
+    }
+    static Picbuf Load(const QString& path, Status* status = nullptr) {
+        Picbuf p;
+        p.FileName = path;
+        const Status s = p.LoadFile();
+        if (status) *status = s;
+        return p;
+    }
+    static HeaderInfo Header(const QString& path) {
+        HeaderInfo info;
+        const QByteArray data = ReadAll(path);
+        EXPECT_TRUE(ReadHeader(SniffKind(data, path), data, kPhotoCdBase, &info).ok()) << path.toStdString();
+        return info;
+    }
+
+    QTemporaryDir dir_;
+    QString source_;
+};
+
+struct ReadCase {
+    const char* name;
+    const char* coder;
+    QStringList args;
+    int depth;
+};
+
+TEST_F(CodecsTest, ReadsEveryFormatAtTheDepthItsFileHolds) {
+    const QList<ReadCase> cases = {
+        {"colour.jpg", "JPEG", {}, 24},
+        {"grey.jpg", "JPEG", {"-colorspace", "Gray"}, 8},
+        {"progressive.jpg", "JPEG", {"-interlace", "Plane", "-sampling-factor", "1x1"}, 24},
+        {"cmyk.jpg", "JPEG", {"-colorspace", "CMYK"}, 24},
+        {"mono.bmp", "BMP3", {"-type", "Bilevel"}, 1},
+        {"sixteen.bmp", "BMP3", {"-colors", "16", "-type", "Palette"}, 4},
+        {"palette.bmp", "BMP3", {"-colors", "200", "-type", "Palette"}, 8},
+        {"rle.bmp", "BMP3", {"-colors", "200", "-type", "Palette", "-compress", "RLE"}, 8},
+        {"true.bmp", "BMP3", {"-type", "TrueColor"}, 24},
+        {"alpha.bmp", "BMP", {"-alpha", "set", "-channel", "A", "-fx", "0.5", "+channel"}, 32},
+        {"palette.pcx", "PCX", {"-colors", "200", "-type", "Palette"}, 8},
+        {"true.pcx", "PCX", {"-type", "TrueColor"}, 24},
+        {"grey.png", "PNG", {"-colorspace", "Gray", "-define", "png:color-type=0"}, 8},
+        {"palette.png", "PNG8", {}, 8},
+        {"deep.png", "PNG48", {"-depth", "16"}, 24},
+        {"alpha.png", "PNG32", {"-alpha", "set", "-channel", "A", "-fx", "0.5", "+channel"}, 32},
+        {"none.tif", "TIFF", {"-compress", "None"}, 24},
+        {"lzw.tif", "TIFF", {"-compress", "LZW"}, 24},
+        {"zip.tif", "TIFF", {"-compress", "Zip"}, 24},
+        {"packbits.tif", "TIFF", {"-compress", "RLE"}, 24},
+        {"jpeg.tif", "TIFF", {"-compress", "JPEG"}, 24},
+        {"palette.tif", "TIFF", {"-colors", "16", "-type", "Palette", "-depth", "4"}, 4},
+        {"true.tga", "TGA", {}, 24},
+        {"rle.tga", "TGA", {"-compress", "RLE"}, 24},
+        {"mapped.tga", "TGA", {"-colors", "200", "-type", "Palette"}, 8},
+        {"palette.gif", "GIF", {"-colors", "64"}, 8},
+    };
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = MakeAs(QString::fromLatin1(c.name), QString::fromLatin1(c.coder), c.args);
+        Status s;
+        const Picbuf p = Load(path, &s);
+        ASSERT_TRUE(s.ok()) << s.text().toStdString();
+        EXPECT_EQ(p.Xresolution(), 97);
+        EXPECT_EQ(p.Yresolution(), 61);
+        EXPECT_EQ(p.ColorDepth(), c.depth);
+        EXPECT_EQ(p.image().format() == QImage::Format_Indexed8, c.depth <= 8);
+    }
+    // A 1-bit PCX (ImageMagick writes none): 16 x 2 pixels, stripes.
+    QByteArray pcx(128, '\0');
+    pcx[0] = 0x0A;
+    pcx[1] = 5;
+    pcx[2] = 1;
+    pcx[3] = 1;
+    qToLittleEndian<quint16>(15, pcx.data() + 8);
+    qToLittleEndian<quint16>(1, pcx.data() + 10);
+    pcx[65] = 1;
+    qToLittleEndian<quint16>(2, pcx.data() + 66);
+    for (int i = 0; i < 3; ++i) pcx[19 + i] = static_cast<char>(0xFF);  // entry 1 white
+    pcx += QByteArray("\x55\x55\xC1\xAA\xC1\xAA", 6);
+    WriteAll(dir_.filePath(QStringLiteral("mono.pcx")), pcx);
+    const Picbuf mono = Load(dir_.filePath(QStringLiteral("mono.pcx")));
+    EXPECT_EQ(mono.Xresolution(), 16);
+    EXPECT_EQ(mono.ColorDepth(), 1);
+    EXPECT_NE(mono.image().pixel(0, 0), mono.image().pixel(1, 0));
+
+    // A Targa file with the version 2 footer reads the same as without.
+    QByteArray tga = ReadAll(dir_.filePath(QStringLiteral("true.tga")));
+    tga += QByteArray(8, '\0') + QByteArray("TRUEVISION-XFILE.", 17) + QByteArray(1, '\0');
+    WriteAll(dir_.filePath(QStringLiteral("footer.tga")), tga);
+    EXPECT_EQ(Load(dir_.filePath(QStringLiteral("footer.tga"))).ColorDepth(), 24);
+}
+
+TEST_F(CodecsTest, GreyJpegAndGifTransparencyKeepWhatTheFileHolds) {
+    const Picbuf grey = Load(MakeAs(QStringLiteral("g.jpg"), QStringLiteral("JPEG"), {"-colorspace", "Gray"}));
+    EXPECT_TRUE(grey.image().isGrayscale());
+
+    // A GIF whose palette has a transparent entry: raising it to true
+    // colour turns that entry into alpha.
+    const QString gif = Make(QStringLiteral("t.gif"), {"-colors", "32", "-fill", "red", "-draw",
+                                                        "rectangle 0,0 20,20", "-transparent", "red"});
+    Lead lead;
+    ASSERT_TRUE(lead.LoadImage(gif).ok());
+    Picbuf p;
+    p.PasteClipboard(lead.CopyToClipboard());
+    EXPECT_EQ(p.ColorDepth(), 8);
+    ASSERT_TRUE(p.IncreaseColors(24).ok());
+    EXPECT_EQ(p.ColorDepth(), 32);
+    EXPECT_EQ(qAlpha(p.image().pixel(5, 5)), 0);
+    EXPECT_EQ(qAlpha(p.image().pixel(60, 40)), 255);
+}
+
+TEST_F(CodecsTest, PhotoCdAtEachResolutionThatCanBeMade) {
+    const QString pcd = MakeAs(QStringLiteral("x.pcd"), QStringLiteral("PCD"), {"-resize", "768x512!"});
+    Lead lead;
+    const int widths[] = {192, 384, 768};
+    for (int r = 1; r <= 3; ++r) {
+        lead.PhotoCdResolution = r;
+        const Status s = lead.LoadImage(pcd);
+        ASSERT_TRUE(s.ok()) << s.text().toStdString();
+        const Picture clip = lead.CopyToClipboard();
+        EXPECT_EQ(clip.image.width(), widths[r - 1]);
+        EXPECT_EQ(clip.image.height(), widths[r - 1] * 2 / 3);
+        EXPECT_EQ(clip.depth, 24);
+    }
+}
+
+struct WriteCase {
+    int format;
+    int depth;
+    const char* identifyFormat;
+    int headerDepth;
+};
+
+TEST_F(CodecsTest, WritesEveryFormatAndDepthThatAnIndependentReaderAccepts) {
+    const QList<WriteCase> cases = {
+        {kFormatJpeg, 24, "JPEG", 24}, {kFormatBmp, 24, "BMP", 24},   {kFormatBmp, 8, "BMP", 8},
+        {kFormatBmp, 4, "BMP", 4},     {kFormatPcx, 24, "PCX", 24},   {kFormatPcx, 8, "PCX", 8},
+        {kFormatPcx, 4, "PCX", 4},     {kFormatTiff, 24, "TIFF", 24}, {kFormatTiff, 8, "TIFF", 8},
+        {kFormatTiff, 4, "TIFF", 4},   {kFormatTarga, 24, "TGA", 24}, {kFormatTarga, 8, "TGA", 8},
+        {kFormatTarga, 4, "TGA", 4},   {kFormatGif, 8, "GIF", 8},
+    };
+    for (const WriteCase& c : cases) {
+        const QString name = QStringLiteral("out_%1_%2%3").arg(c.format).arg(c.depth).arg(ExtensionForFormat(c.format));
+        SCOPED_TRACE(name.toStdString());
+        Picbuf p = Load(source_);
+        if (c.depth == 8) {
+            ASSERT_TRUE(p.ReduceColors(256).ok());
+        } else if (c.depth == 4) {
+            ASSERT_TRUE(p.ReduceColors(16).ok());
+        }
+        p.FileName = dir_.filePath(name);
+        p.ImageFormat = c.format;
+        p.WriteCompression = 40;
+        const Status s = p.Store();
+        ASSERT_TRUE(s.ok()) << s.text().toStdString();
+
+        const QStringList id = Identify(p.FileName, QStringLiteral("%m %w %h %k")).split(u' ');
+        ASSERT_EQ(id.size(), 4);
+        EXPECT_TRUE(id[0].startsWith(QString::fromLatin1(c.identifyFormat))) << id[0].toStdString();
+        EXPECT_EQ(id[1], QStringLiteral("97"));
+        EXPECT_EQ(id[2], QStringLiteral("61"));
+        const int colours = id[3].toInt();
+        EXPECT_LE(colours, 1 << std::min(c.depth, 20));
+        if (c.depth == 24) {
+            EXPECT_GT(colours, 256);
+        }
+        EXPECT_EQ(Header(p.FileName).depth, c.headerDepth);
+
+        // Our own reader brings it back at the same size and depth.
+        const Picbuf back = Load(p.FileName);
+        EXPECT_EQ(back.Xresolution(), 97);
+        EXPECT_EQ(back.ColorDepth(), c.format == kFormatGif ? 8 : c.headerDepth);
+    }
+    const QByteArray bmp4 = ReadAll(dir_.filePath(QStringLiteral("out_3_4.bmp")));
+    EXPECT_EQ(qFromLittleEndian<quint16>(bmp4.constData() + 28), 4);
+    const QByteArray pcx4 = ReadAll(dir_.filePath(QStringLiteral("out_6_4.pcx")));
+    EXPECT_EQ(static_cast<int>(pcx4[3]) * static_cast<int>(pcx4[65]), 4);
+    EXPECT_EQ(Identify(dir_.filePath(QStringLiteral("out_7_24.jpg")), QStringLiteral("%Q")), QStringLiteral("40"));
+}
+
+TEST_F(CodecsTest, WritersWithoutAlphaFlattenOntoWhiteAndJpegIsAlwaysColour) {
+    QImage clear(8, 8, QImage::Format_ARGB32);
+    clear.fill(qRgba(0, 0, 0, 0));
+    Picbuf p;
+    p.PasteClipboard(Picture{clear, 32, QString()});
+    p.FileName = dir_.filePath(QStringLiteral("clear.bmp"));
+    p.ImageFormat = kFormatBmp;
+    ASSERT_TRUE(p.Store().ok());
+    EXPECT_EQ(Load(p.FileName).image().pixel(3, 3), qRgb(255, 255, 255));
+
+    Picbuf grey = Load(MakeAs(QStringLiteral("g.jpg"), QStringLiteral("JPEG"), {"-colorspace", "Gray"}));
+    grey.FileName = dir_.filePath(QStringLiteral("grey_out.jpg"));
+    grey.ImageFormat = kFormatJpeg;
+    grey.WriteCompression = 0;  // means the lowest quality, 1
+    ASSERT_TRUE(grey.Store().ok());
+    EXPECT_EQ(Identify(grey.FileName, QStringLiteral("%[channels] %Q")), QStringLiteral("srgb 1"));
+}
+
+TEST_F(CodecsTest, BadFilesFailThatCallAndLeaveTheBufferAlone) {
+    // One good file of every readable format, then damaged copies of it.
+    const QStringList good = {
+        MakeAs(QStringLiteral("a.jpg"), QStringLiteral("JPEG"), {}),
+        MakeAs(QStringLiteral("a.bmp"), QStringLiteral("BMP3"), {"-type", "TrueColor"}),
+        MakeAs(QStringLiteral("a.pcx"), QStringLiteral("PCX"), {}),
+        MakeAs(QStringLiteral("a.png"), QStringLiteral("PNG"), {}),
+        MakeAs(QStringLiteral("a.tif"), QStringLiteral("TIFF"), {"-compress", "LZW"}),
+        MakeAs(QStringLiteral("a.tga"), QStringLiteral("TGA"), {"-compress", "RLE"}),
+        MakeAs(QStringLiteral("a.gif"), QStringLiteral("GIF"), {}),
+        MakeAs(QStringLiteral("a.pcd"), QStringLiteral("PCD"), {}),
+    };
+    Picbuf keep = Load(source_);
+    const QImage before = keep.image();
+    for (const QString& path : good) {
+        SCOPED_TRACE(path.toStdString());
+        const QByteArray data = ReadAll(path);
+        ASSERT_FALSE(data.isEmpty());
+        const QString suffix = path.mid(path.lastIndexOf(u'.'));
+        struct Damage {
+            const char* what;
+            QByteArray bytes;
+        };
+        QByteArray zeroed = data;
+        for (qsizetype i = data.size() / 3; i < data.size(); ++i) zeroed[i] = '\0';
+        const QList<Damage> damages = {
+            {"truncated", data.left(data.size() / 2)},
+            {"header only", data.left(20)},
+            {"tail zeroed", zeroed},
+        };
+        for (const Damage& d : damages) {
+            SCOPED_TRACE(d.what);
+            const QString bad = dir_.filePath(QStringLiteral("bad") + suffix);
+            WriteAll(bad, d.bytes);
+            keep.FileName = bad;
+            const Status s = keep.LoadFile();
+            // Zeroing the tail of a GIF or an uncompressed file leaves a
+            // picture of the right size, which loads; everything else fails.
+            if (s.ok()) {
+                EXPECT_STREQ(d.what, "tail zeroed");
+                keep.PasteClipboard(Picture{before, 24, QString()});
+                continue;
+            }
+            EXPECT_NE(s.number(), 0);
+            EXPECT_FALSE(s.text().isEmpty());
+            EXPECT_EQ(keep.image(), before);
+        }
+    }
+
+    auto expectError = [&](const QString& name, const QByteArray& bytes, ErrorCode code) {
+        const QString path = dir_.filePath(name);
+        WriteAll(path, bytes);
+        Status s;
+        Load(path, &s);
+        EXPECT_EQ(s.code(), code) << name.toStdString() << ": " << s.text().toStdString();
+    };
+    expectError(QStringLiteral("text.jpg"), "this is not a picture", ErrorCode::NotAPicture);
+    expectError(QStringLiteral("empty.png"), QByteArray(), ErrorCode::NotAPicture);
+    expectError(QStringLiteral("fractal.fif"), QByteArray(64, 'F'), ErrorCode::UnsupportedFormat);
+    Status missing;
+    Load(dir_.filePath(QStringLiteral("nothing-here.jpg")), &missing);
+    EXPECT_EQ(missing.code(), ErrorCode::FileNotFound);
+
+    // Headers that declare 60000 x 60000 pixels are refused before decoding.
+    QByteArray bmp = ReadAll(good[1]);
+    qToLittleEndian<qint32>(60000, bmp.data() + 18);
+    qToLittleEndian<qint32>(60000, bmp.data() + 22);
+    expectError(QStringLiteral("huge.bmp"), bmp, ErrorCode::TooLarge);
+    QByteArray png = ReadAll(good[3]);
+    qToBigEndian<quint32>(60000, png.data() + 16);
+    qToBigEndian<quint32>(60000, png.data() + 20);
+    expectError(QStringLiteral("huge.png"), png, ErrorCode::TooLarge);
+    QByteArray jpg = ReadAll(good[0]);
+    const qsizetype sof = jpg.indexOf("\xFF\xC0");
+    ASSERT_GT(sof, 0);
+    qToBigEndian<quint16>(60000, jpg.data() + sof + 5);
+    qToBigEndian<quint16>(60000, jpg.data() + sof + 7);
+    expectError(QStringLiteral("huge.jpg"), jpg, ErrorCode::TooLarge);
+    QByteArray gif = ReadAll(good[6]);
+    qToLittleEndian<quint16>(65535, gif.data() + 6);
+    qToLittleEndian<quint16>(65535, gif.data() + 8);
+    expectError(QStringLiteral("huge.gif"), gif, ErrorCode::TooLarge);
+}
+
+TEST_F(CodecsTest, StoreFailsCleanlyWhereItCannotWrite) {
+    Picbuf p = Load(source_);
+    p.ImageFormat = kFormatJpeg;
+    p.FileName = dir_.filePath(QStringLiteral("no/such/dir/x.jpg"));
+    EXPECT_EQ(p.Store().code(), ErrorCode::WriteFailed);
+    p.FileName = dir_.filePath(QStringLiteral("x.xyz"));
+    p.ImageFormat = 5;
+    EXPECT_EQ(p.Store().code(), ErrorCode::BadArgument);
+    EXPECT_FALSE(QFile::exists(p.FileName));
+    Picbuf empty;
+    empty.FileName = dir_.filePath(QStringLiteral("e.jpg"));
+    empty.ImageFormat = kFormatJpeg;
+    EXPECT_EQ(empty.Store().code(), ErrorCode::NoPicture);
+}
+
+}  // namespace
+}  // namespace velda

@@ -1,0 +1,65 @@
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <cmath>
+
+namespace velda::test {
+
+QString Run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(120000)) {
+        ADD_FAILURE() << "could not run " << program.toStdString();
+        return QString();
+    }
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        ADD_FAILURE() << program.toStdString() << " " << args.join(u' ').toStdString()
+                      << " failed: " << p.readAllStandardError().toStdString();
+    }
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+static QString Tool(const char* versioned, const char* plain) {
+    const QString v = QStandardPaths::findExecutable(QString::fromLatin1(versioned));
+    return v.isEmpty() ? QString::fromLatin1(plain) : v;
+}
+
+QString ConvertTool() { return Tool("convert-im6.q16", "convert"); }
+QString IdentifyTool() { return Tool("identify-im6.q16", "identify"); }
+
+QString Identify(const QString& file, const QString& format) {
+    return Run(IdentifyTool(), {QStringLiteral("-format"), format, file + QStringLiteral("[0]")}).trimmed();
+}
+
+QImage MakePhoto(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const double fx = static_cast<double>(x) / width, fy = static_cast<double>(y) / height;
+            const int r = static_cast<int>(255 * fx);
+            const int g = static_cast<int>(127 + 120 * std::sin(9 * fx + 5 * fy));
+            const int b = static_cast<int>(255 * fy * (1 - fx)) ^ ((x / 7 + y / 5) & 15);
+            row[x] = qRgb(r & 255, g & 255, b & 255);
+        }
+    }
+    return image;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return QByteArray();
+    return f.readAll();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(bytes);
+}
+
+}  // namespace velda::test

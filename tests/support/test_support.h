@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace velda::test {
+
+// Runs a program and returns its standard output; fails the test when the
+// program cannot be run or exits non-zero.
+QString Run(const QString& program, const QStringList& args);
+
+// ImageMagick's tools by their versioned names (a plain `convert` on PATH
+// may be something else).
+QString ConvertTool();
+QString IdentifyTool();
+
+// identify -format FORMAT FILE[0]
+QString Identify(const QString& file, const QString& format);
+
+// A photograph-like picture: smooth gradients with detail, so that colour
+// reduction and compression have real work.
+QImage MakePhoto(int width, int height);
+
+QByteArray ReadAll(const QString& path);
+void WriteAll(const QString& path, const QByteArray& bytes);
+
+}  // namespace velda::test
