@@ -23,7 +23,12 @@ inline uint32_t Weight(QRgb m) {
     return (77u * qRed(m) + 150u * qGreen(m) + 29u * qBlue(m) + 128u) >> 8;
 }
 
-long Place(double origin) { return static_cast<long>(std::floor(-origin + 0.5)); }
+long Place(double origin) {
+    // Positions far beyond any picture are pinned, so the conversion stays
+    // defined for whatever number a user typed.
+    const double p = std::clamp(std::floor(-origin + 0.5), -1e9, 1e9);
+    return std::isnan(p) ? 0 : static_cast<long>(p);
+}
 
 }  // namespace
 

@@ -1,1 +1,134 @@
 #include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QSet>
+#include <QTemporaryDir>
+#include <cmath>
+
+#include "imaging/loaders.h"
+#include "imaging/picbuf.h"
+#include "imaging/picture_io.h"
+#include "support/test_support.h"
+
+namespace velda {
+namespace {
+
+int DistinctColours(const QImage& img) {
+    QSet<QRgb> seen;
+    for (int y = 0; y < img.height(); ++y) {
+        for (int x = 0; x < img.width(); ++x) seen.insert(img.pixel(x, y));
+    }
+    return static_cast<int>(seen.size());
+}
+
+double Psnr(const QImage& a, const QImage& b) {
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)}) sum += d * d;
+        }
+    }
+    const double mse = sum / (3.0 * a.width() * a.height());
+    return 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+TEST(Picbuf, ReduceAndIncreaseColours) {
+    Picbuf p;
+    p.PasteClipboard(Picture{test::MakePhoto(200, 150), 24, QString()});
+    const QImage original = p.image();
+    ASSERT_TRUE(p.ReduceColors(256).ok());
+    EXPECT_EQ(p.ColorDepth(), 8);
+    EXPECT_EQ(p.image().format(), QImage::Format_Indexed8);
+    EXPECT_LE(p.image().colorCount(), 256);
+    EXPECT_GT(Psnr(original, p.image()), 30.0);
+
+    ASSERT_TRUE(p.ReduceColors(16).ok());
+    EXPECT_EQ(p.ColorDepth(), 4);
+    EXPECT_LE(DistinctColours(p.image()), 16);
+    EXPECT_GT(Psnr(original, p.image()), 20.0);
+
+    ASSERT_TRUE(p.IncreaseColors(8).ok());  // the palette already fits
+    EXPECT_EQ(p.ColorDepth(), 8);
+    ASSERT_TRUE(p.IncreaseColors(24).ok());
+    EXPECT_EQ(p.ColorDepth(), 24);
+    EXPECT_EQ(p.image().format(), QImage::Format_RGB32);
+    EXPECT_EQ(p.ReduceColors(64).code(), ErrorCode::BadArgument);
+
+    Picbuf empty;
+    EXPECT_EQ(empty.ReduceColors(256).code(), ErrorCode::NoPicture);
+    EXPECT_EQ(empty.IncreaseColors(24).code(), ErrorCode::NoPicture);
+    EXPECT_EQ(empty.ColorDepth(), 0);
+    EXPECT_EQ(empty.CreatePicture(8, 2, 2, 0).code(), ErrorCode::BadArgument);
+    EXPECT_EQ(empty.CreatePicture(24, 0, 2, 0).code(), ErrorCode::BadArgument);
+}
+
+TEST(Picbuf, CopyAndPasteAreIndependentAndLeaveTheClipboardAlone) {
+    QGuiApplication::clipboard()->setText(QStringLiteral("the user's own text"));
+    Picbuf a;
+    ASSERT_TRUE(a.CreatePicture(24, 4, 4, qRgb(1, 2, 3)).ok());
+    a.FileName = QStringLiteral("/x/a.png");
+    Picbuf b;
+    b.PasteClipboard(a.CopyClipboard());
+    ASSERT_TRUE(b.CreatePicture(24, 4, 4, qRgb(9, 9, 9)).ok());
+    EXPECT_EQ(a.image().pixel(0, 0), qRgb(1, 2, 3));
+    Picbuf c;
+    c.PasteClipboard(a.CopyClipboard());
+    ASSERT_TRUE(c.ReduceColors(16).ok());
+    EXPECT_EQ(a.ColorDepth(), 24);
+    a.ClearPicture();
+    EXPECT_FALSE(a.HasPicture());
+    EXPECT_TRUE(a.FileName.isEmpty());
+    EXPECT_TRUE(c.HasPicture());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("the user's own text"));
+}
+
+TEST(Loaders, WatermarkAndTemplateLoadRaisedToTrueColourThroughTheRightPath) {
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("wm.png"));
+    ASSERT_TRUE(test::MakePhoto(30, 20).save(png));
+    const QString gif = dir.filePath(QStringLiteral("WM.GIF"));
+    test::Run(test::ConvertTool(), {png, QStringLiteral("-colors"), QStringLiteral("16"), gif});
+    const QString tmpl = dir.filePath(QStringLiteral("mask.png"));
+    test::Run(test::ConvertTool(), {png, QStringLiteral("-colorspace"), QStringLiteral("Gray"),
+                                    QStringLiteral("-define"), QStringLiteral("png:color-type=0"), tmpl});
+
+    Lead lead;
+    Picbuf wm, mask;
+    Status s;
+    EXPECT_EQ(LoadWatermarkPicture(gif, wm, mask, 90, lead, &s), LoadOutcome::Loaded);
+    EXPECT_EQ(wm.ColorDepth(), 24);
+    EXPECT_EQ(wm.FileName, gif);
+    EXPECT_FALSE(lead.HasBitmap());
+    EXPECT_EQ(mask.Xresolution(), 30);
+    EXPECT_EQ(mask.image().pixel(0, 0), qRgb(90, 90, 90));
+
+    EXPECT_EQ(LoadTemplatePicture(tmpl, mask, lead, &s), LoadOutcome::Loaded);
+    EXPECT_EQ(mask.ColorDepth(), 24);
+    EXPECT_EQ(mask.FileName, tmpl);
+
+    // A watermark that is not a picture fails and says why.
+    const QString junk = dir.filePath(QStringLiteral("junk.png"));
+    test::WriteAll(junk, "junk");
+    EXPECT_EQ(LoadWatermarkPicture(junk, wm, mask, 90, lead, &s), LoadOutcome::Failed);
+    EXPECT_EQ(s.code(), ErrorCode::NotAPicture);
+    EXPECT_EQ(wm.FileName, junk);
+    EXPECT_EQ(wm.ColorDepth(), 24);  // the buffer keeps what it had
+
+    // Loading a watermark again replaces the template with the uniform mask.
+    EXPECT_EQ(LoadWatermarkPicture(png, wm, mask, 10, lead, &s), LoadOutcome::Loaded);
+    EXPECT_TRUE(mask.FileName.isEmpty());
+    EXPECT_EQ(mask.image().pixel(5, 5), qRgb(10, 10, 10));
+
+    // GIF out through LEAD from a true-colour picture: 8 bits per pixel.
+    const QString out = dir.filePath(QStringLiteral("out.gif"));
+    ASSERT_TRUE(SaveThroughLead(out, wm, lead).ok());
+    EXPECT_FALSE(lead.HasBitmap());
+    EXPECT_EQ(test::Identify(out, QStringLiteral("%m %w %h")), QStringLiteral("GIF 30 20"));
+    lead.Paste(wm.CopyClipboard());
+    EXPECT_EQ(lead.Save(out, 3, 8, 11, false).code(), ErrorCode::BadArgument);
+}
+
+}  // namespace
+}  // namespace velda

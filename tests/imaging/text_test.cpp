@@ -1,1 +1,114 @@
 #include <gtest/gtest.h>
+
+#include <QFontDatabase>
+
+#include "imaging/picbuf.h"
+#include "imaging/text.h"
+
+namespace velda {
+namespace {
+
+const QString kFont = QStringLiteral("DejaVu Sans");
+
+Picbuf Black(int w, int h) {
+    Picbuf p;
+    EXPECT_TRUE(p.CreatePicture(24, w, h, qRgb(0, 0, 0)).ok());
+    return p;
+}
+
+// The rectangle of pixels that are no longer black.
+QRect Inked(const QImage& img) {
+    QRect r;
+    for (int y = 0; y < img.height(); ++y) {
+        for (int x = 0; x < img.width(); ++x) {
+            if ((img.pixel(x, y) & 0xFFFFFF) != 0) r |= QRect(x, y, 1, 1);
+        }
+    }
+    return r;
+}
+
+TEST(TextWatermark, DrawnWhereAndAsTallAsAsked) {
+    for (int size : {12, 40, 100}) {
+        Picbuf p = Black(800, 300);
+        DrawTextWatermark(p, QStringLiteral("HELLO"), 30, 50, size, 800, 300, {true, QStringLiteral("FFFFFF"), kFont});
+        const QRect r = Inked(p.image());
+        ASSERT_FALSE(r.isNull()) << size;
+        // Capitals sit inside the line, standing most of its height.
+        EXPECT_GE(r.left(), 30) << size;
+        EXPECT_LE(r.left(), 30 + size / 4 + 1) << size;
+        EXPECT_GE(r.top(), 50) << size;
+        EXPECT_LE(r.bottom(), 50 + size) << size;
+        EXPECT_GE(r.height(), size * 6 / 10) << size;
+        EXPECT_LE(r.height(), size * 85 / 100 + 1) << size;
+    }
+}
+
+TEST(TextWatermark, PercentUsesWholeHundredthsAndBlankTextDrawsNothing) {
+    Picbuf p = Black(640, 480);
+    DrawTextWatermark(p, QStringLiteral("I"), 50, 50, 30, 640, 480, {false, QStringLiteral("FFFFFF"), kFont});
+    EXPECT_EQ(p.SelectLeft, 300);
+    EXPECT_EQ(p.SelectTop, 200);
+    EXPECT_GE(Inked(p.image()).left(), 300);
+
+    Picbuf narrow = Black(250, 90);
+    DrawTextWatermark(narrow, QStringLiteral("I"), 10, 10, 20, 250, 90, {false, QStringLiteral("FFFFFF"), kFont});
+    EXPECT_EQ(narrow.SelectLeft, 20);
+    EXPECT_EQ(narrow.SelectTop, 0);
+
+    Picbuf blank = Black(100, 100);
+    DrawTextWatermark(blank, QStringLiteral("   "), 0, 0, 30, 100, 100, {true, QStringLiteral("FFFFFF"), kFont});
+    EXPECT_TRUE(Inked(blank.image()).isNull());
+    DrawTextWatermark(blank, QStringLiteral("X"), 0, 0, 0, 100, 100, {true, QStringLiteral("FFFFFF"), kFont});
+    EXPECT_TRUE(Inked(blank.image()).isNull());
+}
+
+TEST(TextWatermark, ColourInWindowsByteOrderAndBadColoursNeverStop) {
+    auto colourOf = [](const QString& textclr) {
+        Picbuf p = Black(200, 80);
+        DrawTextWatermark(p, QStringLiteral("\u2588\u2588"), 5, 5, 60, 200, 80, {true, textclr, kFont});
+        // The most saturated pixel is the glyph's own colour.
+        QRgb best = 0;
+        int bestSum = -1;
+        for (int y = 0; y < 80; ++y) {
+            for (int x = 0; x < 200; ++x) {
+                const QRgb c = p.image().pixel(x, y);
+                if (qRed(c) + qGreen(c) + qBlue(c) > bestSum) {
+                    bestSum = qRed(c) + qGreen(c) + qBlue(c);
+                    best = c;
+                }
+            }
+        }
+        return best & 0xFFFFFF;
+    };
+    EXPECT_EQ(colourOf(QStringLiteral("0000FF")), qRgb(255, 0, 0) & 0xFFFFFF);
+    EXPECT_EQ(colourOf(QStringLiteral("FF0000")), qRgb(0, 0, 255) & 0xFFFFFF);
+    EXPECT_EQ(colourOf(QStringLiteral("00FF00")), qRgb(0, 255, 0) & 0xFFFFFF);
+    EXPECT_EQ(colourOf(QStringLiteral("10")), qRgb(16, 0, 0) & 0xFFFFFF);
+    EXPECT_EQ(colourOf(QStringLiteral("zz")), qRgb(255, 255, 255) & 0xFFFFFF);
+    EXPECT_EQ(colourOf(QStringLiteral("1234567")), qRgb(255, 255, 255) & 0xFFFFFF);
+    EXPECT_FALSE(ParseWindowsColour(QString()).has_value());
+    EXPECT_EQ(ParseWindowsColour(QStringLiteral("&H0080FF")), qRgb(255, 128, 0));
+}
+
+TEST(TextWatermark, PaletteTargetRaisedAndHugeNumbersHarmless) {
+    QImage grey(50, 50, QImage::Format_Indexed8);
+    grey.setColorTable({qRgb(0, 0, 0)});
+    grey.fill(0);
+    Picbuf p;
+    p.PasteClipboard(Picture{grey, 8, QString()});
+    DrawTextWatermark(p, QStringLiteral("A"), 0, 0, 40, 50, 50, {true, QStringLiteral("FFFFFF"), kFont});
+    EXPECT_EQ(p.ColorDepth(), 24);
+    EXPECT_FALSE(Inked(p.image()).isNull());
+    DrawTextWatermark(p, QStringLiteral("A"), 32767, -32768, 32767, 50, 50, {true, QStringLiteral("FFFFFF"), QStringLiteral("No Such Font")});
+    DrawTextWatermark(p, QStringLiteral("A"), 32767, 32767, 20, 50, 50, {false, QStringLiteral("FFFFFF"), QString()});
+}
+
+TEST(FontList, OffersInstalledFamiliesWithoutCourier) {
+    const QStringList fonts = FillFontList();
+    EXPECT_TRUE(fonts.contains(kFont));
+    EXPECT_FALSE(fonts.contains(QStringLiteral("Courier")));
+    EXPECT_LE(fonts.size(), 300);
+}
+
+}  // namespace
+}  // namespace velda
