@@ -15,6 +15,7 @@ QString ErrorDescription(ErrorCode code) {
         case ErrorCode::NoPicture: return QStringLiteral("no picture loaded");
         case ErrorCode::BadArgument: return QStringLiteral("invalid format, depth or size");
         case ErrorCode::ColourFailed: return QStringLiteral("colour conversion failed");
+        case ErrorCode::DirectoryUnreadable: return QStringLiteral("folder cannot be read");
     }
     return QStringLiteral("unknown error");
 }

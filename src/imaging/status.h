@@ -18,6 +18,7 @@ enum class ErrorCode : int {
     NoPicture = 8,          // the buffer holds no picture
     BadArgument = 9,        // a format code, depth or size that is not valid
     ColourFailed = 10,      // a colour reduction could not be done
+    DirectoryUnreadable = 11,  // a folder of the batch could not be listed
 };
 
 // The outcome of a call: success, or a stable error number with a text.

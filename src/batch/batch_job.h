@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+#include "imaging/compositing.h"
+#include "imaging/picbuf.h"
+#include "imaging/status.h"
+#include "imaging/text.h"
+#include "settings/settings.h"
+
+namespace velda {
+
+// The batch output option buttons, in the order in which the first
+// selected one wins.
+enum class OutputOption { Tga, Tif, Pcx, Bmp, Gif, Jpg };
+
+struct OutputFormat {
+    int imageFormat;    // picture buffer format code
+    QString extension;  // ".tga"
+    bool viaLead;       // GIF is written through LEAD
+};
+OutputFormat FormatFor(OutputOption option);
+
+// Everything the per-file pipeline reads, taken once when a run starts and
+// read-only while it runs: workers never see a half-changed setting.
+struct BatchJob {
+    Picbuf watermark;  // empty: no watermark picture
+    Picbuf mask;       // template, or the uniform grey mask
+    WatermarkPlacement placement;
+    QString text;      // trimmed
+    int textX = 0, textY = 0, textSize = 0;
+    TextStyle textStyle;
+    OutputOption output = OutputOption::Jpg;
+    int depth = 24;        // 24, 8 or 4 (JPEG forces 24)
+    int jpegQuality = 75;  // jpegval
+    QString pcdbase = QStringLiteral("Base");
+};
+
+// The placement and text of a job as the control panel's settings give
+// them: positions read as leading numbers, text numbers rounded half to
+// even into 16 bits, units from the option pairs.
+void ApplyPanelSettings(const WatermarkSettings& settings, BatchJob* job);
+
+// Loads the watermark and template that the settings name into the job.
+// A named file that is missing or cannot be read fails with the loader's
+// message; nothing named loads nothing.
+Status LoadJobPictures(const WatermarkSettings& settings, BatchJob* job, QString* message);
+
+}  // namespace velda

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "batch/batch_job.h"
+#include "batch/directory_scan.h"
+#include "imaging/status.h"
+
+namespace velda {
+
+// How a run talks to whoever started it: the desktop program shows message
+// boxes and a progress label, velda-batch writes to its streams.
+class BatchHost {
+public:
+    enum class Icon { Exclamation, Critical, Question };
+    virtual ~BatchHost() = default;
+    // A Yes/No question; true for Yes.
+    virtual bool Ask(const QString& text, Icon icon) = 0;
+    // A message with an OK button.
+    virtual void Inform(const QString& text, Icon icon) = 0;
+    // The progress label's text: "File(s) processed: N", " " between files,
+    // empty at the end.
+    virtual void Progress(const QString&) {}
+    // A file finished (written or failed); done counts finished files.
+    // Called from worker threads, one call at a time.
+    virtual void FileDone(const QString& source, const Status& status, int done) {
+        (void)source, (void)status, (void)done;
+    }
+    // Lets the host's event loop run between files.
+    virtual void Yield() {}
+};
+
+struct BatchRequest {
+    QString inputDir;
+    QString outputDir;
+    bool tree = false;      // every picture of the tree, else the files below
+    QStringList files;      // list mode: the selected names, in list order
+    bool deleteSources = false;
+    int jobs = 0;           // worker threads; 0: one per core
+    DirectoryLister lister = ListDirectory;
+};
+
+// One batch run: the checks, the confirmation, the walk or the list, the
+// files processed in parallel, and the count.
+class BatchRun {
+public:
+    // Set by Cancel (from any thread); seen between files.
+    std::atomic<bool> StopRequested{false};
+    // Files handed to the pipeline in the current run.
+    std::atomic<int> ProcessedCount{0};
+
+    // Runs the batch; returns the number of files processed, 0 when the run
+    // was refused or abandoned. The job is read-only while the run lasts.
+    int RunBatch(const BatchRequest& request, const BatchJob& job, BatchHost& host);
+
+    // Sources that could not be converted, and folders that could not be
+    // read, in the order they were met.
+    QStringList Failures() const;
+    // True when the last run got past its checks and confirmation.
+    bool Started() const { return started_; }
+
+private:
+    mutable std::mutex mutex_;
+    QStringList failures_;
+    bool started_ = false;
+};
+
+// True when the directory exists and can be entered.
+bool DirectoryExists(const QString& path);
+// Creates the one directory at path; false when it cannot (or exists).
+bool MakeDirectory(const QString& path);
+// The same directory named two ways (separators, "..", links)?
+bool SameDirectory(const QString& a, const QString& b);
+
+}  // namespace velda

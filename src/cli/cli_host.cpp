@@ -1,0 +1,79 @@
+#include "cli/cli_host.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "batch/messages.h"
+
+namespace velda::cli {
+
+void Err(const QString& line) {
+    const QByteArray bytes = (QStringLiteral("velda-batch: ") + line + u'\n').toLocal8Bit();
+    fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+    fflush(stderr);
+}
+
+CliHost::CliHost(int total, bool quiet)
+    : total_(total), quiet_(quiet), terminal_(isatty(STDERR_FILENO) == 1) {
+    clock_.start();
+}
+
+bool CliHost::Ask(const QString& text, Icon) {
+    // The output directory is created as Yes would; the run itself was
+    // confirmed by being started; after a folder that cannot be read the
+    // walk goes on with the rest of the tree.
+    if (text.startsWith(QStringLiteral("Error watermarking image"))) {
+        Err(QString(text).replace(u'\r', QStringLiteral(" - ")).section(QStringLiteral(" - Do"), 0, 0) +
+            QStringLiteral(" (a folder could not be read; going on)"));
+    }
+    return true;
+}
+
+void CliHost::Inform(const QString& text, Icon) {
+    if (text == messages::kStopped) return;  // said once, at the end
+    Err(text);
+}
+
+void CliHost::FileDone(const QString& source, const Status& status, int done) {
+    if (quiet_) return;
+    if (!terminal_) {
+        const QString total = total_ > 0 ? QStringLiteral("/%1").arg(total_) : QString();
+        Err(QStringLiteral("%1%2 %3%4")
+                .arg(done)
+                .arg(total, source, status.ok() ? QString() : QStringLiteral(": ") + status.text()));
+        return;
+    }
+    if (!status.ok()) {
+        fputs("\r\033[K", stderr);
+        Err(source + QStringLiteral(": ") + status.text());
+    }
+    const double seconds = static_cast<double>(clock_.elapsed()) / 1000.0;
+    const double rate = seconds > 0 ? done / seconds : 0;
+    QString line;
+    if (total_ > 0) {
+        const int width = 30;
+        const int filled = std::min(width, done * width / total_);
+        const int left = rate > 0 ? static_cast<int>((total_ - done) / rate) : 0;
+        line = QStringLiteral("[%1%2] %3/%4  %5 files/s  %6:%7 left")
+                   .arg(QString(filled, u'#'), QString(width - filled, u'-'))
+                   .arg(done)
+                   .arg(total_)
+                   .arg(rate, 0, 'f', 1)
+                   .arg(left / 60)
+                   .arg(left % 60, 2, 10, QChar(u'0'));
+    } else {
+        line = QStringLiteral("%1 files  %2 files/s").arg(done).arg(rate, 0, 'f', 1);
+    }
+    const QByteArray bytes = (QStringLiteral("\r\033[K") + line).toLocal8Bit();
+    fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+    fflush(stderr);
+    barShown_ = true;
+}
+
+void CliHost::EndProgress() {
+    if (barShown_) fputs("\n", stderr);
+    barShown_ = false;
+}
+
+}  // namespace velda::cli

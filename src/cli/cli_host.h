@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include "batch/batch_run.h"
+
+namespace velda::cli {
+
+// velda-batch's side of a run: no questions are asked (the command line is
+// the confirmation), messages go to standard error, and progress is a live
+// bar on a terminal or one line per file otherwise.
+class CliHost : public BatchHost {
+public:
+    CliHost(int total, bool quiet);
+
+    bool Ask(const QString& text, Icon icon) override;
+    void Inform(const QString& text, Icon icon) override;
+    void FileDone(const QString& source, const Status& status, int done) override;
+    void EndProgress();
+
+private:
+    int total_;
+    bool quiet_;
+    bool terminal_;
+    bool barShown_ = false;
+    QElapsedTimer clock_;
+};
+
+// Writes a line to standard error, after any live bar.
+void Err(const QString& line);
+
+}  // namespace velda::cli

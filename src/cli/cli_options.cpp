@@ -1,0 +1,222 @@
+#include "cli/cli_options.h"
+
+#include <QFileInfo>
+
+#include "batch/directory_scan.h"
+#include "settings/settings.h"
+
+namespace velda::cli {
+
+namespace {
+
+bool ParseInt(const QString& text, int min, int max, int* out) {
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v < min || v > max) return false;
+    *out = v;
+    return true;
+}
+
+}  // namespace
+
+QString HelpText() {
+    return QStringLiteral(
+        "Usage: velda-batch [OPTIONS] INPUT_DIR OUTPUT_DIR [FILE...]\n"
+        "Watermarks pictures and converts them into OUTPUT_DIR, with the watermark,\n"
+        "template, text and positions of the desktop program's settings file.\n"
+        "\n"
+        "  FILE...            names of files inside INPUT_DIR, processed in this order;\n"
+        "                     without them, every picture directly in INPUT_DIR\n"
+        "                     (.bmp .jpg .pcx .png .tif .tga .fif .gif)\n"
+        "  --recursive        every picture of INPUT_DIR and all its subdirectories\n"
+        "  --settings FILE    the velda.ini to read (default: the desktop program's)\n"
+        "  --set KEY=VALUE    override one key of [MainVeldaDetails], e.g.\n"
+        "                     --set WaterMarkFile=logo.png --set MixValue=128\n"
+        "                     --set Text=\"(c) 2026\" --set Textclr=0000FF (blue,green,red)\n"
+        "  --format FMT       jpg (default), tif, tga, bmp, pcx or gif\n"
+        "  --depth BITS       24 (default), 8 or 4; JPEG is always 24, GIF always 8\n"
+        "  --quality N        JPEG quality 0-100 (default: JPEGValue of the settings, 75)\n"
+        "  --delete-sources   delete each source once its result is safely written\n"
+        "  --pcd RES          Photo CD resolution: base/16, base/4, base (default),\n"
+        "                     base*4 or base*16\n"
+        "  --jobs N           files processed at once (default: one per core)\n"
+        "  --quiet            no progress on standard error\n"
+        "  --help, --version\n"
+        "\n"
+        "Standard output holds the report: \"N files processed.\" and the files that\n"
+        "could not be converted. Exit status: 0 all written, 1 some files failed,\n"
+        "2 run refused or bad arguments, 130 interrupted.\n");
+}
+
+bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
+    QString settingsFile;
+    bool settingsGiven = false;
+    QStringList sets, positional;
+    QString format = QStringLiteral("jpg"), depth = QStringLiteral("24"), quality, pcd, jobs;
+    bool recursive = false;
+
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        auto value = [&](QString* into) {
+            const qsizetype eq = a.indexOf(u'=');
+            if (a.startsWith(QStringLiteral("--")) && eq > 0) {
+                *into = a.mid(eq + 1);
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                *error = QStringLiteral("option %1 needs a value").arg(a);
+                return false;
+            }
+            *into = args[++i];
+            return true;
+        };
+        const QString name = a.startsWith(QStringLiteral("--")) ? a.section(u'=', 0, 0) : a;
+        if (name == u"--help" || name == u"-h") {
+            out->help = true;
+        } else if (name == u"--version") {
+            out->version = true;
+        } else if (name == u"--quiet" || name == u"-q") {
+            out->quiet = true;
+        } else if (name == u"--recursive" || name == u"-r") {
+            recursive = true;
+        } else if (name == u"--delete-sources") {
+            out->batch.deleteSources = true;
+        } else if (name == u"--settings") {
+            if (!value(&settingsFile)) return false;
+            settingsGiven = true;
+        } else if (name == u"--set") {
+            QString s;
+            if (!value(&s)) return false;
+            sets.append(s);
+        } else if (name == u"--format") {
+            if (!value(&format)) return false;
+        } else if (name == u"--depth") {
+            if (!value(&depth)) return false;
+        } else if (name == u"--quality") {
+            if (!value(&quality)) return false;
+        } else if (name == u"--pcd") {
+            if (!value(&pcd)) return false;
+        } else if (name == u"--jobs" || name == u"-j") {
+            if (!value(&jobs)) return false;
+        } else if (name == u"--") {
+            positional += args.mid(i + 1);
+            break;
+        } else if (a.startsWith(u'-') && a.size() > 1) {
+            *error = QStringLiteral("unknown option %1").arg(a);
+            return false;
+        } else {
+            positional.append(a);
+        }
+    }
+    if (out->help || out->version) return true;
+
+    if (positional.size() < 2) {
+        *error = QStringLiteral("INPUT_DIR and OUTPUT_DIR are needed");
+        return false;
+    }
+    BatchRequest& b = out->batch;
+    b.inputDir = positional[0];
+    b.outputDir = positional[1];
+    const QStringList files = positional.mid(2);
+    if (!files.isEmpty() && recursive) {
+        *error = QStringLiteral("FILE names and --recursive cannot go together");
+        return false;
+    }
+    for (const QString& f : files) {
+        if (f.contains(u'/') || f.isEmpty() || f == u"." || f == u"..") {
+            *error = QStringLiteral("FILE must be a plain name inside INPUT_DIR: %1").arg(f);
+            return false;
+        }
+    }
+    if (!QFileInfo(b.inputDir).isDir()) {
+        *error = QStringLiteral("input directory not found: %1").arg(b.inputDir);
+        return false;
+    }
+    b.tree = recursive;
+    b.files = files;
+    if (files.isEmpty() && !recursive) {
+        QList<QFileInfo> entries;
+        if (ListDirectory(b.inputDir, &entries).ok()) {
+            for (const QFileInfo& e : entries) {
+                if (e.isFile() && IsWalkedPictureName(e.fileName())) b.files.append(e.fileName());
+            }
+        }
+    }
+
+    // The settings: the file (missing default: the form's values), then --set.
+    WatermarkSettings& s = out->settings;
+    if (settingsGiven) {
+        if (!FileExists(settingsFile)) {
+            *error = QStringLiteral("settings file not found: %1").arg(settingsFile);
+            return false;
+        }
+    } else {
+        settingsFile = SettingsFilePath();
+    }
+    ReadWatermarkSettings(settingsFile, s);
+    for (const QString& kv : sets) {
+        const qsizetype eq = kv.indexOf(u'=');
+        if (eq <= 0) {
+            *error = QStringLiteral("--set takes KEY=VALUE: %1").arg(kv);
+            return false;
+        }
+        const QString key = kv.left(eq), val = kv.mid(eq + 1);
+        if (!ApplyWatermarkKey(s, key, val)) {
+            *error = QStringLiteral("--set %1: unknown key or value out of range").arg(kv);
+            return false;
+        }
+        // An empty text value clears the key here: the way to switch off a
+        // watermark or text that the settings file names.
+        if (val.trimmed().isEmpty()) {
+            if (key.compare(QStringLiteral("WaterMarkFile"), Qt::CaseInsensitive) == 0) s.WaterMarkFile.clear();
+            if (key.compare(QStringLiteral("TemplateFile"), Qt::CaseInsensitive) == 0) s.TemplateFile.clear();
+            if (key.compare(QStringLiteral("Text"), Qt::CaseInsensitive) == 0) s.Text.clear();
+        }
+    }
+
+    BatchJob& job = out->job;
+    ApplyPanelSettings(s, &job);
+    static const QStringList formats = {QStringLiteral("tga"), QStringLiteral("tif"), QStringLiteral("pcx"),
+                                        QStringLiteral("bmp"), QStringLiteral("gif"), QStringLiteral("jpg")};
+    const qsizetype f = formats.indexOf(format.toLower());
+    if (f < 0) {
+        *error = QStringLiteral("--format must be jpg, tif, tga, bmp, pcx or gif");
+        return false;
+    }
+    job.output = static_cast<OutputOption>(f);
+    if (depth != u"24" && depth != u"8" && depth != u"4") {
+        *error = QStringLiteral("--depth must be 24, 8 or 4");
+        return false;
+    }
+    job.depth = depth.toInt();
+    if (!quality.isEmpty() && !ParseInt(quality, 0, 100, &job.jpegQuality)) {
+        *error = QStringLiteral("--quality must be a whole number from 0 to 100");
+        return false;
+    }
+    if (!pcd.isEmpty()) {
+        static const QStringList names = {QStringLiteral("Base/16"), QStringLiteral("Base/4"), QStringLiteral("Base"),
+                                          QStringLiteral("Base*4"), QStringLiteral("Base*16")};
+        const auto it = std::find_if(names.begin(), names.end(), [&](const QString& n) {
+            return n.compare(pcd, Qt::CaseInsensitive) == 0;
+        });
+        if (it == names.end()) {
+            *error = QStringLiteral("--pcd must be base/16, base/4, base, base*4 or base*16");
+            return false;
+        }
+        job.pcdbase = *it;
+    }
+    if (!jobs.isEmpty() && !ParseInt(jobs, 1, 256, &b.jobs)) {
+        *error = QStringLiteral("--jobs must be a whole number from 1 to 256");
+        return false;
+    }
+
+    QString message;
+    if (!LoadJobPictures(s, &job, &message).ok()) {
+        *error = message;
+        return false;
+    }
+    out->nothingToApply = s.WaterMarkFile.trimmed().isEmpty() && s.Text.trimmed().isEmpty();
+    return true;
+}
+
+}  // namespace velda::cli

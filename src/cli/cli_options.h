@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "batch/batch_job.h"
+#include "batch/batch_run.h"
+
+namespace velda::cli {
+
+// What the command line asks for, or why it cannot be run.
+struct CliRequest {
+    bool help = false;
+    bool version = false;
+    bool quiet = false;
+    BatchRequest batch;
+    BatchJob job;
+    WatermarkSettings settings;
+    bool nothingToApply = false;  // neither a watermark nor text
+};
+
+// Parses the arguments (without the program name) and loads the settings
+// and pictures they name. On failure, *error is the one-line reason.
+bool ParseArguments(const QStringList& args, CliRequest* out, QString* error);
+
+QString HelpText();
+
+}  // namespace velda::cli
