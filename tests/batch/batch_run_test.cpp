@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <mutex>
+
+#include "batch/batch_run.h"
+#include "batch/messages.h"
+#include "batch/watermark_file.h"
+#include "imaging/codec.h"
+#include "imaging/picbuf.h"
+#include "imaging/picture_io.h"
+#include "support/test_support.h"
+
+namespace velda {
+namespace {
+
+// Answers the run's questions from a script and records what it was told.
+class ScriptedHost : public BatchHost {
+public:
+    bool Ask(const QString& text, Icon) override {
+        std::lock_guard lock(m);
+        asked.append(text);
+        return answers.isEmpty() ? true : answers.takeFirst();
+    }
+    void Inform(const QString& text, Icon) override {
+        std::lock_guard lock(m);
+        told.append(text);
+    }
+    void FileDone(const QString& source, const Status&, int done) override {
+        std::lock_guard lock(m);
+        finished.append(QFileInfo(source).fileName());
+        if (stopAfter > 0 && done >= stopAfter) run->StopRequested = true;
+    }
+    std::mutex m;
+    QList<bool> answers;
+    QStringList asked, told, finished;
+    int stopAfter = 0;
+    BatchRun* run = nullptr;
+};
+
+class BatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        in_ = dir_.filePath(QStringLiteral("in"));
+        out_ = dir_.filePath(QStringLiteral("out"));
+        QDir().mkpath(in_);
+        QDir().mkpath(out_);
+    }
+    QString Picture(const QString& relative, int w = 40, int h = 30) {
+        const QString path = in_ + u'/' + relative;
+        QDir().mkpath(QFileInfo(path).path());
+        const QImage img = test::MakePhoto(w, h);
+        EXPECT_TRUE(img.save(path, relative.endsWith(QStringLiteral(".gif"), Qt::CaseInsensitive) ? "png" : nullptr))
+            << path.toStdString();
+        return path;
+    }
+    QStringList Outputs() const {
+        return QDir(out_).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+    BatchRequest Request(bool tree, QStringList files = {}) const {
+        BatchRequest r;
+        r.inputDir = in_;
+        r.outputDir = out_;
+        r.tree = tree;
+        r.files = files;
+        r.jobs = 2;
+        return r;
+    }
+
+    QTemporaryDir dir_;
+    QString in_, out_;
+    BatchJob job_;
+    BatchRun run_;
+    ScriptedHost host_;
+};
+
+TEST_F(BatchTest, ChecksComeInOrderWithTheirExactWords) {
+    EXPECT_EQ(run_.RunBatch(Request(false), job_, host_), 0);
+    EXPECT_EQ(host_.told, QStringList{messages::kMustSelectFiles});
+
+    BatchRequest r = Request(false, {QStringLiteral("a.png")});
+    r.outputDir = dir_.filePath(QStringLiteral("new"));
+    host_.answers = {false};
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
+    EXPECT_EQ(host_.asked.last(), messages::kOutputMissing);
+    EXPECT_FALSE(QFileInfo::exists(r.outputDir));
+
+    r.outputDir = dir_.filePath(QStringLiteral("no/parent"));
+    host_.answers = {true};
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
+    EXPECT_EQ(host_.told.last(), messages::kErrorCreatingOutput);
+
+    // One directory named three ways is the same directory.
+    QFile::link(in_, dir_.filePath(QStringLiteral("alias")));
+    for (const QString& same : {in_ + u'/', out_ + QStringLiteral("/../in"), dir_.filePath(QStringLiteral("alias"))}) {
+        r.outputDir = same;
+        host_.told.clear();
+        EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
+        EXPECT_EQ(host_.told, QStringList{messages::kOutputSameAsSource}) << same.toStdString();
+    }
+
+    r.outputDir = out_;
+    host_.answers = {false};
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
+    EXPECT_EQ(host_.asked.last(), QStringLiteral("You have selected to watermark the selected files from, ") +
+                                      in_ + QStringLiteral(", to ") + out_ + QStringLiteral("  Continue ?"));
+    EXPECT_FALSE(run_.Started());
+    EXPECT_TRUE(Outputs().isEmpty());
+
+    // A list with a missing file still counts it, and names it as failed.
+    Picture(QStringLiteral("b.png"));
+    EXPECT_EQ(run_.RunBatch(Request(false, {QStringLiteral(" b.png "), QStringLiteral("gone.png")}), job_, host_), 2);
+    EXPECT_EQ(Outputs(), QStringList{QStringLiteral("b.jpg")});
+    EXPECT_EQ(run_.Failures(), QStringList{in_ + QStringLiteral("/gone.png")});
+}
+
+TEST_F(BatchTest, TreeWalkTakesPicturesInOrderAndSkipsWhatItMust) {
+    Picture(QStringLiteral("b.png"));
+    Picture(QStringLiteral("A.JPG"));
+    Picture(QStringLiteral("sub/x.png"));
+    Picture(QStringLiteral("sub/deeper/x.bmp"));  // same name as sub/x.png: numbered
+    Picture(QStringLiteral("photo.jpeg"));
+    Picture(QStringLiteral("scan.pcd.png"));
+    Picture(QStringLiteral(".hidden.png"));
+    Picture(QStringLiteral(".hiddendir/h.png"));
+    Picture(QStringLiteral("readonly.png"));
+    QFile::setPermissions(in_ + QStringLiteral("/readonly.png"), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    QFile::link(in_ + QStringLiteral("/sub"), in_ + QStringLiteral("/linked"));
+    test::WriteAll(in_ + QStringLiteral("/x.gif.bak"), "x");
+    // The output directory inside the input tree is never walked.
+    const QString nestedOut = in_ + QStringLiteral("/zout");
+    QDir().mkpath(nestedOut);
+
+    BatchRequest r = Request(true);
+    r.outputDir = nestedOut;
+    r.jobs = 1;
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 5);
+    EXPECT_EQ(host_.finished, (QStringList{QStringLiteral("A.JPG"), QStringLiteral("b.png"), QStringLiteral("scan.pcd.png"),
+                                           QStringLiteral("x.png"), QStringLiteral("x.bmp")}));
+    EXPECT_EQ(QDir(nestedOut).entryList(QDir::Files, QDir::Name),
+              (QStringList{QStringLiteral("A.jpg"), QStringLiteral("b.jpg"), QStringLiteral("scan.pcd.jpg"),
+                           QStringLiteral("x (2).jpg"), QStringLiteral("x.jpg")}));
+    EXPECT_TRUE(host_.asked.last().startsWith(messages::kConfirmTree));
+
+    // A second run replaces the first run's results rather than numbering.
+    host_.finished.clear();
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 5);
+    EXPECT_EQ(QDir(nestedOut).entryList(QDir::Files).size(), 5);
+}
+
+TEST_F(BatchTest, StopTakesEffectBetweenFilesAndUnreadableFoldersDoNotEndTheWalk) {
+    for (int i = 0; i < 6; ++i) Picture(QStringLiteral("f%1.png").arg(i));
+    Picture(QStringLiteral("sub/s.png"));
+    host_.run = &run_;
+    host_.stopAfter = 1;
+    BatchRequest r = Request(true);
+    r.jobs = 1;
+    const int n = run_.RunBatch(r, job_, host_);
+    EXPECT_GE(n, 1);
+    EXPECT_LE(n, 3);  // the file in progress and the one already queued finish
+    EXPECT_EQ(static_cast<int>(Outputs().size()), n);
+    EXPECT_TRUE(run_.StopRequested);
+
+    // A list run stops the same way.
+    QDir(out_).removeRecursively();
+    QDir().mkpath(out_);
+    BatchRequest list = Request(false, {QStringLiteral("f0.png"), QStringLiteral("f1.png"), QStringLiteral("f2.png"),
+                                        QStringLiteral("f3.png"), QStringLiteral("f4.png"), QStringLiteral("f5.png")});
+    list.jobs = 1;
+    EXPECT_LT(run_.RunBatch(list, job_, host_), 6);
+
+    // A folder that cannot be listed is reported; Yes goes on with the rest.
+    host_.stopAfter = 0;
+    Picture(QStringLiteral("bad/b.png"));
+    r.lister = [](const QString& d, QList<QFileInfo>* e) {
+        if (d.endsWith(QStringLiteral("/bad"))) return Status::Error(ErrorCode::DirectoryUnreadable, d);
+        return ListDirectory(d, e);
+    };
+    host_.asked.clear();
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 7);
+    EXPECT_EQ(host_.asked.last(), QStringLiteral("Error watermarking image. Error - 11\rDo you wish to continue?"));
+    EXPECT_EQ(run_.Failures(), QStringList{in_ + QStringLiteral("/bad")});
+    host_.answers = {true, false};  // confirm, then No at the error
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
+}
+
+TEST_F(BatchTest, DepthAndFormatRulesAndSafeDeletion) {
+    struct Case {
+        const char* source;
+        OutputOption output;
+        int depth;
+        const char* target;
+        int fileDepth;
+    };
+    const QString bmp = Picture(QStringLiteral("photo.bmp"));
+    QFile::remove(bmp);
+    test::Run(test::ConvertTool(), {Picture(QStringLiteral("p.png")), QStringLiteral("-type"), QStringLiteral("TrueColor"),
+                                    QStringLiteral("BMP3:") + bmp});
+    test::Run(test::ConvertTool(), {in_ + QStringLiteral("/p.png"), QStringLiteral("-colors"), QStringLiteral("64"),
+                                    in_ + QStringLiteral("/anim.gif")});
+    const QList<Case> cases = {
+        {"photo.bmp", OutputOption::Jpg, 8, "photo.jpg", 24},
+        {"p.png", OutputOption::Tif, 4, "p.tif", 4},
+        {"anim.gif", OutputOption::Bmp, 24, "anim.bmp", 24},
+        {"p.png", OutputOption::Gif, 24, "p.gif", 8},
+        {"p.png", OutputOption::Tga, 8, "p.tga", 8},
+        {"p.png", OutputOption::Pcx, 4, "p.pcx", 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        BatchJob job;
+        job.output = c.output;
+        job.depth = c.depth;
+        job.jpegQuality = 33;
+        const QString target = out_ + u'/' + QString::fromLatin1(c.target);
+        ASSERT_TRUE(WatermarkFile(job, in_ + u'/' + QString::fromLatin1(c.source), target, false).ok());
+        HeaderInfo h;
+        const QByteArray data = test::ReadAll(target);
+        ASSERT_TRUE(ReadHeader(SniffKind(data, target), data, 3, &h).ok());
+        EXPECT_EQ(h.depth, c.fileDepth);
+    }
+    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/photo.jpg"), QStringLiteral("%Q")), QStringLiteral("33"));
+    EXPECT_EQ(OutputName(QStringLiteral("README"), QStringLiteral(".jpg")), QStringLiteral("README.jpg"));
+    EXPECT_EQ(OutputName(QStringLiteral("a.b.jpeg"), QStringLiteral(".tif")), QStringLiteral("a.b.tif"));
+
+    // Deletion: only after a good write, and never of the result itself.
+    const QString good = Picture(QStringLiteral("del/good.png"));
+    const QString bad = in_ + QStringLiteral("/del/bad.png");
+    test::WriteAll(bad, "not a picture");
+    BatchJob job;
+    EXPECT_TRUE(WatermarkFile(job, good, out_ + QStringLiteral("/good.jpg"), true).ok());
+    EXPECT_FALSE(QFile::exists(good));
+    EXPECT_FALSE(WatermarkFile(job, bad, out_ + QStringLiteral("/bad.jpg"), true).ok());
+    EXPECT_TRUE(QFile::exists(bad));
+    EXPECT_FALSE(QFile::exists(out_ + QStringLiteral("/bad.jpg")));
+    const QString self = Picture(QStringLiteral("self.jpg"));
+    EXPECT_TRUE(WatermarkFile(job, self, self, true).ok());
+    EXPECT_TRUE(QFile::exists(self));
+}
+
+}  // namespace
+}  // namespace velda

@@ -1,0 +1,172 @@
+// velda-batch run as a user runs it, its outputs read back by ImageMagick.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <thread>
+
+#include "support/test_support.h"
+
+namespace velda {
+namespace {
+
+struct Result {
+    int code = -1;
+    QString out, err;
+};
+
+class VeldaBatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        in_ = dir_.filePath(QStringLiteral("in"));
+        out_ = dir_.filePath(QStringLiteral("out"));
+        ini_ = dir_.filePath(QStringLiteral("velda.ini"));
+        QDir().mkpath(in_);
+        // A mid-grey picture: the white watermark and red text show on it.
+        for (const char* name : {"a.png", "b.png", "c.png"}) {
+            QImage img(200, 100, QImage::Format_RGB32);
+            img.fill(qRgb(100, 100, 100));
+            ASSERT_TRUE(img.save(in_ + u'/' + QString::fromLatin1(name)));
+        }
+        QImage wm(20, 10, QImage::Format_RGB32);
+        wm.fill(qRgb(255, 255, 255));
+        ASSERT_TRUE(wm.save(dir_.filePath(QStringLiteral("wm.png"))));
+        test::WriteAll(ini_, "[MainVeldaDetails]\nWaterMarkFile=" + dir_.filePath(QStringLiteral("wm.png")).toUtf8() +
+                                 "\nMixValue=255\nwx=10\nwy=20\nText=HI\nTextclr=0000FF\nTextPercent=False\n"
+                                 "tx=100\nty=50\nts=30\ntfont=DejaVu Sans\nJPEGValue=90\n");
+    }
+    Result Run(QStringList args, bool withSettings = true) {
+        if (withSettings) args = QStringList{QStringLiteral("--settings"), ini_} + args;
+        QProcess p;
+        p.start(Program(), args);
+        p.waitForFinished(120000);
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    }
+    static QString Program() { return QCoreApplication::applicationDirPath() + QStringLiteral("/velda-batch"); }
+    QStringList Outputs() const { return QDir(out_).entryList(QDir::Files, QDir::Name); }
+
+    QTemporaryDir dir_;
+    QString in_, out_, ini_;
+};
+
+TEST_F(VeldaBatchTest, ListModeWritesMarkedPicturesInTheChosenFormat) {
+    QFile::copy(in_ + QStringLiteral("/a.png"), in_ + QStringLiteral("/noext"));
+    const Result r = Run({in_, out_, QStringLiteral("c.png"), QStringLiteral("noext"), QStringLiteral("--quiet")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("2 files processed.\n"));
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    EXPECT_EQ(Outputs(), (QStringList{QStringLiteral("c.jpg"), QStringLiteral("noext.jpg")}));
+    const QString c = out_ + QStringLiteral("/c.jpg");
+    EXPECT_EQ(test::Identify(c, QStringLiteral("%m %w %h %Q")), QStringLiteral("JPEG 200 100 90"));
+
+    QImage img(c);
+    const QRgb mark = img.pixel(20, 25), plain = img.pixel(5, 5);
+    EXPECT_GT(qRed(mark), 240);       // the opaque white watermark at (10, 20)
+    EXPECT_LT(qRed(plain), 110);
+    // Red text somewhere in the box that starts at (100, 50), 30 high.
+    int red = 0;
+    for (int y = 50; y < 80; ++y) {
+        for (int x = 100; x < 200; ++x) red += qRed(img.pixel(x, y)) > 200 && qBlue(img.pixel(x, y)) < 80;
+    }
+    EXPECT_GT(red, 20);
+    for (int y = 0; y < 50; ++y) EXPECT_LT(qRed(img.pixel(150, y)), 120);
+
+    const Result gif = Run({in_, out_, QStringLiteral("a.png"), QStringLiteral("--format"), QStringLiteral("gif"),
+                            QStringLiteral("--depth"), QStringLiteral("24"), QStringLiteral("-q")});
+    EXPECT_EQ(gif.code, 0);
+    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/a.gif"), QStringLiteral("%m %w")), QStringLiteral("GIF 200"));
+    const Result bmp = Run({in_, out_, QStringLiteral("a.png"), QStringLiteral("--format=bmp"), QStringLiteral("--depth=4"), QStringLiteral("-q")});
+    EXPECT_EQ(bmp.code, 0);
+    const QByteArray header = test::ReadAll(out_ + QStringLiteral("/a.bmp"));
+    ASSERT_GT(header.size(), 54);
+    EXPECT_EQ(header[28], 4);
+    EXPECT_LE(test::Identify(out_ + QStringLiteral("/a.bmp"), QStringLiteral("%k")).toInt(), 16);
+}
+
+TEST_F(VeldaBatchTest, TreeModeFailuresAndDeletion) {
+    QDir().mkpath(in_ + QStringLiteral("/sub"));
+    QFile::copy(in_ + QStringLiteral("/a.png"), in_ + QStringLiteral("/sub/a.png"));
+    test::WriteAll(in_ + QStringLiteral("/sub/broken.jpg"), "\xFF\xD8\xFF garbage");
+    const Result r = Run({QStringLiteral("--recursive"), QStringLiteral("--delete-sources"), in_, out_});
+    EXPECT_EQ(r.code, 1) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("5 files processed.\n1 files could not be converted:\n") + in_ +
+                         QStringLiteral("/sub/broken.jpg\n"));
+    EXPECT_EQ(Outputs(), (QStringList{QStringLiteral("a (2).jpg"), QStringLiteral("a.jpg"), QStringLiteral("b.jpg"),
+                                      QStringLiteral("c.jpg")}));
+    // Sources written are gone; the one that failed stays.
+    EXPECT_EQ(QDir(in_).entryList(QDir::Files), QStringList());
+    EXPECT_EQ(QDir(in_ + QStringLiteral("/sub")).entryList(QDir::Files), QStringList{QStringLiteral("broken.jpg")});
+    EXPECT_TRUE(r.err.contains(QStringLiteral("5/5")));  // one progress line per file when not a terminal
+}
+
+TEST_F(VeldaBatchTest, RefusalsExitTwoWithAReason) {
+    const QString missingWm = dir_.filePath(QStringLiteral("bad.ini"));
+    test::WriteAll(missingWm, "[MainVeldaDetails]\nWaterMarkFile=/no/such/logo.png\n");
+    const QString empty = dir_.filePath(QStringLiteral("empty"));
+    QDir().mkpath(empty);
+    struct Case {
+        QStringList args;
+        const char* reason;
+    };
+    const QList<Case> cases = {
+        {{in_, out_, QStringLiteral("sub/a.png")}, "plain name"},
+        {{in_, out_, QStringLiteral("a.png"), QStringLiteral("--recursive")}, "cannot go together"},
+        {{in_, out_, QStringLiteral("--set"), QStringLiteral("NoSuchKey=1")}, "unknown key"},
+        {{in_, out_, QStringLiteral("--set"), QStringLiteral("MixValue=300")}, "out of range"},
+        {{in_, out_, QStringLiteral("--format"), QStringLiteral("png")}, "--format"},
+        {{in_, out_, QStringLiteral("--bogus")}, "unknown option"},
+        {{in_, in_ + QStringLiteral("/")}, "Output directory must be different to the source"},
+        {{empty, out_}, "Must select files to be compressed"},
+        {{in_, dir_.filePath(QStringLiteral("x/y"))}, "Error creating output directory"},
+        {{QStringLiteral("--settings"), missingWm, in_, out_},
+         "Error loading watermark image (/no/such/logo.png), Check format/file is ok. Error - 1"},
+        {{QStringLiteral("--settings"), dir_.filePath(QStringLiteral("none.ini")), in_, out_}, "settings file not found"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Run(c.args, !c.args.contains(QStringLiteral("--settings")));
+        EXPECT_EQ(r.code, 2) << c.reason;
+        EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.reason))) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("--help"))) << c.reason;
+        EXPECT_TRUE(r.out.isEmpty()) << c.reason;
+    }
+    EXPECT_FALSE(QFileInfo::exists(out_));
+    // The missing output directory itself is made.
+    EXPECT_EQ(Run({in_, out_, QStringLiteral("-q")}).code, 0);
+    EXPECT_EQ(Outputs().size(), 3);
+}
+
+TEST_F(VeldaBatchTest, InterruptFinishesFilesInProgressAndReportsTheCount) {
+    const QImage big = test::MakePhoto(1500, 1000);
+    for (int i = 0; i < 12; ++i) ASSERT_TRUE(big.save(in_ + QStringLiteral("/big%1.png").arg(i, 2, 10, QChar(u'0'))));
+    QProcess p;
+    p.start(Program(), {QStringLiteral("--settings"), ini_, QStringLiteral("--jobs"), QStringLiteral("1"), in_, out_});
+    ASSERT_TRUE(p.waitForStarted());
+    // Wait for the first finished file, then interrupt.
+    QString err;
+    while (!err.contains(QStringLiteral("1/15")) && p.state() == QProcess::Running) {
+        p.waitForReadyRead(100);
+        err += QString::fromUtf8(p.readAllStandardError());
+    }
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    err += QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 130);
+    EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+    EXPECT_TRUE(err.contains(QStringLiteral("Watermarking system stopped"))) << err.toStdString();
+    const int written = static_cast<int>(Outputs().size());
+    EXPECT_GE(written, 1);
+    EXPECT_LT(written, 15);
+    EXPECT_TRUE(err.contains(QStringLiteral("%1 files processed.").arg(written))) << err.toStdString();
+    // Every file left is whole: no temporary and nothing unreadable.
+    for (const QString& f : Outputs()) {
+        EXPECT_TRUE(f.endsWith(QStringLiteral(".jpg"))) << f.toStdString();
+        EXPECT_FALSE(QImage(out_ + u'/' + f).isNull()) << f.toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace velda
