@@ -60,6 +60,9 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
         if (!s.ok()) return s;
     }
     picture.FileName = targetPath;
+    // A source is deleted only once its result would survive a crash.
+    picture.SyncToDisk = deleteSource;
+    lead.SyncToDisk = deleteSource;
     s = format.viaLead ? SaveThroughLead(targetPath, picture, lead) : picture.Store();
     if (!s.ok()) return s;
 

@@ -57,16 +57,20 @@ Status EncodeJpeg(const QImage& image, int quality, QByteArray* out) {
     if (rgb.isNull()) return Status::Error(ErrorCode::OutOfMemory);
     TjHandle tj(tjInitCompress());
     if (!tj) return Status::Error(ErrorCode::OutOfMemory);
-    unsigned char* jpeg = nullptr;
-    unsigned long jpegSize = 0;
+    // Encoded straight into the result's memory, sized for the worst case
+    // (pages never written are never touched), so nothing is copied after.
     const int q = std::clamp(quality, 1, 100);
+    const unsigned long bound = tjBufSize(rgb.width(), rgb.height(), TJSAMP_420);
+    QByteArray bytes(static_cast<qsizetype>(bound), Qt::Uninitialized);
+    auto* jpeg = reinterpret_cast<unsigned char*>(bytes.data());
+    unsigned long jpegSize = bound;
     if (tjCompress2(tj.get(), rgb.constBits(), rgb.width(), static_cast<int>(rgb.bytesPerLine()),
-                    rgb.height(), kRgb32Pixel, &jpeg, &jpegSize, TJSAMP_420, q, 0) != 0) {
-        tjFree(jpeg);
+                    rgb.height(), kRgb32Pixel, &jpeg, &jpegSize, TJSAMP_420, q,
+                    TJFLAG_NOREALLOC) != 0) {
         return Status::Error(ErrorCode::WriteFailed, QString::fromUtf8(tjGetErrorStr2(tj.get())));
     }
-    *out = QByteArray(reinterpret_cast<const char*>(jpeg), static_cast<qsizetype>(jpegSize));
-    tjFree(jpeg);
+    bytes.truncate(static_cast<qsizetype>(jpegSize));
+    *out = std::move(bytes);
     return Status::Ok();
 }
 

@@ -26,6 +26,8 @@ public:
     // a true-colour bitmap is reduced to 256 colours first.
     Status Save(const QString& fileName, int formatCode, int bitsPerPixel, int quality,
                 bool multipage) const;
+    // Save flushes the file to the disk before it takes the real name.
+    bool SyncToDisk = false;
     // Bitmap = 0: discards the picture.
     void ClearBitmap() { bitmap_ = Picture(); }
     bool HasBitmap() const { return !bitmap_.isNull(); }

@@ -19,7 +19,7 @@ Status Picbuf::Store() const {
     if (FileName.isEmpty()) return Status::Error(ErrorCode::WriteFailed, QStringLiteral("no file name"));
     QByteArray bytes;
     if (Status s = EncodePicture(picture_, ImageFormat, WriteCompression, &bytes); !s.ok()) return s;
-    return WriteFileAtomically(FileName, bytes);
+    return WriteFileAtomically(FileName, bytes, SyncToDisk);
 }
 
 void Picbuf::ClearPicture() {

@@ -34,6 +34,8 @@ public:
     QString ForeColor;  // "&H" + six hexadecimal digits, Windows order
     PicbufFont Font;
     QString Text;
+    // Store flushes the file to the disk before it takes the real name.
+    bool SyncToDisk = false;
 
     // Bits per pixel that the picture holds: 1, 4, 8, 24, or 32 with alpha;
     // 0 when empty.

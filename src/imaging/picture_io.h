@@ -35,8 +35,10 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
 Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteArray* out);
 
 // Writes bytes to path through a temporary file in the same directory,
-// flushed and renamed into place: a failed or interrupted write never
-// leaves a partial file under the real name.
-Status WriteFileAtomically(const QString& path, const QByteArray& bytes);
+// renamed into place: a failed or interrupted write never leaves a partial
+// file under the real name. With durable, the data is also flushed to the
+// disk before the rename, for when something depends on it surviving a
+// crash (a source about to be deleted).
+Status WriteFileAtomically(const QString& path, const QByteArray& bytes, bool durable);
 
 }  // namespace velda
