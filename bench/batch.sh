@@ -46,7 +46,8 @@ run() {
     rm -rf "$work/out"; mkdir -p "$work/out"
     local s e kb
     s=$(date +%s.%N)
-    kb=$( { /usr/bin/time -f '%M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1 )
+    /usr/bin/time -o "$work/mem" -f '%M' "$@" >/dev/null 2>&1
+    kb=$(tail -1 "$work/mem")
     e=$(date +%s.%N)
     times+=("$(echo "$e - $s" | bc -l)")
     ((kb > peak)) && peak=$kb

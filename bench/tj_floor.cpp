@@ -4,6 +4,7 @@
 #include <turbojpeg.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,18 +17,21 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
         FILE* f = fopen(argv[i], "rb");
         if (!f) continue;
-        std::vector<unsigned char> in;
-        unsigned char buf[1 << 16];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) in.insert(in.end(), buf, buf + n);
+        fseek(f, 0, SEEK_END);
+        const long length = ftell(f);
+        fseek(f, 0, SEEK_SET);
+        std::vector<unsigned char> in(static_cast<size_t>(length));
+        const size_t got = fread(in.data(), 1, in.size(), f);
         fclose(f);
+        if (got != in.size()) continue;
         int w, h, ss, cs;
         if (tjDecompressHeader3(d, in.data(), in.size(), &w, &h, &ss, &cs) != 0) continue;
-        std::vector<unsigned char> px(static_cast<size_t>(w) * h * 4);
-        tjDecompress2(d, in.data(), in.size(), px.data(), w, w * 4, h, TJPF_BGRX, 0);
+        // Uninitialised, as a decoder's own buffer would be.
+        std::unique_ptr<unsigned char[]> px(new unsigned char[static_cast<size_t>(w) * h * 4]);
+        tjDecompress2(d, in.data(), in.size(), px.get(), w, w * 4, h, TJPF_BGRX, 0);
         unsigned char* jpeg = nullptr;
         unsigned long size = 0;
-        tjCompress2(c, px.data(), w, w * 4, h, TJPF_BGRX, &jpeg, &size, TJSAMP_420, 75, 0);
+        tjCompress2(c, px.get(), w, w * 4, h, TJPF_BGRX, &jpeg, &size, TJSAMP_420, 75, 0);
         std::string name = argv[i];
         name = std::string(argv[1]) + "/" + name.substr(name.find_last_of('/') + 1);
         if (FILE* o = fopen(name.c_str(), "wb")) {
