@@ -1,0 +1,113 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QUrl>
+
+#include "app/splash.h"
+#include "ui/result_window.h"
+
+namespace velda {
+
+MainWindow::MainWindow(AppState& state, Prompter& prompter) : state_(state), prompter_(prompter) {
+    setObjectName(QStringLiteral("MainMDI"));
+    area_ = new QMdiArea(this);
+    area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    area_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(area_);
+    frameMenu_ = new QMenu(tr("&File"), this);
+    frameMenu_->setObjectName(QStringLiteral("file_mnu"));
+
+    panel_ = new ControlPanel(state_, prompter_, *this);
+    panelWindow_ = area_->addSubWindow(panel_, Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    panelWindow_->setWindowTitle(tr("Velda control panel"));
+    connect(area_, &QMdiArea::subWindowActivated, this, &MainWindow::ShowMenusOf);
+    panelWindow_->show();
+    ShowMenusOf(panelWindow_);
+}
+
+MainWindow::~MainWindow() {
+    // The children go after this object's own parts: nothing of theirs may
+    // call back into it on the way out.
+    disconnect(area_, nullptr, this, nullptr);
+    if (resultWindow_) disconnect(resultWindow_, nullptr, this, nullptr);
+}
+
+void MainWindow::ShowMenusOf(QMdiSubWindow* window) {
+    menuBar()->clear();
+    QList<QMenu*> menus = {frameMenu_};
+    if (window == panelWindow_) menus = panel_->menus();
+    if (window && window == resultWindow_) menus = result_->menus();
+    for (QMenu* m : menus) menuBar()->addMenu(m);
+}
+
+ResultWindow* MainWindow::Result() {
+    if (!result_) {
+        result_ = new ResultWindow;
+        resultWindow_ = area_->addSubWindow(result_);
+        resultWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        resultWindow_->resize(0, 0);
+        connect(resultWindow_, &QObject::destroyed, this, [this] {
+            result_ = nullptr;
+            resultWindow_ = nullptr;
+            ShowMenusOf(area_->activeSubWindow());
+        });
+    }
+    return result_;
+}
+
+void MainWindow::ShowResult(const QRect& geometry, const QString& caption) {
+    Result();
+    resultWindow_->setWindowTitle(caption);
+    // A picture larger than the frame shows from its top-left corner, with
+    // scroll bars, inside a window that fits.
+    const QSize frame = resultWindow_->size() - resultWindow_->contentsRect().size();
+    const QRect work = area_->viewport()->rect();
+    QRect r(geometry.topLeft(), geometry.size() + frame);
+    r.setLeft(std::max(0, r.left()));
+    r.setWidth(std::min(geometry.width() + frame.width(), work.width()));
+    r.setHeight(std::min(r.height(), std::max(work.height() - r.top(), 100)));
+    resultWindow_->setGeometry(r);
+    resultWindow_->show();
+    area_->setActiveSubWindow(resultWindow_);
+}
+
+void MainWindow::CloseResult() {
+    if (resultWindow_) {
+        resultWindow_->close();  // deletes it; the next use makes a new one
+    }
+}
+
+int MainWindow::WorkAreaWidth() const { return area_->viewport()->width(); }
+
+void MainWindow::About() {
+    Splash about(this);
+    about.exec();
+}
+
+void MainWindow::Help() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QApplication::applicationDirPath() + QStringLiteral("/velda.htm")));
+    QApplication::restoreOverrideCursor();
+}
+
+void MainWindow::ExitProgram() {
+    // Ends at once: no window's closing runs and nothing is saved.
+    ending_ = true;
+    QApplication::exit(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!ending_) {
+        panel_->SaveSettings();
+        ending_ = true;
+    }
+    event->accept();
+    QApplication::exit(0);
+}
+
+}  // namespace velda

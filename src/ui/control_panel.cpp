@@ -1,0 +1,552 @@
+#include "ui/control_panel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+
+#include "batch/messages.h"
+#include "imaging/compositing.h"
+#include "imaging/loaders.h"
+#include "imaging/text.h"
+#include "settings/numbers.h"
+#include "settings/settings.h"
+#include "ui/result_window.h"
+#include "ui/twips.h"
+
+namespace velda {
+
+namespace {
+
+const QString kFilterMain = QStringLiteral(
+    "All Files (*.*)|*.*|Targa (*.TGA)|*.TGA|Kodak Photo CD (*.PCD)|*.PCD|Windows BMP (*.BMP)|*.BMP|"
+    "GIF (*.GIF)|*.GIF|PNG (*.PNG)|*.PNG|PCX (*.PCX)|*.PCX|JPEG (*.JPG)|*.JPG|PNG (*.PNG)|*.PNG|"
+    "WMF (*.WMF)|*.WMF|");
+const QString kFilterMarks = QStringLiteral(
+    "All Files (*.*)|*.*|Targa (*.TGA)|*.TGA|Kodak Photo CD (*.PCD)|*.PCD|Windows BMP (*.BMP)|*.BMP|"
+    "PCX (*.PCX)|*.PCX|GIF (*.GIF)|*.GIF|PNG (*.PNG)|*.PNG|JPEG (*.JPG)|*.JPG|WMF (*.WMF)|*.WMF|");
+
+// The busy pointer for as long as the object lives: every way out of a
+// handler puts the normal pointer back.
+class BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+// Captions measured for another font may not fit: such a control grows
+// away from the edge its text is aligned to.
+template <class W>
+W* Fit(W* widget, bool growLeft) {
+    const int need = widget->sizeHint().width();
+    QRect g = widget->geometry();
+    if (need <= g.width()) return widget;
+    if (growLeft) {
+        g.setLeft(std::max(0, g.right() - need));
+    } else {
+        g.setWidth(need);
+    }
+    widget->setGeometry(g);
+    return widget;
+}
+
+QLabel* Label(QWidget* parent, const char* name, const char* text, int l, int t, int w, int h,
+              Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+    QLabel* label = Place<QLabel>(parent, name, l, t, w, h, QString::fromLatin1(text));
+    label->setAlignment(align);
+    return Fit(label, align & Qt::AlignRight);
+}
+
+// A check box with its box right of its caption.
+QCheckBox* CheckRight(QWidget* parent, const char* name, const char* text, int l, int t, int w, int h) {
+    QCheckBox* box = Place<QCheckBox>(parent, name, l, t, w, h, QString::fromLatin1(text));
+    box->setLayoutDirection(Qt::RightToLeft);
+    return Fit(box, true);
+}
+
+QRadioButton* Radio(QWidget* parent, const char* name, const char* text, int l, int t, int w, int h) {
+    return Fit(Place<QRadioButton>(parent, name, l, t, w, h, QString::fromLatin1(text)), false);
+}
+
+}  // namespace
+
+ControlPanel::ControlPanel(AppState& state, Prompter& prompter, PanelHost& host, QWidget* parent)
+    : QWidget(parent), state_(state), prompter_(prompter), host_(host) {
+    setObjectName(QStringLiteral("any_image_form"));
+    // The form's measures were laid out for an 8-point dialog font.
+    QFont small = font();
+    small.setPointSizeF(8);
+    setFont(small);
+    BuildUpperPart();
+    BuildBatchSection();
+    BuildMenu();
+    setFixedWidth(TwipsToPixels(10290));
+    SetHeightTwips(heightTwips_);
+}
+
+void ControlPanel::BuildUpperPart() {
+    MainForm = Place<QGroupBox>(this, "MainForm", 15, 0, 7170, 2115, tr("Image Watermarking:"));
+    const auto right = Qt::AlignRight | Qt::AlignVCenter;
+    Label(MainForm, "Label1", "File to watermark:", 360, 330, 1335, 195, right);
+    ofile = Place<QLineEdit>(MainForm, "ofile", 1770, 285, 2640, 285);
+    origbrw = Place<QPushButton>(MainForm, "origbrw", 4485, 270, 300, 315, QStringLiteral(".."));
+    Label(MainForm, "Label12", "Watermark file:", 375, 690, 1335, 195, right);
+    wfile = Place<QLineEdit>(MainForm, "wfile", 1770, 660, 2625, 285);
+    waterbrw = Place<QPushButton>(MainForm, "waterbrw", 4485, 645, 300, 315, QStringLiteral(".."));
+    Label(MainForm, "Label11", "Template file (optional):", 15, 1050, 1695, 195, right);
+    tfile = Place<QLineEdit>(MainForm, "tfile", 1770, 1020, 2640, 285);
+    templbrw = Place<QPushButton>(MainForm, "templbrw", 4485, 1005, 300, 315, QStringLiteral(".."));
+
+    Frame3D2 = Place<QGroupBox>(MainForm, "Frame3D2", 4920, 180, 2130, 1200, QString());
+    ipix = Radio(Frame3D2, "ipix", "Pixel:", 75, 180, 675, 195);
+    Iper = Radio(Frame3D2, "Iper", "Percentage:", 825, 180, 1170, 195);
+    Label(Frame3D2, "Label2", "Xpos:", 195, 495, 465, 210);
+    wx = Place<QLineEdit>(Frame3D2, "wx", 645, 465, 405, 285, QStringLiteral("10"));
+    Label(Frame3D2, "Label5", "Ypos:", 1125, 495, 465, 210);
+    wy = Place<QLineEdit>(Frame3D2, "wy", 1560, 480, 405, 285, QStringLiteral("10"));
+    centre = CheckRight(Frame3D2, "centre", "Centre:", 705, 840, 810, 210);
+    wx->setEnabled(false);
+    wy->setEnabled(false);
+
+    Label(MainForm, "Label4", "Transparency level:", 255, 1455, 1545, 210);
+    mixvalue = Place<QScrollBar>(MainForm, "mixvalue", 1770, 1410, 3015, 240, Qt::Horizontal);
+    mixvalue->setRange(0, 255);
+    mixvalue->setPageStep(16);
+    Label(MainForm, "Label9", "High", 1770, 1680, 465, 210);
+    Label(MainForm, "Label10", "Low", 4470, 1680, 345, 210);
+    tval = Label(MainForm, "tval", "", 2955, 1665, 690, 210, Qt::AlignCenter);
+
+    ApplyStuff = Place<QPushButton>(this, "ApplyStuff", 5205, 1500, 1605, 450, tr("A&pply watermark"));
+
+    Frame3D1 = Place<QGroupBox>(this, "Frame3D1", 7245, 0, 3015, 2115, tr("Text Watermarking:"));
+    Label(Frame3D1, "Label3", "Text to apply:", 120, 180, 1065, 195);
+    CopyText = Place<QPlainTextEdit>(Frame3D1, "CopyText", 105, 390, 2820, 585);
+    tpix = Radio(Frame3D1, "tpix", "Pixel:", 165, 1080, 735, 195);
+    tper = Radio(Frame3D1, "tper", "Percent:", 15, 1395, 900, 195);
+    Label(Frame3D1, "Label16", "Colour (HTML):", 1020, 1065, 1170, 210);
+    Textclr = Place<QLineEdit>(Frame3D1, "Textclr", 2145, 1035, 780, 285, QStringLiteral("10"));
+    Textclr->setMaxLength(6);
+    Label(Frame3D1, "Label8", "Xpos:", 1095, 1395, 465, 210);
+    tx = Place<QLineEdit>(Frame3D1, "tx", 1545, 1365, 405, 285, QStringLiteral("10"));
+    Label(Frame3D1, "Label7", "Ypos:", 2070, 1395, 465, 210);
+    ty = Place<QLineEdit>(Frame3D1, "ty", 2505, 1365, 405, 285, QStringLiteral("10"));
+    Label(Frame3D1, "Label6", "Size:", 60, 1770, 375, 210);
+    ts = Place<QLineEdit>(Frame3D1, "ts", 435, 1725, 405, 315, QStringLiteral("20"));
+    wmfont = Place<QComboBox>(Frame3D1, "wmfont", 900, 1725, 2040, 315);
+    wmfont->setEditable(true);
+
+    connect(ApplyStuff, &QPushButton::clicked, this, &ControlPanel::ApplyStuff_Click);
+    connect(mixvalue, &QScrollBar::valueChanged, this, &ControlPanel::mixvalue_Change);
+    connect(centre, &QCheckBox::toggled, this, &ControlPanel::centre_Click);
+    connect(tfile, &QLineEdit::textChanged, this, &ControlPanel::tfile_Change);
+    connect(origbrw, &QPushButton::clicked, this, [this] { BrowseMainFile(QString()); });
+    connect(waterbrw, &QPushButton::clicked, this, [this] { BrowseWatermarkFile(QString()); });
+    connect(templbrw, &QPushButton::clicked, this, [this] { BrowseTemplateFile(QString()); });
+    connect(ofile, &QLineEdit::returnPressed, this, [this] { BrowseMainFile(ofile->text().trimmed()); });
+    connect(wfile, &QLineEdit::returnPressed, this, [this] { BrowseWatermarkFile(wfile->text().trimmed()); });
+    connect(tfile, &QLineEdit::returnPressed, this, [this] { BrowseTemplateFile(tfile->text().trimmed()); });
+}
+
+void ControlPanel::BuildBatchSection() {
+    Frame3D6 = Place<QGroupBox>(this, "Frame3D6", 960, 2325, 8505, 3615, tr("Select files to batch watermark:"));
+    Frame3D4 = Place<QGroupBox>(Frame3D6, "Frame3D4", 90, 225, 1455, 2055, tr("Image formats:"));
+    All_Option = Radio(Frame3D4, "All_Option", "ALL", 75, 225, 585, 255);
+    FIF_option = Radio(Frame3D4, "FIF_option", "FIF", 765, 255, 600, 210);
+    JPG_Option = Radio(Frame3D4, "JPG_Option", "JPG", 75, 510, 645, 210);
+    GIF_Option = Radio(Frame3D4, "GIF_Option", "GIF", 765, 510, 570, 210);
+    tga_option = Radio(Frame3D4, "tga_option", "TGA", 75, 750, 645, 210);
+    TIF_Option = Radio(Frame3D4, "TIF_Option", "TIF", 765, 765, 555, 210);
+    PCX_Option = Radio(Frame3D4, "PCX_Option", "PCX", 75, 1005, 645, 210);
+    Bmp_Option = Radio(Frame3D4, "Bmp_Option", "BMP", 765, 1005, 645, 210);
+    Option3D1 = Radio(Frame3D4, "Option3D1", "PCD", 75, 1245, 630, 210);
+    All_Option->setChecked(true);
+    pcdbase = Place<QComboBox>(Frame3D4, "pcdbase", 120, 1575, 1230, 315);
+    pcdbase->setEditable(true);
+
+    Frame3D3 = Place<QGroupBox>(Frame3D6, "Frame3D3", 1590, 225, 2055, 3210, tr("Input path:"));
+    InputDrive = Place<QComboBox>(Frame3D3, "InputDrive", 150, 300, 1785, 315);
+    InputDir = Place<QListWidget>(Frame3D3, "InputDir", 135, 705, 1800, 990);
+    InputFile = Place<QListWidget>(Frame3D3, "InputFile", 135, 1770, 1800, 1065);
+    InputFile->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    SubCheck = CheckRight(Frame3D3, "SubCheck", "Scan Subdirectories:", 150, 2895, 1770, 210);
+
+    Frame3D7 = Place<QGroupBox>(Frame3D6, "Frame3D7", 3690, 225, 2055, 3210, tr("Output path:"));
+    OutputDrive = Place<QComboBox>(Frame3D7, "OutputDrive", 135, 315, 1800, 315);
+    OutputDir = Place<QListWidget>(Frame3D7, "OutputDir", 135, 690, 1800, 2340);
+
+    Frame3D5 = Place<QGroupBox>(Frame3D6, "Frame3D5", 5805, 225, 2595, 2715, tr("File output options:"));
+    SSFrame1 = Place<QGroupBox>(Frame3D5, "SSFrame1", 195, 285, 2235, 855, tr("Image Format:"));
+    TGAO = Radio(SSFrame1, "TGAO", "TGA", 135, 270, 720, 255);
+    JPGO = Radio(SSFrame1, "JPGO", "JPG", 855, 285, 615, 210);
+    TIFo = Radio(SSFrame1, "TIFo", "TIF", 1530, 285, 615, 210);
+    BMPO = Radio(SSFrame1, "BMPO", "BMP", 135, 540, 690, 210);
+    PCXO = Radio(SSFrame1, "PCXO", "PCX", 855, 540, 690, 210);
+    GIFO = Radio(SSFrame1, "GIFO", "GIF", 1530, 540, 630, 210);
+    JPGO->setChecked(true);
+    Label(Frame3D5, "Label13", "Jpeg quality:", 180, 1200, 915, 210);
+    jpegval = Place<QScrollBar>(Frame3D5, "jpegval", 180, 1440, 2235, 240, Qt::Horizontal);
+    jpegval->setRange(0, 100);
+    jpegval->setSingleStep(1);
+    jpegval->setPageStep(5);
+    Label(Frame3D5, "Label14", "Low", 165, 1680, 345, 210);
+    Label(Frame3D5, "Label15", "High", 2070, 1680, 465, 255);
+    jval = Label(Frame3D5, "jval", "", 945, 1680, 690, 210, Qt::AlignCenter);
+    Frame3D9 = Place<QGroupBox>(Frame3D5, "Frame3D9", 180, 1980, 2235, 630, tr("Colour Depth:"));
+    bit24 = Radio(Frame3D9, "bit24", "24 Bit", 60, 300, 795, 210);
+    bit8 = Radio(Frame3D9, "bit8", "8 Bit", 840, 300, 675, 210);
+    bit4 = Radio(Frame3D9, "bit4", "4 Bit", 1500, 300, 660, 210);
+    bit24->setChecked(true);
+    delete_files = CheckRight(Frame3D5, "delete_files", "Delete orginal files:", 315, 2730, 1620, 210);
+    Compress_Number = Label(Frame3D6, "Compress_Number", "", 5940, 2940, 2325, 240);
+    Start = Place<QPushButton>(Frame3D6, "Start", 5940, 3165, 1095, 375, tr("&Start "));
+    Command3D1 = Place<QPushButton>(Frame3D6, "Command3D1", 7125, 3165, 1185, 375, tr("&Cancel Batch"));
+    connect(jpegval, &QScrollBar::valueChanged, this, &ControlPanel::jpegval_Change);
+}
+
+void ControlPanel::BuildMenu() {
+    fileMenu_ = new QMenu(tr("File"), this);
+    fileMenu_->setObjectName(QStringLiteral("file_mnu"));
+    batch_mnu = fileMenu_->addAction(tr("Batch watermark"), this, &ControlPanel::batch_mnu_Click);
+    batch_mnu->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    about_mnu = fileMenu_->addAction(tr("About Velda"), this, [this] { host_.About(); });
+    about_mnu->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    help_mnu = fileMenu_->addAction(tr("&Help"), this, [this] { host_.Help(); });
+    help_mnu->setShortcut(QKeySequence(Qt::Key_F1));
+    fileMenu_->addSeparator();
+    exit_mnu = fileMenu_->addAction(tr("E&xit"), this, [this] { host_.ExitProgram(); });
+    batch_mnu->setObjectName(QStringLiteral("batch_mnu"));
+    about_mnu->setObjectName(QStringLiteral("about_mnu"));
+    help_mnu->setObjectName(QStringLiteral("help_mnu"));
+    exit_mnu->setObjectName(QStringLiteral("exit_mnu"));
+    // The shortcuts work while the panel is active, whichever menu bar shows.
+    addActions({batch_mnu, about_mnu, help_mnu});
+}
+
+void ControlPanel::SetHeightTwips(int twips) {
+    heightTwips_ = twips;
+    setFixedHeight(TwipsToPixels(twips));
+    if (QWidget* frame = parentWidget()) frame->adjustSize();
+}
+
+void ControlPanel::Form_Load() {
+    if (QWidget* frame = parentWidget()) frame->move(std::max(0, (host_.WorkAreaWidth() - frame->width()) / 2), 0);
+    SetHeightTwips(2520);
+    {
+        BusyCursor busy;
+        wmfont->addItems(FillFontList());
+        wmfont->setCurrentIndex(-1);  // no font chosen yet: the text uses Arial
+        wmfont->setEditText(QString());
+        pcdbase->addItems({QStringLiteral("Base/16"), QStringLiteral("Base/4"), QStringLiteral("Base"),
+                           QStringLiteral("Base*4"), QStringLiteral("Base*16")});
+        pcdbase->setCurrentText(QStringLiteral("Base"));
+        setWindowTitle(tr("Velda control panel"));
+        jpegval->setValue(75);
+        jpegval_Change();
+        LoadSettings();
+        wx->setEnabled(!centre->isChecked());
+        wy->setEnabled(!centre->isChecked());
+        QApplication::processEvents();
+    }
+}
+
+void ControlPanel::closeEvent(QCloseEvent* event) {
+    SaveSettings();
+    event->accept();
+    host_.ExitProgram();
+}
+
+void ControlPanel::batch_mnu_Click() {
+    host_.CloseResult();
+    if (heightTwips_ >= 6000) {
+        SetHeightTwips(2410);
+        batch_mnu->setText(tr("Batch watermark"));
+    } else {
+        SetHeightTwips(6600);
+        batch_mnu->setText(tr("Remove batch section"));
+    }
+}
+
+void ControlPanel::centre_Click() {
+    wx->setEnabled(!centre->isChecked());
+    wy->setEnabled(!centre->isChecked());
+}
+
+void ControlPanel::jpegval_Change() { jval->setText(QString::number(jpegval->value())); }
+
+void ControlPanel::mixvalue_Change() {
+    state_.MixLevel = mixvalue->value();
+    if (Mask_Picbuf.FileName.isEmpty() && Waterm_Picbuf.Yresolution() >= 1) {
+        MakeUniformMask(Mask_Picbuf, Waterm_Picbuf, state_.MixLevel);
+    }
+    tval->setText(QString::number(mixvalue->value()));
+}
+
+void ControlPanel::tfile_Change() {
+    if (!tfile->text().trimmed().isEmpty()) return;
+    Mask_Picbuf.FileName.clear();
+    Mask_Picbuf.ClearPicture();
+}
+
+template <class F>
+auto ControlPanel::WithStatus(const QString& status, F&& load) {
+    const QString kept = host_.Caption();
+    host_.SetCaption(status);
+    QApplication::processEvents();
+    BusyCursor busy;
+    auto result = load();
+    host_.SetCaption(kept);
+    return result;
+}
+
+bool ControlPanel::LoadMainFile(const QString& fileName) {
+    if (!FileExists(fileName)) {
+        if (ResultWindow* r = host_.ExistingResult()) r->Full_Picbuf.ClearPicture();
+        host_.CloseResult();
+        return false;
+    }
+    ResultWindow* result = host_.Result();
+    Picbuf& full = result->Full_Picbuf;
+    const Status s = WithStatus(tr("Loading main file to watermark...."), [&] {
+        Status st;
+        if (IsPhotoCdName(fileName)) {
+            full.ClearPicture();
+            st = LoadPhotoCdFile(fileName, full, result->LEAD, pcdbase->currentText());
+        } else if (IsGifName(fileName)) {
+            full.ClearPicture();
+            st = LoadThroughLead(fileName, full, result->LEAD);
+            if (st.ok()) st = full.IncreaseColors(24);
+        } else {
+            full.WriteCompression = 0;
+            full.ImageFormat = 0;
+            full.ClearPicture();
+            full.FileName = fileName;
+            st = full.LoadFile();
+        }
+        return st;
+    });
+    if (!s.ok()) {
+        full.ClearPicture();
+        host_.CloseResult();
+        prompter_.Message(QStringLiteral("Error loading image error number - ") + QString::number(s.number()),
+                          Prompter::Icon::Critical, Prompter::Buttons::Ok);
+        return false;
+    }
+    result->Copy_Picbuf.PasteClipboard(full.CopyClipboard());
+    result->Refresh();
+
+    const int width = full.Xresolution();
+    const int height = full.Yresolution() + TwipsToPixels(350);
+    const int panelHeight = parentWidget() ? parentWidget()->height() : this->height();
+    const QRect geometry((host_.WorkAreaWidth() - width) / 2, panelHeight + TwipsToPixels(5), width, height);
+    const QString caption = QStringLiteral("Image to Watermark: ") + fileName.trimmed() + QStringLiteral(" - (") +
+                            QString::number(full.Xresolution()) + QStringLiteral(" x ") +
+                            QString::number(full.Yresolution()) + QStringLiteral(" - ") +
+                            QString::number(full.ColorDepth()) + QStringLiteral(" BPP, Size -") +
+                            QStringLiteral(" ") + QString::number(QFileInfo(fileName).size()) +
+                            QStringLiteral(" bytes)");
+    host_.ShowResult(geometry, caption);
+    return true;
+}
+
+void ControlPanel::LoadWatermarkFile(const QString& fileName) {
+    if (!FileExists(fileName)) {
+        Waterm_Picbuf.ClearPicture();
+        return;
+    }
+    Status s;
+    const LoadOutcome outcome = WithStatus(tr("Loading watermark file...."), [&] {
+        return LoadWatermarkPicture(fileName, Waterm_Picbuf, Mask_Picbuf, state_.MixLevel, LEAD, &s);
+    });
+    if (outcome == LoadOutcome::Failed) {
+        prompter_.Message(messages::WatermarkLoadError(fileName, s.number()), Prompter::Icon::Exclamation,
+                          Prompter::Buttons::Ok);
+    }
+}
+
+void ControlPanel::LoadTemplateFile(const QString& fileName) {
+    if (!FileExists(fileName)) {
+        Mask_Picbuf.ClearPicture();
+        return;
+    }
+    Status s;
+    const LoadOutcome outcome = WithStatus(tr("Loading template file...."), [&] {
+        return LoadTemplatePicture(fileName, Mask_Picbuf, LEAD, &s);
+    });
+    if (outcome == LoadOutcome::Failed) {
+        prompter_.Message(messages::TemplateLoadError(fileName, s.number()), Prompter::Icon::Exclamation,
+                          Prompter::Buttons::Ok);
+    }
+}
+
+void ControlPanel::BrowseMainFile(const QString& path) {
+    BusyCursor busy;
+    QString file = path;
+    if (path.trimmed().isEmpty()) {
+        const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, kFilterMain);
+        if (!chosen) return;
+        state_.InitDir = CutInitDir(*chosen);
+        ofile->setText(*chosen);
+        file = chosen->trimmed();
+    }
+    LoadMainFile(file);
+}
+
+void ControlPanel::BrowseWatermarkFile(const QString& path) {
+    BusyCursor busy;
+    QString file = path;
+    if (path.trimmed().isEmpty()) {
+        const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, kFilterMarks);
+        if (!chosen) return;
+        state_.InitDir = CutInitDir(*chosen);
+        wfile->setText(*chosen);
+        file = chosen->trimmed();
+    }
+    LoadWatermarkFile(file);
+}
+
+void ControlPanel::BrowseTemplateFile(const QString& path) {
+    BusyCursor busy;
+    QString file = path.trimmed();
+    if (file.isEmpty()) {
+        const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, kFilterMarks);
+        if (!chosen) return;
+        file = chosen->trimmed();
+        tfile->setText(*chosen);
+        state_.InitDir = CutInitDir(*chosen);
+    }
+    LoadTemplateFile(file);
+}
+
+void ControlPanel::ApplyStuff_Click() {
+    BusyCursor busy;
+    SaveSettings();
+    const QString name = ofile->text().trimmed();
+    ResultWindow* existing = host_.ExistingResult();
+    const bool loaded = existing && !existing->Full_Picbuf.FileName.isEmpty();
+    if (name.isEmpty() && !loaded) {
+        prompter_.Message(tr("Must load an image to watermark"), Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+        return;
+    }
+    if (!loaded) {
+        if (!FileExists(name)) {
+            prompter_.Message(tr("Cannot find main image to watermark"), Prompter::Icon::Exclamation,
+                              Prompter::Buttons::Ok);
+            return;
+        }
+        if (!LoadMainFile(name)) return;
+        QApplication::processEvents();
+    }
+    ResultWindow* result = host_.Result();
+    Picbuf& full = result->Full_Picbuf;
+    // Every apply starts again from the picture as loaded.
+    full.PasteClipboard(result->Copy_Picbuf.CopyClipboard());
+    WatermarkPlacement placement;
+    placement.centre = centre->isChecked();
+    placement.percent = Iper->isChecked();
+    placement.x = LeadingNumber(wx->text());
+    placement.y = LeadingNumber(wy->text());
+    ApplyImageWatermark(full, Waterm_Picbuf, Mask_Picbuf, placement);
+    TextStyle style;
+    style.pixels = tpix->isChecked();
+    style.colour = Textclr->text();
+    style.font = wmfont->currentText();
+    DrawTextWatermark(full, CopyText->toPlainText().trimmed(), RoundToInt16Clamped(LeadingNumber(tx->text())),
+                      RoundToInt16Clamped(LeadingNumber(ty->text())), RoundToInt16Clamped(LeadingNumber(ts->text())),
+                      full.Xresolution(), full.Yresolution(), style);
+    result->Refresh();
+}
+
+void ControlPanel::LoadSettings() {
+    const QString path = state_.settingsPath;
+    if (!FileExists(path)) return;
+    auto read = [&path](const char* key) { return ReadIniKey(path, kMainSection, QString::fromLatin1(key)); };
+    if (const IniKeyValue v = read("OrigFile"); v.count) {
+        ofile->setText(v.value);
+        const QString t = ofile->text().trimmed();
+        if (FileExists(t)) {
+            if (!LoadMainFile(t)) return;
+        } else {
+            ofile->clear();
+        }
+    }
+    if (const IniKeyValue v = read("WaterMarkFile"); v.count) {
+        wfile->setText(v.value);
+        const QString t = wfile->text().trimmed();
+        if (FileExists(t)) {
+            LoadWatermarkFile(t);
+        } else {
+            wfile->clear();
+        }
+    }
+    if (const IniKeyValue v = read("TemplateFile"); v.count) {
+        tfile->setText(v.value);
+        const QString t = tfile->text().trimmed();
+        if (FileExists(t)) {
+            LoadTemplateFile(t);
+        } else {
+            tfile->clear();
+        }
+    }
+    const IniKeyValue colour = read("Textclr");
+    Textclr->setText(colour.count ? colour.value : QStringLiteral("FFFFFF"));
+    if (const IniKeyValue v = read("InitDir"); v.count) state_.InitDir = v.value;
+    if (const IniKeyValue v = read("InputDir"); v.count) inputDirPath_ = v.value;
+    if (const IniKeyValue v = read("OutputDir"); v.count) outputDirPath_ = v.value;
+    if (const IniKeyValue v = read("Text"); v.count) CopyText->setPlainText(v.value);
+    if (const IniKeyValue v = read("ImagePercent"); v.count) {
+        (DecodeBooleanWord(v.value) ? Iper : ipix)->setChecked(true);
+    }
+    if (const IniKeyValue v = read("TextPercent"); v.count) {
+        (DecodeBooleanWord(v.value) ? tper : tpix)->setChecked(true);
+    }
+    if (const auto v = DecodeInteger(read("MixValue").value, 0, 255)) {
+        mixvalue->setValue(*v);
+        mixvalue_Change();  // also when the stored level equals the slider's
+    }
+    if (const auto v = DecodeInteger(read("JPEGValue").value, 0, 100)) jpegval->setValue(*v);
+    if (const IniKeyValue v = read("wx"); v.count) wx->setText(NumberText(v.value));
+    if (const IniKeyValue v = read("wy"); v.count) wy->setText(NumberText(v.value));
+    if (const auto v = DecodeInteger(read("CentreWatermark").value, 0, 1)) centre->setChecked(*v == 1);
+    if (const IniKeyValue v = read("tx"); v.count) tx->setText(NumberText(v.value));
+    if (const IniKeyValue v = read("ty"); v.count) ty->setText(NumberText(v.value));
+    if (const IniKeyValue v = read("ts"); v.count) ts->setText(NumberText(v.value));
+    if (const IniKeyValue v = read("tfont"); v.count) wmfont->setCurrentText(v.value);
+}
+
+void ControlPanel::SaveSettings() {
+    WatermarkSettings s;
+    s.OrigFile = ofile->text();
+    s.WaterMarkFile = wfile->text();
+    s.ImagePercent = Iper->isChecked();
+    s.TextPercent = tper->isChecked();
+    s.TemplateFile = tfile->text();
+    s.Textclr = Textclr->text();
+    s.InitDir = state_.InitDir;
+    s.InputDir = inputDirPath_;
+    s.OutputDir = outputDirPath_;
+    s.Text = CopyText->toPlainText();
+    s.MixValue = mixvalue->value();
+    s.JPEGValue = jpegval->value();
+    s.wx = wx->text();
+    s.wy = wy->text();
+    s.CentreWatermark = centre->isChecked() ? 1 : 0;
+    s.tx = tx->text();
+    s.ty = ty->text();
+    s.ts = ts->text();
+    s.tfont = wmfont->currentText();
+    WriteWatermarkSettings(state_.settingsPath, s);  // failures are never reported
+}
+
+}  // namespace velda

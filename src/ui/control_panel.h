@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QWidget>
+
+#include "imaging/lead.h"
+#include "imaging/picbuf.h"
+#include "ui/app_state.h"
+#include "ui/prompter.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+
+namespace velda {
+
+class ResultWindow;
+
+// What the control panel needs of the frame around it.
+class PanelHost {
+public:
+    virtual ~PanelHost() = default;
+    virtual QString Caption() const = 0;
+    virtual void SetCaption(const QString& caption) = 0;
+    // The result window, created on first use.
+    virtual ResultWindow* Result() = 0;
+    virtual ResultWindow* ExistingResult() const = 0;
+    // Places, sizes (pixels, inside the frame) and shows the result window.
+    virtual void ShowResult(const QRect& geometry, const QString& caption) = 0;
+    virtual void CloseResult() = 0;
+    // Width of the frame's working area, in pixels.
+    virtual int WorkAreaWidth() const = 0;
+    virtual void About() = 0;
+    virtual void Help() = 0;
+    virtual void ExitProgram() = 0;
+};
+
+// The control panel: the three pictures, the watermark's place and
+// transparency, the text, and the batch section below.
+class ControlPanel : public QWidget {
+    Q_OBJECT
+public:
+    ControlPanel(AppState& state, Prompter& prompter, PanelHost& host, QWidget* parent = nullptr);
+
+    // Start-up: fills the lists, sets the form's values and reads the
+    // settings, reloading the remembered pictures.
+    void Form_Load();
+    // Height in twips, as the batch section's toggle knows it.
+    int HeightTwips() const { return heightTwips_; }
+    QList<QMenu*> menus() const { return {fileMenu_}; }
+
+    // The picture loaders with their captions and messages.
+    bool LoadMainFile(const QString& fileName);
+    void LoadWatermarkFile(const QString& fileName);
+    void LoadTemplateFile(const QString& fileName);
+    void BrowseMainFile(const QString& path);
+    void BrowseWatermarkFile(const QString& path);
+    void BrowseTemplateFile(const QString& path);
+
+    void LoadSettings();
+    void SaveSettings();
+
+    Picbuf Waterm_Picbuf;
+    Picbuf Mask_Picbuf;
+    Picbuf Batch_Picbuf;
+    Lead LEAD;
+
+    // Controls, named as everywhere else in the program.
+    QGroupBox *MainForm, *Frame3D2, *Frame3D1, *Frame3D6, *Frame3D4, *Frame3D3, *Frame3D7, *Frame3D5,
+        *SSFrame1, *Frame3D9;
+    QLineEdit *ofile, *wfile, *tfile, *wx, *wy, *Textclr, *tx, *ty, *ts;
+    QPushButton *origbrw, *waterbrw, *templbrw, *ApplyStuff, *Start, *Command3D1;
+    QRadioButton *ipix, *Iper, *tpix, *tper;
+    QRadioButton *All_Option, *FIF_option, *JPG_Option, *GIF_Option, *tga_option, *TIF_Option,
+        *PCX_Option, *Bmp_Option, *Option3D1;
+    QRadioButton *TGAO, *JPGO, *TIFo, *BMPO, *PCXO, *GIFO, *bit24, *bit8, *bit4;
+    QCheckBox *centre, *SubCheck, *delete_files;
+    QScrollBar *mixvalue, *jpegval;
+    QLabel *tval, *jval, *Compress_Number;
+    QPlainTextEdit* CopyText;
+    QComboBox *wmfont, *pcdbase, *InputDrive, *OutputDrive;
+    QListWidget *InputDir, *InputFile, *OutputDir;
+    QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu;
+
+public slots:
+    void ApplyStuff_Click();
+    void batch_mnu_Click();
+    void mixvalue_Change();
+    void jpegval_Change();
+    void centre_Click();
+    void tfile_Change();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildUpperPart();
+    void BuildBatchSection();
+    void BuildMenu();
+    void SetHeightTwips(int twips);
+    // Runs a loader with the main window's caption set to status meanwhile.
+    template <class F>
+    auto WithStatus(const QString& status, F&& load);
+
+    AppState& state_;
+    Prompter& prompter_;
+    PanelHost& host_;
+    QMenu* fileMenu_;
+    int heightTwips_ = 2520;
+    // The batch directories as the settings file had them; the batch
+    // section's lists show them.
+    QString inputDirPath_, outputDirPath_;
+};
+
+}  // namespace velda

@@ -1,0 +1,67 @@
+#include "ui/prompter.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QRegularExpression>
+
+#include "batch/messages.h"
+
+namespace velda {
+
+bool DialogPrompter::Message(const QString& text, Icon icon, Buttons buttons) {
+    QMessageBox box(parent_);
+    box.setWindowTitle(messages::kTitle);
+    // Message texts use a carriage return for a new line.
+    box.setText(QString(text).replace(u'\r', u'\n'));
+    switch (icon) {
+        case Icon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+        case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+        case Icon::Question: box.setIcon(QMessageBox::Question); break;
+        case Icon::Information: box.setIcon(QMessageBox::Information); break;
+    }
+    if (buttons == Buttons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    // A question needs the normal pointer, whatever work is under way.
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int answer = box.exec();
+    QApplication::restoreOverrideCursor();
+    return buttons == Buttons::Ok || answer == QMessageBox::Yes;
+}
+
+QStringList QtFilters(const QString& filters) {
+    const QStringList parts = filters.split(u'|');
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].isEmpty()) continue;
+        QString pattern = parts[i + 1];
+        if (pattern == u"*.*") {
+            pattern = QStringLiteral("*");
+        } else {
+            pattern += u' ' + pattern.toLower();
+        }
+        QString description = parts[i];
+        description.replace(QRegularExpression(QStringLiteral("\\(.*\\)")), QStringLiteral("(") + pattern + u')');
+        out.append(description);
+    }
+    return out;
+}
+
+std::optional<QString> DialogPrompter::OpenFile(const QString& title, const QString& dir,
+                                                const QString& filters) {
+    QFileDialog dialog(parent_, title, dir);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::ReadOnly, true);
+    dialog.setNameFilters(QtFilters(filters));
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+    QApplication::restoreOverrideCursor();
+    if (!chosen) return std::nullopt;
+    return QDir::toNativeSeparators(dialog.selectedFiles().first());
+}
+
+}  // namespace velda

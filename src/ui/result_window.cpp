@@ -1,0 +1,94 @@
+#include "ui/result_window.h"
+
+#include <QActionGroup>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace velda {
+
+PictureView::PictureView(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void PictureView::setImage(const QImage& image) {
+    image_ = image;
+    if (!fit_) resize(image_.size());
+    updateGeometry();
+    update();
+}
+
+void PictureView::setFit(bool fit) {
+    fit_ = fit;
+    if (!fit_) resize(image_.size());
+    updateGeometry();
+    update();
+}
+
+QSize PictureView::sizeHint() const { return image_.size(); }
+
+void PictureView::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.fillRect(event->rect(), palette().window());
+    if (image_.isNull()) return;
+    if (!fit_) {
+        const QRect r = event->rect() & image_.rect();
+        painter.drawImage(r.topLeft(), image_, r);
+        return;
+    }
+    // The whole picture scaled into the view, keeping its proportions.
+    const QSize scaled = image_.size().scaled(size(), Qt::KeepAspectRatio);
+    const QRect target(QPoint((width() - scaled.width()) / 2, (height() - scaled.height()) / 2), scaled);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.drawImage(target, image_);
+}
+
+ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("Target"));
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    view_ = new PictureView;
+    view_->setObjectName(QStringLiteral("Full_Picbuf"));
+    scroll_->setWidget(view_);
+    scroll_->setWidgetResizable(false);
+    scroll_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll_);
+
+    fileMenu_ = new QMenu(tr("&File"), this);
+    fileMenu_->setObjectName(QStringLiteral("file_mnu"));
+    QAction* copy = fileMenu_->addAction(tr("&Copy"), this, &ResultWindow::Copy_mnu_Click);
+    copy->setObjectName(QStringLiteral("Copy_mnu"));
+    copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+
+    viewMenu_ = new QMenu(tr("&View"), this);
+    viewMenu_->setObjectName(QStringLiteral("view_mnu"));
+    auto* group = new QActionGroup(this);
+    fit_ = viewMenu_->addAction(tr("&Fit to window"));
+    actual_ = viewMenu_->addAction(tr("&Actual size"));
+    for (QAction* a : {fit_, actual_}) {
+        a->setCheckable(true);
+        group->addAction(a);
+    }
+    actual_->setChecked(true);
+    connect(fit_, &QAction::triggered, this, [this] {
+        scroll_->setWidgetResizable(true);
+        view_->setFit(true);
+    });
+    connect(actual_, &QAction::triggered, this, [this] {
+        scroll_->setWidgetResizable(false);
+        view_->setFit(false);
+    });
+}
+
+void ResultWindow::Refresh() { view_->setImage(Full_Picbuf.image()); }
+
+void ResultWindow::Copy_mnu_Click() {
+    if (Full_Picbuf.HasPicture()) QGuiApplication::clipboard()->setImage(Full_Picbuf.image());
+}
+
+}  // namespace velda

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QScrollArea>
+#include <QWidget>
+
+#include "imaging/lead.h"
+#include "imaging/picbuf.h"
+
+class QAction;
+class QMenu;
+
+namespace velda {
+
+// Paints a picture, at its own size or fitted into the view. Only the part
+// that is exposed is drawn, straight from the picture's memory, so a
+// 24-megapixel photograph repaints as fast as a small one.
+class PictureView : public QWidget {
+    Q_OBJECT
+public:
+    explicit PictureView(QWidget* parent = nullptr);
+    void setImage(const QImage& image);
+    const QImage& image() const { return image_; }
+    void setFit(bool fit);
+    bool fit() const { return fit_; }
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage image_;
+    bool fit_ = false;
+};
+
+// The result window: shows the picture to watermark and, after an apply,
+// the result. Its View menu changes only what is shown; copying (and
+// saving) always take the whole picture.
+class ResultWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit ResultWindow(QWidget* parent = nullptr);
+
+    Picbuf Full_Picbuf;
+    Picbuf Copy_Picbuf;
+    Lead LEAD;
+
+    // Shows Full_Picbuf's picture anew.
+    void Refresh();
+    QList<QMenu*> menus() const { return {fileMenu_, viewMenu_}; }
+    PictureView* view() const { return view_; }
+    QAction* fitAction() const { return fit_; }
+    QAction* actualAction() const { return actual_; }
+
+public slots:
+    void Copy_mnu_Click();
+
+private:
+    QScrollArea* scroll_;
+    PictureView* view_;
+    QMenu* fileMenu_;
+    QMenu* viewMenu_;
+    QAction* fit_;
+    QAction* actual_;
+};
+
+}  // namespace velda
