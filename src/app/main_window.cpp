@@ -34,7 +34,7 @@ MainWindow::~MainWindow() {
     // The children go after this object's own parts: nothing of theirs may
     // call back into it on the way out.
     disconnect(area_, nullptr, this, nullptr);
-    if (resultWindow_) disconnect(resultWindow_, nullptr, this, nullptr);
+    if (result_) disconnect(result_, nullptr, this, nullptr);
 }
 
 void MainWindow::ShowMenusOf(QMdiSubWindow* window) {
@@ -51,11 +51,9 @@ ResultWindow* MainWindow::Result() {
         resultWindow_ = area_->addSubWindow(result_);
         resultWindow_->setAttribute(Qt::WA_DeleteOnClose);
         resultWindow_->resize(0, 0);
-        connect(resultWindow_, &QObject::destroyed, this, [this] {
-            result_ = nullptr;
-            resultWindow_ = nullptr;
-            ShowMenusOf(area_->activeSubWindow());
-        });
+        // Forgotten as soon as it closes, so the next use makes a new one
+        // even before this one is deleted.
+        connect(result_, &ResultWindow::closing, this, &MainWindow::ForgetResult);
     }
     return result_;
 }
@@ -77,9 +75,16 @@ void MainWindow::ShowResult(const QRect& geometry, const QString& caption) {
 }
 
 void MainWindow::CloseResult() {
-    if (resultWindow_) {
-        resultWindow_->close();  // deletes it; the next use makes a new one
-    }
+    if (resultWindow_) resultWindow_->close();
+}
+
+void MainWindow::ForgetResult() {
+    if (!resultWindow_) return;
+    area_->removeSubWindow(resultWindow_);
+    resultWindow_->deleteLater();
+    result_ = nullptr;
+    resultWindow_ = nullptr;
+    ShowMenusOf(area_->activeSubWindow());
 }
 
 int MainWindow::WorkAreaWidth() const { return area_->viewport()->width(); }

@@ -41,6 +41,7 @@ protected:
 
 private:
     void ShowMenusOf(QMdiSubWindow* window);
+    void ForgetResult();
 
     AppState& state_;
     Prompter& prompter_;

@@ -104,6 +104,22 @@ Status Picbuf::TextDraw() {
     return DrawTextRun(picture_.image, run);
 }
 
+void Picbuf::RestoreFrom(const Picture& clip) {
+    QImage& mine = picture_.image;
+    const QImage& theirs = clip.image;
+    if (mine.isNull() || !mine.isDetached() || theirs.isNull() || mine.size() != theirs.size() ||
+        mine.format() != theirs.format() || mine.bytesPerLine() != theirs.bytesPerLine() ||
+        mine.constBits() == theirs.constBits()) {
+        PasteClipboard(clip);
+        return;
+    }
+    memcpy(mine.bits(), theirs.constBits(), static_cast<size_t>(theirs.sizeInBytes()));
+    if (theirs.format() == QImage::Format_Indexed8) mine.setColorTable(theirs.colorTable());
+    picture_.depth = clip.depth;
+    picture_.fileName = clip.fileName;
+    FileName = clip.fileName;
+}
+
 void Picbuf::PasteClipboard(const Picture& clip) {
     picture_ = clip;
     FileName = clip.fileName;

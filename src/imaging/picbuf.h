@@ -66,6 +66,12 @@ public:
     // paste replaces this buffer's picture and file name with them.
     Picture CopyClipboard() const { return picture_; }
     void PasteClipboard(const Picture& clip);
+    // As PasteClipboard, but the pixels are copied into this buffer's own
+    // memory when it has the same size and layout and nobody else shares
+    // it: an apply repeated on a large photograph then allocates nothing.
+    void RestoreFrom(const Picture& clip);
+    // Gives this buffer memory of its own, shared with no copy.
+    void Detach() { picture_.image.detach(); }
 
     const Picture& picture() const { return picture_; }
     const QImage& image() const { return picture_.image; }

@@ -344,6 +344,9 @@ bool ControlPanel::LoadMainFile(const QString& fileName) {
         return false;
     }
     result->Copy_Picbuf.PasteClipboard(full.CopyClipboard());
+    // The shown picture gets memory of its own now rather than at the first
+    // apply, which then only copies pixels back into it.
+    full.Detach();
     result->Refresh();
 
     const int width = full.Xresolution();
@@ -451,7 +454,7 @@ void ControlPanel::ApplyStuff_Click() {
     ResultWindow* result = host_.Result();
     Picbuf& full = result->Full_Picbuf;
     // Every apply starts again from the picture as loaded.
-    full.PasteClipboard(result->Copy_Picbuf.CopyClipboard());
+    full.RestoreFrom(result->Copy_Picbuf.CopyClipboard());
     WatermarkPlacement placement;
     placement.centre = centre->isChecked();
     placement.percent = Iper->isChecked();

@@ -2,6 +2,7 @@
 
 #include <QActionGroup>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPaintEvent>
@@ -10,47 +11,47 @@
 
 namespace velda {
 
-PictureView::PictureView(QWidget* parent) : QWidget(parent) {
+PictureView::PictureView(const Picbuf& picture, QWidget* parent) : QWidget(parent), picture_(picture) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void PictureView::setImage(const QImage& image) {
-    image_ = image;
-    if (!fit_) resize(image_.size());
+void PictureView::PictureChanged() {
+    if (!fit_) resize(image().size());
     updateGeometry();
     update();
 }
 
 void PictureView::setFit(bool fit) {
     fit_ = fit;
-    if (!fit_) resize(image_.size());
+    if (!fit_) resize(image().size());
     updateGeometry();
     update();
 }
 
-QSize PictureView::sizeHint() const { return image_.size(); }
+QSize PictureView::sizeHint() const { return image().size(); }
 
 void PictureView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), palette().window());
-    if (image_.isNull()) return;
+    const QImage& img = image();
+    if (img.isNull()) return;
     if (!fit_) {
-        const QRect r = event->rect() & image_.rect();
-        painter.drawImage(r.topLeft(), image_, r);
+        const QRect r = event->rect() & img.rect();
+        painter.drawImage(r.topLeft(), img, r);
         return;
     }
     // The whole picture scaled into the view, keeping its proportions.
-    const QSize scaled = image_.size().scaled(size(), Qt::KeepAspectRatio);
+    const QSize scaled = img.size().scaled(size(), Qt::KeepAspectRatio);
     const QRect target(QPoint((width() - scaled.width()) / 2, (height() - scaled.height()) / 2), scaled);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    painter.drawImage(target, image_);
+    painter.drawImage(target, img);
 }
 
 ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Target"));
     scroll_ = new QScrollArea(this);
     scroll_->setFrameShape(QFrame::NoFrame);
-    view_ = new PictureView;
+    view_ = new PictureView(Full_Picbuf);
     view_->setObjectName(QStringLiteral("Full_Picbuf"));
     scroll_->setWidget(view_);
     scroll_->setWidgetResizable(false);
@@ -85,7 +86,12 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent) {
     });
 }
 
-void ResultWindow::Refresh() { view_->setImage(Full_Picbuf.image()); }
+void ResultWindow::closeEvent(QCloseEvent* event) {
+    emit closing();
+    QWidget::closeEvent(event);
+}
+
+void ResultWindow::Refresh() { view_->PictureChanged(); }
 
 void ResultWindow::Copy_mnu_Click() {
     if (Full_Picbuf.HasPicture()) QGuiApplication::clipboard()->setImage(Full_Picbuf.image());

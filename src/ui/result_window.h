@@ -17,9 +17,11 @@ namespace velda {
 class PictureView : public QWidget {
     Q_OBJECT
 public:
-    explicit PictureView(QWidget* parent = nullptr);
-    void setImage(const QImage& image);
-    const QImage& image() const { return image_; }
+    // Shows the picture of a buffer, without holding a copy of it: the
+    // buffer can then change its pixels in place.
+    explicit PictureView(const Picbuf& picture, QWidget* parent = nullptr);
+    // The picture has changed.
+    void PictureChanged();
     void setFit(bool fit);
     bool fit() const { return fit_; }
     QSize sizeHint() const override;
@@ -28,7 +30,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QImage image_;
+    const QImage& image() const { return picture_.image(); }
+    const Picbuf& picture_;
     bool fit_ = false;
 };
 
@@ -53,6 +56,13 @@ public:
 
 public slots:
     void Copy_mnu_Click();
+
+signals:
+    // The window is closing (its close box, or the program's own doing).
+    void closing();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     QScrollArea* scroll_;
