@@ -23,7 +23,9 @@ QString Corpus() {
     const QByteArray env = qgetenv("VELDA_CORPUS");
     return env.isEmpty() ? QStringLiteral("/tmp/perf/corpus") : QString::fromLocal8Bit(env);
 }
-QString Photo24() { return Corpus() + QStringLiteral("/jpg24/kleiber-24mp.jpg"); }
+QString Photo24() {
+    return Corpus() + QStringLiteral("/jpg24/kleiber-24mp.jpg");
+}
 
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
@@ -36,7 +38,8 @@ double Psnr(const QImage& a, const QImage& b) {
         const QRgb* p = reinterpret_cast<const QRgb*>(a.constScanLine(y));
         for (int x = 0; x < a.width(); ++x) {
             const QRgb q = b.pixel(x, y);
-            const int d[3] = {qRed(p[x]) - qRed(q), qGreen(p[x]) - qGreen(q), qBlue(p[x]) - qBlue(q)};
+            const int d[3] = {qRed(p[x]) - qRed(q), qGreen(p[x]) - qGreen(q),
+                              qBlue(p[x]) - qBlue(q)};
             sum += d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
         }
     }
@@ -47,7 +50,8 @@ void BM_JpegLoad_Picbuf(benchmark::State& state) {
     velda::Picbuf p;
     for (auto _ : state) {
         p.FileName = Photo24();
-        if (!p.LoadFile().ok()) state.SkipWithError("load failed");
+        if (!p.LoadFile().ok())
+            state.SkipWithError("load failed");
     }
 }
 
@@ -60,7 +64,8 @@ void BM_JpegLoad_BareTurboJpeg(benchmark::State& state) {
                             static_cast<unsigned long>(data.size()), &w, &h, &ss, &cs);
         std::unique_ptr<unsigned char[]> buf(new unsigned char[static_cast<size_t>(w) * h * 4]);
         tjDecompress2(tj, reinterpret_cast<const unsigned char*>(data.constData()),
-                      static_cast<unsigned long>(data.size()), buf.get(), w, w * 4, h, TJPF_BGRX, 0);
+                      static_cast<unsigned long>(data.size()), buf.get(), w, w * 4, h, TJPF_BGRX,
+                      0);
         benchmark::DoNotOptimize(buf.get());
     }
     tjDestroy(tj);
@@ -75,7 +80,8 @@ void BM_JpegStore_Picbuf(benchmark::State& state) {
     p.WriteCompression = 75;
     p.FileName = dir.filePath(QStringLiteral("out.jpg"));
     for (auto _ : state) {
-        if (!p.Store().ok()) state.SkipWithError("store failed");
+        if (!p.Store().ok())
+            state.SkipWithError("store failed");
     }
 }
 
@@ -89,8 +95,8 @@ void BM_JpegStore_BareTurboJpeg(benchmark::State& state) {
     for (auto _ : state) {
         unsigned char* jpeg = nullptr;
         unsigned long size = 0;
-        tjCompress2(tj, img.constBits(), img.width(), static_cast<int>(img.bytesPerLine()), img.height(),
-                    TJPF_BGRX, &jpeg, &size, TJSAMP_420, 75, 0);
+        tjCompress2(tj, img.constBits(), img.width(), static_cast<int>(img.bytesPerLine()),
+                    img.height(), TJPF_BGRX, &jpeg, &size, TJSAMP_420, 75, 0);
         QFile f(dir.filePath(QStringLiteral("bare.jpg")));
         f.open(QIODevice::WriteOnly);
         f.write(reinterpret_cast<const char*>(jpeg), static_cast<qint64>(size));
@@ -108,7 +114,8 @@ void BM_MaskCopy_300x120(benchmark::State& state) {
     velda::MakeUniformMask(mask, wm, 70);
     wm.Xorigin = mask.Xorigin = -1000;
     wm.Yorigin = mask.Yorigin = -800;
-    for (auto _ : state) target.MaskCopy(wm, mask);
+    for (auto _ : state)
+        target.MaskCopy(wm, mask);
 }
 
 void BM_ReduceColors_Velda(benchmark::State& state) {
@@ -118,7 +125,8 @@ void BM_ReduceColors_Velda(benchmark::State& state) {
     velda::Picbuf p;
     for (auto _ : state) {
         p.PasteClipboard(src.CopyClipboard());
-        if (!p.ReduceColors(static_cast<int>(state.range(0))).ok()) state.SkipWithError("reduce failed");
+        if (!p.ReduceColors(static_cast<int>(state.range(0))).ok())
+            state.SkipWithError("reduce failed");
     }
     state.counters["psnr"] = Psnr(src.image(), p.image());
 }
@@ -134,7 +142,8 @@ void BM_ReduceColors_ImageMagickConvert(benchmark::State& state) {
     const QString out = dir.filePath(QStringLiteral("out.png"));
     QString convert = QStandardPaths::findExecutable(QStringLiteral("convert-im6.q16"));
     for (auto _ : state) {
-        QProcess::execute(convert, {in, QStringLiteral("-colors"), QString::number(state.range(0)), out});
+        QProcess::execute(convert,
+                          {in, QStringLiteral("-colors"), QString::number(state.range(0)), out});
     }
     state.counters["psnr"] = Psnr(src.image(), QImage(out).convertToFormat(QImage::Format_RGB32));
 }
@@ -147,13 +156,19 @@ BENCHMARK(BM_JpegStore_Picbuf)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_JpegStore_BareTurboJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_MaskCopy_300x120)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_ReduceColors_Velda)->Arg(256)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ReduceColors_ImageMagickConvert)->Arg(256)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ReduceColors_ImageMagickConvert)
+    ->Arg(256)
+    ->Arg(16)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     if (!QFile::exists(Photo24())) {
-        fprintf(stderr, "no corpus at %s: run shared/corpus/make-corpus.sh\n", qPrintable(Corpus()));
+        fprintf(stderr, "no corpus at %s: run shared/corpus/make-corpus.sh\n",
+                qPrintable(Corpus()));
         return 1;
     }
     benchmark::Initialize(&argc, argv);

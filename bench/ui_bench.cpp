@@ -5,8 +5,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QRadioButton>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -17,12 +17,14 @@
 namespace {
 
 class SilentPrompter : public velda::Prompter {
-public:
+  public:
     bool Message(const QString& text, Icon, Buttons) override {
         fprintf(stderr, "message: %s\n", qPrintable(text));
         return true;
     }
-    std::optional<QString> OpenFile(const QString&, const QString&, const QString&) override { return {}; }
+    std::optional<QString> OpenFile(const QString&, const QString&, const QString&) override {
+        return {};
+    }
 };
 
 double Median(std::vector<double> v) {
@@ -36,7 +38,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QByteArray env = qgetenv("VELDA_CORPUS");
-    const QString corpus = env.isEmpty() ? QStringLiteral("/tmp/perf/corpus") : QString::fromLocal8Bit(env);
+    const QString corpus =
+        env.isEmpty() ? QStringLiteral("/tmp/perf/corpus") : QString::fromLocal8Bit(env);
     const QString photo = corpus + QStringLiteral("/jpg24/kleiber-24mp.jpg");
     if (!QFile::exists(photo)) {
         fprintf(stderr, "no corpus at %s\n", qPrintable(corpus));

@@ -23,7 +23,8 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter) : state_(state), pro
     frameMenu_->setObjectName(QStringLiteral("file_mnu"));
 
     panel_ = new ControlPanel(state_, prompter_, *this);
-    panelWindow_ = area_->addSubWindow(panel_, Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    panelWindow_ = area_->addSubWindow(
+        panel_, Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     panelWindow_->setWindowTitle(tr("Velda control panel"));
     connect(area_, &QMdiArea::subWindowActivated, this, &MainWindow::ShowMenusOf);
     panelWindow_->show();
@@ -34,15 +35,19 @@ MainWindow::~MainWindow() {
     // The children go after this object's own parts: nothing of theirs may
     // call back into it on the way out.
     disconnect(area_, nullptr, this, nullptr);
-    if (result_) disconnect(result_, nullptr, this, nullptr);
+    if (result_)
+        disconnect(result_, nullptr, this, nullptr);
 }
 
 void MainWindow::ShowMenusOf(QMdiSubWindow* window) {
     menuBar()->clear();
     QList<QMenu*> menus = {frameMenu_};
-    if (window == panelWindow_) menus = panel_->menus();
-    if (window && window == resultWindow_) menus = result_->menus();
-    for (QMenu* m : menus) menuBar()->addMenu(m);
+    if (window == panelWindow_)
+        menus = panel_->menus();
+    if (window && window == resultWindow_)
+        menus = result_->menus();
+    for (QMenu* m : menus)
+        menuBar()->addMenu(m);
 }
 
 ResultWindow* MainWindow::Result() {
@@ -75,11 +80,13 @@ void MainWindow::ShowResult(const QRect& geometry, const QString& caption) {
 }
 
 void MainWindow::CloseResult() {
-    if (resultWindow_) resultWindow_->close();
+    if (resultWindow_)
+        resultWindow_->close();
 }
 
 void MainWindow::ForgetResult() {
-    if (!resultWindow_) return;
+    if (!resultWindow_)
+        return;
     area_->removeSubWindow(resultWindow_);
     resultWindow_->deleteLater();
     result_ = nullptr;
@@ -87,7 +94,9 @@ void MainWindow::ForgetResult() {
     ShowMenusOf(area_->activeSubWindow());
 }
 
-int MainWindow::WorkAreaWidth() const { return area_->viewport()->width(); }
+int MainWindow::WorkAreaWidth() const {
+    return area_->viewport()->width();
+}
 
 void MainWindow::About() {
     Splash about(this);
@@ -96,7 +105,8 @@ void MainWindow::About() {
 
 void MainWindow::Help() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QApplication::applicationDirPath() + QStringLiteral("/velda.htm")));
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QApplication::applicationDirPath() + QStringLiteral("/velda.htm")));
     QApplication::restoreOverrideCursor();
 }
 

@@ -18,7 +18,7 @@ class ResultWindow;
 // windows, the active child's menu shown in the frame's menu bar.
 class MainWindow : public QMainWindow, public PanelHost {
     Q_OBJECT
-public:
+  public:
     MainWindow(AppState& state, Prompter& prompter);
     ~MainWindow() override;
 
@@ -36,10 +36,10 @@ public:
     void Help() override;
     void ExitProgram() override;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void ShowMenusOf(QMdiSubWindow* window);
     void ForgetResult();
 

@@ -33,8 +33,8 @@ QPixmap SplashPicture(const QSize& size) {
     big.setPixelSize(r * 2 / 3);
     p.setFont(big);
     p.setPen(QColor(255, 255, 255, 210));
-    p.drawText(QRect(c.x() + r + 12, 0, size.width(), size.height()), Qt::AlignVCenter | Qt::AlignLeft,
-               QStringLiteral("VELDA"));
+    p.drawText(QRect(c.x() + r + 12, 0, size.width(), size.height()),
+               Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("VELDA"));
     return pixmap;
 }
 
@@ -42,20 +42,23 @@ Splash::Splash(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Startup_Form"));
     setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
     setFixedSize(TwipsToPixels(4830), TwipsToPixels(3465));
-    setStyleSheet(QStringLiteral("#Startup_Form { border: 1px solid #0b2a5b; background: white; }"));
+    setStyleSheet(
+        QStringLiteral("#Startup_Form { border: 1px solid #0b2a5b; background: white; }"));
     titleImage = Place<QLabel>(this, "titleImage", 45, 45, 4740, 2700);
     titleImage->setPixmap(SplashPicture(titleImage->size()));
     titleImage->installEventFilter(this);
     titleImage->setCursor(Qt::PointingHandCursor);
-    SysTitle = Place<QLabel>(this, "SysTitle", 45, 2730, 4740, 285, QStringLiteral("Velda Watermarking System v1.40"));
+    SysTitle = Place<QLabel>(this, "SysTitle", 45, 2730, 4740, 285,
+                             QStringLiteral("Velda Watermarking System v1.40"));
     QFont title(QStringLiteral("Arial"));
     title.setPointSizeF(9.75);
     title.setBold(true);
     SysTitle->setFont(title);
     SysTitle->setAlignment(Qt::AlignCenter);
-    reg = Place<QLabel>(this, "reg", 60, 3015, 4740, 405,
-                        QStringLiteral("2026 The Velda developers Support: velda-help@users.invalid\n"
-                                       "https://velda.invalid/"));
+    reg =
+        Place<QLabel>(this, "reg", 60, 3015, 4740, 405,
+                      QStringLiteral("2026 The Velda developers Support: velda-help@users.invalid\n"
+                                     "https://velda.invalid/"));
     QFont small(QStringLiteral("Arial"));
     small.setPointSizeF(8.25);
     reg->setFont(small);

@@ -10,13 +10,13 @@ namespace velda {
 // About box until its picture is clicked.
 class Splash : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit Splash(QWidget* parent = nullptr);
     QLabel* titleImage;
     QLabel* SysTitle;
     QLabel* reg;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
 

@@ -9,12 +9,18 @@ namespace velda {
 
 OutputFormat FormatFor(OutputOption option) {
     switch (option) {
-        case OutputOption::Tga: return {kFormatTarga, QStringLiteral(".tga"), false};
-        case OutputOption::Tif: return {kFormatTiff, QStringLiteral(".tif"), false};
-        case OutputOption::Pcx: return {kFormatPcx, QStringLiteral(".pcx"), false};
-        case OutputOption::Bmp: return {kFormatBmp, QStringLiteral(".bmp"), false};
-        case OutputOption::Gif: return {kFormatGif, QStringLiteral(".gif"), true};
-        case OutputOption::Jpg: return {kFormatJpeg, QStringLiteral(".jpg"), false};
+        case OutputOption::Tga:
+            return {kFormatTarga, QStringLiteral(".tga"), false};
+        case OutputOption::Tif:
+            return {kFormatTiff, QStringLiteral(".tif"), false};
+        case OutputOption::Pcx:
+            return {kFormatPcx, QStringLiteral(".pcx"), false};
+        case OutputOption::Bmp:
+            return {kFormatBmp, QStringLiteral(".bmp"), false};
+        case OutputOption::Gif:
+            return {kFormatGif, QStringLiteral(".gif"), true};
+        case OutputOption::Jpg:
+            return {kFormatJpeg, QStringLiteral(".jpg"), false};
     }
     return {kFormatJpeg, QStringLiteral(".jpg"), false};
 }
@@ -40,9 +46,8 @@ Status LoadJobPictures(const WatermarkSettings& s, BatchJob* job, QString* messa
     Lead lead;
     Status status;
     const QString wm = s.WaterMarkFile.trimmed();
-    if (!wm.isEmpty() &&
-        LoadWatermarkPicture(wm, job->watermark, job->mask, s.MixValue, lead, &status) !=
-            LoadOutcome::Loaded) {
+    if (!wm.isEmpty() && LoadWatermarkPicture(wm, job->watermark, job->mask, s.MixValue, lead,
+                                              &status) != LoadOutcome::Loaded) {
         *message = messages::WatermarkLoadError(wm, status.number());
         return status;
     }

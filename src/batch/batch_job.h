@@ -27,7 +27,7 @@ struct BatchJob {
     Picbuf watermark;  // empty: no watermark picture
     Picbuf mask;       // template, or the uniform grey mask
     WatermarkPlacement placement;
-    QString text;      // trimmed
+    QString text;  // trimmed
     int textX = 0, textY = 0, textSize = 0;
     TextStyle textStyle;
     OutputOption output = OutputOption::Jpg;

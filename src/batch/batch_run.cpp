@@ -24,10 +24,11 @@ struct Task {
 // per worker, so the walk never races far ahead and a stop leaves little
 // behind: files already handed out finish, nothing more starts.
 class WorkerPool {
-public:
+  public:
     WorkerPool(int count, std::function<void(const Task&)> work) : work_(std::move(work)) {
         capacity_ = static_cast<size_t>(count);
-        for (int i = 0; i < count; ++i) threads_.emplace_back([this] { Loop(); });
+        for (int i = 0; i < count; ++i)
+            threads_.emplace_back([this] { Loop(); });
     }
     ~WorkerPool() { Finish(); }
 
@@ -45,18 +46,20 @@ public:
         }
         workReady_.notify_all();
         for (std::thread& t : threads_) {
-            if (t.joinable()) t.join();
+            if (t.joinable())
+                t.join();
         }
     }
 
-private:
+  private:
     void Loop() {
         for (;;) {
             Task task;
             {
                 std::unique_lock lock(mutex_);
                 workReady_.wait(lock, [this] { return closing_ || !queue_.empty(); });
-                if (queue_.empty()) return;
+                if (queue_.empty())
+                    return;
                 task = std::move(queue_.front());
                 queue_.pop_front();
                 spaceFree_.notify_one();
@@ -96,9 +99,13 @@ bool DirectoryExists(const QString& path) {
     return info.isDir() && info.isExecutable();
 }
 
-bool MakeDirectory(const QString& path) { return !path.isEmpty() && QDir().mkdir(path); }
+bool MakeDirectory(const QString& path) {
+    return !path.isEmpty() && QDir().mkdir(path);
+}
 
-bool SameDirectory(const QString& a, const QString& b) { return Canonical(a) == Canonical(b); }
+bool SameDirectory(const QString& a, const QString& b) {
+    return Canonical(a) == Canonical(b);
+}
 
 QStringList BatchRun::Failures() const {
     std::lock_guard lock(mutex_);
@@ -119,10 +126,12 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         return 0;
     }
     QString input = request.inputDir.trimmed();
-    if (input.endsWith(u'/')) input.chop(1);
+    if (input.endsWith(u'/'))
+        input.chop(1);
     const QString output = request.outputDir.trimmed();
     if (!DirectoryExists(output)) {
-        if (!host.Ask(messages::kOutputMissing, Icon::Exclamation)) return 0;
+        if (!host.Ask(messages::kOutputMissing, Icon::Exclamation))
+            return 0;
         if (!MakeDirectory(output)) {
             host.Inform(messages::kErrorCreatingOutput, Icon::Exclamation);
             return 0;
@@ -132,7 +141,8 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         host.Inform(messages::kOutputSameAsSource, Icon::Exclamation);
         return 0;
     }
-    if (!host.Ask(messages::Confirmation(request.tree, input, output), Icon::Question)) return 0;
+    if (!host.Ask(messages::Confirmation(request.tree, input, output), Icon::Question))
+        return 0;
     started_ = true;
 
     const OutputFormat format = FormatFor(job.output);
@@ -141,11 +151,13 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     auto work = [&](const Task& task) {
         const Status s = WatermarkFile(job, task.source, task.target, request.deleteSources);
         std::lock_guard lock(mutex_);
-        if (!s.ok()) failures_.append(task.source);
+        if (!s.ok())
+            failures_.append(task.source);
         host.FileDone(task.source, s, ++done);
     };
-    const int jobs = request.jobs > 0 ? request.jobs
-                                      : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    const int jobs = request.jobs > 0
+                         ? request.jobs
+                         : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     WorkerPool pool(jobs, work);
 
     // Output names are fixed here, in walk order, so results never depend
@@ -188,7 +200,8 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         for (const QString& entry : request.files) {
             handOut(input, entry.trimmed());
             host.Yield();
-            if (StopRequested) break;
+            if (StopRequested)
+                break;
         }
         ProcessedCount = count;
     }

@@ -15,7 +15,7 @@ namespace velda {
 // How a run talks to whoever started it: the desktop program shows message
 // boxes and a progress label, velda-batch writes to its streams.
 class BatchHost {
-public:
+  public:
     enum class Icon { Exclamation, Critical, Question };
     virtual ~BatchHost() = default;
     // A Yes/No question; true for Yes.
@@ -37,17 +37,17 @@ public:
 struct BatchRequest {
     QString inputDir;
     QString outputDir;
-    bool tree = false;      // every picture of the tree, else the files below
-    QStringList files;      // list mode: the selected names, in list order
+    bool tree = false;  // every picture of the tree, else the files below
+    QStringList files;  // list mode: the selected names, in list order
     bool deleteSources = false;
-    int jobs = 0;           // worker threads; 0: one per core
+    int jobs = 0;  // worker threads; 0: one per core
     DirectoryLister lister = ListDirectory;
 };
 
 // One batch run: the checks, the confirmation, the walk or the list, the
 // files processed in parallel, and the count.
 class BatchRun {
-public:
+  public:
     // Set by Cancel (from any thread); seen between files.
     std::atomic<bool> StopRequested{false};
     // Files handed to the pipeline in the current run.
@@ -63,7 +63,7 @@ public:
     // True when the last run got past its checks and confirmation.
     bool Started() const { return started_; }
 
-private:
+  private:
     mutable std::mutex mutex_;
     QStringList failures_;
     bool started_ = false;

@@ -24,24 +24,29 @@ bool CliHost::Ask(const QString& text, Icon) {
     // confirmed by being started; after a folder that cannot be read the
     // walk goes on with the rest of the tree.
     if (text.startsWith(QStringLiteral("Error watermarking image"))) {
-        Err(QString(text).replace(u'\r', QStringLiteral(" - ")).section(QStringLiteral(" - Do"), 0, 0) +
+        Err(QString(text)
+                .replace(u'\r', QStringLiteral(" - "))
+                .section(QStringLiteral(" - Do"), 0, 0) +
             QStringLiteral(" (a folder could not be read; going on)"));
     }
     return true;
 }
 
 void CliHost::Inform(const QString& text, Icon) {
-    if (text == messages::kStopped) return;  // said once, at the end
+    if (text == messages::kStopped)
+        return;  // said once, at the end
     Err(text);
 }
 
 void CliHost::FileDone(const QString& source, const Status& status, int done) {
-    if (quiet_) return;
+    if (quiet_)
+        return;
     if (!terminal_) {
         const QString total = total_ > 0 ? QStringLiteral("/%1").arg(total_) : QString();
         Err(QStringLiteral("%1%2 %3%4")
                 .arg(done)
-                .arg(total, source, status.ok() ? QString() : QStringLiteral(": ") + status.text()));
+                .arg(total, source,
+                     status.ok() ? QString() : QStringLiteral(": ") + status.text()));
         return;
     }
     if (!status.ok()) {
@@ -72,7 +77,8 @@ void CliHost::FileDone(const QString& source, const Status& status, int done) {
 }
 
 void CliHost::EndProgress() {
-    if (barShown_) fputs("\n", stderr);
+    if (barShown_)
+        fputs("\n", stderr);
     barShown_ = false;
 }
 

@@ -11,7 +11,7 @@ namespace velda::cli {
 // the confirmation), messages go to standard error, and progress is a live
 // bar on a terminal or one line per file otherwise.
 class CliHost : public BatchHost {
-public:
+  public:
     CliHost(int total, bool quiet);
 
     bool Ask(const QString& text, Icon icon) override;
@@ -19,7 +19,7 @@ public:
     void FileDone(const QString& source, const Status& status, int done) override;
     void EndProgress();
 
-private:
+  private:
     int total_;
     bool quiet_;
     bool terminal_;

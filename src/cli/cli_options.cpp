@@ -12,7 +12,8 @@ namespace {
 bool ParseInt(const QString& text, int min, int max, int* out) {
     bool ok = false;
     const int v = text.toInt(&ok);
-    if (!ok || v < min || v > max) return false;
+    if (!ok || v < min || v > max)
+        return false;
     *out = v;
     return true;
 }
@@ -82,22 +83,29 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         } else if (name == u"--delete-sources") {
             out->batch.deleteSources = true;
         } else if (name == u"--settings") {
-            if (!value(&settingsFile)) return false;
+            if (!value(&settingsFile))
+                return false;
             settingsGiven = true;
         } else if (name == u"--set") {
             QString s;
-            if (!value(&s)) return false;
+            if (!value(&s))
+                return false;
             sets.append(s);
         } else if (name == u"--format") {
-            if (!value(&format)) return false;
+            if (!value(&format))
+                return false;
         } else if (name == u"--depth") {
-            if (!value(&depth)) return false;
+            if (!value(&depth))
+                return false;
         } else if (name == u"--quality") {
-            if (!value(&quality)) return false;
+            if (!value(&quality))
+                return false;
         } else if (name == u"--pcd") {
-            if (!value(&pcd)) return false;
+            if (!value(&pcd))
+                return false;
         } else if (name == u"--jobs" || name == u"-j") {
-            if (!value(&jobs)) return false;
+            if (!value(&jobs))
+                return false;
         } else if (name == u"--") {
             positional += args.mid(i + 1);
             break;
@@ -108,7 +116,8 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
             positional.append(a);
         }
     }
-    if (out->help || out->version) return true;
+    if (out->help || out->version)
+        return true;
 
     if (positional.size() < 2) {
         *error = QStringLiteral("INPUT_DIR and OUTPUT_DIR are needed");
@@ -138,7 +147,8 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         QList<QFileInfo> entries;
         if (ListDirectory(b.inputDir, &entries).ok()) {
             for (const QFileInfo& e : entries) {
-                if (e.isFile() && IsWalkedPictureName(e.fileName())) b.files.append(e.fileName());
+                if (e.isFile() && IsWalkedPictureName(e.fileName()))
+                    b.files.append(e.fileName());
             }
         }
     }
@@ -168,16 +178,20 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         // An empty text value clears the key here: the way to switch off a
         // watermark or text that the settings file names.
         if (val.trimmed().isEmpty()) {
-            if (key.compare(QStringLiteral("WaterMarkFile"), Qt::CaseInsensitive) == 0) s.WaterMarkFile.clear();
-            if (key.compare(QStringLiteral("TemplateFile"), Qt::CaseInsensitive) == 0) s.TemplateFile.clear();
-            if (key.compare(QStringLiteral("Text"), Qt::CaseInsensitive) == 0) s.Text.clear();
+            if (key.compare(QStringLiteral("WaterMarkFile"), Qt::CaseInsensitive) == 0)
+                s.WaterMarkFile.clear();
+            if (key.compare(QStringLiteral("TemplateFile"), Qt::CaseInsensitive) == 0)
+                s.TemplateFile.clear();
+            if (key.compare(QStringLiteral("Text"), Qt::CaseInsensitive) == 0)
+                s.Text.clear();
         }
     }
 
     BatchJob& job = out->job;
     ApplyPanelSettings(s, &job);
-    static const QStringList formats = {QStringLiteral("tga"), QStringLiteral("tif"), QStringLiteral("pcx"),
-                                        QStringLiteral("bmp"), QStringLiteral("gif"), QStringLiteral("jpg")};
+    static const QStringList formats = {QStringLiteral("tga"), QStringLiteral("tif"),
+                                        QStringLiteral("pcx"), QStringLiteral("bmp"),
+                                        QStringLiteral("gif"), QStringLiteral("jpg")};
     const qsizetype f = formats.indexOf(format.toLower());
     if (f < 0) {
         *error = QStringLiteral("--format must be jpg, tif, tga, bmp, pcx or gif");
@@ -194,8 +208,9 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         return false;
     }
     if (!pcd.isEmpty()) {
-        static const QStringList names = {QStringLiteral("Base/16"), QStringLiteral("Base/4"), QStringLiteral("Base"),
-                                          QStringLiteral("Base*4"), QStringLiteral("Base*16")};
+        static const QStringList names = {QStringLiteral("Base/16"), QStringLiteral("Base/4"),
+                                          QStringLiteral("Base"), QStringLiteral("Base*4"),
+                                          QStringLiteral("Base*16")};
         const auto it = std::find_if(names.begin(), names.end(), [&](const QString& n) {
             return n.compare(pcd, Qt::CaseInsensitive) == 0;
         });

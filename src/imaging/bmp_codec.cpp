@@ -8,8 +8,12 @@ namespace velda {
 
 namespace {
 
-void Put16(QByteArray& b, qsizetype at, uint16_t v) { qToLittleEndian(v, b.data() + at); }
-void Put32(QByteArray& b, qsizetype at, uint32_t v) { qToLittleEndian(v, b.data() + at); }
+void Put16(QByteArray& b, qsizetype at, uint16_t v) {
+    qToLittleEndian(v, b.data() + at);
+}
+void Put32(QByteArray& b, qsizetype at, uint32_t v) {
+    qToLittleEndian(v, b.data() + at);
+}
 
 }  // namespace
 
@@ -23,12 +27,14 @@ Status EncodeBmp(const QImage& image, int depth, QByteArray* out) {
     const QList<QRgb> palette = indexed ? FlattenedPalette(image.colorTable()) : QList<QRgb>();
     const int entries = indexed ? (1 << bits) : 0;
     if (indexed && palette.size() > entries) {
-        return Status::Error(ErrorCode::BadArgument, QStringLiteral("too many colours for %1 bits").arg(bits));
+        return Status::Error(ErrorCode::BadArgument,
+                             QStringLiteral("too many colours for %1 bits").arg(bits));
     }
     const qint64 stride = ((static_cast<qint64>(w) * bits + 31) / 32) * 4;
     const qint64 offset = 14 + 40 + 4 * entries;
     const qint64 total = offset + stride * h;
-    if (total > INT32_MAX) return Status::Error(ErrorCode::TooLarge);
+    if (total > INT32_MAX)
+        return Status::Error(ErrorCode::TooLarge);
     QByteArray b(static_cast<qsizetype>(total), '\0');
     b[0] = 'B';
     b[1] = 'M';

@@ -15,7 +15,9 @@ inline uint32_t Div255(uint32_t x) {
     return (x + (x >> 8)) >> 8;
 }
 
-inline uint32_t Mix(uint32_t t, uint32_t s, uint32_t g) { return Div255(t * (255 - g) + s * g); }
+inline uint32_t Mix(uint32_t t, uint32_t s, uint32_t g) {
+    return Div255(t * (255 - g) + s * g);
+}
 
 // Grey level of a mask pixel: its luminance (exact for greys, since the
 // weights add up to 256).
@@ -35,22 +37,28 @@ long Place(double origin) {
 void BlendThroughMask(QImage& target, const QImage& source, double sourceXorigin,
                       double sourceYorigin, const QImage& mask, double maskXorigin,
                       double maskYorigin) {
-    if (target.isNull() || source.isNull() || mask.isNull()) return;
+    if (target.isNull() || source.isNull() || mask.isNull())
+        return;
     const long sx = Place(sourceXorigin), sy = Place(sourceYorigin);
     const long mx = Place(maskXorigin), my = Place(maskYorigin);
     // Where source, mask and target all overlap, in target coordinates.
     const long x0 = std::max({0L, sx, mx});
     const long y0 = std::max({0L, sy, my});
-    const long x1 = std::min({static_cast<long>(target.width()), sx + source.width(), mx + mask.width()});
-    const long y1 = std::min({static_cast<long>(target.height()), sy + source.height(), my + mask.height()});
-    if (x0 >= x1 || y0 >= y1) return;
+    const long x1 =
+        std::min({static_cast<long>(target.width()), sx + source.width(), mx + mask.width()});
+    const long y1 =
+        std::min({static_cast<long>(target.height()), sy + source.height(), my + mask.height()});
+    if (x0 >= x1 || y0 >= y1)
+        return;
 
-    const QImage src = source.format() == QImage::Format_RGB32 || source.format() == QImage::Format_ARGB32
-                           ? source
-                           : source.convertToFormat(QImage::Format_ARGB32);
-    const QImage msk = mask.format() == QImage::Format_RGB32 || mask.format() == QImage::Format_ARGB32
-                           ? mask
-                           : mask.convertToFormat(QImage::Format_RGB32);
+    const QImage src =
+        source.format() == QImage::Format_RGB32 || source.format() == QImage::Format_ARGB32
+            ? source
+            : source.convertToFormat(QImage::Format_ARGB32);
+    const QImage msk =
+        mask.format() == QImage::Format_RGB32 || mask.format() == QImage::Format_ARGB32
+            ? mask
+            : mask.convertToFormat(QImage::Format_RGB32);
     const bool sourceAlpha = src.format() == QImage::Format_ARGB32;
     const bool targetAlpha = target.format() == QImage::Format_ARGB32;
     for (long y = y0; y < y1; ++y) {
@@ -60,8 +68,10 @@ void BlendThroughMask(QImage& target, const QImage& source, double sourceXorigin
         for (long x = x0; x < x1; ++x) {
             uint32_t g = Weight(m[x - mx]);
             const QRgb sp = s[x - sx];
-            if (sourceAlpha) g = Div255(g * qAlpha(sp));
-            if (g == 0) continue;
+            if (sourceAlpha)
+                g = Div255(g * qAlpha(sp));
+            if (g == 0)
+                continue;
             const QRgb tp = t[x];
             const uint32_t a = targetAlpha ? Mix(qAlpha(tp), 255, g) : 255;
             t[x] = qRgba(static_cast<int>(Mix(qRed(tp), qRed(sp), g)),
@@ -89,10 +99,11 @@ void ApplyImageWatermark(Picbuf& target, Picbuf& watermark, Picbuf& mask,
                          const WatermarkPlacement& placement) {
     target.Xorigin = 0;
     target.Yorigin = 0;
-    if (!watermark.HasPicture() || !target.HasPicture()) return;
+    if (!watermark.HasPicture() || !target.HasPicture())
+        return;
     double ox = 0, oy = 0;
-    PlacementOffset(placement, target.Xresolution(), target.Yresolution(),
-                    watermark.Xresolution(), watermark.Yresolution(), &ox, &oy);
+    PlacementOffset(placement, target.Xresolution(), target.Yresolution(), watermark.Xresolution(),
+                    watermark.Yresolution(), &ox, &oy);
     mask.Xorigin = -ox;
     mask.Yorigin = -oy;
     watermark.Xorigin = -ox;

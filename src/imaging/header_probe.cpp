@@ -28,37 +28,46 @@ uint32_t Be32(const QByteArray& d, qsizetype at) {
 }
 
 int PaletteDepth(int bits) {
-    if (bits <= 1) return 1;
-    if (bits <= 4) return 4;
+    if (bits <= 1)
+        return 1;
+    if (bits <= 4)
+        return 4;
     return 8;
 }
 
 Status Truncated(const char* what) {
-    return Status::Error(ErrorCode::CorruptData, QStringLiteral("%1 header is cut short").arg(what));
+    return Status::Error(ErrorCode::CorruptData,
+                         QStringLiteral("%1 header is cut short").arg(what));
 }
 
 Status Nonsense(const char* what) {
-    return Status::Error(ErrorCode::CorruptData, QStringLiteral("%1 header is not valid").arg(what));
+    return Status::Error(ErrorCode::CorruptData,
+                         QStringLiteral("%1 header is not valid").arg(what));
 }
 
 bool LooksLikeTarga(const QByteArray& d) {
-    if (d.size() < 18) return false;
+    if (d.size() < 18)
+        return false;
     const int cmapType = static_cast<uint8_t>(d[1]);
     const int type = static_cast<uint8_t>(d[2]);
     const int bpp = static_cast<uint8_t>(d[16]);
-    const bool typeOk = type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11;
-    return cmapType <= 1 && typeOk && (bpp == 8 || bpp == 15 || bpp == 16 || bpp == 24 || bpp == 32);
+    const bool typeOk =
+        type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11;
+    return cmapType <= 1 && typeOk &&
+           (bpp == 8 || bpp == 15 || bpp == 16 || bpp == 24 || bpp == 32);
 }
 
 Status JpegHeader(const QByteArray& d, HeaderInfo* info) {
     tjhandle tj = tjInitDecompress();
-    if (!tj) return Status::Error(ErrorCode::OutOfMemory);
+    if (!tj)
+        return Status::Error(ErrorCode::OutOfMemory);
     int w = 0, h = 0, subsamp = 0, colorspace = 0;
-    const int rc = tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(d.constData()),
-                                       static_cast<unsigned long>(d.size()), &w, &h, &subsamp,
-                                       &colorspace);
+    const int rc =
+        tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(d.constData()),
+                            static_cast<unsigned long>(d.size()), &w, &h, &subsamp, &colorspace);
     tjDestroy(tj);
-    if (rc != 0) return Nonsense("JPEG");
+    if (rc != 0)
+        return Nonsense("JPEG");
     info->width = w;
     info->height = h;
     info->depth = colorspace == TJCS_GRAY ? 8 : 24;
@@ -66,7 +75,8 @@ Status JpegHeader(const QByteArray& d, HeaderInfo* info) {
 }
 
 Status BmpHeader(const QByteArray& d, HeaderInfo* info) {
-    if (d.size() < 26) return Truncated("BMP");
+    if (d.size() < 26)
+        return Truncated("BMP");
     const uint32_t dibSize = Le32(d, 14);
     int bits = 0;
     int64_t w = 0, h = 0;
@@ -75,18 +85,31 @@ Status BmpHeader(const QByteArray& d, HeaderInfo* info) {
         h = Le16(d, 20);
         bits = Le16(d, 24);
     } else {
-        if (dibSize < 40 || d.size() < 34) return Truncated("BMP");
+        if (dibSize < 40 || d.size() < 34)
+            return Truncated("BMP");
         w = static_cast<int32_t>(Le32(d, 18));
         h = static_cast<int32_t>(Le32(d, 22));
         bits = Le16(d, 28);
-        if (h < 0) h = -h;
+        if (h < 0)
+            h = -h;
     }
-    if (w <= 0 || h <= 0 || w > INT32_MAX || h > INT32_MAX) return Nonsense("BMP");
+    if (w <= 0 || h <= 0 || w > INT32_MAX || h > INT32_MAX)
+        return Nonsense("BMP");
     switch (bits) {
-        case 1: case 4: case 8: info->depth = bits; break;
-        case 16: case 24: info->depth = 24; break;
-        case 32: info->depth = 32; break;  // settled on decoding: alpha or not
-        default: return Nonsense("BMP");
+        case 1:
+        case 4:
+        case 8:
+            info->depth = bits;
+            break;
+        case 16:
+        case 24:
+            info->depth = 24;
+            break;
+        case 32:
+            info->depth = 32;
+            break;  // settled on decoding: alpha or not
+        default:
+            return Nonsense("BMP");
     }
     info->width = static_cast<int>(w);
     info->height = static_cast<int>(h);
@@ -96,17 +119,20 @@ Status BmpHeader(const QByteArray& d, HeaderInfo* info) {
     if (compression == 0 || compression == 3) {
         const int64_t stride = ((w * bits + 31) / 32) * 4;
         const int64_t need = static_cast<int64_t>(Le32(d, 10)) + stride * h;
-        if (need > d.size() && w * h <= kMaxPicturePixels) return Truncated("BMP");
+        if (need > d.size() && w * h <= kMaxPicturePixels)
+            return Truncated("BMP");
     }
     return Status::Ok();
 }
 
 Status PcxHeader(const QByteArray& d, HeaderInfo* info) {
-    if (d.size() < 128) return Truncated("PCX");
+    if (d.size() < 128)
+        return Truncated("PCX");
     const int bits = static_cast<uint8_t>(d[3]);
     const int planes = static_cast<uint8_t>(d[65]);
     const int xmin = Le16(d, 4), ymin = Le16(d, 6), xmax = Le16(d, 8), ymax = Le16(d, 10);
-    if (xmax < xmin || ymax < ymin || planes == 0) return Nonsense("PCX");
+    if (xmax < xmin || ymax < ymin || planes == 0)
+        return Nonsense("PCX");
     info->width = xmax - xmin + 1;
     info->height = ymax - ymin + 1;
     const int total = bits * planes;
@@ -119,31 +145,46 @@ Status PcxHeader(const QByteArray& d, HeaderInfo* info) {
 }
 
 Status PngHeader(const QByteArray& d, HeaderInfo* info) {
-    if (d.size() < 33) return Truncated("PNG");
-    if (d.mid(12, 4) != "IHDR") return Nonsense("PNG");
+    if (d.size() < 33)
+        return Truncated("PNG");
+    if (d.mid(12, 4) != "IHDR")
+        return Nonsense("PNG");
     const uint32_t w = Be32(d, 16), h = Be32(d, 20);
     const int bitDepth = static_cast<uint8_t>(d[24]);
     const int colourType = static_cast<uint8_t>(d[25]);
-    if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX) return Nonsense("PNG");
+    if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX)
+        return Nonsense("PNG");
     info->width = static_cast<int>(w);
     info->height = static_cast<int>(h);
     switch (colourType) {
-        case 0: info->depth = bitDepth >= 8 ? 8 : PaletteDepth(bitDepth); break;
-        case 3: info->depth = PaletteDepth(bitDepth); break;
-        case 2: info->depth = 24; break;
-        case 4: case 6: info->depth = 32; break;
-        default: return Nonsense("PNG");
+        case 0:
+            info->depth = bitDepth >= 8 ? 8 : PaletteDepth(bitDepth);
+            break;
+        case 3:
+            info->depth = PaletteDepth(bitDepth);
+            break;
+        case 2:
+            info->depth = 24;
+            break;
+        case 4:
+        case 6:
+            info->depth = 32;
+            break;
+        default:
+            return Nonsense("PNG");
     }
     return Status::Ok();
 }
 
 Status TiffHeader(const QByteArray& d, HeaderInfo* info) {
-    if (d.size() < 8) return Truncated("TIFF");
+    if (d.size() < 8)
+        return Truncated("TIFF");
     const bool le = d[0] == 'I';
     auto u16 = [&](qsizetype at) -> uint32_t { return le ? Le16(d, at) : Be16(d, at); };
     auto u32 = [&](qsizetype at) -> uint32_t { return le ? Le32(d, at) : Be32(d, at); };
     const uint32_t ifd = u32(4);
-    if (ifd < 8 || static_cast<qsizetype>(ifd) + 2 > d.size()) return Truncated("TIFF");
+    if (ifd < 8 || static_cast<qsizetype>(ifd) + 2 > d.size())
+        return Truncated("TIFF");
     const uint32_t count = u16(ifd);
     if (static_cast<qsizetype>(ifd) + 2 + 12 * static_cast<qsizetype>(count) > d.size()) {
         return Truncated("TIFF");
@@ -155,23 +196,34 @@ Status TiffHeader(const QByteArray& d, HeaderInfo* info) {
         // A value that fits four bytes stands in the entry itself.
         auto value = [&]() -> uint32_t { return type == 3 ? u16(e + 8) : u32(e + 8); };
         switch (tag) {
-            case 256: w = value(); break;
-            case 257: h = value(); break;
-            case 277: spp = value(); break;
-            case 338: extra = n; break;
+            case 256:
+                w = value();
+                break;
+            case 257:
+                h = value();
+                break;
+            case 277:
+                spp = value();
+                break;
+            case 338:
+                extra = n;
+                break;
             case 258:
                 if (n * (type == 3 ? 2u : 4u) <= 4) {
                     bps = value();
                 } else {
                     const uint32_t at = u32(e + 8);
-                    if (static_cast<qsizetype>(at) + 2 > d.size()) return Truncated("TIFF");
+                    if (static_cast<qsizetype>(at) + 2 > d.size())
+                        return Truncated("TIFF");
                     bps = type == 3 ? u16(at) : u32(at);
                 }
                 break;
-            default: break;
+            default:
+                break;
         }
     }
-    if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX || spp == 0) return Nonsense("TIFF");
+    if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX || spp == 0)
+        return Nonsense("TIFF");
     info->width = static_cast<int>(w);
     info->height = static_cast<int>(h);
     const uint32_t colour = spp > extra ? spp - extra : spp;
@@ -184,14 +236,17 @@ Status TiffHeader(const QByteArray& d, HeaderInfo* info) {
 }
 
 Status TargaHeader(const QByteArray& d, HeaderInfo* info) {
-    if (d.size() < 18) return Truncated("Targa");
-    if (!LooksLikeTarga(d)) return Nonsense("Targa");
+    if (d.size() < 18)
+        return Truncated("Targa");
+    if (!LooksLikeTarga(d))
+        return Nonsense("Targa");
     const int type = static_cast<uint8_t>(d[2]) & 7;
     const int cmapLength = Le16(d, 5);
     const int bpp = static_cast<uint8_t>(d[16]);
     info->width = Le16(d, 12);
     info->height = Le16(d, 14);
-    if (info->width == 0 || info->height == 0) return Nonsense("Targa");
+    if (info->width == 0 || info->height == 0)
+        return Nonsense("Targa");
     if (type == 1) {
         info->depth = cmapLength <= 2 ? 1 : (cmapLength <= 16 ? 4 : 8);
     } else if (type == 3) {
@@ -203,12 +258,14 @@ Status TargaHeader(const QByteArray& d, HeaderInfo* info) {
 }
 
 Status GifHeader(const QByteArray& d, HeaderInfo* info) {
-    if (d.size() < 13) return Truncated("GIF");
+    if (d.size() < 13)
+        return Truncated("GIF");
     info->width = Le16(d, 6);
     info->height = Le16(d, 8);
     const int packed = static_cast<uint8_t>(d[10]);
     info->depth = (packed & 0x80) ? PaletteDepth((packed & 7) + 1) : 8;
-    if (info->width == 0 || info->height == 0) return Nonsense("GIF");
+    if (info->width == 0 || info->height == 0)
+        return Nonsense("GIF");
     return Status::Ok();
 }
 
@@ -218,24 +275,32 @@ FileKind SniffKind(const QByteArray& d, const QString& fileName) {
     auto starts = [&d](const char* sig, qsizetype n) {
         return d.size() >= n && memcmp(d.constData(), sig, static_cast<size_t>(n)) == 0;
     };
-    if (starts("\xFF\xD8\xFF", 3)) return FileKind::Jpeg;
-    if (starts("\x89PNG\r\n\x1A\n", 8)) return FileKind::Png;
-    if (starts("GIF87a", 6) || starts("GIF89a", 6)) return FileKind::Gif;
-    if (starts("II*\0", 4) || starts("MM\0*", 4)) return FileKind::Tiff;
-    if (starts("BM", 2) && d.size() >= 18) return FileKind::Bmp;
+    if (starts("\xFF\xD8\xFF", 3))
+        return FileKind::Jpeg;
+    if (starts("\x89PNG\r\n\x1A\n", 8))
+        return FileKind::Png;
+    if (starts("GIF87a", 6) || starts("GIF89a", 6))
+        return FileKind::Gif;
+    if (starts("II*\0", 4) || starts("MM\0*", 4))
+        return FileKind::Tiff;
+    if (starts("BM", 2) && d.size() >= 18)
+        return FileKind::Bmp;
     if (d.size() >= 0x800 + 7 && memcmp(d.constData() + 0x800, "PCD_IPI", 7) == 0) {
         return FileKind::PhotoCd;
     }
     if (d.size() >= 4 && static_cast<uint8_t>(d[0]) == 0x0A && static_cast<uint8_t>(d[1]) <= 5 &&
         static_cast<uint8_t>(d[2]) <= 1) {
         const int bits = static_cast<uint8_t>(d[3]);
-        if (bits == 1 || bits == 2 || bits == 4 || bits == 8) return FileKind::Pcx;
+        if (bits == 1 || bits == 2 || bits == 4 || bits == 8)
+            return FileKind::Pcx;
     }
     const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix == u"fif") return FileKind::Fif;
+    if (suffix == u"fif")
+        return FileKind::Fif;
     const bool targaFooter = d.size() >= 26 && d.endsWith(QByteArray("TRUEVISION-XFILE.\0", 18));
     if ((suffix == u"tga" || suffix == u"vda" || suffix == u"icb" || suffix == u"vst" ||
-         targaFooter) && LooksLikeTarga(d)) {
+         targaFooter) &&
+        LooksLikeTarga(d)) {
         return FileKind::Targa;
     }
     return FileKind::Unknown;
@@ -244,13 +309,27 @@ FileKind SniffKind(const QByteArray& d, const QString& fileName) {
 Status ReadHeader(FileKind kind, const QByteArray& data, int photoCdResolution, HeaderInfo* info) {
     Status s;
     switch (kind) {
-        case FileKind::Jpeg: s = JpegHeader(data, info); break;
-        case FileKind::Bmp: s = BmpHeader(data, info); break;
-        case FileKind::Pcx: s = PcxHeader(data, info); break;
-        case FileKind::Png: s = PngHeader(data, info); break;
-        case FileKind::Tiff: s = TiffHeader(data, info); break;
-        case FileKind::Targa: s = TargaHeader(data, info); break;
-        case FileKind::Gif: s = GifHeader(data, info); break;
+        case FileKind::Jpeg:
+            s = JpegHeader(data, info);
+            break;
+        case FileKind::Bmp:
+            s = BmpHeader(data, info);
+            break;
+        case FileKind::Pcx:
+            s = PcxHeader(data, info);
+            break;
+        case FileKind::Png:
+            s = PngHeader(data, info);
+            break;
+        case FileKind::Tiff:
+            s = TiffHeader(data, info);
+            break;
+        case FileKind::Targa:
+            s = TargaHeader(data, info);
+            break;
+        case FileKind::Gif:
+            s = GifHeader(data, info);
+            break;
         case FileKind::PhotoCd: {
             const int r = std::clamp(photoCdResolution, 1, 5);
             info->width = 192 << (r - 1);
@@ -260,9 +339,11 @@ Status ReadHeader(FileKind kind, const QByteArray& data, int photoCdResolution, 
         }
         case FileKind::Fif:
             return Status::Error(ErrorCode::UnsupportedFormat, QStringLiteral("FIF"));
-        case FileKind::Unknown: return Status::Error(ErrorCode::NotAPicture);
+        case FileKind::Unknown:
+            return Status::Error(ErrorCode::NotAPicture);
     }
-    if (!s.ok()) return s;
+    if (!s.ok())
+        return s;
     const qint64 pixels = static_cast<qint64>(info->width) * info->height;
     if (pixels > kMaxPicturePixels) {
         return Status::Error(ErrorCode::TooLarge,

@@ -14,7 +14,7 @@ inline constexpr int kLeadFormatGif = 2;
 // resolution and writes GIF. Pictures reach a Picbuf by Copy and Paste in
 // memory.
 class Lead {
-public:
+  public:
     int PhotoCdResolution = 3;  // 1 Base/16 ... 3 Base ... 5 Base*16
 
     // Reads the file at its own depth. On failure the bitmap is left empty.
@@ -32,7 +32,7 @@ public:
     void ClearBitmap() { bitmap_ = Picture(); }
     bool HasBitmap() const { return !bitmap_.isNull(); }
 
-private:
+  private:
     Picture bitmap_;
 };
 

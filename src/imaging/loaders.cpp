@@ -7,7 +7,9 @@ namespace velda {
 
 namespace {
 
-QString Ending(const QString& fileName) { return fileName.right(3).toLower(); }
+QString Ending(const QString& fileName) {
+    return fileName.right(3).toLower();
+}
 
 // Loads a watermark or template picture into target and raises it to 24
 // bits: a palette mask or watermark could not carry blended colours.
@@ -26,29 +28,40 @@ LoadOutcome LoadTrueColour(const QString& fileName, Picbuf& target, Lead& lead, 
         target.FileName = fileName;
         s = target.LoadFile();
     }
-    if (s.ok() && target.ColorDepth() < 24) s = target.IncreaseColors(24);
+    if (s.ok() && target.ColorDepth() < 24)
+        s = target.IncreaseColors(24);
     *status = s;
     return s.ok() ? LoadOutcome::Loaded : LoadOutcome::Failed;
 }
 
 }  // namespace
 
-bool IsGifName(const QString& fileName) { return Ending(fileName) == u"gif"; }
-bool IsPhotoCdName(const QString& fileName) { return Ending(fileName) == u"pcd"; }
+bool IsGifName(const QString& fileName) {
+    return Ending(fileName) == u"gif";
+}
+bool IsPhotoCdName(const QString& fileName) {
+    return Ending(fileName) == u"pcd";
+}
 
 int PhotoCdResolutionFromText(const QString& text, int current) {
     const QString t = text.trimmed();
-    if (t == u"Base/16") return 1;
-    if (t == u"Base/4") return 2;
-    if (t == u"Base") return 3;
-    if (t == u"Base*4") return 4;
-    if (t == u"Base*16") return 5;
+    if (t == u"Base/16")
+        return 1;
+    if (t == u"Base/4")
+        return 2;
+    if (t == u"Base")
+        return 3;
+    if (t == u"Base*4")
+        return 4;
+    if (t == u"Base*16")
+        return 5;
     return current;
 }
 
 Status LoadThroughLead(const QString& fileName, Picbuf& target, Lead& lead) {
     Status s = lead.LoadImage(fileName, 0, 0, 1);
-    if (s.ok()) target.PasteClipboard(lead.CopyToClipboard(2));
+    if (s.ok())
+        target.PasteClipboard(lead.CopyToClipboard(2));
     lead.ClearBitmap();
     return s;
 }
@@ -74,12 +87,12 @@ Status MakeUniformMask(Picbuf& mask, const Picbuf& watermark, int mixLevel) {
 LoadOutcome LoadWatermarkPicture(const QString& fileName, Picbuf& watermark, Picbuf& mask,
                                  int mixLevel, Lead& lead, Status* status) {
     const LoadOutcome outcome = LoadTrueColour(fileName, watermark, lead, status);
-    if (outcome == LoadOutcome::Loaded) *status = MakeUniformMask(mask, watermark, mixLevel);
+    if (outcome == LoadOutcome::Loaded)
+        *status = MakeUniformMask(mask, watermark, mixLevel);
     return outcome;
 }
 
-LoadOutcome LoadTemplatePicture(const QString& fileName, Picbuf& mask, Lead& lead,
-                                Status* status) {
+LoadOutcome LoadTemplatePicture(const QString& fileName, Picbuf& mask, Lead& lead, Status* status) {
     return LoadTrueColour(fileName, mask, lead, status);
 }
 

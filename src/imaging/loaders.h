@@ -42,7 +42,6 @@ LoadOutcome LoadWatermarkPicture(const QString& fileName, Picbuf& watermark, Pic
                                  int mixLevel, Lead& lead, Status* status);
 // Loads the template picture into mask, raised to 24 bits. A file that
 // cannot be opened empties mask.
-LoadOutcome LoadTemplatePicture(const QString& fileName, Picbuf& mask, Lead& lead,
-                                Status* status);
+LoadOutcome LoadTemplatePicture(const QString& fileName, Picbuf& mask, Lead& lead, Status* status);
 
 }  // namespace velda

@@ -10,7 +10,9 @@ namespace velda {
 
 namespace {
 
-void Put16(QByteArray& b, qsizetype at, uint16_t v) { qToLittleEndian(v, b.data() + at); }
+void Put16(QByteArray& b, qsizetype at, uint16_t v) {
+    qToLittleEndian(v, b.data() + at);
+}
 
 // Run-length encodes one plane of one scan line.
 void EncodeRun(const uint8_t* data, int count, QByteArray& out) {
@@ -18,8 +20,10 @@ void EncodeRun(const uint8_t* data, int count, QByteArray& out) {
     while (i < count) {
         const uint8_t v = data[i];
         int run = 1;
-        while (i + run < count && run < 63 && data[i + run] == v) ++run;
-        if (run > 1 || v >= 0xC0) out.append(static_cast<char>(0xC0 | run));
+        while (i + run < count && run < 63 && data[i + run] == v)
+            ++run;
+        if (run > 1 || v >= 0xC0)
+            out.append(static_cast<char>(0xC0 | run));
         out.append(static_cast<char>(v));
         i += run;
     }
@@ -29,7 +33,9 @@ void EncodeRun(const uint8_t* data, int count, QByteArray& out) {
 
 Status EncodePcx(const QImage& image, int depth, QByteArray* out) {
     const int w = image.width(), h = image.height();
-    if (w > 65535 || h > 65535) return Status::Error(ErrorCode::TooLarge, QStringLiteral("PCX holds at most 65535 pixels a side"));
+    if (w > 65535 || h > 65535)
+        return Status::Error(ErrorCode::TooLarge,
+                             QStringLiteral("PCX holds at most 65535 pixels a side"));
     const bool indexed = depth <= 8;
     if (indexed && image.format() != QImage::Format_Indexed8) {
         return Status::Error(ErrorCode::BadArgument, QStringLiteral("palette picture expected"));
@@ -73,14 +79,17 @@ Status EncodePcx(const QImage& image, int depth, QByteArray* out) {
             if (four) {
                 const uint8_t* s = image.constScanLine(y);
                 for (int x = 0; x < w; ++x) {
-                    if ((s[x] >> p) & 1) line[x / 8] |= static_cast<uint8_t>(0x80 >> (x & 7));
+                    if ((s[x] >> p) & 1)
+                        line[x / 8] |= static_cast<uint8_t>(0x80 >> (x & 7));
                 }
             } else if (indexed) {
                 memcpy(line.data(), image.constScanLine(y), static_cast<size_t>(w));
             } else {
                 const QRgb* s = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
                 for (int x = 0; x < w; ++x) {
-                    line[x] = static_cast<uint8_t>(p == 0 ? qRed(s[x]) : p == 1 ? qGreen(s[x]) : qBlue(s[x]));
+                    line[x] = static_cast<uint8_t>(p == 0   ? qRed(s[x])
+                                                   : p == 1 ? qGreen(s[x])
+                                                            : qBlue(s[x]));
                 }
             }
             EncodeRun(line.data(), bytesPerLine, b);

@@ -19,13 +19,13 @@ struct PicbufFont {
 // changes, masked blending and text drawing. Transfers between buffers go
 // through memory (Copy and Paste); the user's clipboard is never touched.
 class Picbuf {
-public:
+  public:
     // Properties set by the callers before an operation.
-    QString FileName;         // read by LoadFile, written by Store
-    int ImageFormat = 0;      // format code for Store; 0 when loading
-    int WriteCompression = 0; // JPEG quality for Store
-    double Xorigin = 0;       // a source or mask with origin (-x, -y)
-    double Yorigin = 0;       //   lands at (x, y) of the target
+    QString FileName;          // read by LoadFile, written by Store
+    int ImageFormat = 0;       // format code for Store; 0 when loading
+    int WriteCompression = 0;  // JPEG quality for Store
+    double Xorigin = 0;        // a source or mask with origin (-x, -y)
+    double Yorigin = 0;        //   lands at (x, y) of the target
     int SelectLeft = 0, SelectTop = 0, SelectWidth = 0, SelectHeight = 0;
     bool TextAutoSize = false;
     bool FontTransparent = false;
@@ -76,7 +76,7 @@ public:
     const Picture& picture() const { return picture_; }
     const QImage& image() const { return picture_.image; }
 
-private:
+  private:
     Status RaiseToTrueColour();
 
     Picture picture_;

@@ -15,8 +15,8 @@ inline constexpr qint64 kMaxPicturePixels = 250'000'000;
 // reliably for 1- and 4-bit palettes.
 struct Picture {
     QImage image;
-    int depth = 0;      // 1, 4, 8, 24, or 32 with alpha; 0 when empty
-    QString fileName;   // where it came from; travels with copies
+    int depth = 0;     // 1, 4, 8, 24, or 32 with alpha; 0 when empty
+    QString fileName;  // where it came from; travels with copies
 
     bool isNull() const { return image.isNull(); }
 };

@@ -25,13 +25,20 @@ constexpr qint64 kMaxFileBytes = kMaxPicturePixels * 4 + (64 << 20);
 
 QString ExtensionForFormat(int formatCode) {
     switch (formatCode) {
-        case kFormatTiff: return QStringLiteral(".tif");
-        case kFormatTarga: return QStringLiteral(".tga");
-        case kFormatBmp: return QStringLiteral(".bmp");
-        case kFormatGif: return QStringLiteral(".gif");
-        case kFormatPcx: return QStringLiteral(".pcx");
-        case kFormatJpeg: return QStringLiteral(".jpg");
-        default: return QString();
+        case kFormatTiff:
+            return QStringLiteral(".tif");
+        case kFormatTarga:
+            return QStringLiteral(".tga");
+        case kFormatBmp:
+            return QStringLiteral(".bmp");
+        case kFormatGif:
+            return QStringLiteral(".gif");
+        case kFormatPcx:
+            return QStringLiteral(".pcx");
+        case kFormatJpeg:
+            return QStringLiteral(".jpg");
+        default:
+            return QString();
     }
 }
 
@@ -39,27 +46,38 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
                      Picture* out) {
     const FileKind kind = SniffKind(data, nameHint);
     HeaderInfo header;
-    if (Status s = ReadHeader(kind, data, photoCdResolution, &header); !s.ok()) return s;
+    if (Status s = ReadHeader(kind, data, photoCdResolution, &header); !s.ok())
+        return s;
     Picture picture;
     Status s;
     try {
         switch (kind) {
-            case FileKind::Jpeg: s = DecodeJpeg(data, header, &picture); break;
-            case FileKind::Png: s = DecodeWithQt(data, "png", header, &picture); break;
-            case FileKind::Bmp: s = DecodeWithQt(data, "bmp", header, &picture); break;
-            case FileKind::Tiff: s = DecodeWithQt(data, "tiff", header, &picture); break;
+            case FileKind::Jpeg:
+                s = DecodeJpeg(data, header, &picture);
+                break;
+            case FileKind::Png:
+                s = DecodeWithQt(data, "png", header, &picture);
+                break;
+            case FileKind::Bmp:
+                s = DecodeWithQt(data, "bmp", header, &picture);
+                break;
+            case FileKind::Tiff:
+                s = DecodeWithQt(data, "tiff", header, &picture);
+                break;
             case FileKind::Pcx:
             case FileKind::Targa:
             case FileKind::Gif:
             case FileKind::PhotoCd:
                 s = DecodeWithMagick(kind, data, photoCdResolution, header, &picture);
                 break;
-            default: return Status::Error(ErrorCode::NotAPicture);
+            default:
+                return Status::Error(ErrorCode::NotAPicture);
         }
     } catch (const std::bad_alloc&) {
         return Status::Error(ErrorCode::OutOfMemory);
     }
-    if (!s.ok()) return s;
+    if (!s.ok())
+        return s;
     picture.fileName = nameHint;
     *out = std::move(picture);
     return Status::Ok();
@@ -71,7 +89,8 @@ Status LoadPicture(const QString& path, int photoCdResolution, Picture* out) {
         return Status::Error(ErrorCode::FileNotFound, path);
     }
     if (file.size() > kMaxFileBytes) {
-        return Status::Error(ErrorCode::TooLarge, QStringLiteral("file of %1 bytes").arg(file.size()));
+        return Status::Error(ErrorCode::TooLarge,
+                             QStringLiteral("file of %1 bytes").arg(file.size()));
     }
     QByteArray data;
     try {
@@ -86,7 +105,8 @@ Status LoadPicture(const QString& path, int photoCdResolution, Picture* out) {
 }
 
 Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteArray* out) {
-    if (picture.isNull()) return Status::Error(ErrorCode::NoPicture);
+    if (picture.isNull())
+        return Status::Error(ErrorCode::NoPicture);
     const int depth = picture.depth >= 24 ? 24 : (picture.depth > 4 ? 8 : 4);
     const QImage& image = picture.image;
     if (depth <= 8 && image.format() != QImage::Format_Indexed8) {
@@ -94,16 +114,24 @@ Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteA
     }
     try {
         switch (formatCode) {
-            case kFormatJpeg: return EncodeJpeg(image, quality, out);
-            case kFormatBmp: return EncodeBmp(image, depth, out);
-            case kFormatPcx: return EncodePcx(image, depth, out);
-            case kFormatTiff: return EncodeTiff(image, depth, out);
-            case kFormatTarga: return EncodeWithMagick(FileKind::Targa, image, depth, out);
+            case kFormatJpeg:
+                return EncodeJpeg(image, quality, out);
+            case kFormatBmp:
+                return EncodeBmp(image, depth, out);
+            case kFormatPcx:
+                return EncodePcx(image, depth, out);
+            case kFormatTiff:
+                return EncodeTiff(image, depth, out);
+            case kFormatTarga:
+                return EncodeWithMagick(FileKind::Targa, image, depth, out);
             case kFormatGif:
-                if (depth > 8) return Status::Error(ErrorCode::BadArgument, QStringLiteral("GIF holds at most 256 colours"));
+                if (depth > 8)
+                    return Status::Error(ErrorCode::BadArgument,
+                                         QStringLiteral("GIF holds at most 256 colours"));
                 return EncodeWithMagick(FileKind::Gif, image, 8, out);
             default:
-                return Status::Error(ErrorCode::BadArgument, QStringLiteral("format code %1").arg(formatCode));
+                return Status::Error(ErrorCode::BadArgument,
+                                     QStringLiteral("format code %1").arg(formatCode));
         }
     } catch (const std::bad_alloc&) {
         return Status::Error(ErrorCode::OutOfMemory);
@@ -118,7 +146,8 @@ Status WriteFileAtomically(const QString& path, const QByteArray& bytes, bool du
     const QFileInfo info(path);
     QTemporaryFile tmp(info.absolutePath() + QStringLiteral("/.velda-XXXXXX"));
     tmp.setAutoRemove(true);
-    if (!tmp.open()) return Status::Error(ErrorCode::WriteFailed, tmp.errorString());
+    if (!tmp.open())
+        return Status::Error(ErrorCode::WriteFailed, tmp.errorString());
     if (tmp.write(bytes) != bytes.size() || !tmp.flush()) {
         return Status::Error(ErrorCode::WriteFailed, tmp.errorString());
     }
@@ -129,7 +158,8 @@ Status WriteFileAtomically(const QString& path, const QByteArray& bytes, bool du
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(tmp.handle(), 0666 & ~mask);
-    if (::rename(QFile::encodeName(tmp.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
+    if (::rename(QFile::encodeName(tmp.fileName()).constData(),
+                 QFile::encodeName(path).constData()) != 0) {
         return Status::Error(ErrorCode::WriteFailed, QString::fromLocal8Bit(strerror(errno)));
     }
     tmp.setAutoRemove(false);
@@ -143,7 +173,8 @@ Status WriteFileAtomically(const QString& path, const QByteArray& bytes, bool du
         file.cancelWriting();
         return Status::Error(ErrorCode::WriteFailed, file.errorString());
     }
-    if (!file.commit()) return Status::Error(ErrorCode::WriteFailed, file.errorString());
+    if (!file.commit())
+        return Status::Error(ErrorCode::WriteFailed, file.errorString());
     (void)durable;
     return Status::Ok();
 #endif

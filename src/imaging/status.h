@@ -8,22 +8,22 @@ namespace velda {
 // user ("Error loading image error number - 4") and listed in the help page.
 enum class ErrorCode : int {
     None = 0,
-    FileNotFound = 1,       // the file does not exist or cannot be opened
-    NotAPicture = 2,        // the file is not a picture in a format we know
-    UnsupportedFormat = 3,  // a known format that has no decoder (FIF)
-    CorruptData = 4,        // truncated or damaged picture data
-    TooLarge = 5,           // the header declares more pixels than we hold
-    OutOfMemory = 6,        // the picture could not be allocated
-    WriteFailed = 7,        // the file could not be written
-    NoPicture = 8,          // the buffer holds no picture
-    BadArgument = 9,        // a format code, depth or size that is not valid
-    ColourFailed = 10,      // a colour reduction could not be done
+    FileNotFound = 1,          // the file does not exist or cannot be opened
+    NotAPicture = 2,           // the file is not a picture in a format we know
+    UnsupportedFormat = 3,     // a known format that has no decoder (FIF)
+    CorruptData = 4,           // truncated or damaged picture data
+    TooLarge = 5,              // the header declares more pixels than we hold
+    OutOfMemory = 6,           // the picture could not be allocated
+    WriteFailed = 7,           // the file could not be written
+    NoPicture = 8,             // the buffer holds no picture
+    BadArgument = 9,           // a format code, depth or size that is not valid
+    ColourFailed = 10,         // a colour reduction could not be done
     DirectoryUnreadable = 11,  // a folder of the batch could not be listed
 };
 
 // The outcome of a call: success, or a stable error number with a text.
 class Status {
-public:
+  public:
     Status() = default;
     static Status Ok() { return Status(); }
     static Status Error(ErrorCode code, const QString& detail = QString());
@@ -34,7 +34,7 @@ public:
     // "corrupt or truncated picture data: <detail>"
     const QString& text() const { return text_; }
 
-private:
+  private:
     ErrorCode code_ = ErrorCode::None;
     QString text_;
 };

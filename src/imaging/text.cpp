@@ -37,12 +37,16 @@ QFont MakeFont(const TextRun& run, int lineHeight) {
 }  // namespace
 
 Status DrawTextRun(QImage& image, const TextRun& run) {
-    if (image.isNull()) return Status::Error(ErrorCode::NoPicture);
-    if (run.text.trimmed().isEmpty()) return Status::Ok();
+    if (image.isNull())
+        return Status::Error(ErrorCode::NoPicture);
+    if (run.text.trimmed().isEmpty())
+        return Status::Ok();
     const int lineHeight = std::min(run.rect.height(), kMaxTextPixels);
-    if (lineHeight <= 0) return Status::Ok();
+    if (lineHeight <= 0)
+        return Status::Ok();
     if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32) {
-        return Status::Error(ErrorCode::BadArgument, QStringLiteral("true-colour picture expected"));
+        return Status::Error(ErrorCode::BadArgument,
+                             QStringLiteral("true-colour picture expected"));
     }
     const QFont font = MakeFont(run, lineHeight);
     QPainter painter(&image);
@@ -52,9 +56,9 @@ Status DrawTextRun(QImage& image, const TextRun& run) {
     painter.setPen(QColor::fromRgb(run.colour));
     const QFontMetricsF fm(font);
     if (!run.transparent) {
-        painter.fillRect(QRectF(run.rect.left(), run.rect.top(),
-                                fm.horizontalAdvance(run.text), lineHeight),
-                         Qt::white);
+        painter.fillRect(
+            QRectF(run.rect.left(), run.rect.top(), fm.horizontalAdvance(run.text), lineHeight),
+            Qt::white);
     }
     painter.drawText(QPointF(run.rect.left(), run.rect.top() + fm.ascent()), run.text);
     return Status::Ok();
@@ -62,11 +66,14 @@ Status DrawTextRun(QImage& image, const TextRun& run) {
 
 std::optional<QRgb> ParseWindowsColour(const QString& text) {
     QString digits = text.trimmed();
-    if (digits.startsWith(QStringLiteral("&H"), Qt::CaseInsensitive)) digits = digits.mid(2);
-    if (digits.isEmpty() || digits.size() > 6) return std::nullopt;
+    if (digits.startsWith(QStringLiteral("&H"), Qt::CaseInsensitive))
+        digits = digits.mid(2);
+    if (digits.isEmpty() || digits.size() > 6)
+        return std::nullopt;
     bool ok = false;
     const uint value = digits.toUInt(&ok, 16);
-    if (!ok) return std::nullopt;
+    if (!ok)
+        return std::nullopt;
     return qRgb(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
                 static_cast<int>((value >> 16) & 0xFF));
 }
@@ -77,7 +84,8 @@ QRgb ParseForeColor(const QString& foreColor) {
 
 void DrawTextWatermark(Picbuf& target, const QString& text, int x, int y, int size, int width,
                        int height, const TextStyle& style) {
-    if (text.trimmed().isEmpty()) return;
+    if (text.trimmed().isEmpty())
+        return;
     if (style.pixels) {
         target.SelectLeft = x;
         target.SelectTop = y;
@@ -93,7 +101,8 @@ void DrawTextWatermark(Picbuf& target, const QString& text, int x, int y, int si
     target.ForeColor = QStringLiteral("&H") + style.colour;
     target.Font.Bold = true;
     target.Font.Italic = false;
-    target.Font.Name = style.font.trimmed().isEmpty() ? QStringLiteral("Arial") : style.font.trimmed();
+    target.Font.Name =
+        style.font.trimmed().isEmpty() ? QStringLiteral("Arial") : style.font.trimmed();
     target.Font.StrikeThrough = false;
     target.Font.Underline = false;
     target.FontTransparent = true;
@@ -104,13 +113,16 @@ void DrawTextWatermark(Picbuf& target, const QString& text, int x, int y, int si
 QStringList FillFontList() {
     QStringList families = QFontDatabase::families();
     qsizetype n = families.size();
-    if (n > 300) n = 200;
+    if (n > 300)
+        n = 200;
     QStringList list;
     for (qsizetype i = 0; i < n; ++i) {
         const QString& name = families[i];
-        if (name == u"Courier") continue;
+        if (name == u"Courier")
+            continue;
         // A name the system only fills in with Courier is no font of its own.
-        if (QFontInfo(QFont(name)).family() == u"Courier") continue;
+        if (QFontInfo(QFont(name)).family() == u"Courier")
+            continue;
         list.append(name);
     }
     return list;

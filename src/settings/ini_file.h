@@ -11,7 +11,7 @@ namespace velda {
 // values trimmed of blanks, other sections, keys and comments kept as they
 // were. Text is UTF-8.
 class IniDocument {
-public:
+  public:
     // Reads the file at path. A missing or unreadable file gives an empty
     // document; bytes that are not text never stop the reading.
     static IniDocument Load(const QString& path);
@@ -30,7 +30,7 @@ public:
 
     QString Text() const;
 
-private:
+  private:
     struct Location {
         qsizetype sectionLine = -1;  // the [section] line, -1 when absent
         qsizetype keyLine = -1;      // the key=value line, -1 when absent

@@ -16,8 +16,8 @@ struct SaveRequestRecord {
 // The program-wide values, owned by the program and handed to its windows.
 // The batch's StopRequested and ProcessedCount live on its run.
 struct AppState {
-    int MixLevel = 70;     // the transparency level, kept equal to mixvalue
-    QString InitDir;       // where the picture file dialogs open
+    int MixLevel = 70;  // the transparency level, kept equal to mixvalue
+    QString InitDir;    // where the picture file dialogs open
     SaveRequestRecord SaveRequest;
     QString settingsPath;  // velda.ini
 };

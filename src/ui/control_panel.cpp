@@ -29,17 +29,19 @@ namespace velda {
 namespace {
 
 const QString kFilterMain = QStringLiteral(
-    "All Files (*.*)|*.*|Targa (*.TGA)|*.TGA|Kodak Photo CD (*.PCD)|*.PCD|Windows BMP (*.BMP)|*.BMP|"
+    "All Files (*.*)|*.*|Targa (*.TGA)|*.TGA|Kodak Photo CD (*.PCD)|*.PCD|Windows BMP "
+    "(*.BMP)|*.BMP|"
     "GIF (*.GIF)|*.GIF|PNG (*.PNG)|*.PNG|PCX (*.PCX)|*.PCX|JPEG (*.JPG)|*.JPG|PNG (*.PNG)|*.PNG|"
     "WMF (*.WMF)|*.WMF|");
 const QString kFilterMarks = QStringLiteral(
-    "All Files (*.*)|*.*|Targa (*.TGA)|*.TGA|Kodak Photo CD (*.PCD)|*.PCD|Windows BMP (*.BMP)|*.BMP|"
+    "All Files (*.*)|*.*|Targa (*.TGA)|*.TGA|Kodak Photo CD (*.PCD)|*.PCD|Windows BMP "
+    "(*.BMP)|*.BMP|"
     "PCX (*.PCX)|*.PCX|GIF (*.GIF)|*.GIF|PNG (*.PNG)|*.PNG|JPEG (*.JPG)|*.JPG|WMF (*.WMF)|*.WMF|");
 
 // The busy pointer for as long as the object lives: every way out of a
 // handler puts the normal pointer back.
 class BusyCursor {
-public:
+  public:
     BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
     ~BusyCursor() { QApplication::restoreOverrideCursor(); }
     BusyCursor(const BusyCursor&) = delete;
@@ -52,7 +54,8 @@ template <class W>
 W* Fit(W* widget, bool growLeft) {
     const int need = widget->sizeHint().width();
     QRect g = widget->geometry();
-    if (need <= g.width()) return widget;
+    if (need <= g.width())
+        return widget;
     if (growLeft) {
         g.setLeft(std::max(0, g.right() - need));
     } else {
@@ -70,13 +73,15 @@ QLabel* Label(QWidget* parent, const char* name, const char* text, int l, int t,
 }
 
 // A check box with its box right of its caption.
-QCheckBox* CheckRight(QWidget* parent, const char* name, const char* text, int l, int t, int w, int h) {
+QCheckBox* CheckRight(QWidget* parent, const char* name, const char* text, int l, int t, int w,
+                      int h) {
     QCheckBox* box = Place<QCheckBox>(parent, name, l, t, w, h, QString::fromLatin1(text));
     box->setLayoutDirection(Qt::RightToLeft);
     return Fit(box, true);
 }
 
-QRadioButton* Radio(QWidget* parent, const char* name, const char* text, int l, int t, int w, int h) {
+QRadioButton* Radio(QWidget* parent, const char* name, const char* text, int l, int t, int w,
+                    int h) {
     return Fit(Place<QRadioButton>(parent, name, l, t, w, h, QString::fromLatin1(text)), false);
 }
 
@@ -128,7 +133,8 @@ void ControlPanel::BuildUpperPart() {
     Label(MainForm, "Label10", "Low", 4470, 1680, 345, 210);
     tval = Label(MainForm, "tval", "", 2955, 1665, 690, 210, Qt::AlignCenter);
 
-    ApplyStuff = Place<QPushButton>(this, "ApplyStuff", 5205, 1500, 1605, 450, tr("A&pply watermark"));
+    ApplyStuff =
+        Place<QPushButton>(this, "ApplyStuff", 5205, 1500, 1605, 450, tr("A&pply watermark"));
 
     Frame3D1 = Place<QGroupBox>(this, "Frame3D1", 7245, 0, 3015, 2115, tr("Text Watermarking:"));
     Label(Frame3D1, "Label3", "Text to apply:", 120, 180, 1065, 195);
@@ -154,13 +160,17 @@ void ControlPanel::BuildUpperPart() {
     connect(origbrw, &QPushButton::clicked, this, [this] { BrowseMainFile(QString()); });
     connect(waterbrw, &QPushButton::clicked, this, [this] { BrowseWatermarkFile(QString()); });
     connect(templbrw, &QPushButton::clicked, this, [this] { BrowseTemplateFile(QString()); });
-    connect(ofile, &QLineEdit::returnPressed, this, [this] { BrowseMainFile(ofile->text().trimmed()); });
-    connect(wfile, &QLineEdit::returnPressed, this, [this] { BrowseWatermarkFile(wfile->text().trimmed()); });
-    connect(tfile, &QLineEdit::returnPressed, this, [this] { BrowseTemplateFile(tfile->text().trimmed()); });
+    connect(ofile, &QLineEdit::returnPressed, this,
+            [this] { BrowseMainFile(ofile->text().trimmed()); });
+    connect(wfile, &QLineEdit::returnPressed, this,
+            [this] { BrowseWatermarkFile(wfile->text().trimmed()); });
+    connect(tfile, &QLineEdit::returnPressed, this,
+            [this] { BrowseTemplateFile(tfile->text().trimmed()); });
 }
 
 void ControlPanel::BuildBatchSection() {
-    Frame3D6 = Place<QGroupBox>(this, "Frame3D6", 960, 2325, 8505, 3615, tr("Select files to batch watermark:"));
+    Frame3D6 = Place<QGroupBox>(this, "Frame3D6", 960, 2325, 8505, 3615,
+                                tr("Select files to batch watermark:"));
     Frame3D4 = Place<QGroupBox>(Frame3D6, "Frame3D4", 90, 225, 1455, 2055, tr("Image formats:"));
     All_Option = Radio(Frame3D4, "All_Option", "ALL", 75, 225, 585, 255);
     FIF_option = Radio(Frame3D4, "FIF_option", "FIF", 765, 255, 600, 210);
@@ -186,7 +196,8 @@ void ControlPanel::BuildBatchSection() {
     OutputDrive = Place<QComboBox>(Frame3D7, "OutputDrive", 135, 315, 1800, 315);
     OutputDir = Place<QListWidget>(Frame3D7, "OutputDir", 135, 690, 1800, 2340);
 
-    Frame3D5 = Place<QGroupBox>(Frame3D6, "Frame3D5", 5805, 225, 2595, 2715, tr("File output options:"));
+    Frame3D5 =
+        Place<QGroupBox>(Frame3D6, "Frame3D5", 5805, 225, 2595, 2715, tr("File output options:"));
     SSFrame1 = Place<QGroupBox>(Frame3D5, "SSFrame1", 195, 285, 2235, 855, tr("Image Format:"));
     TGAO = Radio(SSFrame1, "TGAO", "TGA", 135, 270, 720, 255);
     JPGO = Radio(SSFrame1, "JPGO", "JPG", 855, 285, 615, 210);
@@ -208,10 +219,12 @@ void ControlPanel::BuildBatchSection() {
     bit8 = Radio(Frame3D9, "bit8", "8 Bit", 840, 300, 675, 210);
     bit4 = Radio(Frame3D9, "bit4", "4 Bit", 1500, 300, 660, 210);
     bit24->setChecked(true);
-    delete_files = CheckRight(Frame3D5, "delete_files", "Delete orginal files:", 315, 2730, 1620, 210);
+    delete_files =
+        CheckRight(Frame3D5, "delete_files", "Delete orginal files:", 315, 2730, 1620, 210);
     Compress_Number = Label(Frame3D6, "Compress_Number", "", 5940, 2940, 2325, 240);
     Start = Place<QPushButton>(Frame3D6, "Start", 5940, 3165, 1095, 375, tr("&Start "));
-    Command3D1 = Place<QPushButton>(Frame3D6, "Command3D1", 7125, 3165, 1185, 375, tr("&Cancel Batch"));
+    Command3D1 =
+        Place<QPushButton>(Frame3D6, "Command3D1", 7125, 3165, 1185, 375, tr("&Cancel Batch"));
     connect(jpegval, &QScrollBar::valueChanged, this, &ControlPanel::jpegval_Change);
 }
 
@@ -237,19 +250,22 @@ void ControlPanel::BuildMenu() {
 void ControlPanel::SetHeightTwips(int twips) {
     heightTwips_ = twips;
     setFixedHeight(TwipsToPixels(twips));
-    if (QWidget* frame = parentWidget()) frame->adjustSize();
+    if (QWidget* frame = parentWidget())
+        frame->adjustSize();
 }
 
 void ControlPanel::Form_Load() {
-    if (QWidget* frame = parentWidget()) frame->move(std::max(0, (host_.WorkAreaWidth() - frame->width()) / 2), 0);
+    if (QWidget* frame = parentWidget())
+        frame->move(std::max(0, (host_.WorkAreaWidth() - frame->width()) / 2), 0);
     SetHeightTwips(2520);
     {
         BusyCursor busy;
         wmfont->addItems(FillFontList());
         wmfont->setCurrentIndex(-1);  // no font chosen yet: the text uses Arial
         wmfont->setEditText(QString());
-        pcdbase->addItems({QStringLiteral("Base/16"), QStringLiteral("Base/4"), QStringLiteral("Base"),
-                           QStringLiteral("Base*4"), QStringLiteral("Base*16")});
+        pcdbase->addItems({QStringLiteral("Base/16"), QStringLiteral("Base/4"),
+                           QStringLiteral("Base"), QStringLiteral("Base*4"),
+                           QStringLiteral("Base*16")});
         pcdbase->setCurrentText(QStringLiteral("Base"));
         setWindowTitle(tr("Velda control panel"));
         jpegval->setValue(75);
@@ -283,7 +299,9 @@ void ControlPanel::centre_Click() {
     wy->setEnabled(!centre->isChecked());
 }
 
-void ControlPanel::jpegval_Change() { jval->setText(QString::number(jpegval->value())); }
+void ControlPanel::jpegval_Change() {
+    jval->setText(QString::number(jpegval->value()));
+}
 
 void ControlPanel::mixvalue_Change() {
     state_.MixLevel = mixvalue->value();
@@ -294,7 +312,8 @@ void ControlPanel::mixvalue_Change() {
 }
 
 void ControlPanel::tfile_Change() {
-    if (!tfile->text().trimmed().isEmpty()) return;
+    if (!tfile->text().trimmed().isEmpty())
+        return;
     Mask_Picbuf.FileName.clear();
     Mask_Picbuf.ClearPicture();
 }
@@ -312,7 +331,8 @@ auto ControlPanel::WithStatus(const QString& status, F&& load) {
 
 bool ControlPanel::LoadMainFile(const QString& fileName) {
     if (!FileExists(fileName)) {
-        if (ResultWindow* r = host_.ExistingResult()) r->Full_Picbuf.ClearPicture();
+        if (ResultWindow* r = host_.ExistingResult())
+            r->Full_Picbuf.ClearPicture();
         host_.CloseResult();
         return false;
     }
@@ -326,7 +346,8 @@ bool ControlPanel::LoadMainFile(const QString& fileName) {
         } else if (IsGifName(fileName)) {
             full.ClearPicture();
             st = LoadThroughLead(fileName, full, result->LEAD);
-            if (st.ok()) st = full.IncreaseColors(24);
+            if (st.ok())
+                st = full.IncreaseColors(24);
         } else {
             full.WriteCompression = 0;
             full.ImageFormat = 0;
@@ -339,8 +360,9 @@ bool ControlPanel::LoadMainFile(const QString& fileName) {
     if (!s.ok()) {
         full.ClearPicture();
         host_.CloseResult();
-        prompter_.Message(QStringLiteral("Error loading image error number - ") + QString::number(s.number()),
-                          Prompter::Icon::Critical, Prompter::Buttons::Ok);
+        prompter_.Message(
+            QStringLiteral("Error loading image error number - ") + QString::number(s.number()),
+            Prompter::Icon::Critical, Prompter::Buttons::Ok);
         return false;
     }
     result->Copy_Picbuf.PasteClipboard(full.CopyClipboard());
@@ -352,45 +374,47 @@ bool ControlPanel::LoadMainFile(const QString& fileName) {
     const int width = full.Xresolution();
     const int height = full.Yresolution() + TwipsToPixels(350);
     const int panelHeight = parentWidget() ? parentWidget()->height() : this->height();
-    const QRect geometry((host_.WorkAreaWidth() - width) / 2, panelHeight + TwipsToPixels(5), width, height);
-    const QString caption = QStringLiteral("Image to Watermark: ") + fileName.trimmed() + QStringLiteral(" - (") +
-                            QString::number(full.Xresolution()) + QStringLiteral(" x ") +
-                            QString::number(full.Yresolution()) + QStringLiteral(" - ") +
-                            QString::number(full.ColorDepth()) + QStringLiteral(" BPP, Size -") +
-                            QStringLiteral(" ") + QString::number(QFileInfo(fileName).size()) +
-                            QStringLiteral(" bytes)");
+    const QRect geometry((host_.WorkAreaWidth() - width) / 2, panelHeight + TwipsToPixels(5), width,
+                         height);
+    const QString caption = QStringLiteral("Image to Watermark: ") + fileName.trimmed() +
+                            QStringLiteral(" - (") + QString::number(full.Xresolution()) +
+                            QStringLiteral(" x ") + QString::number(full.Yresolution()) +
+                            QStringLiteral(" - ") + QString::number(full.ColorDepth()) +
+                            QStringLiteral(" BPP, Size -") + QStringLiteral(" ") +
+                            QString::number(QFileInfo(fileName).size()) + QStringLiteral(" bytes)");
     host_.ShowResult(geometry, caption);
     return true;
 }
 
-void ControlPanel::LoadWatermarkFile(const QString& fileName) {
+void ControlPanel::LoadMark(const QString& fileName, Picbuf& target, const QString& status,
+                            const std::function<LoadOutcome(Status*)>& load,
+                            QString (*message)(const QString&, int)) {
     if (!FileExists(fileName)) {
-        Waterm_Picbuf.ClearPicture();
+        target.ClearPicture();
         return;
     }
     Status s;
-    const LoadOutcome outcome = WithStatus(tr("Loading watermark file...."), [&] {
-        return LoadWatermarkPicture(fileName, Waterm_Picbuf, Mask_Picbuf, state_.MixLevel, LEAD, &s);
-    });
-    if (outcome == LoadOutcome::Failed) {
-        prompter_.Message(messages::WatermarkLoadError(fileName, s.number()), Prompter::Icon::Exclamation,
+    if (WithStatus(status, [&] { return load(&s); }) == LoadOutcome::Failed) {
+        prompter_.Message(message(fileName, s.number()), Prompter::Icon::Exclamation,
                           Prompter::Buttons::Ok);
     }
 }
 
+void ControlPanel::LoadWatermarkFile(const QString& fileName) {
+    LoadMark(
+        fileName, Waterm_Picbuf, tr("Loading watermark file...."),
+        [&](Status* s) {
+            return LoadWatermarkPicture(fileName, Waterm_Picbuf, Mask_Picbuf, state_.MixLevel, LEAD,
+                                        s);
+        },
+        messages::WatermarkLoadError);
+}
+
 void ControlPanel::LoadTemplateFile(const QString& fileName) {
-    if (!FileExists(fileName)) {
-        Mask_Picbuf.ClearPicture();
-        return;
-    }
-    Status s;
-    const LoadOutcome outcome = WithStatus(tr("Loading template file...."), [&] {
-        return LoadTemplatePicture(fileName, Mask_Picbuf, LEAD, &s);
-    });
-    if (outcome == LoadOutcome::Failed) {
-        prompter_.Message(messages::TemplateLoadError(fileName, s.number()), Prompter::Icon::Exclamation,
-                          Prompter::Buttons::Ok);
-    }
+    LoadMark(
+        fileName, Mask_Picbuf, tr("Loading template file...."),
+        [&](Status* s) { return LoadTemplatePicture(fileName, Mask_Picbuf, LEAD, s); },
+        messages::TemplateLoadError);
 }
 
 void ControlPanel::BrowseMainFile(const QString& path) {
@@ -398,7 +422,8 @@ void ControlPanel::BrowseMainFile(const QString& path) {
     QString file = path;
     if (path.trimmed().isEmpty()) {
         const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, kFilterMain);
-        if (!chosen) return;
+        if (!chosen)
+            return;
         state_.InitDir = CutInitDir(*chosen);
         ofile->setText(*chosen);
         file = chosen->trimmed();
@@ -411,7 +436,8 @@ void ControlPanel::BrowseWatermarkFile(const QString& path) {
     QString file = path;
     if (path.trimmed().isEmpty()) {
         const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, kFilterMarks);
-        if (!chosen) return;
+        if (!chosen)
+            return;
         state_.InitDir = CutInitDir(*chosen);
         wfile->setText(*chosen);
         file = chosen->trimmed();
@@ -424,7 +450,8 @@ void ControlPanel::BrowseTemplateFile(const QString& path) {
     QString file = path.trimmed();
     if (file.isEmpty()) {
         const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, kFilterMarks);
-        if (!chosen) return;
+        if (!chosen)
+            return;
         file = chosen->trimmed();
         tfile->setText(*chosen);
         state_.InitDir = CutInitDir(*chosen);
@@ -439,16 +466,18 @@ void ControlPanel::ApplyStuff_Click() {
     ResultWindow* existing = host_.ExistingResult();
     const bool loaded = existing && !existing->Full_Picbuf.FileName.isEmpty();
     if (name.isEmpty() && !loaded) {
-        prompter_.Message(tr("Must load an image to watermark"), Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+        prompter_.Message(tr("Must load an image to watermark"), Prompter::Icon::Exclamation,
+                          Prompter::Buttons::Ok);
         return;
     }
     if (!loaded) {
         if (!FileExists(name)) {
-            prompter_.Message(tr("Cannot find main image to watermark"), Prompter::Icon::Exclamation,
-                              Prompter::Buttons::Ok);
+            prompter_.Message(tr("Cannot find main image to watermark"),
+                              Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
             return;
         }
-        if (!LoadMainFile(name)) return;
+        if (!LoadMainFile(name))
+            return;
         QApplication::processEvents();
     }
     ResultWindow* result = host_.Result();
@@ -465,21 +494,27 @@ void ControlPanel::ApplyStuff_Click() {
     style.pixels = tpix->isChecked();
     style.colour = Textclr->text();
     style.font = wmfont->currentText();
-    DrawTextWatermark(full, CopyText->toPlainText().trimmed(), RoundToInt16Clamped(LeadingNumber(tx->text())),
-                      RoundToInt16Clamped(LeadingNumber(ty->text())), RoundToInt16Clamped(LeadingNumber(ts->text())),
-                      full.Xresolution(), full.Yresolution(), style);
+    DrawTextWatermark(full, CopyText->toPlainText().trimmed(),
+                      RoundToInt16Clamped(LeadingNumber(tx->text())),
+                      RoundToInt16Clamped(LeadingNumber(ty->text())),
+                      RoundToInt16Clamped(LeadingNumber(ts->text())), full.Xresolution(),
+                      full.Yresolution(), style);
     result->Refresh();
 }
 
 void ControlPanel::LoadSettings() {
     const QString path = state_.settingsPath;
-    if (!FileExists(path)) return;
-    auto read = [&path](const char* key) { return ReadIniKey(path, kMainSection, QString::fromLatin1(key)); };
+    if (!FileExists(path))
+        return;
+    auto read = [&path](const char* key) {
+        return ReadIniKey(path, kMainSection, QString::fromLatin1(key));
+    };
     if (const IniKeyValue v = read("OrigFile"); v.count) {
         ofile->setText(v.value);
         const QString t = ofile->text().trimmed();
         if (FileExists(t)) {
-            if (!LoadMainFile(t)) return;
+            if (!LoadMainFile(t))
+                return;
         } else {
             ofile->clear();
         }
@@ -504,10 +539,14 @@ void ControlPanel::LoadSettings() {
     }
     const IniKeyValue colour = read("Textclr");
     Textclr->setText(colour.count ? colour.value : QStringLiteral("FFFFFF"));
-    if (const IniKeyValue v = read("InitDir"); v.count) state_.InitDir = v.value;
-    if (const IniKeyValue v = read("InputDir"); v.count) inputDirPath_ = v.value;
-    if (const IniKeyValue v = read("OutputDir"); v.count) outputDirPath_ = v.value;
-    if (const IniKeyValue v = read("Text"); v.count) CopyText->setPlainText(v.value);
+    if (const IniKeyValue v = read("InitDir"); v.count)
+        state_.InitDir = v.value;
+    if (const IniKeyValue v = read("InputDir"); v.count)
+        inputDirPath_ = v.value;
+    if (const IniKeyValue v = read("OutputDir"); v.count)
+        outputDirPath_ = v.value;
+    if (const IniKeyValue v = read("Text"); v.count)
+        CopyText->setPlainText(v.value);
     if (const IniKeyValue v = read("ImagePercent"); v.count) {
         (DecodeBooleanWord(v.value) ? Iper : ipix)->setChecked(true);
     }
@@ -518,14 +557,22 @@ void ControlPanel::LoadSettings() {
         mixvalue->setValue(*v);
         mixvalue_Change();  // also when the stored level equals the slider's
     }
-    if (const auto v = DecodeInteger(read("JPEGValue").value, 0, 100)) jpegval->setValue(*v);
-    if (const IniKeyValue v = read("wx"); v.count) wx->setText(NumberText(v.value));
-    if (const IniKeyValue v = read("wy"); v.count) wy->setText(NumberText(v.value));
-    if (const auto v = DecodeInteger(read("CentreWatermark").value, 0, 1)) centre->setChecked(*v == 1);
-    if (const IniKeyValue v = read("tx"); v.count) tx->setText(NumberText(v.value));
-    if (const IniKeyValue v = read("ty"); v.count) ty->setText(NumberText(v.value));
-    if (const IniKeyValue v = read("ts"); v.count) ts->setText(NumberText(v.value));
-    if (const IniKeyValue v = read("tfont"); v.count) wmfont->setCurrentText(v.value);
+    if (const auto v = DecodeInteger(read("JPEGValue").value, 0, 100))
+        jpegval->setValue(*v);
+    if (const IniKeyValue v = read("wx"); v.count)
+        wx->setText(NumberText(v.value));
+    if (const IniKeyValue v = read("wy"); v.count)
+        wy->setText(NumberText(v.value));
+    if (const auto v = DecodeInteger(read("CentreWatermark").value, 0, 1))
+        centre->setChecked(*v == 1);
+    if (const IniKeyValue v = read("tx"); v.count)
+        tx->setText(NumberText(v.value));
+    if (const IniKeyValue v = read("ty"); v.count)
+        ty->setText(NumberText(v.value));
+    if (const IniKeyValue v = read("ts"); v.count)
+        ts->setText(NumberText(v.value));
+    if (const IniKeyValue v = read("tfont"); v.count)
+        wmfont->setCurrentText(v.value);
 }
 
 void ControlPanel::SaveSettings() {

@@ -2,7 +2,10 @@
 
 #include <QWidget>
 
+#include <functional>
+
 #include "imaging/lead.h"
+#include "imaging/loaders.h"
 #include "imaging/picbuf.h"
 #include "ui/app_state.h"
 #include "ui/prompter.h"
@@ -26,7 +29,7 @@ class ResultWindow;
 
 // What the control panel needs of the frame around it.
 class PanelHost {
-public:
+  public:
     virtual ~PanelHost() = default;
     virtual QString Caption() const = 0;
     virtual void SetCaption(const QString& caption) = 0;
@@ -47,7 +50,7 @@ public:
 // transparency, the text, and the batch section below.
 class ControlPanel : public QWidget {
     Q_OBJECT
-public:
+  public:
     ControlPanel(AppState& state, Prompter& prompter, PanelHost& host, QWidget* parent = nullptr);
 
     // Start-up: fills the lists, sets the form's values and reads the
@@ -74,8 +77,8 @@ public:
     Lead LEAD;
 
     // Controls, named as everywhere else in the program.
-    QGroupBox *MainForm, *Frame3D2, *Frame3D1, *Frame3D6, *Frame3D4, *Frame3D3, *Frame3D7, *Frame3D5,
-        *SSFrame1, *Frame3D9;
+    QGroupBox *MainForm, *Frame3D2, *Frame3D1, *Frame3D6, *Frame3D4, *Frame3D3, *Frame3D7,
+        *Frame3D5, *SSFrame1, *Frame3D9;
     QLineEdit *ofile, *wfile, *tfile, *wx, *wy, *Textclr, *tx, *ty, *ts;
     QPushButton *origbrw, *waterbrw, *templbrw, *ApplyStuff, *Start, *Command3D1;
     QRadioButton *ipix, *Iper, *tpix, *tper;
@@ -90,7 +93,7 @@ public:
     QListWidget *InputDir, *InputFile, *OutputDir;
     QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu;
 
-public slots:
+  public slots:
     void ApplyStuff_Click();
     void batch_mnu_Click();
     void mixvalue_Change();
@@ -98,10 +101,10 @@ public slots:
     void centre_Click();
     void tfile_Change();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void BuildUpperPart();
     void BuildBatchSection();
     void BuildMenu();
@@ -109,6 +112,11 @@ private:
     // Runs a loader with the main window's caption set to status meanwhile.
     template <class F>
     auto WithStatus(const QString& status, F&& load);
+    // A watermark or template load: silent when the file is missing, a
+    // message when it fails.
+    void LoadMark(const QString& fileName, Picbuf& target, const QString& status,
+                  const std::function<LoadOutcome(Status*)>& load,
+                  QString (*message)(const QString&, int));
 
     AppState& state_;
     Prompter& prompter_;

@@ -15,10 +15,18 @@ bool DialogPrompter::Message(const QString& text, Icon icon, Buttons buttons) {
     // Message texts use a carriage return for a new line.
     box.setText(QString(text).replace(u'\r', u'\n'));
     switch (icon) {
-        case Icon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-        case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
-        case Icon::Question: box.setIcon(QMessageBox::Question); break;
-        case Icon::Information: box.setIcon(QMessageBox::Information); break;
+        case Icon::Exclamation:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case Icon::Critical:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case Icon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case Icon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
     }
     if (buttons == Buttons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
@@ -36,7 +44,8 @@ QStringList QtFilters(const QString& filters) {
     const QStringList parts = filters.split(u'|');
     QStringList out;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        if (parts[i].isEmpty()) continue;
+        if (parts[i].isEmpty())
+            continue;
         QString pattern = parts[i + 1];
         if (pattern == u"*.*") {
             pattern = QStringLiteral("*");
@@ -44,7 +53,8 @@ QStringList QtFilters(const QString& filters) {
             pattern += u' ' + pattern.toLower();
         }
         QString description = parts[i];
-        description.replace(QRegularExpression(QStringLiteral("\\(.*\\)")), QStringLiteral("(") + pattern + u')');
+        description.replace(QRegularExpression(QStringLiteral("\\(.*\\)")),
+                            QStringLiteral("(") + pattern + u')');
         out.append(description);
     }
     return out;
@@ -60,7 +70,8 @@ std::optional<QString> DialogPrompter::OpenFile(const QString& title, const QStr
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
     QApplication::restoreOverrideCursor();
-    if (!chosen) return std::nullopt;
+    if (!chosen)
+        return std::nullopt;
     return QDir::toNativeSeparators(dialog.selectedFiles().first());
 }
 

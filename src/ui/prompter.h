@@ -10,7 +10,7 @@ namespace velda {
 // Every message box and file-open dialog of the program goes through here,
 // so tests can answer questions and read what was shown.
 class Prompter {
-public:
+  public:
     enum class Icon { Exclamation, Critical, Question, Information };
     enum class Buttons { Ok, YesNo };
     virtual ~Prompter() = default;
@@ -25,14 +25,14 @@ public:
 // The real thing: QMessageBox and QFileDialog, titled
 // "Velda Watermarking System".
 class DialogPrompter : public Prompter {
-public:
+  public:
     explicit DialogPrompter(QWidget* parent = nullptr) : parent_(parent) {}
     void setParent(QWidget* parent) { parent_ = parent; }
     bool Message(const QString& text, Icon icon, Buttons buttons) override;
     std::optional<QString> OpenFile(const QString& title, const QString& dir,
                                     const QString& filters) override;
 
-private:
+  private:
     QWidget* parent_;
 };
 

@@ -11,30 +11,36 @@
 
 namespace velda {
 
-PictureView::PictureView(const Picbuf& picture, QWidget* parent) : QWidget(parent), picture_(picture) {
+PictureView::PictureView(const Picbuf& picture, QWidget* parent)
+    : QWidget(parent), picture_(picture) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void PictureView::PictureChanged() {
-    if (!fit_) resize(image().size());
+    if (!fit_)
+        resize(image().size());
     updateGeometry();
     update();
 }
 
 void PictureView::setFit(bool fit) {
     fit_ = fit;
-    if (!fit_) resize(image().size());
+    if (!fit_)
+        resize(image().size());
     updateGeometry();
     update();
 }
 
-QSize PictureView::sizeHint() const { return image().size(); }
+QSize PictureView::sizeHint() const {
+    return image().size();
+}
 
 void PictureView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), palette().window());
     const QImage& img = image();
-    if (img.isNull()) return;
+    if (img.isNull())
+        return;
     if (!fit_) {
         const QRect r = event->rect() & img.rect();
         painter.drawImage(r.topLeft(), img, r);
@@ -42,7 +48,8 @@ void PictureView::paintEvent(QPaintEvent* event) {
     }
     // The whole picture scaled into the view, keeping its proportions.
     const QSize scaled = img.size().scaled(size(), Qt::KeepAspectRatio);
-    const QRect target(QPoint((width() - scaled.width()) / 2, (height() - scaled.height()) / 2), scaled);
+    const QRect target(QPoint((width() - scaled.width()) / 2, (height() - scaled.height()) / 2),
+                       scaled);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
     painter.drawImage(target, img);
 }
@@ -91,10 +98,13 @@ void ResultWindow::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
 }
 
-void ResultWindow::Refresh() { view_->PictureChanged(); }
+void ResultWindow::Refresh() {
+    view_->PictureChanged();
+}
 
 void ResultWindow::Copy_mnu_Click() {
-    if (Full_Picbuf.HasPicture()) QGuiApplication::clipboard()->setImage(Full_Picbuf.image());
+    if (Full_Picbuf.HasPicture())
+        QGuiApplication::clipboard()->setImage(Full_Picbuf.image());
 }
 
 }  // namespace velda

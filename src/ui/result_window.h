@@ -16,7 +16,7 @@ namespace velda {
 // 24-megapixel photograph repaints as fast as a small one.
 class PictureView : public QWidget {
     Q_OBJECT
-public:
+  public:
     // Shows the picture of a buffer, without holding a copy of it: the
     // buffer can then change its pixels in place.
     explicit PictureView(const Picbuf& picture, QWidget* parent = nullptr);
@@ -26,10 +26,10 @@ public:
     bool fit() const { return fit_; }
     QSize sizeHint() const override;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     const QImage& image() const { return picture_.image(); }
     const Picbuf& picture_;
     bool fit_ = false;
@@ -40,7 +40,7 @@ private:
 // saving) always take the whole picture.
 class ResultWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit ResultWindow(QWidget* parent = nullptr);
 
     Picbuf Full_Picbuf;
@@ -54,17 +54,17 @@ public:
     QAction* fitAction() const { return fit_; }
     QAction* actualAction() const { return actual_; }
 
-public slots:
+  public slots:
     void Copy_mnu_Click();
 
-signals:
+  signals:
     // The window is closing (its close box, or the program's own doing).
     void closing();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     QScrollArea* scroll_;
     PictureView* view_;
     QMenu* fileMenu_;

@@ -18,7 +18,7 @@ namespace {
 
 // Answers the run's questions from a script and records what it was told.
 class ScriptedHost : public BatchHost {
-public:
+  public:
     bool Ask(const QString& text, Icon) override {
         std::lock_guard lock(m);
         asked.append(text);
@@ -31,7 +31,8 @@ public:
     void FileDone(const QString& source, const Status&, int done) override {
         std::lock_guard lock(m);
         finished.append(QFileInfo(source).fileName());
-        if (stopAfter > 0 && done >= stopAfter) run->StopRequested = true;
+        if (stopAfter > 0 && done >= stopAfter)
+            run->StopRequested = true;
     }
     std::mutex m;
     QList<bool> answers;
@@ -41,7 +42,7 @@ public:
 };
 
 class BatchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         in_ = dir_.filePath(QStringLiteral("in"));
         out_ = dir_.filePath(QStringLiteral("out"));
@@ -52,7 +53,8 @@ protected:
         const QString path = in_ + u'/' + relative;
         QDir().mkpath(QFileInfo(path).path());
         const QImage img = test::MakePhoto(w, h);
-        EXPECT_TRUE(img.save(path, relative.endsWith(QStringLiteral(".gif"), Qt::CaseInsensitive) ? "png" : nullptr))
+        EXPECT_TRUE(img.save(
+            path, relative.endsWith(QStringLiteral(".gif"), Qt::CaseInsensitive) ? "png" : nullptr))
             << path.toStdString();
         return path;
     }
@@ -94,7 +96,8 @@ TEST_F(BatchTest, ChecksComeInOrderWithTheirExactWords) {
 
     // One directory named three ways is the same directory.
     QFile::link(in_, dir_.filePath(QStringLiteral("alias")));
-    for (const QString& same : {in_ + u'/', out_ + QStringLiteral("/../in"), dir_.filePath(QStringLiteral("alias"))}) {
+    for (const QString& same :
+         {in_ + u'/', out_ + QStringLiteral("/../in"), dir_.filePath(QStringLiteral("alias"))}) {
         r.outputDir = same;
         host_.told.clear();
         EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
@@ -104,14 +107,17 @@ TEST_F(BatchTest, ChecksComeInOrderWithTheirExactWords) {
     r.outputDir = out_;
     host_.answers = {false};
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
-    EXPECT_EQ(host_.asked.last(), QStringLiteral("You have selected to watermark the selected files from, ") +
-                                      in_ + QStringLiteral(", to ") + out_ + QStringLiteral("  Continue ?"));
+    EXPECT_EQ(host_.asked.last(),
+              QStringLiteral("You have selected to watermark the selected files from, ") + in_ +
+                  QStringLiteral(", to ") + out_ + QStringLiteral("  Continue ?"));
     EXPECT_FALSE(run_.Started());
     EXPECT_TRUE(Outputs().isEmpty());
 
     // A list with a missing file still counts it, and names it as failed.
     Picture(QStringLiteral("b.png"));
-    EXPECT_EQ(run_.RunBatch(Request(false, {QStringLiteral(" b.png "), QStringLiteral("gone.png")}), job_, host_), 2);
+    EXPECT_EQ(run_.RunBatch(Request(false, {QStringLiteral(" b.png "), QStringLiteral("gone.png")}),
+                            job_, host_),
+              2);
     EXPECT_EQ(Outputs(), QStringList{QStringLiteral("b.jpg")});
     EXPECT_EQ(run_.Failures(), QStringList{in_ + QStringLiteral("/gone.png")});
 }
@@ -126,7 +132,8 @@ TEST_F(BatchTest, TreeWalkTakesPicturesInOrderAndSkipsWhatItMust) {
     Picture(QStringLiteral(".hidden.png"));
     Picture(QStringLiteral(".hiddendir/h.png"));
     Picture(QStringLiteral("readonly.png"));
-    QFile::setPermissions(in_ + QStringLiteral("/readonly.png"), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    QFile::setPermissions(in_ + QStringLiteral("/readonly.png"),
+                          QFileDevice::ReadOwner | QFileDevice::ReadGroup);
     QFile::link(in_ + QStringLiteral("/sub"), in_ + QStringLiteral("/linked"));
     test::WriteAll(in_ + QStringLiteral("/x.gif.bak"), "x");
     // The output directory inside the input tree is never walked.
@@ -137,11 +144,13 @@ TEST_F(BatchTest, TreeWalkTakesPicturesInOrderAndSkipsWhatItMust) {
     r.outputDir = nestedOut;
     r.jobs = 1;
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 5);
-    EXPECT_EQ(host_.finished, (QStringList{QStringLiteral("A.JPG"), QStringLiteral("b.png"), QStringLiteral("scan.pcd.png"),
-                                           QStringLiteral("x.png"), QStringLiteral("x.bmp")}));
+    EXPECT_EQ(host_.finished, (QStringList{QStringLiteral("A.JPG"), QStringLiteral("b.png"),
+                                           QStringLiteral("scan.pcd.png"), QStringLiteral("x.png"),
+                                           QStringLiteral("x.bmp")}));
     EXPECT_EQ(QDir(nestedOut).entryList(QDir::Files, QDir::Name),
-              (QStringList{QStringLiteral("A.jpg"), QStringLiteral("b.jpg"), QStringLiteral("scan.pcd.jpg"),
-                           QStringLiteral("x (2).jpg"), QStringLiteral("x.jpg")}));
+              (QStringList{QStringLiteral("A.jpg"), QStringLiteral("b.jpg"),
+                           QStringLiteral("scan.pcd.jpg"), QStringLiteral("x (2).jpg"),
+                           QStringLiteral("x.jpg")}));
     EXPECT_TRUE(host_.asked.last().startsWith(messages::kConfirmTree));
 
     // A second run replaces the first run's results rather than numbering.
@@ -151,7 +160,8 @@ TEST_F(BatchTest, TreeWalkTakesPicturesInOrderAndSkipsWhatItMust) {
 }
 
 TEST_F(BatchTest, StopTakesEffectBetweenFilesAndUnreadableFoldersDoNotEndTheWalk) {
-    for (int i = 0; i < 6; ++i) Picture(QStringLiteral("f%1.png").arg(i));
+    for (int i = 0; i < 6; ++i)
+        Picture(QStringLiteral("f%1.png").arg(i));
     Picture(QStringLiteral("sub/s.png"));
     host_.run = &run_;
     host_.stopAfter = 1;
@@ -166,8 +176,9 @@ TEST_F(BatchTest, StopTakesEffectBetweenFilesAndUnreadableFoldersDoNotEndTheWalk
     // A list run stops the same way.
     QDir(out_).removeRecursively();
     QDir().mkpath(out_);
-    BatchRequest list = Request(false, {QStringLiteral("f0.png"), QStringLiteral("f1.png"), QStringLiteral("f2.png"),
-                                        QStringLiteral("f3.png"), QStringLiteral("f4.png"), QStringLiteral("f5.png")});
+    BatchRequest list = Request(
+        false, {QStringLiteral("f0.png"), QStringLiteral("f1.png"), QStringLiteral("f2.png"),
+                QStringLiteral("f3.png"), QStringLiteral("f4.png"), QStringLiteral("f5.png")});
     list.jobs = 1;
     EXPECT_LT(run_.RunBatch(list, job_, host_), 6);
 
@@ -175,12 +186,14 @@ TEST_F(BatchTest, StopTakesEffectBetweenFilesAndUnreadableFoldersDoNotEndTheWalk
     host_.stopAfter = 0;
     Picture(QStringLiteral("bad/b.png"));
     r.lister = [](const QString& d, QList<QFileInfo>* e) {
-        if (d.endsWith(QStringLiteral("/bad"))) return Status::Error(ErrorCode::DirectoryUnreadable, d);
+        if (d.endsWith(QStringLiteral("/bad")))
+            return Status::Error(ErrorCode::DirectoryUnreadable, d);
         return ListDirectory(d, e);
     };
     host_.asked.clear();
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 7);
-    EXPECT_EQ(host_.asked.last(), QStringLiteral("Error watermarking image. Error - 11\rDo you wish to continue?"));
+    EXPECT_EQ(host_.asked.last(),
+              QStringLiteral("Error watermarking image. Error - 11\rDo you wish to continue?"));
     EXPECT_EQ(run_.Failures(), QStringList{in_ + QStringLiteral("/bad")});
     host_.answers = {true, false};  // confirm, then No at the error
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
@@ -196,10 +209,10 @@ TEST_F(BatchTest, DepthAndFormatRulesAndSafeDeletion) {
     };
     const QString bmp = Picture(QStringLiteral("photo.bmp"));
     QFile::remove(bmp);
-    test::Run(test::ConvertTool(), {Picture(QStringLiteral("p.png")), QStringLiteral("-type"), QStringLiteral("TrueColor"),
-                                    QStringLiteral("BMP3:") + bmp});
-    test::Run(test::ConvertTool(), {in_ + QStringLiteral("/p.png"), QStringLiteral("-colors"), QStringLiteral("64"),
-                                    in_ + QStringLiteral("/anim.gif")});
+    test::Run(test::ConvertTool(), {Picture(QStringLiteral("p.png")), QStringLiteral("-type"),
+                                    QStringLiteral("TrueColor"), QStringLiteral("BMP3:") + bmp});
+    test::Run(test::ConvertTool(), {in_ + QStringLiteral("/p.png"), QStringLiteral("-colors"),
+                                    QStringLiteral("64"), in_ + QStringLiteral("/anim.gif")});
     const QList<Case> cases = {
         {"photo.bmp", OutputOption::Jpg, 8, "photo.jpg", 24},
         {"p.png", OutputOption::Tif, 4, "p.tif", 4},
@@ -215,15 +228,19 @@ TEST_F(BatchTest, DepthAndFormatRulesAndSafeDeletion) {
         job.depth = c.depth;
         job.jpegQuality = 33;
         const QString target = out_ + u'/' + QString::fromLatin1(c.target);
-        ASSERT_TRUE(WatermarkFile(job, in_ + u'/' + QString::fromLatin1(c.source), target, false).ok());
+        ASSERT_TRUE(
+            WatermarkFile(job, in_ + u'/' + QString::fromLatin1(c.source), target, false).ok());
         HeaderInfo h;
         const QByteArray data = test::ReadAll(target);
         ASSERT_TRUE(ReadHeader(SniffKind(data, target), data, 3, &h).ok());
         EXPECT_EQ(h.depth, c.fileDepth);
     }
-    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/photo.jpg"), QStringLiteral("%Q")), QStringLiteral("33"));
-    EXPECT_EQ(OutputName(QStringLiteral("README"), QStringLiteral(".jpg")), QStringLiteral("README.jpg"));
-    EXPECT_EQ(OutputName(QStringLiteral("a.b.jpeg"), QStringLiteral(".tif")), QStringLiteral("a.b.tif"));
+    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/photo.jpg"), QStringLiteral("%Q")),
+              QStringLiteral("33"));
+    EXPECT_EQ(OutputName(QStringLiteral("README"), QStringLiteral(".jpg")),
+              QStringLiteral("README.jpg"));
+    EXPECT_EQ(OutputName(QStringLiteral("a.b.jpeg"), QStringLiteral(".tif")),
+              QStringLiteral("a.b.tif"));
 
     // Deletion: only after a good write, and never of the result itself.
     const QString good = Picture(QStringLiteral("del/good.png"));

@@ -20,7 +20,7 @@ struct Result {
 };
 
 class VeldaBatchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         in_ = dir_.filePath(QStringLiteral("in"));
         out_ = dir_.filePath(QStringLiteral("out"));
@@ -35,18 +35,24 @@ protected:
         QImage wm(20, 10, QImage::Format_RGB32);
         wm.fill(qRgb(255, 255, 255));
         ASSERT_TRUE(wm.save(dir_.filePath(QStringLiteral("wm.png"))));
-        test::WriteAll(ini_, "[MainVeldaDetails]\nWaterMarkFile=" + dir_.filePath(QStringLiteral("wm.png")).toUtf8() +
-                                 "\nMixValue=255\nwx=10\nwy=20\nText=HI\nTextclr=0000FF\nTextPercent=False\n"
-                                 "tx=100\nty=50\nts=30\ntfont=DejaVu Sans\nJPEGValue=90\n");
+        test::WriteAll(
+            ini_, "[MainVeldaDetails]\nWaterMarkFile=" +
+                      dir_.filePath(QStringLiteral("wm.png")).toUtf8() +
+                      "\nMixValue=255\nwx=10\nwy=20\nText=HI\nTextclr=0000FF\nTextPercent=False\n"
+                      "tx=100\nty=50\nts=30\ntfont=DejaVu Sans\nJPEGValue=90\n");
     }
     Result Run(QStringList args, bool withSettings = true) {
-        if (withSettings) args = QStringList{QStringLiteral("--settings"), ini_} + args;
+        if (withSettings)
+            args = QStringList{QStringLiteral("--settings"), ini_} + args;
         QProcess p;
         p.start(Program(), args);
         p.waitForFinished(120000);
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
     }
-    static QString Program() { return QCoreApplication::applicationDirPath() + QStringLiteral("/velda-batch"); }
+    static QString Program() {
+        return QCoreApplication::applicationDirPath() + QStringLiteral("/velda-batch");
+    }
     QStringList Outputs() const { return QDir(out_).entryList(QDir::Files, QDir::Name); }
 
     QTemporaryDir dir_;
@@ -55,7 +61,8 @@ protected:
 
 TEST_F(VeldaBatchTest, ListModeWritesMarkedPicturesInTheChosenFormat) {
     QFile::copy(in_ + QStringLiteral("/a.png"), in_ + QStringLiteral("/noext"));
-    const Result r = Run({in_, out_, QStringLiteral("c.png"), QStringLiteral("noext"), QStringLiteral("--quiet")});
+    const Result r = Run(
+        {in_, out_, QStringLiteral("c.png"), QStringLiteral("noext"), QStringLiteral("--quiet")});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, QStringLiteral("2 files processed.\n"));
     EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
@@ -65,21 +72,26 @@ TEST_F(VeldaBatchTest, ListModeWritesMarkedPicturesInTheChosenFormat) {
 
     QImage img(c);
     const QRgb mark = img.pixel(20, 25), plain = img.pixel(5, 5);
-    EXPECT_GT(qRed(mark), 240);       // the opaque white watermark at (10, 20)
+    EXPECT_GT(qRed(mark), 240);  // the opaque white watermark at (10, 20)
     EXPECT_LT(qRed(plain), 110);
     // Red text somewhere in the box that starts at (100, 50), 30 high.
     int red = 0;
     for (int y = 50; y < 80; ++y) {
-        for (int x = 100; x < 200; ++x) red += qRed(img.pixel(x, y)) > 200 && qBlue(img.pixel(x, y)) < 80;
+        for (int x = 100; x < 200; ++x)
+            red += qRed(img.pixel(x, y)) > 200 && qBlue(img.pixel(x, y)) < 80;
     }
     EXPECT_GT(red, 20);
-    for (int y = 0; y < 50; ++y) EXPECT_LT(qRed(img.pixel(150, y)), 120);
+    for (int y = 0; y < 50; ++y)
+        EXPECT_LT(qRed(img.pixel(150, y)), 120);
 
-    const Result gif = Run({in_, out_, QStringLiteral("a.png"), QStringLiteral("--format"), QStringLiteral("gif"),
-                            QStringLiteral("--depth"), QStringLiteral("24"), QStringLiteral("-q")});
+    const Result gif =
+        Run({in_, out_, QStringLiteral("a.png"), QStringLiteral("--format"), QStringLiteral("gif"),
+             QStringLiteral("--depth"), QStringLiteral("24"), QStringLiteral("-q")});
     EXPECT_EQ(gif.code, 0);
-    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/a.gif"), QStringLiteral("%m %w")), QStringLiteral("GIF 200"));
-    const Result bmp = Run({in_, out_, QStringLiteral("a.png"), QStringLiteral("--format=bmp"), QStringLiteral("--depth=4"), QStringLiteral("-q")});
+    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/a.gif"), QStringLiteral("%m %w")),
+              QStringLiteral("GIF 200"));
+    const Result bmp = Run({in_, out_, QStringLiteral("a.png"), QStringLiteral("--format=bmp"),
+                            QStringLiteral("--depth=4"), QStringLiteral("-q")});
     EXPECT_EQ(bmp.code, 0);
     const QByteArray header = test::ReadAll(out_ + QStringLiteral("/a.bmp"));
     ASSERT_GT(header.size(), 54);
@@ -91,16 +103,19 @@ TEST_F(VeldaBatchTest, TreeModeFailuresAndDeletion) {
     QDir().mkpath(in_ + QStringLiteral("/sub"));
     QFile::copy(in_ + QStringLiteral("/a.png"), in_ + QStringLiteral("/sub/a.png"));
     test::WriteAll(in_ + QStringLiteral("/sub/broken.jpg"), "\xFF\xD8\xFF garbage");
-    const Result r = Run({QStringLiteral("--recursive"), QStringLiteral("--delete-sources"), in_, out_});
+    const Result r =
+        Run({QStringLiteral("--recursive"), QStringLiteral("--delete-sources"), in_, out_});
     EXPECT_EQ(r.code, 1) << r.err.toStdString();
     EXPECT_EQ(r.out, QStringLiteral("5 files processed.\n1 files could not be converted:\n") + in_ +
                          QStringLiteral("/sub/broken.jpg\n"));
-    EXPECT_EQ(Outputs(), (QStringList{QStringLiteral("a (2).jpg"), QStringLiteral("a.jpg"), QStringLiteral("b.jpg"),
-                                      QStringLiteral("c.jpg")}));
+    EXPECT_EQ(Outputs(), (QStringList{QStringLiteral("a (2).jpg"), QStringLiteral("a.jpg"),
+                                      QStringLiteral("b.jpg"), QStringLiteral("c.jpg")}));
     // Sources written are gone; the one that failed stays.
     EXPECT_EQ(QDir(in_).entryList(QDir::Files), QStringList());
-    EXPECT_EQ(QDir(in_ + QStringLiteral("/sub")).entryList(QDir::Files), QStringList{QStringLiteral("broken.jpg")});
-    EXPECT_TRUE(r.err.contains(QStringLiteral("5/5")));  // one progress line per file when not a terminal
+    EXPECT_EQ(QDir(in_ + QStringLiteral("/sub")).entryList(QDir::Files),
+              QStringList{QStringLiteral("broken.jpg")});
+    EXPECT_TRUE(
+        r.err.contains(QStringLiteral("5/5")));  // one progress line per file when not a terminal
 }
 
 TEST_F(VeldaBatchTest, RefusalsExitTwoWithAReason) {
@@ -124,7 +139,8 @@ TEST_F(VeldaBatchTest, RefusalsExitTwoWithAReason) {
         {{in_, dir_.filePath(QStringLiteral("x/y"))}, "Error creating output directory"},
         {{QStringLiteral("--settings"), missingWm, in_, out_},
          "Error loading watermark image (/no/such/logo.png), Check format/file is ok. Error - 1"},
-        {{QStringLiteral("--settings"), dir_.filePath(QStringLiteral("none.ini")), in_, out_}, "settings file not found"},
+        {{QStringLiteral("--settings"), dir_.filePath(QStringLiteral("none.ini")), in_, out_},
+         "settings file not found"},
     };
     for (const Case& c : cases) {
         const Result r = Run(c.args, !c.args.contains(QStringLiteral("--settings")));
@@ -141,9 +157,11 @@ TEST_F(VeldaBatchTest, RefusalsExitTwoWithAReason) {
 
 TEST_F(VeldaBatchTest, InterruptFinishesFilesInProgressAndReportsTheCount) {
     const QImage big = test::MakePhoto(1500, 1000);
-    for (int i = 0; i < 12; ++i) ASSERT_TRUE(big.save(in_ + QStringLiteral("/big%1.png").arg(i, 2, 10, QChar(u'0'))));
+    for (int i = 0; i < 12; ++i)
+        ASSERT_TRUE(big.save(in_ + QStringLiteral("/big%1.png").arg(i, 2, 10, QChar(u'0'))));
     QProcess p;
-    p.start(Program(), {QStringLiteral("--settings"), ini_, QStringLiteral("--jobs"), QStringLiteral("1"), in_, out_});
+    p.start(Program(), {QStringLiteral("--settings"), ini_, QStringLiteral("--jobs"),
+                        QStringLiteral("1"), in_, out_});
     ASSERT_TRUE(p.waitForStarted());
     // Wait for the first finished file, then interrupt.
     QString err;
@@ -160,7 +178,8 @@ TEST_F(VeldaBatchTest, InterruptFinishesFilesInProgressAndReportsTheCount) {
     const int written = static_cast<int>(Outputs().size());
     EXPECT_GE(written, 1);
     EXPECT_LT(written, 15);
-    EXPECT_TRUE(err.contains(QStringLiteral("%1 files processed.").arg(written))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("%1 files processed.").arg(written)))
+        << err.toStdString();
     // Every file left is whole: no temporary and nothing unreadable.
     for (const QString& f : Outputs()) {
         EXPECT_TRUE(f.endsWith(QStringLiteral(".jpg"))) << f.toStdString();

@@ -22,7 +22,7 @@ using test::ReadAll;
 using test::WriteAll;
 
 class CodecsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         source_ = dir_.filePath(QStringLiteral("source.png"));
         ASSERT_TRUE(test::MakePhoto(97, 61).save(source_));
@@ -48,13 +48,15 @@ protected:
         Picbuf p;
         p.FileName = path;
         const Status s = p.LoadFile();
-        if (status) *status = s;
+        if (status)
+            *status = s;
         return p;
     }
     static HeaderInfo Header(const QString& path) {
         HeaderInfo info;
         const QByteArray data = ReadAll(path);
-        EXPECT_TRUE(ReadHeader(SniffKind(data, path), data, kPhotoCdBase, &info).ok()) << path.toStdString();
+        EXPECT_TRUE(ReadHeader(SniffKind(data, path), data, kPhotoCdBase, &info).ok())
+            << path.toStdString();
         return info;
     }
 
@@ -100,7 +102,8 @@ TEST_F(CodecsTest, ReadsEveryFormatAtTheDepthItsFileHolds) {
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString path = MakeAs(QString::fromLatin1(c.name), QString::fromLatin1(c.coder), c.args);
+        const QString path =
+            MakeAs(QString::fromLatin1(c.name), QString::fromLatin1(c.coder), c.args);
         Status s;
         const Picbuf p = Load(path, &s);
         ASSERT_TRUE(s.ok()) << s.text().toStdString();
@@ -119,7 +122,8 @@ TEST_F(CodecsTest, ReadsEveryFormatAtTheDepthItsFileHolds) {
     qToLittleEndian<quint16>(1, pcx.data() + 10);
     pcx[65] = 1;
     qToLittleEndian<quint16>(2, pcx.data() + 66);
-    for (int i = 0; i < 3; ++i) pcx[19 + i] = static_cast<char>(0xFF);  // entry 1 white
+    for (int i = 0; i < 3; ++i)
+        pcx[19 + i] = static_cast<char>(0xFF);  // entry 1 white
     pcx += QByteArray("\x55\x55\xC1\xAA\xC1\xAA", 6);
     WriteAll(dir_.filePath(QStringLiteral("mono.pcx")), pcx);
     const Picbuf mono = Load(dir_.filePath(QStringLiteral("mono.pcx")));
@@ -135,13 +139,15 @@ TEST_F(CodecsTest, ReadsEveryFormatAtTheDepthItsFileHolds) {
 }
 
 TEST_F(CodecsTest, GreyJpegAndGifTransparencyKeepWhatTheFileHolds) {
-    const Picbuf grey = Load(MakeAs(QStringLiteral("g.jpg"), QStringLiteral("JPEG"), {"-colorspace", "Gray"}));
+    const Picbuf grey =
+        Load(MakeAs(QStringLiteral("g.jpg"), QStringLiteral("JPEG"), {"-colorspace", "Gray"}));
     EXPECT_TRUE(grey.image().isGrayscale());
 
     // A GIF whose palette has a transparent entry: raising it to true
     // colour turns that entry into alpha.
-    const QString gif = Make(QStringLiteral("t.gif"), {"-colors", "32", "-fill", "red", "-draw",
-                                                        "rectangle 0,0 20,20", "-transparent", "red"});
+    const QString gif = Make(
+        QStringLiteral("t.gif"),
+        {"-colors", "32", "-fill", "red", "-draw", "rectangle 0,0 20,20", "-transparent", "red"});
     Lead lead;
     ASSERT_TRUE(lead.LoadImage(gif).ok());
     Picbuf p;
@@ -154,7 +160,8 @@ TEST_F(CodecsTest, GreyJpegAndGifTransparencyKeepWhatTheFileHolds) {
 }
 
 TEST_F(CodecsTest, PhotoCdAtEachResolutionThatCanBeMade) {
-    const QString pcd = MakeAs(QStringLiteral("x.pcd"), QStringLiteral("PCD"), {"-resize", "768x512!"});
+    const QString pcd =
+        MakeAs(QStringLiteral("x.pcd"), QStringLiteral("PCD"), {"-resize", "768x512!"});
     Lead lead;
     const int widths[] = {192, 384, 768};
     for (int r = 1; r <= 3; ++r) {
@@ -184,7 +191,10 @@ TEST_F(CodecsTest, WritesEveryFormatAndDepthThatAnIndependentReaderAccepts) {
         {kFormatTarga, 4, "TGA", 4},   {kFormatGif, 8, "GIF", 8},
     };
     for (const WriteCase& c : cases) {
-        const QString name = QStringLiteral("out_%1_%2%3").arg(c.format).arg(c.depth).arg(ExtensionForFormat(c.format));
+        const QString name = QStringLiteral("out_%1_%2%3")
+                                 .arg(c.format)
+                                 .arg(c.depth)
+                                 .arg(ExtensionForFormat(c.format));
         SCOPED_TRACE(name.toStdString());
         Picbuf p = Load(source_);
         if (c.depth == 8) {
@@ -219,7 +229,8 @@ TEST_F(CodecsTest, WritesEveryFormatAndDepthThatAnIndependentReaderAccepts) {
     EXPECT_EQ(qFromLittleEndian<quint16>(bmp4.constData() + 28), 4);
     const QByteArray pcx4 = ReadAll(dir_.filePath(QStringLiteral("out_6_4.pcx")));
     EXPECT_EQ(static_cast<int>(pcx4[3]) * static_cast<int>(pcx4[65]), 4);
-    EXPECT_EQ(Identify(dir_.filePath(QStringLiteral("out_7_24.jpg")), QStringLiteral("%Q")), QStringLiteral("40"));
+    EXPECT_EQ(Identify(dir_.filePath(QStringLiteral("out_7_24.jpg")), QStringLiteral("%Q")),
+              QStringLiteral("40"));
 }
 
 TEST_F(CodecsTest, WritersWithoutAlphaFlattenOntoWhiteAndJpegIsAlwaysColour) {
@@ -232,7 +243,8 @@ TEST_F(CodecsTest, WritersWithoutAlphaFlattenOntoWhiteAndJpegIsAlwaysColour) {
     ASSERT_TRUE(p.Store().ok());
     EXPECT_EQ(Load(p.FileName).image().pixel(3, 3), qRgb(255, 255, 255));
 
-    Picbuf grey = Load(MakeAs(QStringLiteral("g.jpg"), QStringLiteral("JPEG"), {"-colorspace", "Gray"}));
+    Picbuf grey =
+        Load(MakeAs(QStringLiteral("g.jpg"), QStringLiteral("JPEG"), {"-colorspace", "Gray"}));
     grey.FileName = dir_.filePath(QStringLiteral("grey_out.jpg"));
     grey.ImageFormat = kFormatJpeg;
     grey.WriteCompression = 0;  // means the lowest quality, 1
@@ -264,7 +276,8 @@ TEST_F(CodecsTest, BadFilesFailThatCallAndLeaveTheBufferAlone) {
             QByteArray bytes;
         };
         QByteArray zeroed = data;
-        for (qsizetype i = data.size() / 3; i < data.size(); ++i) zeroed[i] = '\0';
+        for (qsizetype i = data.size() / 3; i < data.size(); ++i)
+            zeroed[i] = '\0';
         const QList<Damage> damages = {
             {"truncated", data.left(data.size() / 2)},
             {"header only", data.left(20)},

@@ -17,7 +17,8 @@ namespace {
 int DistinctColours(const QImage& img) {
     QSet<QRgb> seen;
     for (int y = 0; y < img.height(); ++y) {
-        for (int x = 0; x < img.width(); ++x) seen.insert(img.pixel(x, y));
+        for (int x = 0; x < img.width(); ++x)
+            seen.insert(img.pixel(x, y));
     }
     return static_cast<int>(seen.size());
 }
@@ -27,7 +28,8 @@ double Psnr(const QImage& a, const QImage& b) {
     for (int y = 0; y < a.height(); ++y) {
         for (int x = 0; x < a.width(); ++x) {
             const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)}) sum += d * d;
+            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
+                sum += d * d;
         }
     }
     const double mse = sum / (3.0 * a.width() * a.height());
@@ -91,8 +93,9 @@ TEST(Loaders, WatermarkAndTemplateLoadRaisedToTrueColourThroughTheRightPath) {
     const QString gif = dir.filePath(QStringLiteral("WM.GIF"));
     test::Run(test::ConvertTool(), {png, QStringLiteral("-colors"), QStringLiteral("16"), gif});
     const QString tmpl = dir.filePath(QStringLiteral("mask.png"));
-    test::Run(test::ConvertTool(), {png, QStringLiteral("-colorspace"), QStringLiteral("Gray"),
-                                    QStringLiteral("-define"), QStringLiteral("png:color-type=0"), tmpl});
+    test::Run(test::ConvertTool(),
+              {png, QStringLiteral("-colorspace"), QStringLiteral("Gray"),
+               QStringLiteral("-define"), QStringLiteral("png:color-type=0"), tmpl});
 
     Lead lead;
     Picbuf wm, mask;

@@ -21,7 +21,8 @@ QRect Inked(const QImage& img) {
     QRect r;
     for (int y = 0; y < img.height(); ++y) {
         for (int x = 0; x < img.width(); ++x) {
-            if ((img.pixel(x, y) & 0xFFFFFF) != 0) r |= QRect(x, y, 1, 1);
+            if ((img.pixel(x, y) & 0xFFFFFF) != 0)
+                r |= QRect(x, y, 1, 1);
         }
     }
     return r;
@@ -30,7 +31,8 @@ QRect Inked(const QImage& img) {
 TEST(TextWatermark, DrawnWhereAndAsTallAsAsked) {
     for (int size : {12, 40, 100}) {
         Picbuf p = Black(800, 300);
-        DrawTextWatermark(p, QStringLiteral("HELLO"), 30, 50, size, 800, 300, {true, QStringLiteral("FFFFFF"), kFont});
+        DrawTextWatermark(p, QStringLiteral("HELLO"), 30, 50, size, 800, 300,
+                          {true, QStringLiteral("FFFFFF"), kFont});
         const QRect r = Inked(p.image());
         ASSERT_FALSE(r.isNull()) << size;
         // Capitals sit inside the line, standing most of its height.
@@ -45,27 +47,32 @@ TEST(TextWatermark, DrawnWhereAndAsTallAsAsked) {
 
 TEST(TextWatermark, PercentUsesWholeHundredthsAndBlankTextDrawsNothing) {
     Picbuf p = Black(640, 480);
-    DrawTextWatermark(p, QStringLiteral("I"), 50, 50, 30, 640, 480, {false, QStringLiteral("FFFFFF"), kFont});
+    DrawTextWatermark(p, QStringLiteral("I"), 50, 50, 30, 640, 480,
+                      {false, QStringLiteral("FFFFFF"), kFont});
     EXPECT_EQ(p.SelectLeft, 300);
     EXPECT_EQ(p.SelectTop, 200);
     EXPECT_GE(Inked(p.image()).left(), 300);
 
     Picbuf narrow = Black(250, 90);
-    DrawTextWatermark(narrow, QStringLiteral("I"), 10, 10, 20, 250, 90, {false, QStringLiteral("FFFFFF"), kFont});
+    DrawTextWatermark(narrow, QStringLiteral("I"), 10, 10, 20, 250, 90,
+                      {false, QStringLiteral("FFFFFF"), kFont});
     EXPECT_EQ(narrow.SelectLeft, 20);
     EXPECT_EQ(narrow.SelectTop, 0);
 
     Picbuf blank = Black(100, 100);
-    DrawTextWatermark(blank, QStringLiteral("   "), 0, 0, 30, 100, 100, {true, QStringLiteral("FFFFFF"), kFont});
+    DrawTextWatermark(blank, QStringLiteral("   "), 0, 0, 30, 100, 100,
+                      {true, QStringLiteral("FFFFFF"), kFont});
     EXPECT_TRUE(Inked(blank.image()).isNull());
-    DrawTextWatermark(blank, QStringLiteral("X"), 0, 0, 0, 100, 100, {true, QStringLiteral("FFFFFF"), kFont});
+    DrawTextWatermark(blank, QStringLiteral("X"), 0, 0, 0, 100, 100,
+                      {true, QStringLiteral("FFFFFF"), kFont});
     EXPECT_TRUE(Inked(blank.image()).isNull());
 }
 
 TEST(TextWatermark, ColourInWindowsByteOrderAndBadColoursNeverStop) {
     auto colourOf = [](const QString& textclr) {
         Picbuf p = Black(200, 80);
-        DrawTextWatermark(p, QStringLiteral("\u2588\u2588"), 5, 5, 60, 200, 80, {true, textclr, kFont});
+        DrawTextWatermark(p, QStringLiteral("\u2588\u2588"), 5, 5, 60, 200, 80,
+                          {true, textclr, kFont});
         // The most saturated pixel is the glyph's own colour.
         QRgb best = 0;
         int bestSum = -1;
@@ -96,11 +103,14 @@ TEST(TextWatermark, PaletteTargetRaisedAndHugeNumbersHarmless) {
     grey.fill(0);
     Picbuf p;
     p.PasteClipboard(Picture{grey, 8, QString()});
-    DrawTextWatermark(p, QStringLiteral("A"), 0, 0, 40, 50, 50, {true, QStringLiteral("FFFFFF"), kFont});
+    DrawTextWatermark(p, QStringLiteral("A"), 0, 0, 40, 50, 50,
+                      {true, QStringLiteral("FFFFFF"), kFont});
     EXPECT_EQ(p.ColorDepth(), 24);
     EXPECT_FALSE(Inked(p.image()).isNull());
-    DrawTextWatermark(p, QStringLiteral("A"), 32767, -32768, 32767, 50, 50, {true, QStringLiteral("FFFFFF"), QStringLiteral("No Such Font")});
-    DrawTextWatermark(p, QStringLiteral("A"), 32767, 32767, 20, 50, 50, {false, QStringLiteral("FFFFFF"), QString()});
+    DrawTextWatermark(p, QStringLiteral("A"), 32767, -32768, 32767, 50, 50,
+                      {true, QStringLiteral("FFFFFF"), QStringLiteral("No Such Font")});
+    DrawTextWatermark(p, QStringLiteral("A"), 32767, 32767, 20, 50, 50,
+                      {false, QStringLiteral("FFFFFF"), QString()});
 }
 
 TEST(FontList, OffersInstalledFamiliesWithoutCourier) {

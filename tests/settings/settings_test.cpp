@@ -57,16 +57,20 @@ TEST(Encodings, BooleanWordIntegerAndOptionState) {
 }
 
 TEST(InitDir, CutBackToTheFolderOnlyWhenThePathHoldsADot) {
-    EXPECT_EQ(CutInitDir(QStringLiteral("/photos/holiday/img01.jpg")), QStringLiteral("/photos/holiday"));
+    EXPECT_EQ(CutInitDir(QStringLiteral("/photos/holiday/img01.jpg")),
+              QStringLiteral("/photos/holiday"));
     EXPECT_EQ(CutInitDir(QStringLiteral("/scans")), QStringLiteral("/scans"));
     EXPECT_EQ(CutInitDir(QStringLiteral("/photos.old/scans")), QStringLiteral("/photos.old"));
-    EXPECT_EQ(CutInitDir(QStringLiteral("  /a/b.c/  ")), QStringLiteral("/a"));  // last char not examined
+    EXPECT_EQ(CutInitDir(QStringLiteral("  /a/b.c/  ")),
+              QStringLiteral("/a"));  // last char not examined
     EXPECT_EQ(CutInitDir(QStringLiteral("img.jpg")), QStringLiteral("img.jpg"));
 }
 
 class IniTest : public ::testing::Test {
-protected:
-    QString Path(const char* name = "velda.ini") const { return dir_.filePath(QString::fromLatin1(name)); }
+  protected:
+    QString Path(const char* name = "velda.ini") const {
+        return dir_.filePath(QString::fromLatin1(name));
+    }
     QTemporaryDir dir_;
 };
 
@@ -76,7 +80,9 @@ TEST_F(IniTest, WritesCreateFileAndSectionAndKeepEverythingElse) {
     EXPECT_EQ(ReadIniKey(path, QStringLiteral("mainveldadetails"), QStringLiteral("TEXT")).value,
               QStringLiteral("hello"));
 
-    WriteAll(path, "; my notes\n[Other]\nkeep=1\n\n[MAINVELDADETAILS]\ntext = old \nMixValue=5\n# tail\n");
+    WriteAll(
+        path,
+        "; my notes\n[Other]\nkeep=1\n\n[MAINVELDADETAILS]\ntext = old \nMixValue=5\n# tail\n");
     ASSERT_TRUE(WriteIniKey(path, kMainSection, QStringLiteral("Text"), QStringLiteral("new")));
     ASSERT_TRUE(WriteIniKey(path, kMainSection, QStringLiteral("wx"), QStringLiteral("7")));
     ASSERT_TRUE(WriteIniKey(path, kSaveAsSection, QStringLiteral("Path"), QStringLiteral("/tmp")));
@@ -88,30 +94,38 @@ TEST_F(IniTest, WritesCreateFileAndSectionAndKeepEverythingElse) {
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files).size(), 1);  // no temporary left behind
 
     // A line break in a value cannot add keys to the file.
-    ASSERT_TRUE(WriteIniKey(path, kMainSection, QStringLiteral("Text"), QStringLiteral("a\nMixValue=200")));
-    EXPECT_EQ(ReadIniKey(path, kMainSection, QStringLiteral("MixValue")).value, QStringLiteral("5"));
+    ASSERT_TRUE(
+        WriteIniKey(path, kMainSection, QStringLiteral("Text"), QStringLiteral("a\nMixValue=200")));
+    EXPECT_EQ(ReadIniKey(path, kMainSection, QStringLiteral("MixValue")).value,
+              QStringLiteral("5"));
 }
 
 TEST_F(IniTest, ReadLimitEmptyValuesAndDamagedFiles) {
     const QString path = Path();
-    WriteAll(path, "[S]\nlong=" + QByteArray(300, 'x') + "\nwide=" + QString(300, QChar(0x00E9)).toUtf8() +
-                       "\nemoji=" + QString(253, u'a').toUtf8() + "\xF0\x9F\x98\x80" + "\nempty=\n");
+    WriteAll(path, "[S]\nlong=" + QByteArray(300, 'x') +
+                       "\nwide=" + QString(300, QChar(0x00E9)).toUtf8() + "\nemoji=" +
+                       QString(253, u'a').toUtf8() + "\xF0\x9F\x98\x80" + "\nempty=\n");
     EXPECT_EQ(ReadIniKey(path, QStringLiteral("S"), QStringLiteral("long")).count, 254);
-    EXPECT_EQ(ReadIniKey(path, QStringLiteral("S"), QStringLiteral("wide")).value, QString(254, QChar(0x00E9)));
+    EXPECT_EQ(ReadIniKey(path, QStringLiteral("S"), QStringLiteral("wide")).value,
+              QString(254, QChar(0x00E9)));
     const QString emoji = ReadIniKey(path, QStringLiteral("S"), QStringLiteral("emoji")).value;
     EXPECT_EQ(emoji.size(), 255);  // 253 letters and one whole surrogate pair
     EXPECT_TRUE(emoji.back().isLowSurrogate());
     EXPECT_EQ(ReadIniKey(path, QStringLiteral("S"), QStringLiteral("empty")).count, 0);
     EXPECT_EQ(ReadIniKey(path, QStringLiteral("S"), QStringLiteral("absent")).count, 0);
-    EXPECT_EQ(ReadIniKey(Path("missing.ini"), QStringLiteral("S"), QStringLiteral("long")).count, 0);
+    EXPECT_EQ(ReadIniKey(Path("missing.ini"), QStringLiteral("S"), QStringLiteral("long")).count,
+              0);
 
     // Garbage and binary bytes around a good section.
     QByteArray junk;
-    for (int i = 0; i < 4096; ++i) junk.append(static_cast<char>((i * 7919) & 0xFF));
+    for (int i = 0; i < 4096; ++i)
+        junk.append(static_cast<char>((i * 7919) & 0xFF));
     WriteAll(path, junk + "\n[MainVeldaDetails]\nMixValue=99\n" + junk);
-    EXPECT_EQ(ReadIniKey(path, kMainSection, QStringLiteral("MixValue")).value, QStringLiteral("99"));
+    EXPECT_EQ(ReadIniKey(path, kMainSection, QStringLiteral("MixValue")).value,
+              QStringLiteral("99"));
     EXPECT_TRUE(WriteIniKey(path, kMainSection, QStringLiteral("MixValue"), QStringLiteral("1")));
-    EXPECT_EQ(ReadIniKey(path, kMainSection, QStringLiteral("MixValue")).value, QStringLiteral("1"));
+    EXPECT_EQ(ReadIniKey(path, kMainSection, QStringLiteral("MixValue")).value,
+              QStringLiteral("1"));
 }
 
 TEST_F(IniTest, FileExistsAndSettingsLocation) {
@@ -148,9 +162,10 @@ TEST_F(IniTest, WatermarkSettingsRoundTripAndLoaderRules) {
     s.tfont = QStringLiteral("DejaVu Sans");
     ASSERT_TRUE(WriteWatermarkSettings(path, s));
     const QString text = QString::fromUtf8(ReadAll(path));
-    EXPECT_TRUE(text.startsWith(QStringLiteral(
-        "[MainVeldaDetails]\nOrigFile=/pics/a.jpg\nWaterMarkFile=/pics/logo.png\nImagePercent=True\n"
-        "TextPercent=False\nTemplateFile=\nTextclr=0000FF\nInitDir=/pics\n")));
+    EXPECT_TRUE(text.startsWith(
+        QStringLiteral("[MainVeldaDetails]\nOrigFile=/pics/a.jpg\nWaterMarkFile=/pics/"
+                       "logo.png\nImagePercent=True\n"
+                       "TextPercent=False\nTemplateFile=\nTextclr=0000FF\nInitDir=/pics\n")));
 
     WatermarkSettings r;
     ReadWatermarkSettings(path, r);

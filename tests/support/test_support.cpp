@@ -28,11 +28,16 @@ static QString Tool(const char* versioned, const char* plain) {
     return v.isEmpty() ? QString::fromLatin1(plain) : v;
 }
 
-QString ConvertTool() { return Tool("convert-im6.q16", "convert"); }
-QString IdentifyTool() { return Tool("identify-im6.q16", "identify"); }
+QString ConvertTool() {
+    return Tool("convert-im6.q16", "convert");
+}
+QString IdentifyTool() {
+    return Tool("identify-im6.q16", "identify");
+}
 
 QString Identify(const QString& file, const QString& format) {
-    return Run(IdentifyTool(), {QStringLiteral("-format"), format, file + QStringLiteral("[0]")}).trimmed();
+    return Run(IdentifyTool(), {QStringLiteral("-format"), format, file + QStringLiteral("[0]")})
+        .trimmed();
 }
 
 QImage MakePhoto(int width, int height) {
@@ -52,7 +57,8 @@ QImage MakePhoto(int width, int height) {
 
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return QByteArray();
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
     return f.readAll();
 }
 

@@ -1,11 +1,12 @@
 // The desktop program through its real widgets, headless; questions and
 // file dialogs answered by a scripted prompter.
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -13,7 +14,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QCheckBox>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,15 +26,17 @@
 namespace velda {
 
 class ScriptedPrompter : public Prompter {
-public:
+  public:
     bool Message(const QString& text, Icon icon, Buttons) override {
         shown.append(text);
         icons.append(icon);
         return true;
     }
-    std::optional<QString> OpenFile(const QString& title, const QString& dir, const QString& filters) override {
+    std::optional<QString> OpenFile(const QString& title, const QString& dir,
+                                    const QString& filters) override {
         dialogs.append(title + u'|' + dir + u'|' + filters.section(u'|', 0, 0));
-        if (files.isEmpty()) return std::nullopt;
+        if (files.isEmpty())
+            return std::nullopt;
         return files.takeFirst();
     }
     QStringList shown, dialogs;
@@ -45,7 +47,7 @@ public:
 class ControlPanelTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     QTemporaryDir dir_;
     AppState state_;
     ScriptedPrompter prompter_;
@@ -68,7 +70,8 @@ private:
         main_ = std::make_unique<MainWindow>(state_, prompter_);
         main_->resize(1400, 900);
         main_->show();
-        connect(main_.get(), &QWidget::windowTitleChanged, this, [this](const QString& t) { captions_.append(t); });
+        connect(main_.get(), &QWidget::windowTitleChanged, this,
+                [this](const QString& t) { captions_.append(t); });
         panel()->Form_Load();
         panel()->mixvalue->setValue(state_.MixLevel);
         main_->setWindowTitle(QStringLiteral("Velda Watermarking System v1.40"));
@@ -76,7 +79,7 @@ private:
     }
     ResultWindow* Result() { return main_->ExistingResult(); }
 
-private slots:
+  private slots:
     void init() {
         QFile::remove(Path("velda.ini"));
         Start();
@@ -149,8 +152,10 @@ private slots:
         QVERIFY(panel()->LoadMainFile(main));
         QVERIFY(captions_.contains(QStringLiteral("Loading main file to watermark....")));
         QCOMPARE(main_->windowTitle(), QStringLiteral("Velda Watermarking System v1.40"));
-        const QString expected = QStringLiteral("Image to Watermark: ") + main + QStringLiteral(" - (120 x 80 - 24 BPP, Size - ") +
-                                 QString::number(QFileInfo(main).size()) + QStringLiteral(" bytes)");
+        const QString expected = QStringLiteral("Image to Watermark: ") + main +
+                                 QStringLiteral(" - (120 x 80 - 24 BPP, Size - ") +
+                                 QString::number(QFileInfo(main).size()) +
+                                 QStringLiteral(" bytes)");
         QCOMPARE(Result()->parentWidget()->windowTitle(), expected);
         QVERIFY(prompter_.shown.isEmpty());
 
@@ -166,11 +171,15 @@ private slots:
 
         panel()->LoadWatermarkFile(junk);
         QVERIFY(captions_.contains(QStringLiteral("Loading watermark file....")));
-        QCOMPARE(prompter_.shown.last(), QStringLiteral("Error loading watermark image (") + junk +
-                                             QStringLiteral("), Check format/file is ok. Error - 2 Watermarking will be disabled"));
+        QCOMPARE(prompter_.shown.last(),
+                 QStringLiteral("Error loading watermark image (") + junk +
+                     QStringLiteral(
+                         "), Check format/file is ok. Error - 2 Watermarking will be disabled"));
         panel()->LoadTemplateFile(junk);
-        QCOMPARE(prompter_.shown.last(), QStringLiteral("Error setting template image (") + junk +
-                                             QStringLiteral("), Check format/file is ok. Error - 2 Watermarking will be disabled"));
+        QCOMPARE(prompter_.shown.last(),
+                 QStringLiteral("Error setting template image (") + junk +
+                     QStringLiteral(
+                         "), Check format/file is ok. Error - 2 Watermarking will be disabled"));
         QCOMPARE(prompter_.icons.last(), Prompter::Icon::Exclamation);
 
         const int shown = static_cast<int>(prompter_.shown.size());
@@ -211,7 +220,8 @@ private slots:
         panel()->ApplyStuff_Click();
         int red = 0;
         for (int y = 20; y < 50; ++y)
-            for (int x = 60; x < 90; ++x) red += Result()->Full_Picbuf.image().pixel(x, y) == qRgb(255, 0, 0);
+            for (int x = 60; x < 90; ++x)
+                red += Result()->Full_Picbuf.image().pixel(x, y) == qRgb(255, 0, 0);
         QVERIFY(red > 10);
 
         // Copy puts the whole result on the clipboard.
@@ -241,7 +251,8 @@ private slots:
         prompter_.files = {chosen};
         panel()->ofile->setText(QStringLiteral("   "));
         QTest::keyClick(panel()->ofile, Qt::Key_Return);
-        QCOMPARE(prompter_.dialogs.last(), QStringLiteral("Open Image File|/start/here|All Files (*.*)"));
+        QCOMPARE(prompter_.dialogs.last(),
+                 QStringLiteral("Open Image File|/start/here|All Files (*.*)"));
         QCOMPARE(panel()->ofile->text(), chosen);
         QCOMPARE(state_.InitDir, dir_.path());
         QVERIFY(Result() && Result()->Full_Picbuf.Xresolution() == 40);
@@ -278,7 +289,8 @@ private slots:
 
         panel()->mixvalue->setValue(5);
         panel()->exit_mnu->trigger();
-        QCOMPARE(ReadIniKey(Path("velda.ini"), kMainSection, QStringLiteral("MixValue")).value, QStringLiteral("123"));
+        QCOMPARE(ReadIniKey(Path("velda.ini"), kMainSection, QStringLiteral("MixValue")).value,
+                 QStringLiteral("123"));
     }
 };
 
