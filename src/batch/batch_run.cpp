@@ -21,8 +21,7 @@ struct Task {
 };
 
 // Worker threads fed by the walk. The queue holds at most one waiting file
-// per worker, so the walk never races far ahead and a stop leaves little
-// behind: files already handed out finish, nothing more starts.
+// per worker, so the walk never races far ahead of the work.
 class WorkerPool {
   public:
     WorkerPool(int count, std::function<void(const Task&)> work) : work_(std::move(work)) {
@@ -39,16 +38,23 @@ class WorkerPool {
         workReady_.notify_one();
     }
 
-    void Finish() {
+    // Waits for the files in progress. With discardWaiting, files handed out
+    // but not yet started are dropped; returns how many were.
+    int Finish(bool discardWaiting = false) {
+        int dropped = 0;
         {
             std::lock_guard lock(mutex_);
             closing_ = true;
+            if (discardWaiting) {
+                dropped = static_cast<int>(queue_.size());
+                queue_.clear();
+            }
         }
         workReady_.notify_all();
         for (std::thread& t : threads_) {
-            if (t.joinable())
-                t.join();
+            if (t.joinable()) t.join();
         }
+        return dropped;
     }
 
   private:
@@ -205,7 +211,9 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         }
         ProcessedCount = count;
     }
-    pool.Finish();
+    // A stop lets the files in progress finish; those not yet started are
+    // not processed and not counted.
+    ProcessedCount -= pool.Finish(StopRequested);
     host.Progress(QString());
     return abandoned ? 0 : ProcessedCount.load();
 }
