@@ -7,7 +7,7 @@ set -euo pipefail
 
 PKGS=(
   # build
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git clang-format
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
   libmagick++-6.q16-dev libturbojpeg0-dev libjpeg62-turbo-dev libimagequant-dev libexiv2-dev

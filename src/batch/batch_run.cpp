@@ -52,7 +52,9 @@ class WorkerPool {
         }
         workReady_.notify_all();
         for (std::thread& t : threads_) {
-            if (t.joinable()) t.join();
+            if (t.joinable()) {
+                t.join();
+            }
         }
         return dropped;
     }
