@@ -50,8 +50,7 @@ void BM_JpegLoad_Picbuf(benchmark::State& state) {
     velda::Picbuf p;
     for (auto _ : state) {
         p.FileName = Photo24();
-        if (!p.LoadFile().ok())
-            state.SkipWithError("load failed");
+        if (!p.LoadFile().ok()) state.SkipWithError("load failed");
     }
 }
 
@@ -80,8 +79,7 @@ void BM_JpegStore_Picbuf(benchmark::State& state) {
     p.WriteCompression = 75;
     p.FileName = dir.filePath(QStringLiteral("out.jpg"));
     for (auto _ : state) {
-        if (!p.Store().ok())
-            state.SkipWithError("store failed");
+        if (!p.Store().ok()) state.SkipWithError("store failed");
     }
 }
 

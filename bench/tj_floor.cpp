@@ -16,19 +16,16 @@ int main(int argc, char** argv) {
     tjhandle d = tjInitDecompress(), c = tjInitCompress();
     for (int i = 2; i < argc; ++i) {
         FILE* f = fopen(argv[i], "rb");
-        if (!f)
-            continue;
+        if (!f) continue;
         fseek(f, 0, SEEK_END);
         const long length = ftell(f);
         fseek(f, 0, SEEK_SET);
         std::vector<unsigned char> in(static_cast<size_t>(length));
         const size_t got = fread(in.data(), 1, in.size(), f);
         fclose(f);
-        if (got != in.size())
-            continue;
+        if (got != in.size()) continue;
         int w, h, ss, cs;
-        if (tjDecompressHeader3(d, in.data(), in.size(), &w, &h, &ss, &cs) != 0)
-            continue;
+        if (tjDecompressHeader3(d, in.data(), in.size(), &w, &h, &ss, &cs) != 0) continue;
         // Uninitialised, as a decoder's own buffer would be.
         std::unique_ptr<unsigned char[]> px(new unsigned char[static_cast<size_t>(w) * h * 4]);
         tjDecompress2(d, in.data(), in.size(), px.get(), w, w * 4, h, TJPF_BGRX, 0);

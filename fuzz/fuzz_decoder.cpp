@@ -48,8 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes =
         QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const QString name = QString::fromLatin1(kName);
-    if (velda::SniffKind(bytes, name) != kKind)
-        return 0;
+    if (velda::SniffKind(bytes, name) != kKind) return 0;
     velda::Picture picture;
     velda::DecodePicture(bytes, name, 1 + static_cast<int>(size % 3), &picture);
     return 0;

@@ -10,6 +10,7 @@
 
 #include "app/splash.h"
 #include "ui/result_window.h"
+#include "ui/save_dialog.h"
 
 namespace velda {
 
@@ -35,17 +36,14 @@ MainWindow::~MainWindow() {
     // The children go after this object's own parts: nothing of theirs may
     // call back into it on the way out.
     disconnect(area_, nullptr, this, nullptr);
-    if (result_)
-        disconnect(result_, nullptr, this, nullptr);
+    if (result_) disconnect(result_, nullptr, this, nullptr);
 }
 
 void MainWindow::ShowMenusOf(QMdiSubWindow* window) {
     menuBar()->clear();
     QList<QMenu*> menus = {frameMenu_};
-    if (window == panelWindow_)
-        menus = panel_->menus();
-    if (window && window == resultWindow_)
-        menus = result_->menus();
+    if (window == panelWindow_) menus = panel_->menus();
+    if (window && window == resultWindow_) menus = result_->menus();
     for (QMenu* m : menus)
         menuBar()->addMenu(m);
 }
@@ -59,6 +57,10 @@ ResultWindow* MainWindow::Result() {
         // Forgotten as soon as it closes, so the next use makes a new one
         // even before this one is deleted.
         connect(result_, &ResultWindow::closing, this, &MainWindow::ForgetResult);
+        connect(result_, &ResultWindow::saveRequested, this, [this] {
+            SaveResultAs(result_->Full_Picbuf, result_->LEAD, state_, prompter_, this);
+            result_->Refresh();
+        });
     }
     return result_;
 }
@@ -80,13 +82,11 @@ void MainWindow::ShowResult(const QRect& geometry, const QString& caption) {
 }
 
 void MainWindow::CloseResult() {
-    if (resultWindow_)
-        resultWindow_->close();
+    if (resultWindow_) resultWindow_->close();
 }
 
 void MainWindow::ForgetResult() {
-    if (!resultWindow_)
-        return;
+    if (!resultWindow_) return;
     area_->removeSubWindow(resultWindow_);
     resultWindow_->deleteLater();
     result_ = nullptr;
@@ -111,12 +111,15 @@ void MainWindow::Help() {
 }
 
 void MainWindow::ExitProgram() {
-    // Ends at once: no window's closing runs and nothing is saved.
+    // Ends at once: no window's closing runs and nothing is saved; only a
+    // batch under way is stopped between files first.
+    panel_->StopBatchAndWait();
     ending_ = true;
     QApplication::exit(0);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    panel_->StopBatchAndWait();
     if (!ending_) {
         panel_->SaveSettings();
         ending_ = true;

@@ -66,8 +66,7 @@ class WorkerPool {
             {
                 std::unique_lock lock(mutex_);
                 workReady_.wait(lock, [this] { return closing_ || !queue_.empty(); });
-                if (queue_.empty())
-                    return;
+                if (queue_.empty()) return;
                 task = std::move(queue_.front());
                 queue_.pop_front();
                 spaceFree_.notify_one();
@@ -129,17 +128,16 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         std::lock_guard lock(mutex_);
         failures_.clear();
     }
-    if (request.files.isEmpty() && !request.tree) {
+    const bool noFiles = request.listed >= 0 ? request.listed == 0 : request.files.isEmpty();
+    if (noFiles && !request.tree) {
         host.Inform(messages::kMustSelectFiles, Icon::Exclamation);
         return 0;
     }
     QString input = request.inputDir.trimmed();
-    if (input.endsWith(u'/'))
-        input.chop(1);
+    if (input.endsWith(u'/')) input.chop(1);
     const QString output = request.outputDir.trimmed();
     if (!DirectoryExists(output)) {
-        if (!host.Ask(messages::kOutputMissing, Icon::Exclamation))
-            return 0;
+        if (!host.Ask(messages::kOutputMissing, Icon::Exclamation)) return 0;
         if (!MakeDirectory(output)) {
             host.Inform(messages::kErrorCreatingOutput, Icon::Exclamation);
             return 0;
@@ -149,8 +147,7 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         host.Inform(messages::kOutputSameAsSource, Icon::Exclamation);
         return 0;
     }
-    if (!host.Ask(messages::Confirmation(request.tree, input, output), Icon::Question))
-        return 0;
+    if (!host.Ask(messages::Confirmation(request.tree, input, output), Icon::Question)) return 0;
     started_ = true;
 
     const OutputFormat format = FormatFor(job.output);
@@ -159,8 +156,7 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     auto work = [&](const Task& task) {
         const Status s = WatermarkFile(job, task.source, task.target, request.deleteSources);
         std::lock_guard lock(mutex_);
-        if (!s.ok())
-            failures_.append(task.source);
+        if (!s.ok()) failures_.append(task.source);
         host.FileDone(task.source, s, ++done);
     };
     const int jobs = request.jobs > 0
@@ -208,8 +204,7 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         for (const QString& entry : request.files) {
             handOut(input, entry.trimmed());
             host.Yield();
-            if (StopRequested)
-                break;
+            if (StopRequested) break;
         }
         ProcessedCount = count;
     }

@@ -39,6 +39,7 @@ struct BatchRequest {
     QString outputDir;
     bool tree = false;  // every picture of the tree, else the files below
     QStringList files;  // list mode: the selected names, in list order
+    int listed = -1;    // list mode: entries the list shows; -1: as many as files
     bool deleteSources = false;
     int jobs = 0;  // worker threads; 0: one per core
     DirectoryLister lister = ListDirectory;

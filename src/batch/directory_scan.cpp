@@ -6,8 +6,7 @@
 namespace velda {
 
 bool IsWalkedPictureName(const QString& name) {
-    if (name.size() <= 4)
-        return false;
+    if (name.size() <= 4) return false;
     const QString ending = name.right(4).trimmed().toLower();
     static const QStringList endings = {QStringLiteral(".bmp"), QStringLiteral(".jpg"),
                                         QStringLiteral(".pcx"), QStringLiteral(".png"),
@@ -26,8 +25,7 @@ Status ListDirectory(const QString& dir, QList<QFileInfo>* entries) {
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
     entries->clear();
     for (const QFileInfo& e : all) {
-        if (!e.fileName().startsWith(u'.'))
-            entries->append(e);
+        if (!e.fileName().startsWith(u'.')) entries->append(e);
     }
     // Sorted by name, so that results never depend on the file system's order.
     std::sort(entries->begin(), entries->end(),
@@ -37,27 +35,21 @@ Status ListDirectory(const QString& dir, QList<QFileInfo>* entries) {
 
 bool ScanDirectory(const QString& dir, const ScanCallbacks& cb) {
     if (cb.stopRequested()) {
-        if (cb.stoppedAtStart)
-            cb.stoppedAtStart();
+        if (cb.stoppedAtStart) cb.stoppedAtStart();
         return true;
     }
     QList<QFileInfo> entries;
-    if (Status s = cb.lister(dir, &entries); !s.ok())
-        return cb.unreadable(dir, s);
+    if (Status s = cb.lister(dir, &entries); !s.ok()) return cb.unreadable(dir, s);
 
     QStringList subdirectories;
     for (const QFileInfo& e : entries) {
         if (e.isDir()) {
-            if (!e.isSymLink())
-                subdirectories.append(e.fileName());
+            if (!e.isSymLink()) subdirectories.append(e.fileName());
             continue;
         }
-        if (!e.isFile() || !e.permission(QFileDevice::WriteOwner))
-            continue;
-        if (IsWalkedPictureName(e.fileName()))
-            cb.file(dir, e.fileName());
-        if (cb.stopRequested())
-            break;
+        if (!e.isFile() || !e.permission(QFileDevice::WriteOwner)) continue;
+        if (IsWalkedPictureName(e.fileName())) cb.file(dir, e.fileName());
+        if (cb.stopRequested()) break;
     }
     for (const QString& sub : subdirectories) {
         const QString path = dir + u'/' + sub;
@@ -65,10 +57,8 @@ bool ScanDirectory(const QString& dir, const ScanCallbacks& cb) {
             QFileInfo(path).canonicalFilePath() == cb.skipDirectory) {
             continue;
         }
-        if (!ScanDirectory(path, cb))
-            return false;
-        if (cb.stopRequested())
-            return true;
+        if (!ScanDirectory(path, cb)) return false;
+        if (cb.stopRequested()) return true;
     }
     return true;
 }

@@ -30,14 +30,12 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
         s = LoadPhotoCdFile(sourcePath, picture, lead, job.pcdbase);
     } else if (IsGifName(sourcePath)) {
         s = LoadThroughLead(sourcePath, picture, lead);
-        if (s.ok())
-            s = picture.IncreaseColors(24);
+        if (s.ok()) s = picture.IncreaseColors(24);
     } else {
         picture.FileName = sourcePath;
         s = picture.LoadFile();
     }
-    if (!s.ok())
-        return s;
+    if (!s.ok()) return s;
 
     // Each file gets its own copies of the watermark and mask: placing them
     // sets their origins, and other files are being placed at the same time.
@@ -56,24 +54,19 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
         picture.WriteCompression = job.jpegQuality;
     }
     if (depth > ComparableDepth(picture.ColorDepth())) {
-        if (s = picture.IncreaseColors(depth); !s.ok())
-            return s;
+        if (s = picture.IncreaseColors(depth); !s.ok()) return s;
     }
     if (depth < ComparableDepth(picture.ColorDepth())) {
-        if (depth == 8)
-            s = picture.ReduceColors(256, true, true, true);
-        if (depth == 4)
-            s = picture.ReduceColors(16, true, true, true);
-        if (!s.ok())
-            return s;
+        if (depth == 8) s = picture.ReduceColors(256, true, true, true);
+        if (depth == 4) s = picture.ReduceColors(16, true, true, true);
+        if (!s.ok()) return s;
     }
     picture.FileName = targetPath;
     // A source is deleted only once its result would survive a crash.
     picture.SyncToDisk = deleteSource;
     lead.SyncToDisk = deleteSource;
     s = format.viaLead ? SaveThroughLead(targetPath, picture, lead) : picture.Store();
-    if (!s.ok())
-        return s;
+    if (!s.ok()) return s;
 
     if (deleteSource) {
         const QString source = QFileInfo(sourcePath).canonicalFilePath();

@@ -33,14 +33,12 @@ bool CliHost::Ask(const QString& text, Icon) {
 }
 
 void CliHost::Inform(const QString& text, Icon) {
-    if (text == messages::kStopped)
-        return;  // said once, at the end
+    if (text == messages::kStopped) return;  // said once, at the end
     Err(text);
 }
 
 void CliHost::FileDone(const QString& source, const Status& status, int done) {
-    if (quiet_)
-        return;
+    if (quiet_) return;
     if (!terminal_) {
         const QString total = total_ > 0 ? QStringLiteral("/%1").arg(total_) : QString();
         Err(QStringLiteral("%1%2 %3%4")
@@ -77,8 +75,7 @@ void CliHost::FileDone(const QString& source, const Status& status, int done) {
 }
 
 void CliHost::EndProgress() {
-    if (barShown_)
-        fputs("\n", stderr);
+    if (barShown_) fputs("\n", stderr);
     barShown_ = false;
 }
 

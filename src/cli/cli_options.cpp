@@ -12,8 +12,7 @@ namespace {
 bool ParseInt(const QString& text, int min, int max, int* out) {
     bool ok = false;
     const int v = text.toInt(&ok);
-    if (!ok || v < min || v > max)
-        return false;
+    if (!ok || v < min || v > max) return false;
     *out = v;
     return true;
 }
@@ -83,29 +82,22 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         } else if (name == u"--delete-sources") {
             out->batch.deleteSources = true;
         } else if (name == u"--settings") {
-            if (!value(&settingsFile))
-                return false;
+            if (!value(&settingsFile)) return false;
             settingsGiven = true;
         } else if (name == u"--set") {
             QString s;
-            if (!value(&s))
-                return false;
+            if (!value(&s)) return false;
             sets.append(s);
         } else if (name == u"--format") {
-            if (!value(&format))
-                return false;
+            if (!value(&format)) return false;
         } else if (name == u"--depth") {
-            if (!value(&depth))
-                return false;
+            if (!value(&depth)) return false;
         } else if (name == u"--quality") {
-            if (!value(&quality))
-                return false;
+            if (!value(&quality)) return false;
         } else if (name == u"--pcd") {
-            if (!value(&pcd))
-                return false;
+            if (!value(&pcd)) return false;
         } else if (name == u"--jobs" || name == u"-j") {
-            if (!value(&jobs))
-                return false;
+            if (!value(&jobs)) return false;
         } else if (name == u"--") {
             positional += args.mid(i + 1);
             break;
@@ -116,8 +108,7 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
             positional.append(a);
         }
     }
-    if (out->help || out->version)
-        return true;
+    if (out->help || out->version) return true;
 
     if (positional.size() < 2) {
         *error = QStringLiteral("INPUT_DIR and OUTPUT_DIR are needed");
@@ -147,8 +138,7 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         QList<QFileInfo> entries;
         if (ListDirectory(b.inputDir, &entries).ok()) {
             for (const QFileInfo& e : entries) {
-                if (e.isFile() && IsWalkedPictureName(e.fileName()))
-                    b.files.append(e.fileName());
+                if (e.isFile() && IsWalkedPictureName(e.fileName())) b.files.append(e.fileName());
             }
         }
     }
@@ -182,8 +172,7 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
                 s.WaterMarkFile.clear();
             if (key.compare(QStringLiteral("TemplateFile"), Qt::CaseInsensitive) == 0)
                 s.TemplateFile.clear();
-            if (key.compare(QStringLiteral("Text"), Qt::CaseInsensitive) == 0)
-                s.Text.clear();
+            if (key.compare(QStringLiteral("Text"), Qt::CaseInsensitive) == 0) s.Text.clear();
         }
     }
 

@@ -15,8 +15,7 @@ velda::BatchRun* gRun = nullptr;
 
 // Interrupt is Cancel: files in progress finish and are kept.
 extern "C" void OnInterrupt(int) {
-    if (gRun)
-        gRun->StopRequested.store(true);
+    if (gRun) gRun->StopRequested.store(true);
 }
 
 void Out(const QString& text) {
@@ -62,8 +61,7 @@ int main(int argc, char** argv) {
 
     velda::cli::CliRequest request;
     QString error;
-    if (!velda::cli::ParseArguments(app.arguments().mid(1), &request, &error))
-        return Refuse(error);
+    if (!velda::cli::ParseArguments(app.arguments().mid(1), &request, &error)) return Refuse(error);
     if (request.help) {
         Out(velda::cli::HelpText());
         return 0;
@@ -105,12 +103,10 @@ int main(int argc, char** argv) {
     }
     Out(velda::messages::Processed(processed));
     const QStringList failures = run.Failures();
-    if (failures.isEmpty())
-        return 0;
+    if (failures.isEmpty()) return 0;
     Out(velda::messages::FailedHeader(static_cast<int>(failures.size())));
     for (qsizetype i = 0; i < failures.size() && i < 20; ++i)
         Out(failures[i]);
-    if (failures.size() > 20)
-        Out(QStringLiteral("... and %1 more").arg(failures.size() - 20));
+    if (failures.size() > 20) Out(QStringLiteral("... and %1 more").arg(failures.size() - 20));
     return 1;
 }

@@ -33,8 +33,7 @@ Status EncodeBmp(const QImage& image, int depth, QByteArray* out) {
     const qint64 stride = ((static_cast<qint64>(w) * bits + 31) / 32) * 4;
     const qint64 offset = 14 + 40 + 4 * entries;
     const qint64 total = offset + stride * h;
-    if (total > INT32_MAX)
-        return Status::Error(ErrorCode::TooLarge);
+    if (total > INT32_MAX) return Status::Error(ErrorCode::TooLarge);
     QByteArray b(static_cast<qsizetype>(total), '\0');
     b[0] = 'B';
     b[1] = 'M';

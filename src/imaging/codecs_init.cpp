@@ -12,8 +12,7 @@ namespace velda {
 namespace {
 
 QString ProgramDir() {
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath();
+    if (QCoreApplication::instance()) return QCoreApplication::applicationDirPath();
     return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath())
         .absolutePath();
 }
@@ -29,14 +28,12 @@ void EnsureCodecsInitialized() {
         // 24-megapixel photographs and allows only the coders we use.
         const QString policyDir = dir + QStringLiteral("/magick");
         const bool ownPolicy = QFileInfo::exists(policyDir + QStringLiteral("/policy.xml"));
-        if (ownPolicy)
-            qputenv("MAGICK_CONFIGURE_PATH", QFile::encodeName(policyDir));
+        if (ownPolicy) qputenv("MAGICK_CONFIGURE_PATH", QFile::encodeName(policyDir));
         Magick::InitializeMagick(QFile::encodeName(dir).constData());
         // The policy is read during initialisation; programs we start (a
         // help viewer, ImageMagick's own tools) keep their own.
         (void)MagickCore::GetPolicyValue("resource:memory");
-        if (ownPolicy)
-            qunsetenv("MAGICK_CONFIGURE_PATH");
+        if (ownPolicy) qunsetenv("MAGICK_CONFIGURE_PATH");
         // Our batch runs files in parallel; ImageMagick's own threads would
         // only compete with it.
         Magick::ResourceLimits::thread(1);

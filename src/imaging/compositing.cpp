@@ -37,8 +37,7 @@ long Place(double origin) {
 void BlendThroughMask(QImage& target, const QImage& source, double sourceXorigin,
                       double sourceYorigin, const QImage& mask, double maskXorigin,
                       double maskYorigin) {
-    if (target.isNull() || source.isNull() || mask.isNull())
-        return;
+    if (target.isNull() || source.isNull() || mask.isNull()) return;
     const long sx = Place(sourceXorigin), sy = Place(sourceYorigin);
     const long mx = Place(maskXorigin), my = Place(maskYorigin);
     // Where source, mask and target all overlap, in target coordinates.
@@ -48,8 +47,7 @@ void BlendThroughMask(QImage& target, const QImage& source, double sourceXorigin
         std::min({static_cast<long>(target.width()), sx + source.width(), mx + mask.width()});
     const long y1 =
         std::min({static_cast<long>(target.height()), sy + source.height(), my + mask.height()});
-    if (x0 >= x1 || y0 >= y1)
-        return;
+    if (x0 >= x1 || y0 >= y1) return;
 
     const QImage src =
         source.format() == QImage::Format_RGB32 || source.format() == QImage::Format_ARGB32
@@ -68,10 +66,8 @@ void BlendThroughMask(QImage& target, const QImage& source, double sourceXorigin
         for (long x = x0; x < x1; ++x) {
             uint32_t g = Weight(m[x - mx]);
             const QRgb sp = s[x - sx];
-            if (sourceAlpha)
-                g = Div255(g * qAlpha(sp));
-            if (g == 0)
-                continue;
+            if (sourceAlpha) g = Div255(g * qAlpha(sp));
+            if (g == 0) continue;
             const QRgb tp = t[x];
             const uint32_t a = targetAlpha ? Mix(qAlpha(tp), 255, g) : 255;
             t[x] = qRgba(static_cast<int>(Mix(qRed(tp), qRed(sp), g)),
@@ -99,8 +95,7 @@ void ApplyImageWatermark(Picbuf& target, Picbuf& watermark, Picbuf& mask,
                          const WatermarkPlacement& placement) {
     target.Xorigin = 0;
     target.Yorigin = 0;
-    if (!watermark.HasPicture() || !target.HasPicture())
-        return;
+    if (!watermark.HasPicture() || !target.HasPicture()) return;
     double ox = 0, oy = 0;
     PlacementOffset(placement, target.Xresolution(), target.Yresolution(), watermark.Xresolution(),
                     watermark.Yresolution(), &ox, &oy);

@@ -28,10 +28,8 @@ uint32_t Be32(const QByteArray& d, qsizetype at) {
 }
 
 int PaletteDepth(int bits) {
-    if (bits <= 1)
-        return 1;
-    if (bits <= 4)
-        return 4;
+    if (bits <= 1) return 1;
+    if (bits <= 4) return 4;
     return 8;
 }
 
@@ -46,8 +44,7 @@ Status Nonsense(const char* what) {
 }
 
 bool LooksLikeTarga(const QByteArray& d) {
-    if (d.size() < 18)
-        return false;
+    if (d.size() < 18) return false;
     const int cmapType = static_cast<uint8_t>(d[1]);
     const int type = static_cast<uint8_t>(d[2]);
     const int bpp = static_cast<uint8_t>(d[16]);
@@ -59,15 +56,13 @@ bool LooksLikeTarga(const QByteArray& d) {
 
 Status JpegHeader(const QByteArray& d, HeaderInfo* info) {
     tjhandle tj = tjInitDecompress();
-    if (!tj)
-        return Status::Error(ErrorCode::OutOfMemory);
+    if (!tj) return Status::Error(ErrorCode::OutOfMemory);
     int w = 0, h = 0, subsamp = 0, colorspace = 0;
     const int rc =
         tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(d.constData()),
                             static_cast<unsigned long>(d.size()), &w, &h, &subsamp, &colorspace);
     tjDestroy(tj);
-    if (rc != 0)
-        return Nonsense("JPEG");
+    if (rc != 0) return Nonsense("JPEG");
     info->width = w;
     info->height = h;
     info->depth = colorspace == TJCS_GRAY ? 8 : 24;
@@ -75,8 +70,7 @@ Status JpegHeader(const QByteArray& d, HeaderInfo* info) {
 }
 
 Status BmpHeader(const QByteArray& d, HeaderInfo* info) {
-    if (d.size() < 26)
-        return Truncated("BMP");
+    if (d.size() < 26) return Truncated("BMP");
     const uint32_t dibSize = Le32(d, 14);
     int bits = 0;
     int64_t w = 0, h = 0;
@@ -85,16 +79,13 @@ Status BmpHeader(const QByteArray& d, HeaderInfo* info) {
         h = Le16(d, 20);
         bits = Le16(d, 24);
     } else {
-        if (dibSize < 40 || d.size() < 34)
-            return Truncated("BMP");
+        if (dibSize < 40 || d.size() < 34) return Truncated("BMP");
         w = static_cast<int32_t>(Le32(d, 18));
         h = static_cast<int32_t>(Le32(d, 22));
         bits = Le16(d, 28);
-        if (h < 0)
-            h = -h;
+        if (h < 0) h = -h;
     }
-    if (w <= 0 || h <= 0 || w > INT32_MAX || h > INT32_MAX)
-        return Nonsense("BMP");
+    if (w <= 0 || h <= 0 || w > INT32_MAX || h > INT32_MAX) return Nonsense("BMP");
     switch (bits) {
         case 1:
         case 4:
@@ -119,20 +110,17 @@ Status BmpHeader(const QByteArray& d, HeaderInfo* info) {
     if (compression == 0 || compression == 3) {
         const int64_t stride = ((w * bits + 31) / 32) * 4;
         const int64_t need = static_cast<int64_t>(Le32(d, 10)) + stride * h;
-        if (need > d.size() && w * h <= kMaxPicturePixels)
-            return Truncated("BMP");
+        if (need > d.size() && w * h <= kMaxPicturePixels) return Truncated("BMP");
     }
     return Status::Ok();
 }
 
 Status PcxHeader(const QByteArray& d, HeaderInfo* info) {
-    if (d.size() < 128)
-        return Truncated("PCX");
+    if (d.size() < 128) return Truncated("PCX");
     const int bits = static_cast<uint8_t>(d[3]);
     const int planes = static_cast<uint8_t>(d[65]);
     const int xmin = Le16(d, 4), ymin = Le16(d, 6), xmax = Le16(d, 8), ymax = Le16(d, 10);
-    if (xmax < xmin || ymax < ymin || planes == 0)
-        return Nonsense("PCX");
+    if (xmax < xmin || ymax < ymin || planes == 0) return Nonsense("PCX");
     info->width = xmax - xmin + 1;
     info->height = ymax - ymin + 1;
     const int total = bits * planes;
@@ -145,15 +133,12 @@ Status PcxHeader(const QByteArray& d, HeaderInfo* info) {
 }
 
 Status PngHeader(const QByteArray& d, HeaderInfo* info) {
-    if (d.size() < 33)
-        return Truncated("PNG");
-    if (d.mid(12, 4) != "IHDR")
-        return Nonsense("PNG");
+    if (d.size() < 33) return Truncated("PNG");
+    if (d.mid(12, 4) != "IHDR") return Nonsense("PNG");
     const uint32_t w = Be32(d, 16), h = Be32(d, 20);
     const int bitDepth = static_cast<uint8_t>(d[24]);
     const int colourType = static_cast<uint8_t>(d[25]);
-    if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX)
-        return Nonsense("PNG");
+    if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX) return Nonsense("PNG");
     info->width = static_cast<int>(w);
     info->height = static_cast<int>(h);
     switch (colourType) {
@@ -177,14 +162,12 @@ Status PngHeader(const QByteArray& d, HeaderInfo* info) {
 }
 
 Status TiffHeader(const QByteArray& d, HeaderInfo* info) {
-    if (d.size() < 8)
-        return Truncated("TIFF");
+    if (d.size() < 8) return Truncated("TIFF");
     const bool le = d[0] == 'I';
     auto u16 = [&](qsizetype at) -> uint32_t { return le ? Le16(d, at) : Be16(d, at); };
     auto u32 = [&](qsizetype at) -> uint32_t { return le ? Le32(d, at) : Be32(d, at); };
     const uint32_t ifd = u32(4);
-    if (ifd < 8 || static_cast<qsizetype>(ifd) + 2 > d.size())
-        return Truncated("TIFF");
+    if (ifd < 8 || static_cast<qsizetype>(ifd) + 2 > d.size()) return Truncated("TIFF");
     const uint32_t count = u16(ifd);
     if (static_cast<qsizetype>(ifd) + 2 + 12 * static_cast<qsizetype>(count) > d.size()) {
         return Truncated("TIFF");
@@ -213,8 +196,7 @@ Status TiffHeader(const QByteArray& d, HeaderInfo* info) {
                     bps = value();
                 } else {
                     const uint32_t at = u32(e + 8);
-                    if (static_cast<qsizetype>(at) + 2 > d.size())
-                        return Truncated("TIFF");
+                    if (static_cast<qsizetype>(at) + 2 > d.size()) return Truncated("TIFF");
                     bps = type == 3 ? u16(at) : u32(at);
                 }
                 break;
@@ -222,8 +204,7 @@ Status TiffHeader(const QByteArray& d, HeaderInfo* info) {
                 break;
         }
     }
-    if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX || spp == 0)
-        return Nonsense("TIFF");
+    if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX || spp == 0) return Nonsense("TIFF");
     info->width = static_cast<int>(w);
     info->height = static_cast<int>(h);
     const uint32_t colour = spp > extra ? spp - extra : spp;
@@ -236,17 +217,14 @@ Status TiffHeader(const QByteArray& d, HeaderInfo* info) {
 }
 
 Status TargaHeader(const QByteArray& d, HeaderInfo* info) {
-    if (d.size() < 18)
-        return Truncated("Targa");
-    if (!LooksLikeTarga(d))
-        return Nonsense("Targa");
+    if (d.size() < 18) return Truncated("Targa");
+    if (!LooksLikeTarga(d)) return Nonsense("Targa");
     const int type = static_cast<uint8_t>(d[2]) & 7;
     const int cmapLength = Le16(d, 5);
     const int bpp = static_cast<uint8_t>(d[16]);
     info->width = Le16(d, 12);
     info->height = Le16(d, 14);
-    if (info->width == 0 || info->height == 0)
-        return Nonsense("Targa");
+    if (info->width == 0 || info->height == 0) return Nonsense("Targa");
     if (type == 1) {
         info->depth = cmapLength <= 2 ? 1 : (cmapLength <= 16 ? 4 : 8);
     } else if (type == 3) {
@@ -258,14 +236,12 @@ Status TargaHeader(const QByteArray& d, HeaderInfo* info) {
 }
 
 Status GifHeader(const QByteArray& d, HeaderInfo* info) {
-    if (d.size() < 13)
-        return Truncated("GIF");
+    if (d.size() < 13) return Truncated("GIF");
     info->width = Le16(d, 6);
     info->height = Le16(d, 8);
     const int packed = static_cast<uint8_t>(d[10]);
     info->depth = (packed & 0x80) ? PaletteDepth((packed & 7) + 1) : 8;
-    if (info->width == 0 || info->height == 0)
-        return Nonsense("GIF");
+    if (info->width == 0 || info->height == 0) return Nonsense("GIF");
     return Status::Ok();
 }
 
@@ -275,28 +251,21 @@ FileKind SniffKind(const QByteArray& d, const QString& fileName) {
     auto starts = [&d](const char* sig, qsizetype n) {
         return d.size() >= n && memcmp(d.constData(), sig, static_cast<size_t>(n)) == 0;
     };
-    if (starts("\xFF\xD8\xFF", 3))
-        return FileKind::Jpeg;
-    if (starts("\x89PNG\r\n\x1A\n", 8))
-        return FileKind::Png;
-    if (starts("GIF87a", 6) || starts("GIF89a", 6))
-        return FileKind::Gif;
-    if (starts("II*\0", 4) || starts("MM\0*", 4))
-        return FileKind::Tiff;
-    if (starts("BM", 2) && d.size() >= 18)
-        return FileKind::Bmp;
+    if (starts("\xFF\xD8\xFF", 3)) return FileKind::Jpeg;
+    if (starts("\x89PNG\r\n\x1A\n", 8)) return FileKind::Png;
+    if (starts("GIF87a", 6) || starts("GIF89a", 6)) return FileKind::Gif;
+    if (starts("II*\0", 4) || starts("MM\0*", 4)) return FileKind::Tiff;
+    if (starts("BM", 2) && d.size() >= 18) return FileKind::Bmp;
     if (d.size() >= 0x800 + 7 && memcmp(d.constData() + 0x800, "PCD_IPI", 7) == 0) {
         return FileKind::PhotoCd;
     }
     if (d.size() >= 4 && static_cast<uint8_t>(d[0]) == 0x0A && static_cast<uint8_t>(d[1]) <= 5 &&
         static_cast<uint8_t>(d[2]) <= 1) {
         const int bits = static_cast<uint8_t>(d[3]);
-        if (bits == 1 || bits == 2 || bits == 4 || bits == 8)
-            return FileKind::Pcx;
+        if (bits == 1 || bits == 2 || bits == 4 || bits == 8) return FileKind::Pcx;
     }
     const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix == u"fif")
-        return FileKind::Fif;
+    if (suffix == u"fif") return FileKind::Fif;
     const bool targaFooter = d.size() >= 26 && d.endsWith(QByteArray("TRUEVISION-XFILE.\0", 18));
     if ((suffix == u"tga" || suffix == u"vda" || suffix == u"icb" || suffix == u"vst" ||
          targaFooter) &&
@@ -342,8 +311,7 @@ Status ReadHeader(FileKind kind, const QByteArray& data, int photoCdResolution, 
         case FileKind::Unknown:
             return Status::Error(ErrorCode::NotAPicture);
     }
-    if (!s.ok())
-        return s;
+    if (!s.ok()) return s;
     const qint64 pixels = static_cast<qint64>(info->width) * info->height;
     if (pixels > kMaxPicturePixels) {
         return Status::Error(ErrorCode::TooLarge,

@@ -25,8 +25,7 @@ constexpr int kRgb32Pixel = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF
 
 Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out) {
     TjHandle tj(tjInitDecompress());
-    if (!tj)
-        return Status::Error(ErrorCode::OutOfMemory);
+    if (!tj) return Status::Error(ErrorCode::OutOfMemory);
     const auto* src = reinterpret_cast<const unsigned char*>(data.constData());
     const auto size = static_cast<unsigned long>(data.size());
     int w = 0, h = 0, subsamp = 0, colorspace = 0;
@@ -39,10 +38,8 @@ Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out
     }
     const bool grey = colorspace == TJCS_GRAY;
     QImage image(w, h, grey ? QImage::Format_Indexed8 : QImage::Format_RGB32);
-    if (image.isNull())
-        return Status::Error(ErrorCode::OutOfMemory);
-    if (grey)
-        image.setColorTable(GreyPalette());
+    if (image.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+    if (grey) image.setColorTable(GreyPalette());
     // Any warning (a file cut short, damaged data) fails the load rather
     // than showing a half-grey picture as if it were whole.
     if (tjDecompress2(tj.get(), src, size, image.bits(), w, static_cast<int>(image.bytesPerLine()),
@@ -56,11 +53,9 @@ Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out
 
 Status EncodeJpeg(const QImage& image, int quality, QByteArray* out) {
     const QImage rgb = FlattenedRgb(image);
-    if (rgb.isNull())
-        return Status::Error(ErrorCode::OutOfMemory);
+    if (rgb.isNull()) return Status::Error(ErrorCode::OutOfMemory);
     TjHandle tj(tjInitCompress());
-    if (!tj)
-        return Status::Error(ErrorCode::OutOfMemory);
+    if (!tj) return Status::Error(ErrorCode::OutOfMemory);
     // Encoded straight into the result's memory, sized for the worst case
     // (pages never written are never touched), so nothing is copied after.
     const int q = std::clamp(quality, 1, 100);

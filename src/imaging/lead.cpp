@@ -11,21 +11,18 @@ Status Lead::LoadImage(const QString& fileName, int, int, int) {
 }
 
 Status Lead::Save(const QString& fileName, int formatCode, int bitsPerPixel, int, bool) const {
-    if (bitmap_.isNull())
-        return Status::Error(ErrorCode::NoPicture);
+    if (bitmap_.isNull()) return Status::Error(ErrorCode::NoPicture);
     if (formatCode != kLeadFormatGif || bitsPerPixel != 8) {
         return Status::Error(ErrorCode::BadArgument,
                              QStringLiteral("LEAD writes GIF at 8 bits per pixel only"));
     }
     Picture gif = bitmap_;
     if (gif.image.format() != QImage::Format_Indexed8) {
-        if (Status s = QuantizeImage(bitmap_.image, 256, &gif.image); !s.ok())
-            return s;
+        if (Status s = QuantizeImage(bitmap_.image, 256, &gif.image); !s.ok()) return s;
     }
     gif.depth = 8;
     QByteArray bytes;
-    if (Status s = EncodePicture(gif, kFormatGif, 0, &bytes); !s.ok())
-        return s;
+    if (Status s = EncodePicture(gif, kFormatGif, 0, &bytes); !s.ok()) return s;
     return WriteFileAtomically(fileName, bytes, SyncToDisk);
 }
 

@@ -28,8 +28,7 @@ LoadOutcome LoadTrueColour(const QString& fileName, Picbuf& target, Lead& lead, 
         target.FileName = fileName;
         s = target.LoadFile();
     }
-    if (s.ok() && target.ColorDepth() < 24)
-        s = target.IncreaseColors(24);
+    if (s.ok() && target.ColorDepth() < 24) s = target.IncreaseColors(24);
     *status = s;
     return s.ok() ? LoadOutcome::Loaded : LoadOutcome::Failed;
 }
@@ -45,23 +44,17 @@ bool IsPhotoCdName(const QString& fileName) {
 
 int PhotoCdResolutionFromText(const QString& text, int current) {
     const QString t = text.trimmed();
-    if (t == u"Base/16")
-        return 1;
-    if (t == u"Base/4")
-        return 2;
-    if (t == u"Base")
-        return 3;
-    if (t == u"Base*4")
-        return 4;
-    if (t == u"Base*16")
-        return 5;
+    if (t == u"Base/16") return 1;
+    if (t == u"Base/4") return 2;
+    if (t == u"Base") return 3;
+    if (t == u"Base*4") return 4;
+    if (t == u"Base*16") return 5;
     return current;
 }
 
 Status LoadThroughLead(const QString& fileName, Picbuf& target, Lead& lead) {
     Status s = lead.LoadImage(fileName, 0, 0, 1);
-    if (s.ok())
-        target.PasteClipboard(lead.CopyToClipboard(2));
+    if (s.ok()) target.PasteClipboard(lead.CopyToClipboard(2));
     lead.ClearBitmap();
     return s;
 }
@@ -87,8 +80,7 @@ Status MakeUniformMask(Picbuf& mask, const Picbuf& watermark, int mixLevel) {
 LoadOutcome LoadWatermarkPicture(const QString& fileName, Picbuf& watermark, Picbuf& mask,
                                  int mixLevel, Lead& lead, Status* status) {
     const LoadOutcome outcome = LoadTrueColour(fileName, watermark, lead, status);
-    if (outcome == LoadOutcome::Loaded)
-        *status = MakeUniformMask(mask, watermark, mixLevel);
+    if (outcome == LoadOutcome::Loaded) *status = MakeUniformMask(mask, watermark, mixLevel);
     return outcome;
 }
 

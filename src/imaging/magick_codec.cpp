@@ -52,8 +52,7 @@ QImage ToQImage(Magick::Image& img) {
     const bool matte = img.matte();
     if (img.classType() == Magick::PseudoClass && core->colors > 0 && core->colors <= 256) {
         QImage out(w, h, QImage::Format_Indexed8);
-        if (out.isNull())
-            return out;
+        if (out.isNull()) return out;
         QList<QRgb> palette(static_cast<qsizetype>(core->colors));
         for (size_t i = 0; i < core->colors; ++i) {
             const MagickCore::PixelPacket& c = core->colormap[i];
@@ -74,8 +73,7 @@ QImage ToQImage(Magick::Image& img) {
         return out;
     }
     QImage out(w, h, matte ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    if (out.isNull())
-        return out;
+    if (out.isNull()) return out;
     for (int y = 0; y < h; ++y) {
         img.write(0, y, static_cast<size_t>(w), 1, Argb32Map(), Magick::CharPixel, out.scanLine(y));
     }
@@ -88,8 +86,7 @@ Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolu
                         const HeaderInfo& header, Picture* out) {
     EnsureCodecsInitialized();
     const char* coder = CoderName(kind);
-    if (!coder)
-        return Status::Error(ErrorCode::NotAPicture);
+    if (!coder) return Status::Error(ErrorCode::NotAPicture);
     try {
         Magick::Image img;
         img.magick(coder);
@@ -98,10 +95,8 @@ Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolu
             img.subImage(static_cast<size_t>(std::clamp(photoCdResolution, 1, 5)));
         img.read(Magick::Blob(data.constData(), static_cast<size_t>(data.size())));
         const qint64 pixels = static_cast<qint64>(img.columns()) * static_cast<qint64>(img.rows());
-        if (pixels == 0)
-            return Status::Error(ErrorCode::CorruptData);
-        if (pixels > kMaxPicturePixels)
-            return Status::Error(ErrorCode::TooLarge);
+        if (pixels == 0) return Status::Error(ErrorCode::CorruptData);
+        if (pixels > kMaxPicturePixels) return Status::Error(ErrorCode::TooLarge);
         const bool sizeFromHeader = kind == FileKind::Pcx || kind == FileKind::Targa;
         if (sizeFromHeader && (static_cast<int>(img.columns()) != header.width ||
                                static_cast<int>(img.rows()) != header.height)) {
@@ -109,19 +104,13 @@ Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolu
                                  QStringLiteral("picture size does not match its header"));
         }
         QImage image = ToQImage(img);
-        if (image.isNull())
-            return Status::Error(ErrorCode::OutOfMemory);
-        if (header.depth <= 8)
-            image = ToPaletteIfFewColours(image);
+        if (image.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+        if (header.depth <= 8) image = ToPaletteIfFewColours(image);
         out->depth = header.depth;
-        if (image.format() != QImage::Format_Indexed8 && out->depth <= 8)
-            out->depth = 24;
-        if (image.format() == QImage::Format_Indexed8 && out->depth > 8)
-            out->depth = 8;
-        if (image.format() == QImage::Format_ARGB32)
-            out->depth = 32;
-        if (image.format() == QImage::Format_RGB32)
-            out->depth = 24;
+        if (image.format() != QImage::Format_Indexed8 && out->depth <= 8) out->depth = 24;
+        if (image.format() == QImage::Format_Indexed8 && out->depth > 8) out->depth = 8;
+        if (image.format() == QImage::Format_ARGB32) out->depth = 32;
+        if (image.format() == QImage::Format_RGB32) out->depth = 24;
         out->image = std::move(image);
         return Status::Ok();
     } catch (const std::bad_alloc&) {
@@ -136,8 +125,7 @@ Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolu
 Status EncodeWithMagick(FileKind kind, const QImage& image, int depth, QByteArray* out) {
     EnsureCodecsInitialized();
     const char* coder = CoderName(kind);
-    if (!coder)
-        return Status::Error(ErrorCode::BadArgument);
+    if (!coder) return Status::Error(ErrorCode::BadArgument);
     const int w = image.width(), h = image.height();
     try {
         Magick::Image img;
@@ -155,8 +143,7 @@ Status EncodeWithMagick(FileKind kind, const QImage& image, int depth, QByteArra
                 return Status::Error(ErrorCode::BadArgument, QStringLiteral("too many colours"));
             }
             const bool keepAlpha = kind == FileKind::Gif && HasTransparency(image);
-            if (!keepAlpha)
-                palette = FlattenedPalette(palette);
+            if (!keepAlpha) palette = FlattenedPalette(palette);
             // Made from pixels rather than a colour, which would need a coder.
             const std::vector<unsigned char> black(static_cast<size_t>(w) * static_cast<size_t>(h) *
                                                    3);
@@ -198,8 +185,7 @@ Status EncodeWithMagick(FileKind kind, const QImage& image, int depth, QByteArra
             img.type(alpha ? Magick::TrueColorMatteType : Magick::TrueColorType);
         }
         img.magick(coder);
-        if (kind == FileKind::Tiff)
-            img.compressType(Magick::LZWCompression);
+        if (kind == FileKind::Tiff) img.compressType(Magick::LZWCompression);
         Magick::Blob blob;
         img.write(&blob);
         *out = QByteArray(static_cast<const char*>(blob.data()),

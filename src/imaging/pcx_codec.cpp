@@ -22,8 +22,7 @@ void EncodeRun(const uint8_t* data, int count, QByteArray& out) {
         int run = 1;
         while (i + run < count && run < 63 && data[i + run] == v)
             ++run;
-        if (run > 1 || v >= 0xC0)
-            out.append(static_cast<char>(0xC0 | run));
+        if (run > 1 || v >= 0xC0) out.append(static_cast<char>(0xC0 | run));
         out.append(static_cast<char>(v));
         i += run;
     }
@@ -79,8 +78,7 @@ Status EncodePcx(const QImage& image, int depth, QByteArray* out) {
             if (four) {
                 const uint8_t* s = image.constScanLine(y);
                 for (int x = 0; x < w; ++x) {
-                    if ((s[x] >> p) & 1)
-                        line[x / 8] |= static_cast<uint8_t>(0x80 >> (x & 7));
+                    if ((s[x] >> p) & 1) line[x / 8] |= static_cast<uint8_t>(0x80 >> (x & 7));
                 }
             } else if (indexed) {
                 memcpy(line.data(), image.constScanLine(y), static_cast<size_t>(w));

@@ -9,15 +9,13 @@ namespace velda {
 
 Status Picbuf::LoadFile() {
     Picture loaded;
-    if (Status s = LoadPicture(FileName, kPhotoCdBase, &loaded); !s.ok())
-        return s;
+    if (Status s = LoadPicture(FileName, kPhotoCdBase, &loaded); !s.ok()) return s;
     picture_ = std::move(loaded);
     return Status::Ok();
 }
 
 Status Picbuf::Store() const {
-    if (!HasPicture())
-        return Status::Error(ErrorCode::NoPicture);
+    if (!HasPicture()) return Status::Error(ErrorCode::NoPicture);
     if (FileName.isEmpty())
         return Status::Error(ErrorCode::WriteFailed, QStringLiteral("no file name"));
     QByteArray bytes;
@@ -37,8 +35,7 @@ Status Picbuf::CreatePicture(int bitsPerPixel, int width, int height, QRgb colou
         return Status::Error(ErrorCode::BadArgument);
     }
     QImage image(width, height, QImage::Format_RGB32);
-    if (image.isNull())
-        return Status::Error(ErrorCode::OutOfMemory);
+    if (image.isNull()) return Status::Error(ErrorCode::OutOfMemory);
     image.fill(qRgb(qRed(colour), qGreen(colour), qBlue(colour)));
     picture_ = Picture{std::move(image), 24, QString()};
     FileName.clear();
@@ -50,8 +47,7 @@ Status Picbuf::RaiseToTrueColour() {
     if (image.format() == QImage::Format_Indexed8) {
         const bool alpha = HasTransparency(image);
         QImage raised = image.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-        if (raised.isNull())
-            return Status::Error(ErrorCode::OutOfMemory);
+        if (raised.isNull()) return Status::Error(ErrorCode::OutOfMemory);
         image = std::move(raised);
     }
     picture_.depth = image.format() == QImage::Format_ARGB32 ? 32 : 24;
@@ -59,27 +55,21 @@ Status Picbuf::RaiseToTrueColour() {
 }
 
 Status Picbuf::IncreaseColors(int bitsPerPixel) {
-    if (!HasPicture())
-        return Status::Error(ErrorCode::NoPicture);
+    if (!HasPicture()) return Status::Error(ErrorCode::NoPicture);
     if (bitsPerPixel != 4 && bitsPerPixel != 8 && bitsPerPixel != 24 && bitsPerPixel != 32) {
         return Status::Error(ErrorCode::BadArgument);
     }
-    if (bitsPerPixel <= picture_.depth)
-        return Status::Ok();
-    if (bitsPerPixel >= 24)
-        return RaiseToTrueColour();
+    if (bitsPerPixel <= picture_.depth) return Status::Ok();
+    if (bitsPerPixel >= 24) return RaiseToTrueColour();
     picture_.depth = bitsPerPixel;  // the palette already fits
     return Status::Ok();
 }
 
 Status Picbuf::ReduceColors(int colours, bool, bool, bool) {
-    if (!HasPicture())
-        return Status::Error(ErrorCode::NoPicture);
-    if (colours != 256 && colours != 16)
-        return Status::Error(ErrorCode::BadArgument);
+    if (!HasPicture()) return Status::Error(ErrorCode::NoPicture);
+    if (colours != 256 && colours != 16) return Status::Error(ErrorCode::BadArgument);
     QImage reduced;
-    if (Status s = QuantizeImage(picture_.image, colours, &reduced); !s.ok())
-        return s;
+    if (Status s = QuantizeImage(picture_.image, colours, &reduced); !s.ok()) return s;
     picture_.image = std::move(reduced);
     picture_.depth = colours == 256 ? 8 : 4;
     return Status::Ok();
@@ -91,8 +81,7 @@ Status Picbuf::MaskCopy(const Picbuf& source, const Picbuf& mask) {
     }
     // Colours that are not in a palette cannot be drawn into it.
     if (picture_.depth < 24) {
-        if (Status s = RaiseToTrueColour(); !s.ok())
-            return s;
+        if (Status s = RaiseToTrueColour(); !s.ok()) return s;
     }
     BlendThroughMask(picture_.image, source.image(), source.Xorigin, source.Yorigin, mask.image(),
                      mask.Xorigin, mask.Yorigin);
@@ -100,11 +89,9 @@ Status Picbuf::MaskCopy(const Picbuf& source, const Picbuf& mask) {
 }
 
 Status Picbuf::TextDraw() {
-    if (!HasPicture())
-        return Status::Error(ErrorCode::NoPicture);
+    if (!HasPicture()) return Status::Error(ErrorCode::NoPicture);
     if (picture_.depth < 24) {
-        if (Status s = RaiseToTrueColour(); !s.ok())
-            return s;
+        if (Status s = RaiseToTrueColour(); !s.ok()) return s;
     }
     TextRun run;
     run.text = Text;
@@ -129,8 +116,7 @@ void Picbuf::RestoreFrom(const Picture& clip) {
         return;
     }
     memcpy(mine.bits(), theirs.constBits(), static_cast<size_t>(theirs.sizeInBytes()));
-    if (theirs.format() == QImage::Format_Indexed8)
-        mine.setColorTable(theirs.colorTable());
+    if (theirs.format() == QImage::Format_Indexed8) mine.setColorTable(theirs.colorTable());
     picture_.depth = clip.depth;
     picture_.fileName = clip.fileName;
     FileName = clip.fileName;

@@ -13,8 +13,7 @@ QList<QRgb> GreyPalette() {
 
 static QRgb OnWhite(QRgb c) {
     const int a = qAlpha(c);
-    if (a == 255)
-        return c;
+    if (a == 255) return c;
     auto mix = [a](int v) { return (v * a + 255 * (255 - a) + 127) / 255; };
     return qRgb(mix(qRed(c)), mix(qGreen(c)), mix(qBlue(c)));
 }
@@ -34,8 +33,7 @@ QImage NormalizeImage(const QImage& image) {
         case QImage::Format_Grayscale16: {
             const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
             QImage out(grey.size(), QImage::Format_Indexed8);
-            if (out.isNull())
-                return out;
+            if (out.isNull()) return out;
             out.setColorTable(GreyPalette());
             for (int y = 0; y < grey.height(); ++y) {
                 memcpy(out.scanLine(y), grey.constScanLine(y), static_cast<size_t>(grey.width()));
@@ -49,25 +47,21 @@ QImage NormalizeImage(const QImage& image) {
 }
 
 QImage ToPaletteIfFewColours(const QImage& image) {
-    if (image.format() == QImage::Format_Indexed8)
-        return image;
+    if (image.format() == QImage::Format_Indexed8) return image;
     const QImage src = NormalizeImage(image);
     QHash<QRgb, uint8_t> index;
     QList<QRgb> palette;
     for (int y = 0; y < src.height(); ++y) {
         const QRgb* s = reinterpret_cast<const QRgb*>(src.constScanLine(y));
         for (int x = 0; x < src.width(); ++x) {
-            if (index.contains(s[x]))
-                continue;
-            if (palette.size() == 256)
-                return image;
+            if (index.contains(s[x])) continue;
+            if (palette.size() == 256) return image;
             index.insert(s[x], static_cast<uint8_t>(palette.size()));
             palette.append(s[x]);
         }
     }
     QImage out(src.size(), QImage::Format_Indexed8);
-    if (out.isNull())
-        return image;
+    if (out.isNull()) return image;
     out.setColorTable(palette);
     for (int y = 0; y < src.height(); ++y) {
         const QRgb* s = reinterpret_cast<const QRgb*>(src.constScanLine(y));
@@ -86,16 +80,14 @@ QList<QRgb> FlattenedPalette(const QList<QRgb>& palette) {
 }
 
 QImage FlattenedRgb(const QImage& image) {
-    if (image.format() == QImage::Format_RGB32)
-        return image;
+    if (image.format() == QImage::Format_RGB32) return image;
     if (image.format() == QImage::Format_Indexed8) {
         QImage flat = image;
         flat.setColorTable(FlattenedPalette(image.colorTable()));
         return flat.convertToFormat(QImage::Format_RGB32);
     }
     QImage out(image.size(), QImage::Format_RGB32);
-    if (out.isNull())
-        return out;
+    if (out.isNull()) return out;
     const QImage src = image.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < src.height(); ++y) {
         const QRgb* s = reinterpret_cast<const QRgb*>(src.constScanLine(y));
@@ -109,18 +101,15 @@ QImage FlattenedRgb(const QImage& image) {
 bool HasTransparency(const QImage& image) {
     if (image.format() == QImage::Format_Indexed8) {
         for (QRgb c : image.colorTable()) {
-            if (qAlpha(c) != 255)
-                return true;
+            if (qAlpha(c) != 255) return true;
         }
         return false;
     }
-    if (!image.hasAlphaChannel())
-        return false;
+    if (!image.hasAlphaChannel()) return false;
     for (int y = 0; y < image.height(); ++y) {
         const QRgb* s = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x) {
-            if (qAlpha(s[x]) != 255)
-                return true;
+            if (qAlpha(s[x]) != 255) return true;
         }
     }
     return false;

@@ -46,8 +46,7 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
                      Picture* out) {
     const FileKind kind = SniffKind(data, nameHint);
     HeaderInfo header;
-    if (Status s = ReadHeader(kind, data, photoCdResolution, &header); !s.ok())
-        return s;
+    if (Status s = ReadHeader(kind, data, photoCdResolution, &header); !s.ok()) return s;
     Picture picture;
     Status s;
     try {
@@ -76,8 +75,7 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
     } catch (const std::bad_alloc&) {
         return Status::Error(ErrorCode::OutOfMemory);
     }
-    if (!s.ok())
-        return s;
+    if (!s.ok()) return s;
     picture.fileName = nameHint;
     *out = std::move(picture);
     return Status::Ok();
@@ -105,8 +103,7 @@ Status LoadPicture(const QString& path, int photoCdResolution, Picture* out) {
 }
 
 Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteArray* out) {
-    if (picture.isNull())
-        return Status::Error(ErrorCode::NoPicture);
+    if (picture.isNull()) return Status::Error(ErrorCode::NoPicture);
     const int depth = picture.depth >= 24 ? 24 : (picture.depth > 4 ? 8 : 4);
     const QImage& image = picture.image;
     if (depth <= 8 && image.format() != QImage::Format_Indexed8) {
@@ -146,8 +143,7 @@ Status WriteFileAtomically(const QString& path, const QByteArray& bytes, bool du
     const QFileInfo info(path);
     QTemporaryFile tmp(info.absolutePath() + QStringLiteral("/.velda-XXXXXX"));
     tmp.setAutoRemove(true);
-    if (!tmp.open())
-        return Status::Error(ErrorCode::WriteFailed, tmp.errorString());
+    if (!tmp.open()) return Status::Error(ErrorCode::WriteFailed, tmp.errorString());
     if (tmp.write(bytes) != bytes.size() || !tmp.flush()) {
         return Status::Error(ErrorCode::WriteFailed, tmp.errorString());
     }
@@ -173,8 +169,7 @@ Status WriteFileAtomically(const QString& path, const QByteArray& bytes, bool du
         file.cancelWriting();
         return Status::Error(ErrorCode::WriteFailed, file.errorString());
     }
-    if (!file.commit())
-        return Status::Error(ErrorCode::WriteFailed, file.errorString());
+    if (!file.commit()) return Status::Error(ErrorCode::WriteFailed, file.errorString());
     (void)durable;
     return Status::Ok();
 #endif

@@ -27,22 +27,17 @@ Status DecodeWithQt(const QByteArray& data, const char* format, const HeaderInfo
                              QStringLiteral("picture size does not match its header"));
     }
     image = NormalizeImage(image);
-    if (image.isNull())
-        return Status::Error(ErrorCode::OutOfMemory);
-    if (header.depth <= 8)
-        image = ToPaletteIfFewColours(image);
+    if (image.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+    if (header.depth <= 8) image = ToPaletteIfFewColours(image);
     out->depth = header.depth;
-    if (out->depth == 32 && image.format() != QImage::Format_ARGB32)
-        out->depth = 24;
-    if (out->depth <= 8 && image.format() != QImage::Format_Indexed8)
-        out->depth = 24;
+    if (out->depth == 32 && image.format() != QImage::Format_ARGB32) out->depth = 24;
+    if (out->depth <= 8 && image.format() != QImage::Format_Indexed8) out->depth = 24;
     out->image = std::move(image);
     return Status::Ok();
 }
 
 Status EncodeTiff(const QImage& image, int depth, QByteArray* out) {
-    if (depth == 4)
-        return EncodeWithMagick(FileKind::Tiff, image, depth, out);
+    if (depth == 4) return EncodeWithMagick(FileKind::Tiff, image, depth, out);
     QImage toWrite;
     if (depth == 8) {
         toWrite = image;

@@ -47,13 +47,10 @@ void RowCallback(liq_color rowOut[], int row, int width, void* user) {
 }  // namespace
 
 Status QuantizeImage(const QImage& image, int colours, QImage* out) {
-    if (image.isNull())
-        return Status::Error(ErrorCode::NoPicture);
-    if (colours < 2 || colours > 256)
-        return Status::Error(ErrorCode::BadArgument);
+    if (image.isNull()) return Status::Error(ErrorCode::NoPicture);
+    if (colours < 2 || colours > 256) return Status::Error(ErrorCode::BadArgument);
     std::unique_ptr<liq_attr, LiqAttrDeleter> attr(liq_attr_create());
-    if (!attr)
-        return Status::Error(ErrorCode::OutOfMemory);
+    if (!attr) return Status::Error(ErrorCode::OutOfMemory);
     liq_set_max_colors(attr.get(), colours);
     liq_set_speed(attr.get(), 5);
     // The row callback reads the picture through a const reference that
@@ -61,8 +58,7 @@ Status QuantizeImage(const QImage& image, int colours, QImage* out) {
     QImage source = image;
     std::unique_ptr<liq_image, LiqImageDeleter> input(liq_image_create_custom(
         attr.get(), RowCallback, &source, image.width(), image.height(), 0.0));
-    if (!input)
-        return Status::Error(ErrorCode::OutOfMemory);
+    if (!input) return Status::Error(ErrorCode::OutOfMemory);
     liq_result* raw = nullptr;
     if (liq_image_quantize(input.get(), attr.get(), &raw) != LIQ_OK || !raw) {
         return Status::Error(ErrorCode::ColourFailed);
@@ -71,8 +67,7 @@ Status QuantizeImage(const QImage& image, int colours, QImage* out) {
     liq_set_dithering_level(result.get(), 1.0f);
 
     QImage indexed(image.width(), image.height(), QImage::Format_Indexed8);
-    if (indexed.isNull())
-        return Status::Error(ErrorCode::OutOfMemory);
+    if (indexed.isNull()) return Status::Error(ErrorCode::OutOfMemory);
     std::vector<unsigned char*> rows(static_cast<size_t>(image.height()));
     for (int y = 0; y < image.height(); ++y)
         rows[static_cast<size_t>(y)] = indexed.scanLine(y);

@@ -36,8 +36,7 @@ Status Status::Error(ErrorCode code, const QString& detail) {
     Status s;
     s.code_ = code;
     s.text_ = ErrorDescription(code);
-    if (!detail.isEmpty())
-        s.text_ += QStringLiteral(": ") + detail;
+    if (!detail.isEmpty()) s.text_ += QStringLiteral(": ") + detail;
     return s;
 }
 

@@ -37,13 +37,10 @@ QFont MakeFont(const TextRun& run, int lineHeight) {
 }  // namespace
 
 Status DrawTextRun(QImage& image, const TextRun& run) {
-    if (image.isNull())
-        return Status::Error(ErrorCode::NoPicture);
-    if (run.text.trimmed().isEmpty())
-        return Status::Ok();
+    if (image.isNull()) return Status::Error(ErrorCode::NoPicture);
+    if (run.text.trimmed().isEmpty()) return Status::Ok();
     const int lineHeight = std::min(run.rect.height(), kMaxTextPixels);
-    if (lineHeight <= 0)
-        return Status::Ok();
+    if (lineHeight <= 0) return Status::Ok();
     if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32) {
         return Status::Error(ErrorCode::BadArgument,
                              QStringLiteral("true-colour picture expected"));
@@ -66,14 +63,11 @@ Status DrawTextRun(QImage& image, const TextRun& run) {
 
 std::optional<QRgb> ParseWindowsColour(const QString& text) {
     QString digits = text.trimmed();
-    if (digits.startsWith(QStringLiteral("&H"), Qt::CaseInsensitive))
-        digits = digits.mid(2);
-    if (digits.isEmpty() || digits.size() > 6)
-        return std::nullopt;
+    if (digits.startsWith(QStringLiteral("&H"), Qt::CaseInsensitive)) digits = digits.mid(2);
+    if (digits.isEmpty() || digits.size() > 6) return std::nullopt;
     bool ok = false;
     const uint value = digits.toUInt(&ok, 16);
-    if (!ok)
-        return std::nullopt;
+    if (!ok) return std::nullopt;
     return qRgb(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
                 static_cast<int>((value >> 16) & 0xFF));
 }
@@ -84,8 +78,7 @@ QRgb ParseForeColor(const QString& foreColor) {
 
 void DrawTextWatermark(Picbuf& target, const QString& text, int x, int y, int size, int width,
                        int height, const TextStyle& style) {
-    if (text.trimmed().isEmpty())
-        return;
+    if (text.trimmed().isEmpty()) return;
     if (style.pixels) {
         target.SelectLeft = x;
         target.SelectTop = y;
@@ -113,16 +106,13 @@ void DrawTextWatermark(Picbuf& target, const QString& text, int x, int y, int si
 QStringList FillFontList() {
     QStringList families = QFontDatabase::families();
     qsizetype n = families.size();
-    if (n > 300)
-        n = 200;
+    if (n > 300) n = 200;
     QStringList list;
     for (qsizetype i = 0; i < n; ++i) {
         const QString& name = families[i];
-        if (name == u"Courier")
-            continue;
+        if (name == u"Courier") continue;
         // A name the system only fills in with Courier is no font of its own.
-        if (QFontInfo(QFont(name)).family() == u"Courier")
-            continue;
+        if (QFontInfo(QFont(name)).family() == u"Courier") continue;
         list.append(name);
     }
     return list;

@@ -13,25 +13,20 @@ constexpr qint64 kMaxIniBytes = 4 * 1024 * 1024;
 
 bool SectionName(const QString& line, QString* name) {
     const QString t = line.trimmed();
-    if (!t.startsWith(u'['))
-        return false;
+    if (!t.startsWith(u'[')) return false;
     const qsizetype close = t.indexOf(u']');
-    if (close < 0)
-        return false;
+    if (close < 0) return false;
     *name = t.mid(1, close - 1).trimmed();
     return true;
 }
 
 bool KeyValue(const QString& line, QString* key, QString* value) {
     const QString t = line.trimmed();
-    if (t.isEmpty() || t.startsWith(u';') || t.startsWith(u'#'))
-        return false;
+    if (t.isEmpty() || t.startsWith(u';') || t.startsWith(u'#')) return false;
     const qsizetype eq = t.indexOf(u'=');
-    if (eq <= 0)
-        return false;
+    if (eq <= 0) return false;
     *key = t.left(eq).trimmed();
-    if (value)
-        *value = t.mid(eq + 1).trimmed();
+    if (value) *value = t.mid(eq + 1).trimmed();
     return true;
 }
 
@@ -48,16 +43,14 @@ QString OneLine(QString value) {
 IniDocument IniDocument::Load(const QString& path) {
     IniDocument doc;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return doc;
+    if (!file.open(QIODevice::ReadOnly)) return doc;
     const QByteArray bytes = file.read(kMaxIniBytes);
     doc.crlf_ = bytes.contains("\r\n");
     QString text = QString::fromUtf8(bytes);
     text.replace(u'\0', u' ');
     text.remove(u'\r');
     doc.lines_ = text.split(u'\n');
-    if (!doc.lines_.isEmpty() && doc.lines_.back().isEmpty())
-        doc.lines_.removeLast();
+    if (!doc.lines_.isEmpty() && doc.lines_.back().isEmpty()) doc.lines_.removeLast();
     return doc;
 }
 
@@ -69,8 +62,7 @@ IniDocument::Location IniDocument::Find(const QString& section, const QString& k
         if (SectionName(lines_[i], &name)) {
             // The first section of that name is the one in use, as with the
             // platform's own reader.
-            if (inSection)
-                break;
+            if (inSection) break;
             if (name.compare(section, Qt::CaseInsensitive) == 0) {
                 inSection = true;
                 loc.sectionLine = i;
@@ -78,22 +70,18 @@ IniDocument::Location IniDocument::Find(const QString& section, const QString& k
             }
             continue;
         }
-        if (!inSection)
-            continue;
+        if (!inSection) continue;
         QString k;
-        if (!KeyValue(lines_[i], &k, nullptr))
-            continue;
+        if (!KeyValue(lines_[i], &k, nullptr)) continue;
         loc.lastLine = i;
-        if (loc.keyLine < 0 && k.compare(key, Qt::CaseInsensitive) == 0)
-            loc.keyLine = i;
+        if (loc.keyLine < 0 && k.compare(key, Qt::CaseInsensitive) == 0) loc.keyLine = i;
     }
     return loc;
 }
 
 std::optional<QString> IniDocument::Value(const QString& section, const QString& key) const {
     const Location loc = Find(section, key);
-    if (loc.keyLine < 0)
-        return std::nullopt;
+    if (loc.keyLine < 0) return std::nullopt;
     QString k, v;
     KeyValue(lines_[loc.keyLine], &k, &v);
     return v;
@@ -107,8 +95,7 @@ void IniDocument::SetValue(const QString& section, const QString& key, const QSt
     } else if (loc.sectionLine >= 0) {
         lines_.insert(loc.lastLine + 1, line);
     } else {
-        if (!lines_.isEmpty() && !lines_.back().trimmed().isEmpty())
-            lines_.append(QString());
+        if (!lines_.isEmpty() && !lines_.back().trimmed().isEmpty()) lines_.append(QString());
         lines_.append(u'[' + section + u']');
         lines_.append(line);
     }
@@ -124,8 +111,7 @@ QString IniDocument::Text() const {
 
 bool IniDocument::Save(const QString& path) const {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    if (!file.open(QIODevice::WriteOnly)) return false;
     file.write(Text().toUtf8());
     return file.commit();
 }

@@ -53,8 +53,7 @@ QString SettingsFilePath() {
 
 IniKeyValue ReadIniKey(const QString& path, const QString& section, const QString& key) {
     const auto value = IniDocument::Load(path).Value(section, key);
-    if (!value || value->isEmpty())
-        return {};
+    if (!value || value->isEmpty()) return {};
     const QString cut = CutValue(*value);
     return {static_cast<int>(cut.size()), cut};
 }
@@ -75,21 +74,18 @@ bool WriteIniKey(const QString& section, const QString& key, const QString& valu
 }
 
 bool FileExists(const QString& path) {
-    if (path.isEmpty() || QFileInfo(path).isDir())
-        return false;
+    if (path.isEmpty() || QFileInfo(path).isDir()) return false;
     QFile file(path);
     return file.open(QIODevice::ReadOnly);
 }
 
 QString CutInitDir(const QString& initDir) {
     const QString s = initDir.trimmed();
-    if (!initDir.contains(u'.'))
-        return s;
+    if (!initDir.contains(u'.')) return s;
     // The last character is never examined, so a trailing separator is kept
     // out of the scan; the first one found from the end ends the folder.
     for (qsizetype p = s.size() - 2; p >= 0; --p) {
-        if (IsSeparator(s[p]))
-            return s.left(p);
+        if (IsSeparator(s[p])) return s.left(p);
     }
     return s;
 }
@@ -108,9 +104,9 @@ bool DecodeOptionState(const QString& text) {
 }
 
 std::optional<int> DecodeInteger(const QString& text, int min, int max) {
+    if (text.trimmed().isEmpty()) return std::nullopt;  // absent or empty: nothing to apply
     const auto v = RoundToInt16(LeadingNumber(text));
-    if (!v || *v < min || *v > max)
-        return std::nullopt;
+    if (!v || *v < min || *v > max) return std::nullopt;
     return *v;
 }
 
@@ -128,8 +124,7 @@ bool ApplyWatermarkKey(WatermarkSettings& s, const QString& key, const QString& 
     };
     auto integer = [&value](int& field, int min, int max) {
         const auto v = DecodeInteger(value, min, max);
-        if (v)
-            field = *v;
+        if (v) field = *v;
         return v.has_value();
     };
     auto number = [&value](QString& field) {
@@ -143,22 +138,14 @@ bool ApplyWatermarkKey(WatermarkSettings& s, const QString& key, const QString& 
                is(u"wx") || is(u"wy") || is(u"CentreWatermark") || is(u"tx") || is(u"ty") ||
                is(u"ts") || is(u"tfont");
     }
-    if (is(u"OrigFile"))
-        return text(s.OrigFile);
-    if (is(u"WaterMarkFile"))
-        return text(s.WaterMarkFile);
-    if (is(u"TemplateFile"))
-        return text(s.TemplateFile);
-    if (is(u"Textclr"))
-        return text(s.Textclr);
-    if (is(u"InitDir"))
-        return text(s.InitDir);
-    if (is(u"InputDir"))
-        return text(s.InputDir);
-    if (is(u"OutputDir"))
-        return text(s.OutputDir);
-    if (is(u"Text"))
-        return text(s.Text);
+    if (is(u"OrigFile")) return text(s.OrigFile);
+    if (is(u"WaterMarkFile")) return text(s.WaterMarkFile);
+    if (is(u"TemplateFile")) return text(s.TemplateFile);
+    if (is(u"Textclr")) return text(s.Textclr);
+    if (is(u"InitDir")) return text(s.InitDir);
+    if (is(u"InputDir")) return text(s.InputDir);
+    if (is(u"OutputDir")) return text(s.OutputDir);
+    if (is(u"Text")) return text(s.Text);
     if (is(u"ImagePercent")) {
         s.ImagePercent = DecodeBooleanWord(value.trimmed());
         return true;
@@ -167,30 +154,20 @@ bool ApplyWatermarkKey(WatermarkSettings& s, const QString& key, const QString& 
         s.TextPercent = DecodeBooleanWord(value.trimmed());
         return true;
     }
-    if (is(u"MixValue"))
-        return integer(s.MixValue, 0, 255);
-    if (is(u"JPEGValue"))
-        return integer(s.JPEGValue, 0, 100);
-    if (is(u"wx"))
-        return number(s.wx);
-    if (is(u"wy"))
-        return number(s.wy);
-    if (is(u"CentreWatermark"))
-        return integer(s.CentreWatermark, 0, 1);
-    if (is(u"tx"))
-        return number(s.tx);
-    if (is(u"ty"))
-        return number(s.ty);
-    if (is(u"ts"))
-        return number(s.ts);
-    if (is(u"tfont"))
-        return text(s.tfont);
+    if (is(u"MixValue")) return integer(s.MixValue, 0, 255);
+    if (is(u"JPEGValue")) return integer(s.JPEGValue, 0, 100);
+    if (is(u"wx")) return number(s.wx);
+    if (is(u"wy")) return number(s.wy);
+    if (is(u"CentreWatermark")) return integer(s.CentreWatermark, 0, 1);
+    if (is(u"tx")) return number(s.tx);
+    if (is(u"ty")) return number(s.ty);
+    if (is(u"ts")) return number(s.ts);
+    if (is(u"tfont")) return text(s.tfont);
     return false;
 }
 
 void ReadWatermarkSettings(const QString& path, WatermarkSettings& s) {
-    if (!FileExists(path))
-        return;
+    if (!FileExists(path)) return;
     const IniDocument doc = IniDocument::Load(path);
     static const std::array<const char16_t*, 19> keys = {u"OrigFile",
                                                          u"WaterMarkFile",
@@ -215,8 +192,7 @@ void ReadWatermarkSettings(const QString& path, WatermarkSettings& s) {
         const QString name = QString::fromUtf16(key);
         const QString value = CutValue(doc.Value(kMainSection, name).value_or(QString()));
         if (value.isEmpty()) {
-            if (name == u"Textclr")
-                s.Textclr = QStringLiteral("FFFFFF");
+            if (name == u"Textclr") s.Textclr = QStringLiteral("FFFFFF");
             continue;
         }
         ApplyWatermarkKey(s, name, value);
@@ -252,8 +228,7 @@ bool WriteWatermarkSettings(const QString& path, const WatermarkSettings& s) {
 }
 
 void ReadSaveAsSettings(const QString& path, SaveAsSettings& s) {
-    if (!FileExists(path))
-        return;
+    if (!FileExists(path)) return;
     const IniDocument doc = IniDocument::Load(path);
     const QString section = kSaveAsSection;
     auto get = [&](const char* key) {
@@ -261,16 +236,13 @@ void ReadSaveAsSettings(const QString& path, SaveAsSettings& s) {
     };
     auto option = [&](const char* key, bool& field) {
         const QString v = get(key);
-        if (!v.isEmpty())
-            field = DecodeOptionState(v);
+        if (!v.isEmpty()) field = DecodeOptionState(v);
     };
-    if (const QString v = get("Path"); !v.isEmpty())
-        s.Path = v;
+    if (const QString v = get("Path"); !v.isEmpty()) s.Path = v;
     option("24bit", s.bit24);
     option("8bit", s.bit8);
     option("4bit", s.bit4);
-    if (const auto v = DecodeInteger(get("JPEGValue"), 0, 100))
-        s.JPEGValue = *v;
+    if (const auto v = DecodeInteger(get("JPEGValue"), 0, 100)) s.JPEGValue = *v;
     option("TGAOption", s.TGAOption);
     option("TIFOption", s.TIFOption);
     option("JPGOption", s.JPGOption);

@@ -43,7 +43,8 @@ QString EncodeBooleanWord(bool value);
 bool DecodeBooleanWord(const QString& text);  // only the exact "True" is true
 QString EncodeOptionState(bool selected);     // -1 selected, 0 not
 bool DecodeOptionState(const QString& text);  // leading number non-zero
-// The leading number, rounded half to even, when it fits [min, max].
+// The leading number, rounded half to even, when it fits [min, max];
+// nothing for an empty text, which stands for an absent key.
 std::optional<int> DecodeInteger(const QString& text, int min, int max);
 // A text box's text written or read back as a number in its shortest form.
 QString NumberText(const QString& text);

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,9 +12,11 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QThread>
 
 #include "batch/messages.h"
 #include "imaging/compositing.h"
@@ -21,6 +24,7 @@
 #include "imaging/text.h"
 #include "settings/numbers.h"
 #include "settings/settings.h"
+#include "ui/file_lists.h"
 #include "ui/result_window.h"
 #include "ui/twips.h"
 
@@ -54,8 +58,7 @@ template <class W>
 W* Fit(W* widget, bool growLeft) {
     const int need = widget->sizeHint().width();
     QRect g = widget->geometry();
-    if (need <= g.width())
-        return widget;
+    if (need <= g.width()) return widget;
     if (growLeft) {
         g.setLeft(std::max(0, g.right() - need));
     } else {
@@ -186,15 +189,15 @@ void ControlPanel::BuildBatchSection() {
     pcdbase->setEditable(true);
 
     Frame3D3 = Place<QGroupBox>(Frame3D6, "Frame3D3", 1590, 225, 2055, 3210, tr("Input path:"));
-    InputDrive = Place<QComboBox>(Frame3D3, "InputDrive", 150, 300, 1785, 315);
-    InputDir = Place<QListWidget>(Frame3D3, "InputDir", 135, 705, 1800, 990);
-    InputFile = Place<QListWidget>(Frame3D3, "InputFile", 135, 1770, 1800, 1065);
+    InputDrive = Place<DriveList>(Frame3D3, "InputDrive", 150, 300, 1785, 315);
+    InputDir = Place<DirectoryList>(Frame3D3, "InputDir", 135, 705, 1800, 990);
+    InputFile = Place<FileListBox>(Frame3D3, "InputFile", 135, 1770, 1800, 1065);
     InputFile->setSelectionMode(QAbstractItemView::ExtendedSelection);
     SubCheck = CheckRight(Frame3D3, "SubCheck", "Scan Subdirectories:", 150, 2895, 1770, 210);
 
     Frame3D7 = Place<QGroupBox>(Frame3D6, "Frame3D7", 3690, 225, 2055, 3210, tr("Output path:"));
-    OutputDrive = Place<QComboBox>(Frame3D7, "OutputDrive", 135, 315, 1800, 315);
-    OutputDir = Place<QListWidget>(Frame3D7, "OutputDir", 135, 690, 1800, 2340);
+    OutputDrive = Place<DriveList>(Frame3D7, "OutputDrive", 135, 315, 1800, 315);
+    OutputDir = Place<DirectoryList>(Frame3D7, "OutputDir", 135, 690, 1800, 2340);
 
     Frame3D5 =
         Place<QGroupBox>(Frame3D6, "Frame3D5", 5805, 225, 2595, 2715, tr("File output options:"));
@@ -225,7 +228,39 @@ void ControlPanel::BuildBatchSection() {
     Start = Place<QPushButton>(Frame3D6, "Start", 5940, 3165, 1095, 375, tr("&Start "));
     Command3D1 =
         Place<QPushButton>(Frame3D6, "Command3D1", 7125, 3165, 1185, 375, tr("&Cancel Batch"));
+    // A bar beside the label, for a long run.
+    batchProgress = Place<QProgressBar>(Frame3D6, "batchProgress", 90, 2940, 1455, 240);
+    batchProgress->setTextVisible(true);
+    batchProgress->setValue(0);
     connect(jpegval, &QScrollBar::valueChanged, this, &ControlPanel::jpegval_Change);
+
+    // The input chain: drive, then folder, then the files of that folder.
+    InputFile->setPattern(QStringLiteral("*.JPG;*.GIF;*.BMP;*.PCX;*.TIF;*.TGA;*.FIF;*.JPG"));
+    connect(InputDrive, &DriveList::driveChosen, this,
+            [this](const QString& root) { InputDir->setPath(root); });
+    connect(InputDir, &DirectoryList::pathChanged, InputFile, &FileListBox::setPath);
+    connect(OutputDrive, &DriveList::driveChosen, this,
+            [this](const QString& root) { OutputDir->setPath(root); });
+    const std::pair<QRadioButton*, const char*> patterns[] = {
+        {All_Option, "*.JPG;*.BMP;*.PCX;*.PNG;*.TIF;*.TGA;*.FIF;*.GIF"},
+        {JPG_Option, "*.JPG"},
+        {GIF_Option, "*.GIF"},
+        {Bmp_Option, "*.BMP"},
+        {PCX_Option, "*.PCX"},
+        {TIF_Option, "*.TIF"},
+        {tga_option, "*.TGA"},
+        {FIF_option, "*.FIF"},
+        {Option3D1, "*.PCD"}};
+    for (const auto& [option, pattern] : patterns) {
+        const QString p = QString::fromLatin1(pattern);
+        connect(option, &QRadioButton::clicked, InputFile, [this, p] { InputFile->setPattern(p); });
+    }
+    InputDir->setPath(QDir::currentPath());
+    InputDrive->ShowDriveOf(InputDir->path());
+    OutputDir->setPath(QDir::currentPath());
+    OutputDrive->ShowDriveOf(OutputDir->path());
+    connect(Start, &QPushButton::clicked, this, &ControlPanel::Start_Click);
+    connect(Command3D1, &QPushButton::clicked, this, &ControlPanel::Command3D1_Click);
 }
 
 void ControlPanel::BuildMenu() {
@@ -250,8 +285,7 @@ void ControlPanel::BuildMenu() {
 void ControlPanel::SetHeightTwips(int twips) {
     heightTwips_ = twips;
     setFixedHeight(TwipsToPixels(twips));
-    if (QWidget* frame = parentWidget())
-        frame->adjustSize();
+    if (QWidget* frame = parentWidget()) frame->adjustSize();
 }
 
 void ControlPanel::Form_Load() {
@@ -278,6 +312,8 @@ void ControlPanel::Form_Load() {
 }
 
 void ControlPanel::closeEvent(QCloseEvent* event) {
+    StopBatchAndWait();
+    StopBatchAndWait();
     SaveSettings();
     event->accept();
     host_.ExitProgram();
@@ -312,8 +348,7 @@ void ControlPanel::mixvalue_Change() {
 }
 
 void ControlPanel::tfile_Change() {
-    if (!tfile->text().trimmed().isEmpty())
-        return;
+    if (!tfile->text().trimmed().isEmpty()) return;
     Mask_Picbuf.FileName.clear();
     Mask_Picbuf.ClearPicture();
 }
@@ -331,8 +366,7 @@ auto ControlPanel::WithStatus(const QString& status, F&& load) {
 
 bool ControlPanel::LoadMainFile(const QString& fileName) {
     if (!FileExists(fileName)) {
-        if (ResultWindow* r = host_.ExistingResult())
-            r->Full_Picbuf.ClearPicture();
+        if (ResultWindow* r = host_.ExistingResult()) r->Full_Picbuf.ClearPicture();
         host_.CloseResult();
         return false;
     }
@@ -346,8 +380,7 @@ bool ControlPanel::LoadMainFile(const QString& fileName) {
         } else if (IsGifName(fileName)) {
             full.ClearPicture();
             st = LoadThroughLead(fileName, full, result->LEAD);
-            if (st.ok())
-                st = full.IncreaseColors(24);
+            if (st.ok()) st = full.IncreaseColors(24);
         } else {
             full.WriteCompression = 0;
             full.ImageFormat = 0;
@@ -422,8 +455,7 @@ void ControlPanel::BrowseMainFile(const QString& path) {
     QString file = path;
     if (path.trimmed().isEmpty()) {
         const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, kFilterMain);
-        if (!chosen)
-            return;
+        if (!chosen) return;
         state_.InitDir = CutInitDir(*chosen);
         ofile->setText(*chosen);
         file = chosen->trimmed();
@@ -436,8 +468,7 @@ void ControlPanel::BrowseWatermarkFile(const QString& path) {
     QString file = path;
     if (path.trimmed().isEmpty()) {
         const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, kFilterMarks);
-        if (!chosen)
-            return;
+        if (!chosen) return;
         state_.InitDir = CutInitDir(*chosen);
         wfile->setText(*chosen);
         file = chosen->trimmed();
@@ -450,8 +481,7 @@ void ControlPanel::BrowseTemplateFile(const QString& path) {
     QString file = path.trimmed();
     if (file.isEmpty()) {
         const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, kFilterMarks);
-        if (!chosen)
-            return;
+        if (!chosen) return;
         file = chosen->trimmed();
         tfile->setText(*chosen);
         state_.InitDir = CutInitDir(*chosen);
@@ -476,8 +506,7 @@ void ControlPanel::ApplyStuff_Click() {
                               Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
             return;
         }
-        if (!LoadMainFile(name))
-            return;
+        if (!LoadMainFile(name)) return;
         QApplication::processEvents();
     }
     ResultWindow* result = host_.Result();
@@ -504,8 +533,7 @@ void ControlPanel::ApplyStuff_Click() {
 
 void ControlPanel::LoadSettings() {
     const QString path = state_.settingsPath;
-    if (!FileExists(path))
-        return;
+    if (!FileExists(path)) return;
     auto read = [&path](const char* key) {
         return ReadIniKey(path, kMainSection, QString::fromLatin1(key));
     };
@@ -513,8 +541,7 @@ void ControlPanel::LoadSettings() {
         ofile->setText(v.value);
         const QString t = ofile->text().trimmed();
         if (FileExists(t)) {
-            if (!LoadMainFile(t))
-                return;
+            if (!LoadMainFile(t)) return;
         } else {
             ofile->clear();
         }
@@ -539,14 +566,15 @@ void ControlPanel::LoadSettings() {
     }
     const IniKeyValue colour = read("Textclr");
     Textclr->setText(colour.count ? colour.value : QStringLiteral("FFFFFF"));
-    if (const IniKeyValue v = read("InitDir"); v.count)
-        state_.InitDir = v.value;
-    if (const IniKeyValue v = read("InputDir"); v.count)
-        inputDirPath_ = v.value;
-    if (const IniKeyValue v = read("OutputDir"); v.count)
-        outputDirPath_ = v.value;
-    if (const IniKeyValue v = read("Text"); v.count)
-        CopyText->setPlainText(v.value);
+    if (const IniKeyValue v = read("InitDir"); v.count) state_.InitDir = v.value;
+    // A remembered folder that is gone leaves its lists as they were.
+    if (const IniKeyValue v = read("InputDir"); v.count && InputDir->setPath(v.value)) {
+        InputDrive->ShowDriveOf(v.value);
+    }
+    if (const IniKeyValue v = read("OutputDir"); v.count && OutputDir->setPath(v.value)) {
+        OutputDrive->ShowDriveOf(v.value);
+    }
+    if (const IniKeyValue v = read("Text"); v.count) CopyText->setPlainText(v.value);
     if (const IniKeyValue v = read("ImagePercent"); v.count) {
         (DecodeBooleanWord(v.value) ? Iper : ipix)->setChecked(true);
     }
@@ -557,22 +585,15 @@ void ControlPanel::LoadSettings() {
         mixvalue->setValue(*v);
         mixvalue_Change();  // also when the stored level equals the slider's
     }
-    if (const auto v = DecodeInteger(read("JPEGValue").value, 0, 100))
-        jpegval->setValue(*v);
-    if (const IniKeyValue v = read("wx"); v.count)
-        wx->setText(NumberText(v.value));
-    if (const IniKeyValue v = read("wy"); v.count)
-        wy->setText(NumberText(v.value));
+    if (const auto v = DecodeInteger(read("JPEGValue").value, 0, 100)) jpegval->setValue(*v);
+    if (const IniKeyValue v = read("wx"); v.count) wx->setText(NumberText(v.value));
+    if (const IniKeyValue v = read("wy"); v.count) wy->setText(NumberText(v.value));
     if (const auto v = DecodeInteger(read("CentreWatermark").value, 0, 1))
         centre->setChecked(*v == 1);
-    if (const IniKeyValue v = read("tx"); v.count)
-        tx->setText(NumberText(v.value));
-    if (const IniKeyValue v = read("ty"); v.count)
-        ty->setText(NumberText(v.value));
-    if (const IniKeyValue v = read("ts"); v.count)
-        ts->setText(NumberText(v.value));
-    if (const IniKeyValue v = read("tfont"); v.count)
-        wmfont->setCurrentText(v.value);
+    if (const IniKeyValue v = read("tx"); v.count) tx->setText(NumberText(v.value));
+    if (const IniKeyValue v = read("ty"); v.count) ty->setText(NumberText(v.value));
+    if (const IniKeyValue v = read("ts"); v.count) ts->setText(NumberText(v.value));
+    if (const IniKeyValue v = read("tfont"); v.count) wmfont->setCurrentText(v.value);
 }
 
 void ControlPanel::SaveSettings() {
@@ -584,8 +605,8 @@ void ControlPanel::SaveSettings() {
     s.TemplateFile = tfile->text();
     s.Textclr = Textclr->text();
     s.InitDir = state_.InitDir;
-    s.InputDir = inputDirPath_;
-    s.OutputDir = outputDirPath_;
+    s.InputDir = InputFile->path();
+    s.OutputDir = OutputDir->path();
     s.Text = CopyText->toPlainText();
     s.MixValue = mixvalue->value();
     s.JPEGValue = jpegval->value();
@@ -597,6 +618,154 @@ void ControlPanel::SaveSettings() {
     s.ts = ts->text();
     s.tfont = wmfont->currentText();
     WriteWatermarkSettings(state_.settingsPath, s);  // failures are never reported
+}
+
+namespace {
+
+// The run's questions and messages come from its own thread; they are shown
+// on the window's thread, which waits for nothing meanwhile.
+class PanelBatchHost : public BatchHost {
+  public:
+    PanelBatchHost(QObject* window, Prompter& prompter, QLabel* label, QProgressBar* bar)
+        : window_(window), prompter_(prompter), label_(label), bar_(bar) {}
+
+    bool Ask(const QString& text, Icon icon) override {
+        bool yes = false;
+        OnWindowThread(
+            [&] { yes = prompter_.Message(text, ToPrompter(icon), Prompter::Buttons::YesNo); },
+            true);
+        return yes;
+    }
+    void Inform(const QString& text, Icon icon) override {
+        OnWindowThread([&] { prompter_.Message(text, ToPrompter(icon), Prompter::Buttons::Ok); },
+                       true);
+    }
+    void Progress(const QString& text) override {
+        OnWindowThread([label = label_, text] { label->setText(text); }, false);
+    }
+    void FileDone(const QString&, const Status&, int done) override {
+        OnWindowThread(
+            [bar = bar_, done] { bar->setValue(std::min(done, std::max(bar->maximum(), done))); },
+            false);
+    }
+
+  private:
+    static Prompter::Icon ToPrompter(Icon icon) {
+        switch (icon) {
+            case Icon::Critical:
+                return Prompter::Icon::Critical;
+            case Icon::Question:
+                return Prompter::Icon::Question;
+            default:
+                return Prompter::Icon::Exclamation;
+        }
+    }
+    template <class F>
+    void OnWindowThread(F&& f, bool wait) {
+        if (QThread::currentThread() == window_->thread()) {
+            f();
+        } else if (wait) {
+            QMetaObject::invokeMethod(window_, std::forward<F>(f), Qt::BlockingQueuedConnection);
+        } else {
+            QMetaObject::invokeMethod(window_, std::forward<F>(f), Qt::QueuedConnection);
+        }
+    }
+    QObject* window_;
+    Prompter& prompter_;
+    QLabel* label_;
+    QProgressBar* bar_;
+};
+
+}  // namespace
+
+void ControlPanel::Start_Click() {
+    if (BatchRunning()) return;
+    SaveSettings();
+    if (wfile->text().trimmed().isEmpty() && CopyText->toPlainText().trimmed().isEmpty() &&
+        !prompter_.Message(messages::kNothingToApply, Prompter::Icon::Question,
+                           Prompter::Buttons::YesNo)) {
+        return;
+    }
+    // A snapshot: the run reads nothing of the window while it lasts.
+    auto job = std::make_shared<BatchJob>();
+    job->watermark = Waterm_Picbuf;
+    job->mask = Mask_Picbuf;
+    job->placement.centre = centre->isChecked();
+    job->placement.percent = Iper->isChecked();
+    job->placement.x = LeadingNumber(wx->text());
+    job->placement.y = LeadingNumber(wy->text());
+    job->text = CopyText->toPlainText().trimmed();
+    job->textX = RoundToInt16Clamped(LeadingNumber(tx->text()));
+    job->textY = RoundToInt16Clamped(LeadingNumber(ty->text()));
+    job->textSize = RoundToInt16Clamped(LeadingNumber(ts->text()));
+    job->textStyle.pixels = tpix->isChecked();
+    job->textStyle.colour = Textclr->text();
+    job->textStyle.font = wmfont->currentText();
+    const std::pair<QRadioButton*, OutputOption> outputs[] = {
+        {TGAO, OutputOption::Tga}, {TIFo, OutputOption::Tif}, {PCXO, OutputOption::Pcx},
+        {BMPO, OutputOption::Bmp}, {GIFO, OutputOption::Gif}, {JPGO, OutputOption::Jpg}};
+    for (const auto& [button, option] : outputs) {
+        if (button->isChecked()) {
+            job->output = option;
+            break;
+        }
+    }
+    job->depth = bit24->isChecked() ? 24 : bit8->isChecked() ? 8 : bit4->isChecked() ? 4 : 24;
+    job->jpegQuality = jpegval->value();
+    job->pcdbase = pcdbase->currentText();
+
+    BatchRequest request;
+    request.inputDir = InputFile->path();
+    request.outputDir = OutputDir->path();
+    request.tree = SubCheck->isChecked();
+    request.files = InputFile->SelectedNames();
+    request.listed = InputFile->count();
+    request.deleteSources = delete_files->isChecked();
+
+    batchProgress->setRange(0,
+                            request.tree ? 0 : std::max(1, static_cast<int>(request.files.size())));
+    batchProgress->setValue(0);
+    Start->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    batchHost_ = std::make_unique<PanelBatchHost>(this, prompter_, Compress_Number, batchProgress);
+    batchThread_ = std::thread([this, job, request] {
+        const int processed = run_.RunBatch(request, *job, *batchHost_);
+        QMetaObject::invokeMethod(
+            this, [this, processed] { BatchFinished(processed); }, Qt::QueuedConnection);
+    });
+}
+
+void ControlPanel::BatchFinished(int processed) {
+    if (batchThread_.joinable()) batchThread_.join();
+    QApplication::restoreOverrideCursor();
+    Start->setEnabled(true);
+    Compress_Number->clear();
+    batchProgress->setRange(0, 1);
+    batchProgress->setValue(run_.StopRequested ? 0 : 1);
+    if (run_.StopRequested) return;
+    QString report = messages::Processed(processed);
+    const QStringList failures = run_.Failures();
+    if (!failures.isEmpty()) {
+        report += u'\r' + messages::FailedHeader(static_cast<int>(failures.size()));
+        for (qsizetype i = 0; i < failures.size() && i < 20; ++i)
+            report += u'\r' + failures[i];
+        if (failures.size() > 20)
+            report += QStringLiteral("\r... and %1 more").arg(failures.size() - 20);
+    }
+    prompter_.Message(report, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+}
+
+void ControlPanel::Command3D1_Click() {
+    run_.StopRequested = true;
+}
+
+void ControlPanel::StopBatchAndWait() {
+    if (!BatchRunning()) return;
+    run_.StopRequested = true;
+    // The run may still ask a question on this thread: keep answering
+    // events until it has finished.
+    while (BatchRunning())
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
 }
 
 }  // namespace velda

@@ -3,7 +3,10 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+#include <thread>
 
+#include "batch/batch_run.h"
 #include "imaging/lead.h"
 #include "imaging/loaders.h"
 #include "imaging/picbuf.h"
@@ -17,6 +20,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QProgressBar;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -26,6 +30,9 @@ class QScrollBar;
 namespace velda {
 
 class ResultWindow;
+class DriveList;
+class DirectoryList;
+class FileListBox;
 
 // What the control panel needs of the frame around it.
 class PanelHost {
@@ -89,11 +96,22 @@ class ControlPanel : public QWidget {
     QScrollBar *mixvalue, *jpegval;
     QLabel *tval, *jval, *Compress_Number;
     QPlainTextEdit* CopyText;
-    QComboBox *wmfont, *pcdbase, *InputDrive, *OutputDrive;
-    QListWidget *InputDir, *InputFile, *OutputDir;
+    QComboBox *wmfont, *pcdbase;
+    DriveList *InputDrive, *OutputDrive;
+    DirectoryList *InputDir, *OutputDir;
+    FileListBox* InputFile;
+    QProgressBar* batchProgress;
     QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu;
 
+    // Stops a batch under way between files and waits for the files in
+    // progress, so none is left half done.
+    void StopBatchAndWait();
+    bool BatchRunning() const { return batchThread_.joinable(); }
+    const BatchRun& batchRun() const { return run_; }
+
   public slots:
+    void Start_Click();
+    void Command3D1_Click();
     void ApplyStuff_Click();
     void batch_mnu_Click();
     void mixvalue_Change();
@@ -123,9 +141,10 @@ class ControlPanel : public QWidget {
     PanelHost& host_;
     QMenu* fileMenu_;
     int heightTwips_ = 2520;
-    // The batch directories as the settings file had them; the batch
-    // section's lists show them.
-    QString inputDirPath_, outputDirPath_;
+    BatchRun run_;
+    std::thread batchThread_;
+    std::unique_ptr<BatchHost> batchHost_;
+    void BatchFinished(int processed);
 };
 
 }  // namespace velda

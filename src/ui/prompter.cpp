@@ -44,8 +44,7 @@ QStringList QtFilters(const QString& filters) {
     const QStringList parts = filters.split(u'|');
     QStringList out;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        if (parts[i].isEmpty())
-            continue;
+        if (parts[i].isEmpty()) continue;
         QString pattern = parts[i + 1];
         if (pattern == u"*.*") {
             pattern = QStringLiteral("*");
@@ -70,8 +69,7 @@ std::optional<QString> DialogPrompter::OpenFile(const QString& title, const QStr
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
     QApplication::restoreOverrideCursor();
-    if (!chosen)
-        return std::nullopt;
+    if (!chosen) return std::nullopt;
     return QDir::toNativeSeparators(dialog.selectedFiles().first());
 }
 

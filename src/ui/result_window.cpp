@@ -17,16 +17,14 @@ PictureView::PictureView(const Picbuf& picture, QWidget* parent)
 }
 
 void PictureView::PictureChanged() {
-    if (!fit_)
-        resize(image().size());
+    if (!fit_) resize(image().size());
     updateGeometry();
     update();
 }
 
 void PictureView::setFit(bool fit) {
     fit_ = fit;
-    if (!fit_)
-        resize(image().size());
+    if (!fit_) resize(image().size());
     updateGeometry();
     update();
 }
@@ -39,8 +37,7 @@ void PictureView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), palette().window());
     const QImage& img = image();
-    if (img.isNull())
-        return;
+    if (img.isNull()) return;
     if (!fit_) {
         const QRect r = event->rect() & img.rect();
         painter.drawImage(r.topLeft(), img, r);
@@ -69,6 +66,9 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent) {
 
     fileMenu_ = new QMenu(tr("&File"), this);
     fileMenu_->setObjectName(QStringLiteral("file_mnu"));
+    QAction* save = fileMenu_->addAction(tr("&Save As"), this, &ResultWindow::saveRequested);
+    save->setObjectName(QStringLiteral("save_mnu"));
+    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     QAction* copy = fileMenu_->addAction(tr("&Copy"), this, &ResultWindow::Copy_mnu_Click);
     copy->setObjectName(QStringLiteral("Copy_mnu"));
     copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
@@ -103,8 +103,7 @@ void ResultWindow::Refresh() {
 }
 
 void ResultWindow::Copy_mnu_Click() {
-    if (Full_Picbuf.HasPicture())
-        QGuiApplication::clipboard()->setImage(Full_Picbuf.image());
+    if (Full_Picbuf.HasPicture()) QGuiApplication::clipboard()->setImage(Full_Picbuf.image());
 }
 
 }  // namespace velda

@@ -58,6 +58,8 @@ class ResultWindow : public QWidget {
     void Copy_mnu_Click();
 
   signals:
+    // Save As was chosen.
+    void saveRequested();
     // The window is closing (its close box, or the program's own doing).
     void closing();
 

@@ -31,8 +31,7 @@ class ScriptedHost : public BatchHost {
     void FileDone(const QString& source, const Status&, int done) override {
         std::lock_guard lock(m);
         finished.append(QFileInfo(source).fileName());
-        if (stopAfter > 0 && done >= stopAfter)
-            run->StopRequested = true;
+        if (stopAfter > 0 && done >= stopAfter) run->StopRequested = true;
     }
     std::mutex m;
     QList<bool> answers;

@@ -42,8 +42,7 @@ class VeldaBatchTest : public ::testing::Test {
                       "tx=100\nty=50\nts=30\ntfont=DejaVu Sans\nJPEGValue=90\n");
     }
     Result Run(QStringList args, bool withSettings = true) {
-        if (withSettings)
-            args = QStringList{QStringLiteral("--settings"), ini_} + args;
+        if (withSettings) args = QStringList{QStringLiteral("--settings"), ini_} + args;
         QProcess p;
         p.start(Program(), args);
         p.waitForFinished(120000);

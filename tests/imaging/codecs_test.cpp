@@ -48,8 +48,7 @@ class CodecsTest : public ::testing::Test {
         Picbuf p;
         p.FileName = path;
         const Status s = p.LoadFile();
-        if (status)
-            *status = s;
+        if (status) *status = s;
         return p;
     }
     static HeaderInfo Header(const QString& path) {

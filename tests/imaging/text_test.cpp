@@ -21,8 +21,7 @@ QRect Inked(const QImage& img) {
     QRect r;
     for (int y = 0; y < img.height(); ++y) {
         for (int x = 0; x < img.width(); ++x) {
-            if ((img.pixel(x, y) & 0xFFFFFF) != 0)
-                r |= QRect(x, y, 1, 1);
+            if ((img.pixel(x, y) & 0xFFFFFF) != 0) r |= QRect(x, y, 1, 1);
         }
     }
     return r;

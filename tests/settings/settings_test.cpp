@@ -50,6 +50,8 @@ TEST(Encodings, BooleanWordIntegerAndOptionState) {
     EXPECT_EQ(DecodeInteger(QStringLiteral("3.5"), 0, 255), 4);
     EXPECT_FALSE(DecodeInteger(QStringLiteral("300"), 0, 255).has_value());
     EXPECT_FALSE(DecodeInteger(QStringLiteral("99999"), -32768, 32767).has_value());
+    EXPECT_FALSE(DecodeInteger(QString(), 0, 255).has_value());
+    EXPECT_EQ(DecodeInteger(QStringLiteral("abc"), 0, 255), 0);
     EXPECT_TRUE(DecodeOptionState(QStringLiteral("-1")));
     EXPECT_TRUE(DecodeOptionState(QStringLiteral("7x")));
     EXPECT_FALSE(DecodeOptionState(QStringLiteral("0")));

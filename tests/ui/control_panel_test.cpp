@@ -35,8 +35,7 @@ class ScriptedPrompter : public Prompter {
     std::optional<QString> OpenFile(const QString& title, const QString& dir,
                                     const QString& filters) override {
         dialogs.append(title + u'|' + dir + u'|' + filters.section(u'|', 0, 0));
-        if (files.isEmpty())
-            return std::nullopt;
+        if (files.isEmpty()) return std::nullopt;
         return files.takeFirst();
     }
     QStringList shown, dialogs;

@@ -1,0 +1,245 @@
+#include "ui/save_dialog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+
+#include "imaging/loaders.h"
+#include "imaging/picbuf.h"
+#include "settings/settings.h"
+#include "ui/file_lists.h"
+#include "ui/twips.h"
+
+namespace velda {
+
+namespace {
+
+struct FormatInfo {
+    const char* pattern;
+    int slider;  // -1 disable, 0 unchanged, 1 enable
+    int code;
+    const char* extension;
+};
+
+}  // namespace
+
+SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, QWidget* parent)
+    : QDialog(parent), state_(state), prompter_(prompter) {
+    setObjectName(QStringLiteral("Image_Save_Form"));
+    setWindowTitle(tr("Save Current Image As..."));
+    QFont small = font();
+    small.setPointSizeF(8);
+    setFont(small);
+    setFixedSize(TwipsToPixels(6795), TwipsToPixels(3225));
+
+    Frame3D3 = Place<QGroupBox>(this, "Frame3D3", 60, 60, 3975, 3030, tr("Save image file:"));
+    FileDrive = Place<DriveList>(Frame3D3, "FileDrive", 120, 270, 3735, 315);
+    FileDir = Place<DirectoryList>(Frame3D3, "FileDir", 120, 660, 1800, 1800);
+    FileList = Place<FileListBox>(Frame3D3, "FileList", 2040, 660, 1815, 1800);
+    FileList->setPattern(QStringLiteral("*.fif;*.jpg"));
+    File = Place<QLineEdit>(Frame3D3, "File", 120, 2580, 3735, 315);
+
+    Frame3D4 = Place<QGroupBox>(this, "Frame3D4", 4155, 75, 2535, 2625, tr("Save filetype as:"));
+    Frame3D1 = Place<QGroupBox>(Frame3D4, "Frame3D1", 150, 240, 2235, 855, tr("Image Format:"));
+    tga_option =
+        Place<QRadioButton>(Frame3D1, "tga_option", 75, 270, 700, 210, QStringLiteral("TGA"));
+    JPG_Option =
+        Place<QRadioButton>(Frame3D1, "JPG_Option", 795, 270, 700, 210, QStringLiteral("JPG"));
+    TIF_Option =
+        Place<QRadioButton>(Frame3D1, "TIF_Option", 1515, 270, 560, 210, QStringLiteral("TIF"));
+    Bmp_Option =
+        Place<QRadioButton>(Frame3D1, "Bmp_Option", 75, 540, 700, 210, QStringLiteral("BMP"));
+    PCX_Option =
+        Place<QRadioButton>(Frame3D1, "PCX_Option", 795, 540, 700, 210, QStringLiteral("PCX"));
+    GIF_Option =
+        Place<QRadioButton>(Frame3D1, "GIF_Option", 1515, 540, 700, 210, QStringLiteral("GIF"));
+    FIF_option = Place<QRadioButton>(Frame3D1, "FIF_option", 2085, 270, 1200, 210,
+                                     QStringLiteral("FIF (Fractal)"));
+    TIF_Option->setChecked(true);
+    Frame3D2 = Place<QGroupBox>(Frame3D4, "Frame3D2", 150, 1140, 2235, 540, tr("Colour Depth:"));
+    bit24 = Place<QRadioButton>(Frame3D2, "bit24", 75, 240, 750, 210, QStringLiteral("24 Bit"));
+    bit8 = Place<QRadioButton>(Frame3D2, "bit8", 825, 240, 675, 210, QStringLiteral("8 Bit"));
+    bit4 = Place<QRadioButton>(Frame3D2, "bit4", 1500, 240, 660, 210, QStringLiteral("4 Bit"));
+    Place<QLabel>(Frame3D4, "Label1", 150, 1740, 1200, 210, tr("Jpeg quality:"));
+    jpegval = Place<QScrollBar>(Frame3D4, "jpegval", 150, 1980, 2235, 240, Qt::Horizontal);
+    jpegval->setRange(0, 100);
+    jpegval->setPageStep(5);
+    jpegval->setValue(75);
+    jpegval->setEnabled(false);
+    Place<QLabel>(Frame3D4, "Label10", 150, 2250, 400, 210, tr("Low"));
+    Place<QLabel>(Frame3D4, "Label9", 1985, 2250, 400, 210, tr("High"));
+    Ok_Button = Place<QPushButton>(this, "Ok_Button", 4140, 2760, 1215, 375, tr("&Ok"));
+    Cancel_Button = Place<QPushButton>(this, "Cancel_Button", 5460, 2760, 1215, 375, tr("&Cancel"));
+
+    for (QRadioButton* option :
+         {tga_option, JPG_Option, TIF_Option, Bmp_Option, PCX_Option, GIF_Option, FIF_option}) {
+        connect(option, &QRadioButton::clicked, this, [this, option] { FormatClicked(option); });
+    }
+    connect(FileDrive, &DriveList::driveChosen, this,
+            [this](const QString& root) { FileDir->setPath(root); });
+    connect(FileDir, &DirectoryList::pathChanged, FileList, &FileListBox::setPath);
+    connect(FileList, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { File->setText(item->text()); });
+    connect(Ok_Button, &QPushButton::clicked, this, &SaveAsDialog::Ok_Button_Click);
+    connect(Cancel_Button, &QPushButton::clicked, this, &SaveAsDialog::Cancel_Button_Click);
+
+    FileDir->setPath(QDir::currentPath());
+    FileDrive->ShowDriveOf(FileDir->path());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect s = screen->geometry();
+        move(s.x() + (s.width() - width()) / 2, s.y() + (s.height() - height()) / 2);
+    }
+    LoadSaveAsSettings();
+}
+
+void SaveAsDialog::FormatClicked(QRadioButton* option) {
+    static const std::map<QString, FormatInfo> formats = {
+        {QStringLiteral("TIF_Option"), {"*.TIF", 0, 1, ".tif"}},
+        {QStringLiteral("tga_option"), {"*.TGA", -1, 2, ".tga"}},
+        {QStringLiteral("Bmp_Option"), {"*.BMP", -1, 3, ".bmp"}},
+        {QStringLiteral("GIF_Option"), {"*.GIF", 0, 4, ".gif"}},
+        {QStringLiteral("PCX_Option"), {"*.PCX", -1, 6, ".pcx"}},
+        {QStringLiteral("JPG_Option"), {"*.JPG", 1, 7, ".jpg"}},
+        {QStringLiteral("FIF_option"), {"*.FIF", 0, 0, ""}},
+    };
+    const FormatInfo& f = formats.at(option->objectName());
+    FileList->setPattern(QString::fromLatin1(f.pattern));
+    if (f.slider != 0) jpegval->setEnabled(f.slider > 0);
+    if (option == JPG_Option) bit24->setChecked(true);
+}
+
+void SaveAsDialog::LoadSaveAsSettings() {
+    const QString path = state_.settingsPath;
+    if (!FileExists(path)) return;
+    auto read = [&path](const char* key) {
+        return ReadIniKey(path, kSaveAsSection, QString::fromLatin1(key));
+    };
+    if (const IniKeyValue v = read("Path"); v.count) FileDir->setPath(v.value);
+    auto option = [&](const char* key, QRadioButton* button, bool isFormat) {
+        const IniKeyValue v = read(key);
+        if (!v.count) return;
+        if (DecodeOptionState(v.value)) {
+            button->setChecked(true);
+            if (isFormat) FormatClicked(button);
+        } else if (button->isChecked()) {
+            // Clearing one option of a group: Qt keeps one checked unless
+            // the group lets go.
+            button->setAutoExclusive(false);
+            button->setChecked(false);
+            button->setAutoExclusive(true);
+        }
+    };
+    option("24bit", bit24, false);
+    option("8bit", bit8, false);
+    option("4bit", bit4, false);
+    if (const auto v = DecodeInteger(read("JPEGValue").value, 0, 100)) jpegval->setValue(*v);
+    option("TGAOption", tga_option, true);
+    option("TIFOption", TIF_Option, true);
+    option("JPGOption", JPG_Option, true);
+    option("BMPOption", Bmp_Option, true);
+    option("PCXOption", PCX_Option, true);
+}
+
+void SaveAsDialog::SaveSaveAsSettings() {
+    SaveAsSettings s;
+    s.Path = FileList->path();
+    s.JPEGValue = jpegval->value();
+    s.bit24 = bit24->isChecked();
+    s.bit8 = bit8->isChecked();
+    s.bit4 = bit4->isChecked();
+    s.TGAOption = tga_option->isChecked();
+    s.TIFOption = TIF_Option->isChecked();
+    s.JPGOption = JPG_Option->isChecked();
+    s.BMPOption = Bmp_Option->isChecked();
+    s.PCXOption = PCX_Option->isChecked();
+    WriteSaveAsSettings(state_.settingsPath, s);
+}
+
+void SaveAsDialog::Ok_Button_Click() {
+    const QString n = File->text().trimmed();
+    if (n.isEmpty()) {
+        prompter_.Message(tr("Please enter a filename"), Prompter::Icon::Critical,
+                          Prompter::Buttons::Ok);
+        return;
+    }
+    SaveRequestRecord& r = state_.SaveRequest;
+    const QString d = FileList->path().trimmed();
+    r.FileName = d.endsWith(u'/') ? d + n : d + u'/' + n;
+    if (bit24->isChecked()) {
+        r.Depth = 24;
+    } else if (bit8->isChecked()) {
+        r.Depth = 8;
+    } else if (bit4->isChecked()) {
+        r.Depth = 4;
+    }
+    r.JpegQuality = jpegval->value();
+    QString extension;
+    const std::pair<QRadioButton*, std::pair<int, const char*>> order[] = {
+        {tga_option, {2, ".tga"}}, {TIF_Option, {1, ".tif"}}, {PCX_Option, {6, ".pcx"}},
+        {Bmp_Option, {3, ".bmp"}}, {GIF_Option, {4, ".gif"}}, {JPG_Option, {7, ".jpg"}}};
+    for (const auto& [button, format] : order) {
+        if (!button->isChecked()) continue;
+        r.FormatCode = format.first;
+        extension = QString::fromLatin1(format.second);
+        if (button == JPG_Option) r.Depth = 24;
+        break;
+    }
+    if (!r.FileName.contains(u'.')) r.FileName += extension;
+    r.Confirmed = true;
+    accept();
+}
+
+void SaveAsDialog::Cancel_Button_Click() {
+    state_.SaveRequest.Confirmed = false;
+    reject();
+}
+
+void SaveAsDialog::done(int result) {
+    // However the dialog closes, its choices are kept for next time.
+    if (!saved_) {
+        saved_ = true;
+        SaveSaveAsSettings();
+    }
+    QDialog::done(result);
+}
+
+void SaveResultAs(Picbuf& full, Lead& lead, AppState& state, Prompter& prompter, QWidget* parent) {
+    SaveAsDialog dialog(state, prompter, parent);
+    const int depth = full.ColorDepth() == 32 ? 24 : full.ColorDepth();
+    if (depth == 24) dialog.bit24->setChecked(true);
+    if (depth == 8) dialog.bit8->setChecked(true);
+    if (depth == 4) dialog.bit4->setChecked(true);
+    SaveRequestRecord& r = state.SaveRequest;
+    r.Confirmed = false;
+    dialog.exec();
+    if (!r.Confirmed || r.FileName.trimmed().isEmpty()) return;
+
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    full.FileName = r.FileName;
+    full.ImageFormat = r.FormatCode;
+    full.WriteCompression = r.FormatCode == 7 ? r.JpegQuality : 0;
+    if (full.ImageFormat == 4) full.WriteCompression = 1;
+    const int current = full.ColorDepth() == 32 ? 24 : full.ColorDepth();
+    Status s;
+    if (r.Depth > current) {
+        s = full.IncreaseColors(r.Depth);
+    } else if (r.Depth < current && (r.Depth == 8 || r.Depth == 4)) {
+        s = full.ReduceColors(r.Depth == 8 ? 256 : 16, true, true, true);
+    }
+    if (s.ok())
+        s = full.ImageFormat == 4 ? SaveThroughLead(full.FileName, full, lead) : full.Store();
+    QApplication::restoreOverrideCursor();
+    if (!s.ok()) {
+        prompter.Message(
+            QStringLiteral("Error saving image. Error: ") + QString::number(s.number()),
+            Prompter::Icon::Critical, Prompter::Buttons::Ok);
+    }
+}
+
+}  // namespace velda
