@@ -53,6 +53,13 @@ bool DirectoryList::setPath(const QString& path) {
     if (path.isEmpty() || !info.isDir() || !info.isReadable()) return false;
     path_ = QDir::cleanPath(info.absoluteFilePath());
     clear();
+    // The folder itself heads the list, as its path, so the user sees where
+    // the list stands.
+    auto* here = new QListWidgetItem(QDir::toNativeSeparators(path_), this);
+    here->setData(Qt::UserRole, path_);
+    QFont bold = font();
+    bold.setBold(true);
+    here->setFont(bold);
     QDir dir(path_);
     if (!dir.isRoot()) {
         auto* up = new QListWidgetItem(QStringLiteral(".."), this);
