@@ -34,6 +34,7 @@ struct BatchJob {
     int depth = 24;        // 24, 8 or 4 (JPEG forces 24)
     int jpegQuality = 75;  // jpegval
     QString pcdbase = QStringLiteral("Base");
+    bool keepMetadata = true;  // results carry their sources' photo metadata
 };
 
 // The placement and text of a job as the control panel's settings give

@@ -64,6 +64,7 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     picture.FileName = targetPath;
     // A source is deleted only once its result would survive a crash.
     picture.SyncToDisk = deleteSource;
+    picture.KeepMetadata = job.keepMetadata;
     lead.SyncToDisk = deleteSource;
     s = format.viaLead ? SaveThroughLead(targetPath, picture, lead) : picture.Store();
     if (!s.ok()) return s;

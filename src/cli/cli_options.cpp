@@ -37,6 +37,8 @@ QString HelpText() {
         "  --depth BITS       24 (default), 8 or 4; JPEG is always 24, GIF always 8\n"
         "  --quality N        JPEG quality 0-100 (default: JPEGValue of the settings, 75)\n"
         "  --delete-sources   delete each source once its result is safely written\n"
+        "  --strip-metadata   write no EXIF, IPTC, XMP or colour profile (GPS included);\n"
+        "                     by default JPEG and TIFF results keep their sources' metadata\n"
         "  --pcd RES          Photo CD resolution: base/16, base/4, base (default),\n"
         "                     base*4 or base*16\n"
         "  --jobs N           files processed at once (default: one per core)\n"
@@ -54,6 +56,7 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
     QStringList sets, positional;
     QString format = QStringLiteral("jpg"), depth = QStringLiteral("24"), quality, pcd, jobs;
     bool recursive = false;
+    bool strip = false;
 
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -79,6 +82,8 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
             out->quiet = true;
         } else if (name == u"--recursive" || name == u"-r") {
             recursive = true;
+        } else if (name == u"--strip-metadata") {
+            strip = true;
         } else if (name == u"--delete-sources") {
             out->batch.deleteSources = true;
         } else if (name == u"--settings") {
@@ -178,6 +183,7 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
 
     BatchJob& job = out->job;
     ApplyPanelSettings(s, &job);
+    job.keepMetadata = !strip && ReadKeepMetadata(settingsFile);
     static const QStringList formats = {QStringLiteral("tga"), QStringLiteral("tif"),
                                         QStringLiteral("pcx"), QStringLiteral("bmp"),
                                         QStringLiteral("gif"), QStringLiteral("jpg")};

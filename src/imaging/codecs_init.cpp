@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "imaging/codec.h"
+#include "imaging/metadata.h"
 
 namespace velda {
 
@@ -37,6 +38,7 @@ void EnsureCodecsInitialized() {
         // Our batch runs files in parallel; ImageMagick's own threads would
         // only compete with it.
         Magick::ResourceLimits::thread(1);
+        InitializeMetadata();
         QImageReader::setAllocationLimit(static_cast<int>(kMaxPicturePixels * 4 / (1024 * 1024)) +
                                          64);
     });

@@ -19,8 +19,17 @@ Status Picbuf::Store() const {
     if (FileName.isEmpty())
         return Status::Error(ErrorCode::WriteFailed, QStringLiteral("no file name"));
     QByteArray bytes;
-    if (Status s = EncodePicture(picture_, ImageFormat, WriteCompression, &bytes); !s.ok())
+    if (Status s = EncodePicture(picture_, ImageFormat, WriteCompression, &bytes); !s.ok()) {
         return s;
+    }
+    if (KeepMetadata && picture_.metadata &&
+        (ImageFormat == kFormatJpeg || ImageFormat == kFormatTiff)) {
+        // Metadata that cannot be written does not cost the picture.
+        QByteArray withMetadata = bytes;
+        if (EmbedMetadata(&withMetadata, *picture_.metadata, Xresolution(), Yresolution()).ok()) {
+            bytes = std::move(withMetadata);
+        }
+    }
     return WriteFileAtomically(FileName, bytes, SyncToDisk);
 }
 
@@ -119,6 +128,7 @@ void Picbuf::RestoreFrom(const Picture& clip) {
     if (theirs.format() == QImage::Format_Indexed8) mine.setColorTable(theirs.colorTable());
     picture_.depth = clip.depth;
     picture_.fileName = clip.fileName;
+    picture_.metadata = clip.metadata;
     FileName = clip.fileName;
 }
 

@@ -36,6 +36,9 @@ class Picbuf {
     QString Text;
     // Store flushes the file to the disk before it takes the real name.
     bool SyncToDisk = false;
+    // Store writes the photograph's metadata into formats that hold it
+    // (JPEG, TIFF); false writes pixels only.
+    bool KeepMetadata = true;
 
     // Bits per pixel that the picture holds: 1, 4, 8, 24, or 32 with alpha;
     // 0 when empty.

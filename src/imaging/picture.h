@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QString>
 
+#include "imaging/metadata.h"
+
 namespace velda {
 
 // Most pixels a picture may have. A file whose header declares more is
@@ -15,8 +17,9 @@ inline constexpr qint64 kMaxPicturePixels = 250'000'000;
 // reliably for 1- and 4-bit palettes.
 struct Picture {
     QImage image;
-    int depth = 0;     // 1, 4, 8, 24, or 32 with alpha; 0 when empty
-    QString fileName;  // where it came from; travels with copies
+    int depth = 0;           // 1, 4, 8, 24, or 32 with alpha; 0 when empty
+    QString fileName;        // where it came from; travels with copies
+    MetadataPtr metadata{};  // the photograph's EXIF, IPTC, XMP and ICC, if any
 
     bool isNull() const { return image.isNull(); }
 };

@@ -76,6 +76,17 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
         return Status::Error(ErrorCode::OutOfMemory);
     }
     if (!s.ok()) return s;
+    if (kind == FileKind::Jpeg || kind == FileKind::Tiff || kind == FileKind::Png) {
+        // Turned upright as the camera meant it, so that marks land where
+        // the user sees them.
+        int orientation = 1;
+        picture.metadata = ReadMetadata(data, &orientation);
+        if (orientation != 1) {
+            QImage upright = ApplyOrientation(picture.image, orientation);
+            if (upright.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+            picture.image = NormalizeImage(upright);
+        }
+    }
     picture.fileName = nameHint;
     *out = std::move(picture);
     return Status::Ok();

@@ -269,4 +269,14 @@ bool WriteSaveAsSettings(const QString& path, const SaveAsSettings& s) {
     return doc.Save(path);
 }
 
+bool ReadKeepMetadata(const QString& path) {
+    const IniKeyValue v = ReadIniKey(path, kOptionsSection, QStringLiteral("KeepMetadata"));
+    return v.count == 0 || DecodeBooleanWord(v.value);
+}
+
+bool WriteKeepMetadata(const QString& path, bool keep) {
+    return WriteIniKey(path, kOptionsSection, QStringLiteral("KeepMetadata"),
+                       EncodeBooleanWord(keep));
+}
+
 }  // namespace velda

@@ -103,4 +103,11 @@ struct SaveAsSettings {
 void ReadSaveAsSettings(const QString& path, SaveAsSettings& s);
 bool WriteSaveAsSettings(const QString& path, const SaveAsSettings& s);
 
+// Section "Options", beside the others: whether results keep the photo
+// metadata (EXIF, IPTC, XMP, colour profile) of their sources. Kept unless
+// the file says otherwise.
+inline const QString kOptionsSection = QStringLiteral("Options");
+bool ReadKeepMetadata(const QString& path);
+bool WriteKeepMetadata(const QString& path, bool keep);
+
 }  // namespace velda

@@ -19,7 +19,8 @@ struct AppState {
     int MixLevel = 70;  // the transparency level, kept equal to mixvalue
     QString InitDir;    // where the picture file dialogs open
     SaveRequestRecord SaveRequest;
-    QString settingsPath;  // velda.ini
+    QString settingsPath;      // velda.ini
+    bool KeepMetadata = true;  // results keep the photo metadata of their sources
 };
 
 }  // namespace velda

@@ -278,6 +278,13 @@ void ControlPanel::BuildMenu() {
     about_mnu->setObjectName(QStringLiteral("about_mnu"));
     help_mnu->setObjectName(QStringLiteral("help_mnu"));
     exit_mnu->setObjectName(QStringLiteral("exit_mnu"));
+    optionsMenu_ = new QMenu(tr("&Options"), this);
+    optionsMenu_->setObjectName(QStringLiteral("options_mnu"));
+    keepmeta_mnu = optionsMenu_->addAction(tr("Keep photo metadata"));
+    keepmeta_mnu->setObjectName(QStringLiteral("keepmeta_mnu"));
+    keepmeta_mnu->setCheckable(true);
+    keepmeta_mnu->setChecked(true);
+    connect(keepmeta_mnu, &QAction::toggled, this, [this](bool on) { state_.KeepMetadata = on; });
     // The shortcuts work while the panel is active, whichever menu bar shows.
     addActions({batch_mnu, about_mnu, help_mnu});
 }
@@ -534,6 +541,7 @@ void ControlPanel::ApplyStuff_Click() {
 void ControlPanel::LoadSettings() {
     const QString path = state_.settingsPath;
     if (!FileExists(path)) return;
+    keepmeta_mnu->setChecked(ReadKeepMetadata(path));
     auto read = [&path](const char* key) {
         return ReadIniKey(path, kMainSection, QString::fromLatin1(key));
     };
@@ -618,6 +626,7 @@ void ControlPanel::SaveSettings() {
     s.ts = ts->text();
     s.tfont = wmfont->currentText();
     WriteWatermarkSettings(state_.settingsPath, s);  // failures are never reported
+    WriteKeepMetadata(state_.settingsPath, keepmeta_mnu->isChecked());
 }
 
 namespace {
@@ -713,6 +722,7 @@ void ControlPanel::Start_Click() {
     job->depth = bit24->isChecked() ? 24 : bit8->isChecked() ? 8 : bit4->isChecked() ? 4 : 24;
     job->jpegQuality = jpegval->value();
     job->pcdbase = pcdbase->currentText();
+    job->keepMetadata = state_.KeepMetadata;
 
     BatchRequest request;
     request.inputDir = InputFile->path();

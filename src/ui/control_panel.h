@@ -65,7 +65,7 @@ class ControlPanel : public QWidget {
     void Form_Load();
     // Height in twips, as the batch section's toggle knows it.
     int HeightTwips() const { return heightTwips_; }
-    QList<QMenu*> menus() const { return {fileMenu_}; }
+    QList<QMenu*> menus() const { return {fileMenu_, optionsMenu_}; }
 
     // The picture loaders with their captions and messages.
     bool LoadMainFile(const QString& fileName);
@@ -101,7 +101,7 @@ class ControlPanel : public QWidget {
     DirectoryList *InputDir, *OutputDir;
     FileListBox* InputFile;
     QProgressBar* batchProgress;
-    QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu;
+    QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu, *keepmeta_mnu;
 
     // Stops a batch under way between files and waits for the files in
     // progress, so none is left half done.
@@ -140,6 +140,7 @@ class ControlPanel : public QWidget {
     Prompter& prompter_;
     PanelHost& host_;
     QMenu* fileMenu_;
+    QMenu* optionsMenu_;
     int heightTwips_ = 2520;
     BatchRun run_;
     std::thread batchThread_;

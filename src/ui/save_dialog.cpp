@@ -222,6 +222,7 @@ void SaveResultAs(Picbuf& full, Lead& lead, AppState& state, Prompter& prompter,
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
     full.FileName = r.FileName;
+    full.KeepMetadata = state.KeepMetadata;
     full.ImageFormat = r.FormatCode;
     full.WriteCompression = r.FormatCode == 7 ? r.JpegQuality : 0;
     if (full.ImageFormat == 4) full.WriteCompression = 1;

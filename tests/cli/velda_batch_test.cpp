@@ -186,5 +186,34 @@ TEST_F(VeldaBatchTest, InterruptFinishesFilesInProgressAndReportsTheCount) {
     }
 }
 
+TEST_F(VeldaBatchTest, PhotoMetadataKeptUnlessStripped) {
+    const QString photo = in_ + QStringLiteral("/photo.jpg");
+    ASSERT_TRUE(QImage(in_ + QStringLiteral("/a.png")).save(photo, "JPEG"));
+    test::Run(QStringLiteral("exiv2"),
+              {QStringLiteral("-Mset Exif.Image.Make TestCam"),
+               QStringLiteral("-Mset Exif.GPSInfo.GPSLatitudeRef N"), photo});
+    auto tags = [this] {
+        QProcess p;
+        p.start(QStringLiteral("exiv2"),
+                {QStringLiteral("-Pkv"), out_ + QStringLiteral("/photo.jpg")});
+        p.waitForFinished();
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    ASSERT_EQ(Run({in_, out_, QStringLiteral("photo.jpg"), QStringLiteral("-q")}).code, 0);
+    EXPECT_TRUE(tags().contains(QStringLiteral("TestCam")));
+    ASSERT_EQ(Run({in_, out_, QStringLiteral("photo.jpg"), QStringLiteral("-q"),
+                   QStringLiteral("--strip-metadata")})
+                  .code,
+              0);
+    EXPECT_TRUE(tags().trimmed().isEmpty());
+    // The settings file's own choice, as the desktop program keeps it.
+    QFile ini(ini_);
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write("\n[Options]\nKeepMetadata=False\n");
+    ini.close();
+    ASSERT_EQ(Run({in_, out_, QStringLiteral("photo.jpg"), QStringLiteral("-q")}).code, 0);
+    EXPECT_FALSE(tags().contains(QStringLiteral("GPS")));
+}
+
 }  // namespace
 }  // namespace velda

@@ -202,6 +202,19 @@ TEST_F(IniTest, WatermarkSettingsRoundTripAndLoaderRules) {
     EXPECT_EQ(f.MixValue, 255);
 }
 
+TEST_F(IniTest, KeepMetadataLivesInItsOwnSectionAndDefaultsToKeeping) {
+    const QString path = Path();
+    EXPECT_TRUE(ReadKeepMetadata(path));
+    WatermarkSettings s;
+    ASSERT_TRUE(WriteWatermarkSettings(path, s));
+    ASSERT_TRUE(WriteKeepMetadata(path, false));
+    EXPECT_FALSE(ReadKeepMetadata(path));
+    EXPECT_TRUE(QString::fromUtf8(ReadAll(path))
+                    .endsWith(QStringLiteral("\n[Options]\nKeepMetadata=False\n")));
+    ASSERT_TRUE(WriteWatermarkSettings(path, s));  // the other sections stay as they are
+    EXPECT_FALSE(ReadKeepMetadata(path));
+}
+
 TEST_F(IniTest, SaveAsSettingsRoundTrip) {
     const QString path = Path();
     SaveAsSettings s;

@@ -275,7 +275,14 @@ class ControlPanelTest : public QObject {
         panel()->Iper->setChecked(true);
         panel()->wx->setText(QStringLiteral("7.50"));
         panel()->centre->setChecked(true);
+        QVERIFY(panel()->keepmeta_mnu->isChecked());  // kept by default
+        panel()->keepmeta_mnu->trigger();
+        QVERIFY(!state_.KeepMetadata);
         main_->close();
+        QCOMPARE(
+            ReadIniKey(Path("velda.ini"), QStringLiteral("Options"), QStringLiteral("KeepMetadata"))
+                .value,
+            QStringLiteral("False"));
         QVERIFY(QFile::exists(Path("velda.ini")));
         main_.reset();
         Start();
@@ -285,6 +292,7 @@ class ControlPanelTest : public QObject {
         QVERIFY(panel()->Iper->isChecked());
         QCOMPARE(panel()->wx->text(), QStringLiteral("7.5"));
         QVERIFY(panel()->centre->isChecked() && !panel()->wx->isEnabled());
+        QVERIFY(!panel()->keepmeta_mnu->isChecked() && !state_.KeepMetadata);
 
         panel()->mixvalue->setValue(5);
         panel()->exit_mnu->trigger();

@@ -1,0 +1,125 @@
+// Photo metadata through Exiv2.
+#include "imaging/metadata.h"
+
+// Exiv2 0.27's API hands out std::auto_ptr; that is its business.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/exiv2.hpp>
+
+#include <QTransform>
+
+namespace velda {
+
+struct PhotoMetadata {
+    Exiv2::ExifData exif;
+    Exiv2::IptcData iptc;
+    Exiv2::XmpData xmp;
+    QByteArray icc;
+};
+
+void InitializeMetadata() {
+    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+    Exiv2::XmpParser::initialize();
+}
+
+MetadataPtr ReadMetadata(const QByteArray& file, int* orientation) {
+    *orientation = 1;
+    try {
+        auto image = Exiv2::ImageFactory::open(
+            reinterpret_cast<const Exiv2::byte*>(file.constData()), static_cast<long>(file.size()));
+        if (!image.get()) return nullptr;
+        image->readMetadata();
+        auto m = std::make_shared<PhotoMetadata>();
+        m->exif = image->exifData();
+        m->iptc = image->iptcData();
+        m->xmp = image->xmpData();
+        if (image->iccProfileDefined()) {
+            const Exiv2::DataBuf* icc = image->iccProfile();
+            m->icc = QByteArray(reinterpret_cast<const char*>(icc->pData_), icc->size_);
+        }
+        const auto o = m->exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (o != m->exif.end() && o->count() > 0) {
+            const long v = o->toLong();
+            if (v >= 1 && v <= 8) *orientation = static_cast<int>(v);
+        }
+        if (m->exif.empty() && m->iptc.empty() && m->xmp.empty() && m->icc.isEmpty())
+            return nullptr;
+        return m;
+    } catch (const std::exception&) {
+        // Damaged metadata never costs the picture.
+        return nullptr;
+    }
+}
+
+QImage ApplyOrientation(const QImage& image, int orientation) {
+    switch (orientation) {
+        case 2:
+            return image.mirrored(true, false);
+        case 3:
+            return image.transformed(QTransform().rotate(180));
+        case 4:
+            return image.mirrored(false, true);
+        case 5:
+            return image.transformed(QTransform().rotate(90)).mirrored(true, false);
+        case 6:
+            return image.transformed(QTransform().rotate(90));
+        case 7:
+            return image.transformed(QTransform().rotate(270)).mirrored(true, false);
+        case 8:
+            return image.transformed(QTransform().rotate(270));
+        default:
+            return image;
+    }
+}
+
+Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int height) {
+    try {
+        auto image =
+            Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(file->constData()),
+                                      static_cast<long>(file->size()));
+        if (!image.get()) return Status::Error(ErrorCode::WriteFailed, QStringLiteral("metadata"));
+        image->readMetadata();
+
+        Exiv2::ExifData exif = m.exif;
+        Exiv2::ExifThumb(exif).erase();  // a thumbnail of the old pixels would lie
+        auto setIfPresent = [&exif](const char* key, uint32_t value) {
+            const auto it = exif.findKey(Exiv2::ExifKey(key));
+            if (it != exif.end()) it->setValue(std::to_string(value));
+        };
+        if (!exif.empty()) exif["Exif.Image.Orientation"] = static_cast<uint16_t>(1);
+        setIfPresent("Exif.Photo.PixelXDimension", static_cast<uint32_t>(width));
+        setIfPresent("Exif.Photo.PixelYDimension", static_cast<uint32_t>(height));
+        setIfPresent("Exif.Image.ImageWidth", static_cast<uint32_t>(width));
+        setIfPresent("Exif.Image.ImageLength", static_cast<uint32_t>(height));
+
+        Exiv2::XmpData xmp = m.xmp;
+        auto setXmp = [&xmp](const char* key, int value) {
+            const auto it = xmp.findKey(Exiv2::XmpKey(key));
+            if (it != xmp.end()) it->setValue(std::to_string(value));
+        };
+        setXmp("Xmp.tiff.Orientation", 1);
+        setXmp("Xmp.exif.PixelXDimension", width);
+        setXmp("Xmp.exif.PixelYDimension", height);
+
+        image->setExifData(exif);
+        image->setIptcData(m.iptc);
+        image->setXmpData(xmp);
+        if (!m.icc.isEmpty()) {
+            Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte*>(m.icc.constData()),
+                               static_cast<long>(m.icc.size()));
+            image->setIccProfile(icc, false);
+        }
+        image->writeMetadata();
+        Exiv2::BasicIo& io = image->io();
+        io.seek(0, Exiv2::BasicIo::beg);
+        const Exiv2::DataBuf written = io.read(static_cast<long>(io.size()));
+        *file = QByteArray(reinterpret_cast<const char*>(written.pData_), written.size_);
+        return Status::Ok();
+    } catch (const std::exception& e) {
+        return Status::Error(ErrorCode::WriteFailed, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+}  // namespace velda
+
+#pragma GCC diagnostic pop

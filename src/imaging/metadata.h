@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <memory>
+
+#include "imaging/status.h"
+
+namespace velda {
+
+// What a photograph carries besides its pixels: EXIF (camera, date,
+// copyright, GPS...), IPTC, XMP and the ICC colour profile. Opaque here so
+// that only metadata.cpp knows Exiv2.
+struct PhotoMetadata;
+using MetadataPtr = std::shared_ptr<const PhotoMetadata>;
+
+// Reads the metadata of a picture file held in memory. A damaged part is
+// dropped; nothing readable gives null. *orientation is the EXIF
+// orientation (1 to 8; 1 when there is none).
+MetadataPtr ReadMetadata(const QByteArray& file, int* orientation);
+
+// The picture as the EXIF orientation says it is to be seen.
+QImage ApplyOrientation(const QImage& image, int orientation);
+
+// Writes metadata into an encoded JPEG or TIFF file held in memory, made
+// true for the new file: orientation 1, the new pixel dimensions, no
+// embedded thumbnail of the old pixels.
+Status EmbedMetadata(QByteArray* file, const PhotoMetadata& metadata, int width, int height);
+
+// Exiv2's own one-time set-up (XMP parsing is not thread-safe before it).
+void InitializeMetadata();
+
+}  // namespace velda

@@ -1,0 +1,179 @@
+// Photographs come out whole: camera-like JPEGs with EXIF, GPS, IPTC, XMP
+// and a colour profile, checked with the exiv2 command-line tool.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTransform>
+#include <QtEndian>
+
+#include "imaging/compositing.h"
+#include "imaging/picbuf.h"
+#include "imaging/picture_io.h"
+#include "support/test_support.h"
+
+namespace velda {
+namespace {
+
+QString Exiv2Tool() {
+    return QStringLiteral("exiv2");
+}
+
+// Every key and raw value exiv2 finds, one "key value" a line; empty when
+// the file has none.
+QString AllTags(const QString& file) {
+    QProcess p;
+    p.start(Exiv2Tool(), {QStringLiteral("-Pkv"), file});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QString Tag(const QString& all, const QString& key) {
+    for (const QString& line : all.split(u'\n')) {
+        if (line.startsWith(key + u' ')) return line.mid(key.size()).trimmed();
+    }
+    return QString();
+}
+
+// A minimal ICC header: size, signature, class; enough to travel byte for byte.
+QByteArray IccProfile() {
+    QByteArray icc(132, '\0');
+    qToBigEndian<quint32>(132, icc.data());
+    memcpy(icc.data() + 4, "lcms", 4);
+    qToBigEndian<quint32>(0x02100000, icc.data() + 8);
+    memcpy(icc.data() + 12, "mntrRGB XYZ ", 12);
+    memcpy(icc.data() + 36, "acsp", 4);
+    for (int i = 100; i < 128; ++i)
+        icc[i] = static_cast<char>(i);
+    return icc;
+}
+
+class MetadataTest : public ::testing::Test {
+  protected:
+    // A 60 x 30 upright picture, red in its top-left corner, stored turned
+    // the way a camera held on its side stores it, and tagged.
+    QString CameraFile(const char* name, int orientation) {
+        QImage upright(60, 30, QImage::Format_RGB32);
+        upright.fill(qRgb(128, 128, 128));
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 20; ++x)
+                upright.setPixel(x, y, qRgb(255, 0, 0));
+        const QImage stored = upright.transformed(QTransform().rotate(orientation == 6 ? -90 : 90));
+        const QString path = dir_.filePath(QString::fromLatin1(name));
+        EXPECT_TRUE(stored.save(path, "JPEG", 95));
+        const QString base = path.left(path.size() - 4);
+        test::WriteAll(base + QStringLiteral(".icc"), IccProfile());
+        test::MakePhoto(16, 8).save(base + QStringLiteral("-thumb.jpg"), "JPEG");
+        const QStringList sets = {"set Exif.Image.Make TestCam",
+                                  "set Exif.Image.Model X100",
+                                  "set Exif.Photo.DateTimeOriginal 2026:01:02 03:04:05",
+                                  "set Exif.Image.Copyright (c) Tester",
+                                  "set Exif.GPSInfo.GPSLatitudeRef N",
+                                  "set Exif.GPSInfo.GPSLatitude 48/1 51/1 24/1",
+                                  QStringLiteral("set Exif.Image.Orientation %1").arg(orientation),
+                                  "set Exif.Photo.PixelXDimension 30",
+                                  "set Exif.Photo.PixelYDimension 60",
+                                  "set Iptc.Application2.Byline Tester",
+                                  "set Xmp.dc.creator Tester"};
+        QStringList args;
+        for (const QString& s : sets)
+            args << QStringLiteral("-M") + s;
+        test::Run(Exiv2Tool(), args + QStringList{path});
+        test::Run(Exiv2Tool(), {QStringLiteral("-iC"), path});
+        test::Run(Exiv2Tool(), {QStringLiteral("-it"), path});
+        EXPECT_EQ(Tag(AllTags(path), QStringLiteral("Exif.Image.Make")), QStringLiteral("TestCam"));
+        return path;
+    }
+    // Loads, marks the top-left corner blue, and stores in format.
+    QString MarkAndStore(const QString& source, int format, bool keep, const char* outName) {
+        Picbuf p;
+        p.FileName = source;
+        EXPECT_TRUE(p.LoadFile().ok());
+        Picbuf wm, mask;
+        EXPECT_TRUE(wm.CreatePicture(24, 8, 8, qRgb(0, 0, 255)).ok());
+        EXPECT_TRUE(mask.CreatePicture(24, 8, 8, qRgb(255, 255, 255)).ok());
+        ApplyImageWatermark(p, wm, mask, {});
+        p.FileName = out_.filePath(QString::fromLatin1(outName));
+        p.ImageFormat = format;
+        p.WriteCompression = 95;
+        p.KeepMetadata = keep;
+        EXPECT_TRUE(p.Store().ok());
+        return p.FileName;
+    }
+
+    QTemporaryDir dir_, out_;
+};
+
+TEST_F(MetadataTest, RotatedPhotosLoadUprightAndKeepEveryTag) {
+    for (int orientation : {6, 8}) {
+        SCOPED_TRACE(orientation);
+        const QString src = CameraFile(orientation == 6 ? "six.jpg" : "eight.jpg", orientation);
+        Picbuf p;
+        p.FileName = src;
+        ASSERT_TRUE(p.LoadFile().ok());
+        EXPECT_EQ(p.Xresolution(), 60);
+        EXPECT_EQ(p.Yresolution(), 30);
+        EXPECT_GT(qRed(p.image().pixel(3, 3)), 200);
+        EXPECT_LT(qRed(p.image().pixel(55, 25)), 160);
+
+        for (int format : {kFormatJpeg, kFormatTiff}) {
+            SCOPED_TRACE(format);
+            const QString out =
+                MarkAndStore(src, format, true, format == kFormatJpeg ? "out.jpg" : "out.tif");
+            const QString tags = AllTags(out);
+            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.Image.Make")), QStringLiteral("TestCam"));
+            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.Image.Model")), QStringLiteral("X100"));
+            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.Photo.DateTimeOriginal")),
+                      QStringLiteral("2026:01:02 03:04:05"));
+            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.Image.Copyright")),
+                      QStringLiteral("(c) Tester"));
+            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.GPSInfo.GPSLatitude")),
+                      QStringLiteral("48/1 51/1 24/1"));
+            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.Image.Orientation")), QStringLiteral("1"));
+            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.Photo.PixelXDimension")),
+                      QStringLiteral("60"));
+            EXPECT_EQ(Tag(tags, QStringLiteral("Iptc.Application2.Byline")),
+                      QStringLiteral("Tester"));
+            EXPECT_EQ(Tag(tags, QStringLiteral("Xmp.dc.creator")), QStringLiteral("Tester"));
+            EXPECT_FALSE(tags.contains(QStringLiteral("Exif.Thumbnail.JPEGInterchangeFormat ")));
+            // The colour profile, byte for byte.
+            QDir(out_.path()).remove(QStringLiteral("out.icc"));
+            test::Run(Exiv2Tool(), {QStringLiteral("-eC"), QStringLiteral("-f"), out});
+            EXPECT_EQ(test::ReadAll(out_.filePath(QStringLiteral("out.icc"))), IccProfile());
+            // The mark sits in the upright picture's corner.
+            const QImage back(out);
+            EXPECT_EQ(back.size(), QSize(60, 30));
+            EXPECT_GT(qBlue(back.pixel(3, 3)), 200);
+            EXPECT_LT(qRed(back.pixel(3, 3)), 60);
+            EXPECT_GT(qRed(back.pixel(14, 4)), 200);
+        }
+    }
+}
+
+TEST_F(MetadataTest, StrippingRemovesEverythingAndOtherFormatsGoWithout) {
+    const QString src = CameraFile("six.jpg", 6);
+    EXPECT_TRUE(AllTags(MarkAndStore(src, kFormatJpeg, false, "stripped.jpg")).trimmed().isEmpty());
+    EXPECT_TRUE(AllTags(MarkAndStore(src, kFormatTiff, false, "stripped.tif"))
+                    .contains(QStringLiteral("Exif.Image.ImageWidth")));
+    EXPECT_FALSE(
+        AllTags(out_.filePath(QStringLiteral("stripped.tif"))).contains(QStringLiteral("GPS")));
+    const QString bmp = MarkAndStore(src, kFormatBmp, true, "plain.bmp");
+    EXPECT_EQ(QImage(bmp).size(), QSize(60, 30));
+}
+
+TEST_F(MetadataTest, DamagedMetadataIsDroppedAndThePictureStillConverts) {
+    const QString src = CameraFile("six.jpg", 6);
+    QByteArray data = test::ReadAll(src);
+    const qsizetype exif = data.indexOf("Exif\0\0", 0);
+    ASSERT_GT(exif, 0);
+    for (qsizetype i = exif + 14; i < exif + 60; ++i)
+        data[i] = static_cast<char>(0xFF);
+    const QString damaged = dir_.filePath(QStringLiteral("damaged.jpg"));
+    test::WriteAll(damaged, data);
+    const QString out = MarkAndStore(damaged, kFormatJpeg, true, "from-damaged.jpg");
+    EXPECT_FALSE(QImage(out).isNull());
+}
+
+}  // namespace
+}  // namespace velda
