@@ -8,21 +8,10 @@
 namespace velda {
 
 OutputFormat FormatFor(OutputOption option) {
-    switch (option) {
-        case OutputOption::Tga:
-            return {kFormatTarga, QStringLiteral(".tga"), false};
-        case OutputOption::Tif:
-            return {kFormatTiff, QStringLiteral(".tif"), false};
-        case OutputOption::Pcx:
-            return {kFormatPcx, QStringLiteral(".pcx"), false};
-        case OutputOption::Bmp:
-            return {kFormatBmp, QStringLiteral(".bmp"), false};
-        case OutputOption::Gif:
-            return {kFormatGif, QStringLiteral(".gif"), true};
-        case OutputOption::Jpg:
-            return {kFormatJpeg, QStringLiteral(".jpg"), false};
-    }
-    return {kFormatJpeg, QStringLiteral(".jpg"), false};
+    static const int codes[] = {kFormatTarga, kFormatTiff, kFormatPcx,
+                                kFormatBmp,   kFormatGif,  kFormatJpeg};
+    const int code = codes[static_cast<int>(option)];
+    return {code, ExtensionForFormat(code), option == OutputOption::Gif};
 }
 
 void ApplyPanelSettings(const WatermarkSettings& s, BatchJob* job) {

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -185,6 +186,31 @@ class SaveAndBatchTest : public QObject {
         QVERIFY(restored.JPG_Option->isChecked() && restored.bit24->isChecked() &&
                 restored.jpegval->isEnabled());
         QCOMPARE(restored.FileList->path(), dir_.path());
+    }
+
+    void saveAsKeepsThePhotosMetadata() {
+        const QString photo = Path(QStringLiteral("camera.jpg"));
+        QImage(Picture(QStringLiteral("camera.png"))).save(photo, "JPEG");
+        QProcess tag;
+        tag.start(QStringLiteral("exiv2"),
+                  {QStringLiteral("-Mset Exif.Image.Make SaveCam"), photo});
+        QVERIFY(tag.waitForFinished() && tag.exitCode() == 0);
+        panel()->ofile->setText(photo);
+        panel()->CopyText->setPlainText(QStringLiteral("mark"));
+        panel()->ApplyStuff_Click();
+        AnswerSaveAs([this](SaveAsDialog* d) {
+            d->FileDir->setPath(dir_.path());
+            d->File->setText(QStringLiteral("kept"));
+            QTest::mouseClick(d->JPG_Option, Qt::LeftButton);
+            QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
+        });
+        emit main_->ExistingResult()->saveRequested();
+        QProcess read;
+        read.start(QStringLiteral("exiv2"),
+                   {QStringLiteral("-Pkv"), Path(QStringLiteral("kept.jpg"))});
+        QVERIFY(read.waitForFinished());
+        QVERIFY(
+            QString::fromUtf8(read.readAllStandardOutput()).contains(QStringLiteral("SaveCam")));
     }
 
     void formatOptionsFilterTheInputList() {
