@@ -63,4 +63,14 @@ bool ScanDirectory(const QString& dir, const ScanCallbacks& cb) {
     return true;
 }
 
+int CountPictures(const QString& dir) {
+    int n = 0;
+    ScanCallbacks cb;
+    cb.file = [&n](const QString&, const QString&) { ++n; };
+    cb.stopRequested = [] { return false; };
+    cb.unreadable = [](const QString&, const Status&) { return true; };
+    ScanDirectory(dir, cb);
+    return n;
+}
+
 }  // namespace velda

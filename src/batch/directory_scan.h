@@ -39,4 +39,7 @@ struct ScanCallbacks {
 // False when the walk was abandoned after an unreadable directory.
 bool ScanDirectory(const QString& dir, const ScanCallbacks& callbacks);
 
+// How many picture files a walk of dir would take: for progress bars.
+int CountPictures(const QString& dir);
+
 }  // namespace velda

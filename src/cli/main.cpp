@@ -29,17 +29,6 @@ int Refuse(const QString& reason) {
     return 2;
 }
 
-// The number of files a tree run will take, for the progress bar.
-int CountTree(const QString& dir) {
-    int n = 0;
-    velda::ScanCallbacks cb;
-    cb.file = [&n](const QString&, const QString&) { ++n; };
-    cb.stopRequested = [] { return false; };
-    cb.unreadable = [](const QString&, const velda::Status&) { return true; };
-    velda::ScanDirectory(dir, cb);
-    return n;
-}
-
 // Standard error is for progress and reasons; Qt's chatter about the
 // headless platform it runs on is nobody's business.
 void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
@@ -85,8 +74,9 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    const int total = request.batch.tree ? (request.quiet ? 0 : CountTree(request.batch.inputDir))
-                                         : static_cast<int>(request.batch.files.size());
+    const int total = request.batch.tree
+                          ? (request.quiet ? 0 : velda::CountPictures(request.batch.inputDir))
+                          : static_cast<int>(request.batch.files.size());
     velda::cli::CliHost host(total, request.quiet);
     const int processed = run.RunBatch(request.batch, request.job, host);
     host.EndProgress();

@@ -732,8 +732,9 @@ void ControlPanel::Start_Click() {
     request.listed = InputFile->count();
     request.deleteSources = delete_files->isChecked();
 
-    batchProgress->setRange(0,
-                            request.tree ? 0 : std::max(1, static_cast<int>(request.files.size())));
+    const int total =
+        request.tree ? CountPictures(request.inputDir) : static_cast<int>(request.files.size());
+    batchProgress->setRange(0, std::max(1, total));
     batchProgress->setValue(0);
     Start->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
