@@ -9,31 +9,10 @@
 
 namespace {
 
-#if defined(VELDA_FUZZ_JPEG)
-constexpr velda::FileKind kKind = velda::FileKind::Jpeg;
-const char* kName = "f.jpg";
-#elif defined(VELDA_FUZZ_BMP)
-constexpr velda::FileKind kKind = velda::FileKind::Bmp;
-const char* kName = "f.bmp";
-#elif defined(VELDA_FUZZ_PCX)
-constexpr velda::FileKind kKind = velda::FileKind::Pcx;
-const char* kName = "f.pcx";
-#elif defined(VELDA_FUZZ_PNG)
-constexpr velda::FileKind kKind = velda::FileKind::Png;
-const char* kName = "f.png";
-#elif defined(VELDA_FUZZ_TIFF)
-constexpr velda::FileKind kKind = velda::FileKind::Tiff;
-const char* kName = "f.tif";
-#elif defined(VELDA_FUZZ_TARGA)
-constexpr velda::FileKind kKind = velda::FileKind::Targa;
-const char* kName = "f.tga";
-#elif defined(VELDA_FUZZ_GIF)
-constexpr velda::FileKind kKind = velda::FileKind::Gif;
-const char* kName = "f.gif";
-#elif defined(VELDA_FUZZ_PHOTOCD)
-constexpr velda::FileKind kKind = velda::FileKind::PhotoCd;
-const char* kName = "f.pcd";
-#endif
+// The format of this build, and a name with its ending (Targa has no
+// signature of its own).
+constexpr velda::FileKind kKind = velda::FileKind::VELDA_FUZZ_KIND;
+const char* kName = VELDA_FUZZ_NAME;
 
 }  // namespace
 

@@ -2,8 +2,6 @@
 // encoded from it without an intermediate copy.
 #include <turbojpeg.h>
 
-#include <QBuffer>
-#include <QImageReader>
 #include <memory>
 
 #include "imaging/codec.h"

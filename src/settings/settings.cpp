@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <algorithm>
 #include <array>
 
 #include "settings/numbers.h"
@@ -26,6 +27,27 @@ QString CutValue(QString value) {
     value.truncate(units);
     return value;
 }
+
+// The keys of "MainVeldaDetails", in the order they are read.
+constexpr std::array<const char16_t*, 19> kWatermarkKeys = {u"OrigFile",
+                                                            u"WaterMarkFile",
+                                                            u"TemplateFile",
+                                                            u"Textclr",
+                                                            u"InitDir",
+                                                            u"InputDir",
+                                                            u"OutputDir",
+                                                            u"Text",
+                                                            u"ImagePercent",
+                                                            u"TextPercent",
+                                                            u"MixValue",
+                                                            u"JPEGValue",
+                                                            u"wx",
+                                                            u"wy",
+                                                            u"CentreWatermark",
+                                                            u"tx",
+                                                            u"ty",
+                                                            u"ts",
+                                                            u"tfont"};
 
 bool IsSeparator(QChar c) {
 #ifdef Q_OS_WIN
@@ -132,11 +154,7 @@ bool ApplyWatermarkKey(WatermarkSettings& s, const QString& key, const QString& 
         return true;
     };
     if (value.trimmed().isEmpty()) {
-        return is(u"OrigFile") || is(u"WaterMarkFile") || is(u"TemplateFile") || is(u"Textclr") ||
-               is(u"InitDir") || is(u"InputDir") || is(u"OutputDir") || is(u"Text") ||
-               is(u"ImagePercent") || is(u"TextPercent") || is(u"MixValue") || is(u"JPEGValue") ||
-               is(u"wx") || is(u"wy") || is(u"CentreWatermark") || is(u"tx") || is(u"ty") ||
-               is(u"ts") || is(u"tfont");
+        return std::any_of(kWatermarkKeys.begin(), kWatermarkKeys.end(), is);
     }
     if (is(u"OrigFile")) return text(s.OrigFile);
     if (is(u"WaterMarkFile")) return text(s.WaterMarkFile);
@@ -169,26 +187,7 @@ bool ApplyWatermarkKey(WatermarkSettings& s, const QString& key, const QString& 
 void ReadWatermarkSettings(const QString& path, WatermarkSettings& s) {
     if (!FileExists(path)) return;
     const IniDocument doc = IniDocument::Load(path);
-    static const std::array<const char16_t*, 19> keys = {u"OrigFile",
-                                                         u"WaterMarkFile",
-                                                         u"TemplateFile",
-                                                         u"Textclr",
-                                                         u"InitDir",
-                                                         u"InputDir",
-                                                         u"OutputDir",
-                                                         u"Text",
-                                                         u"ImagePercent",
-                                                         u"TextPercent",
-                                                         u"MixValue",
-                                                         u"JPEGValue",
-                                                         u"wx",
-                                                         u"wy",
-                                                         u"CentreWatermark",
-                                                         u"tx",
-                                                         u"ty",
-                                                         u"ts",
-                                                         u"tfont"};
-    for (const char16_t* key : keys) {
+    for (const char16_t* key : kWatermarkKeys) {
         const QString name = QString::fromUtf16(key);
         const QString value = CutValue(doc.Value(kMainSection, name).value_or(QString()));
         if (value.isEmpty()) {

@@ -457,43 +457,30 @@ void ControlPanel::LoadTemplateFile(const QString& fileName) {
         messages::TemplateLoadError);
 }
 
-void ControlPanel::BrowseMainFile(const QString& path) {
+void ControlPanel::Browse(const QString& path, bool trimTyped, const QString& filters,
+                          QLineEdit* box, void (ControlPanel::*load)(const QString&)) {
     BusyCursor busy;
-    QString file = path;
+    QString file = trimTyped ? path.trimmed() : path;
     if (path.trimmed().isEmpty()) {
-        const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, kFilterMain);
-        if (!chosen) return;
+        const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, filters);
+        if (!chosen) return;  // cancelling changes nothing
         state_.InitDir = CutInitDir(*chosen);
-        ofile->setText(*chosen);
+        box->setText(*chosen);
         file = chosen->trimmed();
     }
-    LoadMainFile(file);
+    (this->*load)(file);
+}
+
+void ControlPanel::BrowseMainFile(const QString& path) {
+    Browse(path, false, kFilterMain, ofile, &ControlPanel::LoadMainFileQuietly);
 }
 
 void ControlPanel::BrowseWatermarkFile(const QString& path) {
-    BusyCursor busy;
-    QString file = path;
-    if (path.trimmed().isEmpty()) {
-        const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, kFilterMarks);
-        if (!chosen) return;
-        state_.InitDir = CutInitDir(*chosen);
-        wfile->setText(*chosen);
-        file = chosen->trimmed();
-    }
-    LoadWatermarkFile(file);
+    Browse(path, false, kFilterMarks, wfile, &ControlPanel::LoadWatermarkFile);
 }
 
 void ControlPanel::BrowseTemplateFile(const QString& path) {
-    BusyCursor busy;
-    QString file = path.trimmed();
-    if (file.isEmpty()) {
-        const auto chosen = prompter_.OpenFile(tr("Open Image File"), state_.InitDir, kFilterMarks);
-        if (!chosen) return;
-        file = chosen->trimmed();
-        tfile->setText(*chosen);
-        state_.InitDir = CutInitDir(*chosen);
-    }
-    LoadTemplateFile(file);
+    Browse(path, true, kFilterMarks, tfile, &ControlPanel::LoadTemplateFile);
 }
 
 void ControlPanel::ApplyStuff_Click() {

@@ -128,6 +128,11 @@ class ControlPanel : public QWidget {
     void BuildMenu();
     void SetHeightTwips(int twips);
     // Runs a loader with the main window's caption set to status meanwhile.
+    // A browse routine: a typed path is loaded as it is (trimmed where
+    // trimTyped); an empty one asks with the file dialog first.
+    void Browse(const QString& path, bool trimTyped, const QString& filters, QLineEdit* box,
+                void (ControlPanel::*load)(const QString&));
+    void LoadMainFileQuietly(const QString& fileName) { LoadMainFile(fileName); }
     template <class F>
     auto WithStatus(const QString& status, F&& load);
     // A watermark or template load: silent when the file is missing, a
