@@ -18,7 +18,21 @@ struct HeaderInfo {
     int width = 0;
     int height = 0;
     int depth = 0;  // bits per pixel as the file holds them (1, 4, 8, 24, 32)
+    // The fewest bytes a file of this kind needs for a picture of this size
+    // (all its pixel data when uncompressed, the best case of its coding
+    // otherwise).
+    qint64 minimumBytes = 0;
 };
+
+// More scans than any camera or encoder writes: refused before decoding.
+inline constexpr int kMaxJpegScans = 300;
+
+// Memory a decode of this kind and size takes at its peak, the file's
+// bytes included: what a run's memory budget must admit before decoding.
+qint64 DecodeWorkingBytes(FileKind kind, const HeaderInfo& header, qint64 fileBytes);
+
+// The fewest bytes a Targa file with this header can hold.
+qint64 TargaMinimumBytes(const QByteArray& header);
 
 // Photo CD resolutions: 1 Base/16 ... 5 Base*16.
 inline constexpr int kPhotoCdBase = 3;
@@ -33,6 +47,7 @@ Status ReadHeader(FileKind kind, const QByteArray& data, int photoCdResolution, 
 Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out);
 Status DecodeWithQt(const QByteArray& data, const char* format, const HeaderInfo& header,
                     Picture* out);
+Status DecodeTarga(const QByteArray& data, const HeaderInfo& header, Picture* out);
 Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolution,
                         const HeaderInfo& header, Picture* out);
 
@@ -43,6 +58,7 @@ Status EncodeJpeg(const QImage& image, int quality, QByteArray* out);
 Status EncodeBmp(const QImage& image, int depth, QByteArray* out);
 Status EncodePcx(const QImage& image, int depth, QByteArray* out);
 Status EncodeTiff(const QImage& image, int depth, QByteArray* out);
+Status EncodeTarga(const QImage& image, int depth, QByteArray* out);
 Status EncodeWithMagick(FileKind kind, const QImage& image, int depth, QByteArray* out);
 
 // One-time set-up of the codec libraries: ImageMagick with our resource

@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <cstdint>
+#include <cstring>
 
 #include "imaging/codec.h"
 
@@ -54,6 +55,38 @@ bool LooksLikeTarga(const QByteArray& d) {
            (bpp == 8 || bpp == 15 || bpp == 16 || bpp == 24 || bpp == 32);
 }
 
+// Walks a JPEG's markers: counts its scans and tells whether it is
+// arithmetic-coded. Entropy-coded data is skipped with memchr, so this costs
+// a small share of a decode.
+int JpegScans(const QByteArray& d, bool* arithmetic) {
+    const auto* p = reinterpret_cast<const uint8_t*>(d.constData());
+    const qsizetype n = d.size();
+    int scans = 0;
+    qsizetype i = 2;
+    while (i + 1 < n) {
+        if (p[i] != 0xFF) {
+            // Entropy-coded data: the next marker is an 0xFF that is not
+            // a stuffed zero, a fill byte or a restart.
+            const void* ff = memchr(p + i, 0xFF, static_cast<size_t>(n - i));
+            if (!ff) break;
+            i = static_cast<const uint8_t*>(ff) - p;
+            continue;
+        }
+        const uint8_t m = p[i + 1];
+        if (m == 0x00 || m == 0xFF || (m >= 0xD0 && m <= 0xD7) || m == 0x01) {
+            i += m == 0xFF ? 1 : 2;
+            continue;
+        }
+        if (m == 0xD9) break;
+        if (i + 3 >= n) break;
+        const qsizetype length = Be16(d, i + 2);
+        if (m >= 0xC9 && m <= 0xCF && m != 0xCC) *arithmetic = true;
+        if (m == 0xDA) ++scans;
+        i += 2 + length;
+    }
+    return scans;
+}
+
 Status JpegHeader(const QByteArray& d, HeaderInfo* info) {
     tjhandle tj = tjInitDecompress();
     if (!tj) return Status::Error(ErrorCode::OutOfMemory);
@@ -66,6 +99,20 @@ Status JpegHeader(const QByteArray& d, HeaderInfo* info) {
     info->width = w;
     info->height = h;
     info->depth = colorspace == TJCS_GRAY ? 8 : 24;
+    // Progressive files of thousands of tiny scans make the decoder redo
+    // the whole picture for each; cameras and encoders use a few dozen.
+    bool arithmetic = false;
+    const int scans = JpegScans(d, &arithmetic);
+    if (scans > kMaxJpegScans) {
+        return Status::Error(ErrorCode::CorruptData,
+                             QStringLiteral("JPEG has %1 scans, more than the %2 accepted")
+                                 .arg(scans)
+                                 .arg(kMaxJpegScans));
+    }
+    // Huffman coding spends at least one bit on each 8 x 8 block.
+    if (!arithmetic) {
+        info->minimumBytes = ((w + 7) / 8) * static_cast<qint64>((h + 7) / 8) / 8;
+    }
     return Status::Ok();
 }
 
@@ -109,8 +156,7 @@ Status BmpHeader(const QByteArray& d, HeaderInfo* info) {
     const uint32_t compression = dibSize == 12 ? 0 : Le32(d, 30);
     if (compression == 0 || compression == 3) {
         const int64_t stride = ((w * bits + 31) / 32) * 4;
-        const int64_t need = static_cast<int64_t>(Le32(d, 10)) + stride * h;
-        if (need > d.size() && w * h <= kMaxPicturePixels) return Truncated("BMP");
+        info->minimumBytes = static_cast<int64_t>(Le32(d, 10)) + stride * h;
     }
     return Status::Ok();
 }
@@ -124,6 +170,8 @@ Status PcxHeader(const QByteArray& d, HeaderInfo* info) {
     info->width = xmax - xmin + 1;
     info->height = ymax - ymin + 1;
     const int total = bits * planes;
+    // A run-length byte pair holds at most 63 bytes of a line.
+    info->minimumBytes = 128 + static_cast<qint64>(Le16(d, 66)) * planes * info->height / 32;
     if (total >= 24) {
         info->depth = planes >= 4 ? 32 : 24;
     } else {
@@ -158,6 +206,10 @@ Status PngHeader(const QByteArray& d, HeaderInfo* info) {
         default:
             return Nonsense("PNG");
     }
+    // Deflate expands one byte into at most 1032.
+    const int channels = colourType == 2 ? 3 : (colourType == 4 ? 2 : (colourType == 6 ? 4 : 1));
+    const qint64 rowBytes = (static_cast<qint64>(w) * channels * bitDepth + 7) / 8 + 1;
+    info->minimumBytes = rowBytes * h / 1032;
     return Status::Ok();
 }
 
@@ -196,7 +248,8 @@ Status TiffHeader(const QByteArray& d, HeaderInfo* info) {
                     bps = value();
                 } else {
                     const uint32_t at = u32(e + 8);
-                    if (static_cast<qsizetype>(at) + 2 > d.size()) return Truncated("TIFF");
+                    const qsizetype width = type == 3 ? 2 : 4;
+                    if (static_cast<qsizetype>(at) + width > d.size()) return Truncated("TIFF");
                     bps = type == 3 ? u16(at) : u32(at);
                 }
                 break;
@@ -207,6 +260,9 @@ Status TiffHeader(const QByteArray& d, HeaderInfo* info) {
     if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX || spp == 0) return Nonsense("TIFF");
     info->width = static_cast<int>(w);
     info->height = static_cast<int>(h);
+    // Even LZW, the most expanding of TIFF's codings, gives at most 4096
+    // bytes for one code.
+    info->minimumBytes = static_cast<qint64>(w) * h * spp * std::max<uint32_t>(bps, 1) / 8 / 4096;
     const uint32_t colour = spp > extra ? spp - extra : spp;
     if (colour >= 3) {
         info->depth = extra ? 32 : 24;
@@ -225,6 +281,7 @@ Status TargaHeader(const QByteArray& d, HeaderInfo* info) {
     info->width = Le16(d, 12);
     info->height = Le16(d, 14);
     if (info->width == 0 || info->height == 0) return Nonsense("Targa");
+    info->minimumBytes = TargaMinimumBytes(d);
     if (type == 1) {
         info->depth = cmapLength <= 2 ? 1 : (cmapLength <= 16 ? 4 : 8);
     } else if (type == 3) {
@@ -242,6 +299,10 @@ Status GifHeader(const QByteArray& d, HeaderInfo* info) {
     const int packed = static_cast<uint8_t>(d[10]);
     info->depth = (packed & 0x80) ? PaletteDepth((packed & 7) + 1) : 8;
     if (info->width == 0 || info->height == 0) return Nonsense("GIF");
+    // An LZW code of at most 12 bits stands for at most 4096 pixels, once
+    // the first few thousand codes have built strings that long.
+    const qint64 pixels = static_cast<qint64>(info->width) * info->height;
+    info->minimumBytes = std::max<qint64>(0, pixels - 8'400'000) * 3 / 8192;
     return Status::Ok();
 }
 
@@ -320,7 +381,42 @@ Status ReadHeader(FileKind kind, const QByteArray& data, int photoCdResolution, 
                                  .arg(info->height)
                                  .arg(kMaxPicturePixels / 1'000'000));
     }
+    // A file far too small for the picture its header declares is cut
+    // short (or made to make us allocate): refused before any allocation.
+    if (data.size() < info->minimumBytes) {
+        return Status::Error(ErrorCode::CorruptData,
+                             QStringLiteral("picture data is cut short: %1 bytes for a %2 x %3 "
+                                            "picture that needs at least %4")
+                                 .arg(data.size())
+                                 .arg(info->width)
+                                 .arg(info->height)
+                                 .arg(info->minimumBytes));
+    }
     return Status::Ok();
+}
+
+qint64 DecodeWorkingBytes(FileKind kind, const HeaderInfo& header, qint64 fileBytes) {
+    const qint64 pixels = static_cast<qint64>(header.width) * header.height;
+    switch (kind) {
+        case FileKind::Jpeg:
+        case FileKind::Targa:
+            // Decoded straight into the picture's 32-bit pixels.
+            return fileBytes + pixels * 4;
+        case FileKind::Png:
+        case FileKind::Bmp:
+        case FileKind::Tiff:
+            // Qt decodes into a layout of its own (up to 64 bits a pixel for
+            // 16-bit files) and we convert it to ours.
+            return fileBytes + pixels * 12;
+        case FileKind::Pcx:
+        case FileKind::Gif:
+        case FileKind::PhotoCd:
+            // ImageMagick's pixel cache holds 16 bits a channel and an index;
+            // our picture and a palette pass come beside it.
+            return fileBytes + pixels * 16;
+        default:
+            return fileBytes;
+    }
 }
 
 }  // namespace velda

@@ -28,6 +28,8 @@ class Lead {
                 bool multipage) const;
     // Save flushes the file to the disk before it takes the real name.
     bool SyncToDisk = false;
+    // Save replaces a file that has the name already; false fails instead.
+    bool ReplaceExisting = true;
     // Bitmap = 0: discards the picture.
     void ClearBitmap() { bitmap_ = Picture(); }
     bool HasBitmap() const { return !bitmap_.isNull(); }

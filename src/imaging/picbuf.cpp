@@ -30,7 +30,7 @@ Status Picbuf::Store() const {
             bytes = std::move(withMetadata);
         }
     }
-    return WriteFileAtomically(FileName, bytes, SyncToDisk);
+    return WriteFileAtomically(FileName, bytes, SyncToDisk, ReplaceExisting);
 }
 
 void Picbuf::ClearPicture() {

@@ -36,6 +36,9 @@ class Picbuf {
     QString Text;
     // Store flushes the file to the disk before it takes the real name.
     bool SyncToDisk = false;
+    // Store replaces a file that has the name already; false fails with
+    // TargetExists instead, atomically.
+    bool ReplaceExisting = true;
     // Store writes the photograph's metadata into formats that hold it
     // (JPEG, TIFF); false writes pixels only.
     bool KeepMetadata = true;

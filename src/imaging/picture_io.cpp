@@ -1,17 +1,6 @@
 #include "imaging/picture_io.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QTemporaryFile>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#endif
+#include "settings/file_access.h"
 
 namespace velda {
 
@@ -43,10 +32,15 @@ QString ExtensionForFormat(int formatCode) {
 }
 
 Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoCdResolution,
-                     Picture* out) {
+                     Picture* out, const DecodeGate& gate) {
     const FileKind kind = SniffKind(data, nameHint);
     HeaderInfo header;
     if (Status s = ReadHeader(kind, data, photoCdResolution, &header); !s.ok()) return s;
+    if (gate) {
+        const DecodeEstimate estimate{kind, header.width, header.height, data.size(),
+                                      DecodeWorkingBytes(kind, header, data.size())};
+        if (Status s = gate(estimate); !s.ok()) return s;
+    }
     Picture picture;
     Status s;
     try {
@@ -63,8 +57,10 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
             case FileKind::Tiff:
                 s = DecodeWithQt(data, "tiff", header, &picture);
                 break;
-            case FileKind::Pcx:
             case FileKind::Targa:
+                s = DecodeTarga(data, header, &picture);
+                break;
+            case FileKind::Pcx:
             case FileKind::Gif:
             case FileKind::PhotoCd:
                 s = DecodeWithMagick(kind, data, photoCdResolution, header, &picture);
@@ -92,25 +88,22 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
     return Status::Ok();
 }
 
-Status LoadPicture(const QString& path, int photoCdResolution, Picture* out) {
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        return Status::Error(ErrorCode::FileNotFound, path);
-    }
-    if (file.size() > kMaxFileBytes) {
-        return Status::Error(ErrorCode::TooLarge,
-                             QStringLiteral("file of %1 bytes").arg(file.size()));
-    }
+Status LoadPicture(const QString& path, int photoCdResolution, Picture* out,
+                   const DecodeGate& gate) {
     QByteArray data;
-    try {
-        data = file.readAll();
-    } catch (const std::bad_alloc&) {
-        return Status::Error(ErrorCode::OutOfMemory);
+    const FileRead r = ReadRegularFile(path, kMaxFileBytes, &data);
+    switch (r.error) {
+        case ReadError::None:
+            break;
+        case ReadError::NotRegular:
+            return Status::Error(ErrorCode::NotRegularFile, r.reason);
+        case ReadError::TooLarge:
+            return Status::Error(ErrorCode::TooLarge, r.reason);
+        case ReadError::Missing:
+        case ReadError::Failed:
+            return Status::Error(ErrorCode::FileNotFound, r.reason);
     }
-    if (file.error() != QFileDevice::NoError) {
-        return Status::Error(ErrorCode::FileNotFound, file.errorString());
-    }
-    return DecodePicture(data, path, photoCdResolution, out);
+    return DecodePicture(data, path, photoCdResolution, out, gate);
 }
 
 Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteArray* out) {
@@ -131,7 +124,7 @@ Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteA
             case kFormatTiff:
                 return EncodeTiff(image, depth, out);
             case kFormatTarga:
-                return EncodeWithMagick(FileKind::Targa, image, depth, out);
+                return EncodeTarga(image, depth, out);
             case kFormatGif:
                 if (depth > 8)
                     return Status::Error(ErrorCode::BadArgument,
@@ -146,44 +139,11 @@ Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteA
     }
 }
 
-Status WriteFileAtomically(const QString& path, const QByteArray& bytes, bool durable) {
-#ifdef Q_OS_UNIX
-    // QSaveFile always syncs to disk, which costs a batch more than the
-    // encoding itself; here the sync is only done when asked for. The
-    // temporary's name starts with a dot, so a walk never takes it.
-    const QFileInfo info(path);
-    QTemporaryFile tmp(info.absolutePath() + QStringLiteral("/.velda-XXXXXX"));
-    tmp.setAutoRemove(true);
-    if (!tmp.open()) return Status::Error(ErrorCode::WriteFailed, tmp.errorString());
-    if (tmp.write(bytes) != bytes.size() || !tmp.flush()) {
-        return Status::Error(ErrorCode::WriteFailed, tmp.errorString());
-    }
-    if (durable && ::fsync(tmp.handle()) != 0) {
-        return Status::Error(ErrorCode::WriteFailed, QString::fromLocal8Bit(strerror(errno)));
-    }
-    // Files are made readable as any other file the user writes.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(tmp.handle(), 0666 & ~mask);
-    if (::rename(QFile::encodeName(tmp.fileName()).constData(),
-                 QFile::encodeName(path).constData()) != 0) {
-        return Status::Error(ErrorCode::WriteFailed, QString::fromLocal8Bit(strerror(errno)));
-    }
-    tmp.setAutoRemove(false);
-    return Status::Ok();
-#else
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return Status::Error(ErrorCode::WriteFailed, file.errorString());
-    }
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return Status::Error(ErrorCode::WriteFailed, file.errorString());
-    }
-    if (!file.commit()) return Status::Error(ErrorCode::WriteFailed, file.errorString());
-    (void)durable;
-    return Status::Ok();
-#endif
+Status WriteFileAtomically(const QString& path, const QByteArray& bytes, bool durable,
+                           bool replace) {
+    const FileWrite w = WriteFileAtomic(path, bytes, durable, replace);
+    if (w.ok) return Status::Ok();
+    return Status::Error(w.exists ? ErrorCode::TargetExists : ErrorCode::WriteFailed, w.reason);
 }
 
 }  // namespace velda

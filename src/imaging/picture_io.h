@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 #include "imaging/codec.h"
 #include "imaging/picture.h"
@@ -23,12 +24,24 @@ enum FormatCode : int {
 // The extension written for a format code (".tif"), empty for none.
 QString ExtensionForFormat(int formatCode);
 
-// Reads a picture file: kind from its contents, header checked before any
-// allocation, decoded by the codec for its kind. Photo CD files are read at
-// photoCdResolution (1 to 5).
-Status LoadPicture(const QString& path, int photoCdResolution, Picture* out);
+// What a load is about to decode, known from the header alone.
+struct DecodeEstimate {
+    FileKind kind = FileKind::Unknown;
+    int width = 0, height = 0;
+    qint64 fileBytes = 0;
+    qint64 workingBytes = 0;  // the decode's peak, file included
+};
+// Admits a decode (a run's memory budget) or refuses it with the reason;
+// called once the header has been read and before any pixel is allocated.
+using DecodeGate = std::function<Status(const DecodeEstimate&)>;
+
+// Reads a picture file: only a regular file, its kind from its contents,
+// header checked before any allocation, decoded by the codec for its kind.
+// Photo CD files are read at photoCdResolution (1 to 5).
+Status LoadPicture(const QString& path, int photoCdResolution, Picture* out,
+                   const DecodeGate& gate = {});
 Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoCdResolution,
-                     Picture* out);
+                     Picture* out, const DecodeGate& gate = {});
 
 // Encodes picture in a format at its depth (24 or 32, 8, 4; 1 is written as
 // 4). JPEG is always 24-bit colour at quality (0 means 1).
@@ -38,7 +51,9 @@ Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteA
 // renamed into place: a failed or interrupted write never leaves a partial
 // file under the real name. With durable, the data is also flushed to the
 // disk before the rename, for when something depends on it surviving a
-// crash (a source about to be deleted).
-Status WriteFileAtomically(const QString& path, const QByteArray& bytes, bool durable);
+// crash (a source about to be deleted). Without replace an existing file
+// is never replaced: TargetExists.
+Status WriteFileAtomically(const QString& path, const QByteArray& bytes, bool durable,
+                           bool replace = true);
 
 }  // namespace velda

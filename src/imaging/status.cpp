@@ -28,6 +28,10 @@ QString ErrorDescription(ErrorCode code) {
             return QStringLiteral("colour conversion failed");
         case ErrorCode::DirectoryUnreadable:
             return QStringLiteral("folder cannot be read");
+        case ErrorCode::NotRegularFile:
+            return QStringLiteral("not a regular file");
+        case ErrorCode::TargetExists:
+            return QStringLiteral("a file of that name exists");
     }
     return QStringLiteral("unknown error");
 }

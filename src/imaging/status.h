@@ -19,6 +19,8 @@ enum class ErrorCode : int {
     BadArgument = 9,           // a format code, depth or size that is not valid
     ColourFailed = 10,         // a colour reduction could not be done
     DirectoryUnreadable = 11,  // a folder of the batch could not be listed
+    NotRegularFile = 12,       // a folder, pipe or device where a file was expected
+    TargetExists = 13,         // the result's name was taken and may not be replaced
 };
 
 // The outcome of a call: success, or a stable error number with a text.

@@ -1,14 +1,13 @@
 #include "settings/ini_file.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include "settings/file_access.h"
 
 namespace velda {
 
 namespace {
 
 // A settings file is small; anything bigger than this is not ours and is
-// read only up to here rather than exhausting memory.
+// not read at all rather than exhausting memory.
 constexpr qint64 kMaxIniBytes = 4 * 1024 * 1024;
 
 bool SectionName(const QString& line, QString* name) {
@@ -42,11 +41,11 @@ QString OneLine(QString value) {
 
 IniDocument IniDocument::Load(const QString& path) {
     IniDocument doc;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return doc;
-    const QByteArray bytes = file.read(kMaxIniBytes);
+    QByteArray bytes;
+    if (!ReadRegularFile(path, kMaxIniBytes, &bytes).ok()) return doc;
     doc.crlf_ = bytes.contains("\r\n");
-    QString text = QString::fromUtf8(bytes);
+    // Files written on Windows are often in its own code page.
+    QString text = DecodeText(bytes);
     text.replace(u'\0', u' ');
     text.remove(u'\r');
     doc.lines_ = text.split(u'\n');
@@ -109,11 +108,12 @@ QString IniDocument::Text() const {
     return text;
 }
 
+bool IniDocument::HasSection(const QString& section) const {
+    return Find(section, QString()).sectionLine >= 0;
+}
+
 bool IniDocument::Save(const QString& path) const {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(Text().toUtf8());
-    return file.commit();
+    return WriteFileAtomic(path, Text().toUtf8(), true).ok;
 }
 
 }  // namespace velda

@@ -9,11 +9,13 @@ namespace velda {
 // An INI file held in memory with the semantics of the Windows private
 // profile functions: section and key names compared without regard to case,
 // values trimmed of blanks, other sections, keys and comments kept as they
-// were. Text is UTF-8.
+// were. Text is written as UTF-8.
 class IniDocument {
   public:
-    // Reads the file at path. A missing or unreadable file gives an empty
-    // document; bytes that are not text never stop the reading.
+    // Reads the file at path. A missing or unreadable file, or one that is
+    // not a regular file, gives an empty document; bytes that are not text
+    // never stop the reading. Text that is not valid UTF-8 is read as
+    // Windows-1252.
     static IniDocument Load(const QString& path);
 
     // The value of key in section, or nothing when either is absent.
@@ -29,6 +31,7 @@ class IniDocument {
     bool Save(const QString& path) const;
 
     QString Text() const;
+    bool HasSection(const QString& section) const;
 
   private:
     struct Location {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 
+#include "settings/file_access.h"
 #include "settings/numbers.h"
 
 namespace velda {
@@ -96,9 +97,7 @@ bool WriteIniKey(const QString& section, const QString& key, const QString& valu
 }
 
 bool FileExists(const QString& path) {
-    if (path.isEmpty() || QFileInfo(path).isDir()) return false;
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly);
+    return IsReadableRegularFile(path);
 }
 
 QString CutInitDir(const QString& initDir) {
