@@ -1,11 +1,8 @@
 // Feeds arbitrary bytes to one decoder through the picture buffer's loading
-// path (signature, header checks, decoding, layout). Built once per format;
-// inputs that sniff as another format are passed over so each target stays
-// on its own decoder.
+// path. Built once per format.
 #include <QGuiApplication>
 
-#include "imaging/codec.h"
-#include "imaging/picture_io.h"
+#include "fuzz_one.h"
 
 namespace {
 
@@ -24,11 +21,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QByteArray bytes =
-        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    const QString name = QString::fromLatin1(kName);
-    if (velda::SniffKind(bytes, name) != kKind) return 0;
-    velda::Picture picture;
-    velda::DecodePicture(bytes, name, 1 + static_cast<int>(size % 3), &picture);
+    velda::fuzz::DecodeOneInput(kKind, QString::fromLatin1(kName), data, size);
     return 0;
 }

@@ -96,6 +96,8 @@ Status JpegHeader(const QByteArray& d, HeaderInfo* info) {
                             static_cast<unsigned long>(d.size()), &w, &h, &subsamp, &colorspace);
     tjDestroy(tj);
     if (rc != 0) return Nonsense("JPEG");
+    // A file cut before its frame header reads as tables only.
+    if (w <= 0 || h <= 0) return Truncated("JPEG");
     info->width = w;
     info->height = h;
     info->depth = colorspace == TJCS_GRAY ? 8 : 24;

@@ -3,6 +3,7 @@
 // file is never handed to a decoder other than the one its signature chose.
 #include <Magick++.h>
 
+#include <QRegularExpression>
 #include <QtGlobal>
 #include <cmath>
 #include <vector>
@@ -44,6 +45,16 @@ uint8_t ToByte(MagickCore::Quantum q) {
 }
 MagickCore::Quantum FromByte(int v) {
     return static_cast<MagickCore::Quantum>(std::lround(v * (kQuantumRange / 255.0)));
+}
+
+// ImageMagick's exception text in our words: "Magick: " and the
+// "@ error/coder.c/Function/line" tail are for its developers.
+QString Detail(const std::exception& e) {
+    QString text = QString::fromLocal8Bit(e.what());
+    text.remove(QRegularExpression(QStringLiteral("^[A-Za-z]*Magick[^:]*: ")));
+    text.remove(QRegularExpression(QStringLiteral("\\s*@ (error|warning)/.*$")));
+    text.remove(QStringLiteral(" `'"));
+    return text.trimmed();
 }
 
 QImage ToQImage(Magick::Image& img) {
@@ -94,6 +105,9 @@ Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolu
         if (kind == FileKind::PhotoCd)
             img.subImage(static_cast<size_t>(std::clamp(photoCdResolution, 1, 5)));
         img.read(Magick::Blob(data.constData(), static_cast<size_t>(data.size())));
+        // Photo CD stores PhotoYCC, which ImageMagick leaves as it is.
+        if (kind == FileKind::PhotoCd && img.colorSpace() != Magick::sRGBColorspace)
+            img.colorSpace(Magick::sRGBColorspace);
         const qint64 pixels = static_cast<qint64>(img.columns()) * static_cast<qint64>(img.rows());
         if (pixels == 0) return Status::Error(ErrorCode::CorruptData);
         if (pixels > kMaxPicturePixels) return Status::Error(ErrorCode::TooLarge);
@@ -118,7 +132,7 @@ Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolu
     } catch (const std::exception& e) {
         // Warnings count too: a file cut short reads back "successfully"
         // with a warning, and is not the picture the user has.
-        return Status::Error(ErrorCode::CorruptData, QString::fromLocal8Bit(e.what()));
+        return Status::Error(ErrorCode::CorruptData, Detail(e));
     }
 }
 
@@ -194,7 +208,7 @@ Status EncodeWithMagick(FileKind kind, const QImage& image, int depth, QByteArra
     } catch (const std::bad_alloc&) {
         return Status::Error(ErrorCode::OutOfMemory);
     } catch (const std::exception& e) {
-        return Status::Error(ErrorCode::WriteFailed, QString::fromLocal8Bit(e.what()));
+        return Status::Error(ErrorCode::WriteFailed, Detail(e));
     }
 }
 

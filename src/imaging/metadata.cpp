@@ -87,8 +87,32 @@ Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int he
             if (it != exif.end()) it->setValue(std::to_string(value));
         };
         if (!exif.empty()) exif["Exif.Image.Orientation"] = static_cast<uint16_t>(1);
-        setIfPresent("Exif.Photo.PixelXDimension", static_cast<uint32_t>(width));
-        setIfPresent("Exif.Photo.PixelYDimension", static_cast<uint32_t>(height));
+        const bool tiff = image->imageType() == Exiv2::ImageType::tiff;
+        if (tiff) {
+            // TIFF readers take the pixel dimensions as LONG only, and know
+            // no interoperability directory (a JPEG's EXIF has one).
+            for (auto it = exif.begin(); it != exif.end();) {
+                const std::string key = it->key();
+                if (key.rfind("Exif.Iop.", 0) == 0 || key == "Exif.Photo.InteroperabilityTag") {
+                    it = exif.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        auto setDimension = [&](const char* key, uint32_t value) {
+            const auto it = exif.findKey(Exiv2::ExifKey(key));
+            if (it == exif.end()) return;
+            if (tiff) {
+                Exiv2::ULongValue v;
+                v.value_.push_back(value);
+                it->setValue(&v);
+            } else {
+                it->setValue(std::to_string(value));
+            }
+        };
+        setDimension("Exif.Photo.PixelXDimension", static_cast<uint32_t>(width));
+        setDimension("Exif.Photo.PixelYDimension", static_cast<uint32_t>(height));
         setIfPresent("Exif.Image.ImageWidth", static_cast<uint32_t>(width));
         setIfPresent("Exif.Image.ImageLength", static_cast<uint32_t>(height));
 

@@ -107,9 +107,9 @@ Status DecodeTarga(const QByteArray& data, const HeaderInfo& header, Picture* ou
     const qint64 count = static_cast<qint64>(w) * h;
     const bool alpha = base == 2 && t.bits == 32 && (t.descriptor & 0x0F) != 0;
     const bool indexed = (mapped && palette.size() <= 256 && t.bits == 8) || base == 3;
-    QImage image(w, h,
-                 indexed ? QImage::Format_Indexed8
-                         : (alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32));
+    QImage image(
+        w, h,
+        indexed ? QImage::Format_Indexed8 : (alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32));
     if (image.isNull()) return Status::Error(ErrorCode::OutOfMemory);
     const bool bottomUp = (t.descriptor & 0x20) == 0;
     const bool rightToLeft = (t.descriptor & 0x10) != 0;

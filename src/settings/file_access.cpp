@@ -150,9 +150,9 @@ FileWrite WriteFileAtomic(const QString& path, const QByteArray& bytes, bool dur
     QByteArray tmp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tmp = QFile::encodeName(dir + QStringLiteral("/.velda-%1.tmp").arg(
-                                          QRandomGenerator::global()->generate64(), 16, 16,
-                                          QChar(u'0')));
+        tmp = QFile::encodeName(
+            dir + QStringLiteral("/.velda-%1.tmp")
+                      .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0')));
         fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
@@ -163,7 +163,8 @@ FileWrite WriteFileAtomic(const QString& path, const QByteArray& bytes, bool dur
         return FileWrite{false, false, Reason(error)};
     };
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        const ssize_t n =
+            ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return fail(errno);
@@ -191,8 +192,8 @@ FileWrite WriteFileAtomic(const QString& path, const QByteArray& bytes, bool dur
     if (rc != 0) {
         const int e = errno;
         ::unlink(tmp.constData());
-        return {false, e == EEXIST, e == EEXIST ? QStringLiteral("a file of that name exists")
-                                                : Reason(e)};
+        return {false, e == EEXIST,
+                e == EEXIST ? QStringLiteral("a file of that name exists") : Reason(e)};
     }
     return {true, false, QString()};
 #else

@@ -3,6 +3,9 @@
 // ImageMagick's command-line tools, an independent reader.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -174,6 +177,107 @@ TEST_F(CodecsTest, PhotoCdAtEachResolutionThatCanBeMade) {
     }
 }
 
+TEST_F(CodecsTest, PhotoCdColoursMatchImageMagicksSrgbConversion) {
+    const QString pcd =
+        MakeAs(QStringLiteral("c.pcd"), QStringLiteral("PCD"), {"-resize", "768x512!"});
+    Lead lead;
+    for (int r = 1; r <= 3; ++r) {
+        SCOPED_TRACE(r);
+        lead.PhotoCdResolution = r;
+        ASSERT_TRUE(lead.LoadImage(pcd).ok());
+        const QImage ours = lead.CopyToClipboard().image.convertToFormat(QImage::Format_RGB32);
+        const QString ref = dir_.filePath(QStringLiteral("ref%1.png").arg(r));
+        test::Run(ConvertTool(), {pcd + QStringLiteral("[%1]").arg(r),
+                                  QStringLiteral("-colorspace"), QStringLiteral("sRGB"), ref});
+        const QImage theirs = QImage(ref).convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(ours.size(), theirs.size());
+        double diff[3] = {0, 0, 0};
+        for (int y = 0; y < ours.height(); ++y) {
+            for (int x = 0; x < ours.width(); ++x) {
+                const QRgb a = ours.pixel(x, y), b = theirs.pixel(x, y);
+                diff[0] += std::abs(qRed(a) - qRed(b));
+                diff[1] += std::abs(qGreen(a) - qGreen(b));
+                diff[2] += std::abs(qBlue(a) - qBlue(b));
+            }
+        }
+        for (double d : diff)
+            EXPECT_LT(d / (ours.width() * ours.height()), 3.0);
+    }
+}
+
+// Targa files as other programs write them: PIL in both origins, run-length
+// coded or not, and files laid out byte by byte; and ours read back by PIL.
+TEST_F(CodecsTest, TargaRowOrderFollowsTheOriginBitsBothWays) {
+    const QString script = QStringLiteral(
+        "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\n"
+        "for mode in ('RGB', 'P', 'L'):\n"
+        "  src = im.convert(mode) if mode != 'P' else im.convert('P', palette=Image.ADAPTIVE)\n"
+        "  for o in (-1, 1):\n"
+        "    for rle in (False, True):\n"
+        "      src.save('%s/pil-%s-%d-%d.tga' % (sys.argv[2], mode, o, rle), orientation=o, "
+        "rle=rle)\n"
+        "      src.convert('RGB').save('%s/pil-%s.png' % (sys.argv[2], mode))\n");
+    test::Python(script, {source_, dir_.path()});
+    for (const char* mode : {"RGB", "P", "L"}) {
+        const QImage expected =
+            QImage(dir_.filePath(QStringLiteral("pil-%1.png").arg(QLatin1String(mode))))
+                .convertToFormat(QImage::Format_RGB32);
+        for (int o : {-1, 1}) {
+            for (int rle : {0, 1}) {
+                const QString name =
+                    QStringLiteral("pil-%1-%2-%3.tga").arg(QLatin1String(mode)).arg(o).arg(rle);
+                SCOPED_TRACE(name.toStdString());
+                const Picbuf p = Load(dir_.filePath(name));
+                ASSERT_TRUE(p.HasPicture());
+                EXPECT_EQ(p.image().convertToFormat(QImage::Format_RGB32), expected);
+            }
+        }
+    }
+
+    // 2 x 2 pixels, red and green on the first stored row, blue and white
+    // on the second, in every origin and coding.
+    const QByteArray rows[2] = {QByteArray("\x00\x00\xFF\x00\xFF\x00", 6),
+                                QByteArray("\xFF\x00\x00\xFF\xFF\xFF", 6)};
+    for (int descriptor : {0x00, 0x20, 0x10, 0x30}) {
+        for (bool rle : {false, true}) {
+            QByteArray file(18, '\0');
+            file[2] = rle ? 10 : 2;
+            file[12] = 2;
+            file[14] = 2;
+            file[16] = 24;
+            file[17] = static_cast<char>(descriptor);
+            for (const QByteArray& row : rows)
+                file += rle ? QByteArray(1, '\x01') + row : row;
+            WriteAll(dir_.filePath(QStringLiteral("t.tga")), file);
+            const QImage img = Load(dir_.filePath(QStringLiteral("t.tga"))).image();
+            SCOPED_TRACE(descriptor);
+            const int firstRow = (descriptor & 0x20) ? 0 : 1;
+            const int firstCol = (descriptor & 0x10) ? 1 : 0;
+            EXPECT_EQ(img.pixel(firstCol, firstRow), qRgb(255, 0, 0));
+            EXPECT_EQ(img.pixel(1 - firstCol, firstRow), qRgb(0, 255, 0));
+            EXPECT_EQ(img.pixel(firstCol, 1 - firstRow), qRgb(0, 0, 255));
+        }
+    }
+
+    // What we write, PIL reads the right way up, at every depth.
+    for (int depth : {24, 8, 4}) {
+        SCOPED_TRACE(depth);
+        Picbuf p = Load(source_);
+        if (depth < 24) {
+            ASSERT_TRUE(p.ReduceColors(depth == 8 ? 256 : 16).ok());
+        }
+        p.ImageFormat = kFormatTarga;
+        p.FileName = dir_.filePath(QStringLiteral("ours.tga"));
+        ASSERT_TRUE(p.Store().ok());
+        test::Python(QStringLiteral("import sys\nfrom PIL import Image\n"
+                                    "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])"),
+                     {p.FileName, dir_.filePath(QStringLiteral("back.png"))});
+        EXPECT_EQ(
+            QImage(dir_.filePath(QStringLiteral("back.png"))).convertToFormat(QImage::Format_RGB32),
+            p.image().convertToFormat(QImage::Format_RGB32));
+    }
+}
+
 struct WriteCase {
     int format;
     int depth;
@@ -334,6 +438,64 @@ TEST_F(CodecsTest, BadFilesFailThatCallAndLeaveTheBufferAlone) {
     qToLittleEndian<quint16>(65535, gif.data() + 6);
     qToLittleEndian<quint16>(65535, gif.data() + 8);
     expectError(QStringLiteral("huge.gif"), gif, ErrorCode::TooLarge);
+}
+
+// Paths that are not regular files, files that declare pictures their data
+// cannot fill, and progressive scan bombs fail at once with a reason.
+TEST_F(CodecsTest, HostileFilesFailFastWithAReason) {
+    auto loadStatus = [&](const QString& path) {
+        Status s;
+        QElapsedTimer clock;
+        clock.start();
+        Load(path, &s);
+        EXPECT_LT(clock.elapsed(), 1000) << path.toStdString();
+        return s;
+    };
+    const QString fifo = dir_.filePath(QStringLiteral("pipe.jpg"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(loadStatus(fifo).code(), ErrorCode::NotRegularFile);
+    const QString zero = dir_.filePath(QStringLiteral("zero.bmp"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
+    EXPECT_EQ(loadStatus(zero).code(), ErrorCode::NotRegularFile);
+    EXPECT_EQ(loadStatus(dir_.path()).code(), ErrorCode::NotRegularFile);
+
+    // A JPEG cut inside its header, and a BMP whose pixels are cut short,
+    // say that they are damaged.
+    const QByteArray jpg =
+        ReadAll(MakeAs(QStringLiteral("p.jpg"), QStringLiteral("JPEG"), {"-interlace", "Plane"}));
+    WriteAll(dir_.filePath(QStringLiteral("cut.jpg")), jpg.left(40));
+    Status s = loadStatus(dir_.filePath(QStringLiteral("cut.jpg")));
+    EXPECT_EQ(s.code(), ErrorCode::CorruptData) << s.text().toStdString();
+    const QByteArray bmp =
+        ReadAll(MakeAs(QStringLiteral("p.bmp"), QStringLiteral("BMP3"), {"-type", "TrueColor"}));
+    WriteAll(dir_.filePath(QStringLiteral("cut.bmp")), bmp.left(bmp.size() - 100));
+    s = loadStatus(dir_.filePath(QStringLiteral("cut.bmp")));
+    EXPECT_EQ(s.code(), ErrorCode::CorruptData);
+    EXPECT_TRUE(s.text().contains(QStringLiteral("picture data is cut short")))
+        << s.text().toStdString();
+
+    // 400 copies of the last scan of a progressive JPEG: refused unread.
+    const qsizetype lastScan = jpg.lastIndexOf("\xFF\xDA");
+    const qsizetype eoi = jpg.lastIndexOf("\xFF\xD9");
+    ASSERT_GT(eoi, lastScan);
+    QByteArray bomb = jpg.left(eoi);
+    for (int i = 0; i < 400; ++i)
+        bomb += jpg.mid(lastScan, eoi - lastScan);
+    bomb += "\xFF\xD9";
+    WriteAll(dir_.filePath(QStringLiteral("bomb.jpg")), bomb);
+    s = loadStatus(dir_.filePath(QStringLiteral("bomb.jpg")));
+    EXPECT_EQ(s.code(), ErrorCode::CorruptData);
+    EXPECT_TRUE(s.text().contains(QStringLiteral("scans"))) << s.text().toStdString();
+    EXPECT_TRUE(Load(dir_.filePath(QStringLiteral("p.jpg"))).HasPicture());
+
+    // ImageMagick's own words are turned into ours.
+    const QByteArray pcx = ReadAll(MakeAs(QStringLiteral("p.pcx"), QStringLiteral("PCX"), {}));
+    WriteAll(dir_.filePath(QStringLiteral("cut.pcx")), pcx.left(pcx.size() * 3 / 4));
+    s = loadStatus(dir_.filePath(QStringLiteral("cut.pcx")));
+    EXPECT_TRUE(s.text().startsWith(QStringLiteral("corrupt or truncated picture data")))
+        << s.text().toStdString();
+    EXPECT_FALSE(s.text().contains(QStringLiteral("Magick"))) << s.text().toStdString();
+    EXPECT_FALSE(s.text().contains(QStringLiteral("@ "))) << s.text().toStdString();
 }
 
 TEST_F(CodecsTest, StoreFailsCleanlyWhereItCannotWrite) {

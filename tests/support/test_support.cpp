@@ -35,6 +35,11 @@ QString IdentifyTool() {
     return Tool("identify-im6.q16", "identify");
 }
 
+QString Python(const QString& script, const QStringList& args) {
+    return Run(QStringLiteral("/usr/bin/python3"),
+               QStringList{QStringLiteral("-c"), script} + args);
+}
+
 QString Identify(const QString& file, const QString& format) {
     return Run(IdentifyTool(), {QStringLiteral("-format"), format, file + QStringLiteral("[0]")})
         .trimmed();

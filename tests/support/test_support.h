@@ -23,6 +23,10 @@ QString Run(const QString& program, const QStringList& args);
 QString ConvertTool();
 QString IdentifyTool();
 
+// Debian's own Python, which has PIL (python3-pil): a reader and writer
+// that shares nothing with ours. Runs script with args; returns stdout.
+QString Python(const QString& script, const QStringList& args = {});
+
 // identify -format FORMAT FILE[0]
 QString Identify(const QString& file, const QString& format);
 
