@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "imaging/codec.h"
 #include "imaging/compositing.h"
 #include "imaging/picbuf.h"
 #include "imaging/status.h"
@@ -31,10 +32,10 @@ struct BatchJob {
     int textX = 0, textY = 0, textSize = 0;
     TextStyle textStyle;
     OutputOption output = OutputOption::Jpg;
-    int depth = 24;        // 24, 8 or 4 (JPEG forces 24)
-    int jpegQuality = 75;  // jpegval
-    QString pcdbase = QStringLiteral("Base");
-    bool keepMetadata = true;  // results carry their sources' photo metadata
+    int depth = 24;                        // 24, 8 or 4 (JPEG forces 24)
+    int jpegQuality = 75;                  // jpegval
+    int photoCdResolution = kPhotoCdBase;  // 1 Base/16 ... 5 Base*16
+    bool keepMetadata = true;              // results carry their sources' photo metadata
 };
 
 // The placement and text of a job as the control panel's settings give

@@ -1,13 +1,18 @@
 #include "batch/batch_run.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QSet>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <thread>
 #include <vector>
 
+#include "batch/memory_budget.h"
 #include "batch/messages.h"
 #include "batch/watermark_file.h"
 
@@ -16,8 +21,10 @@ namespace velda {
 namespace {
 
 struct Task {
-    QString source;
-    QString target;
+    QString name;    // the source's name in its folder
+    QString source;  // its path
+    QString target;  // the result's path
+    bool replace = false;
 };
 
 // Worker threads fed by the walk. The queue holds at most one waiting file
@@ -89,16 +96,6 @@ QString Canonical(const QString& path) {
     return c.isEmpty() ? QDir::cleanPath(QDir(path).absolutePath()) : c;
 }
 
-// "name (2).jpg" for the second result that would take "name.jpg".
-QString Numbered(const QString& path, int n) {
-    const QFileInfo info(path);
-    const QString name = info.fileName();
-    const qsizetype dot = name.lastIndexOf(u'.');
-    const QString stem = dot < 0 ? name : name.left(dot);
-    const QString ext = dot < 0 ? QString() : name.mid(dot);
-    return info.path() + u'/' + stem + QStringLiteral(" (%1)").arg(n) + ext;
-}
-
 }  // namespace
 
 bool DirectoryExists(const QString& path) {
@@ -106,27 +103,41 @@ bool DirectoryExists(const QString& path) {
     return info.isDir() && info.isExecutable();
 }
 
-bool MakeDirectory(const QString& path) {
-    return !path.isEmpty() && QDir().mkdir(path);
+bool MakeDirectory(const QString& path, QString* reason) {
+    if (path.isEmpty()) {
+        if (reason) *reason = QStringLiteral("no folder name");
+        return false;
+    }
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0) return true;
+    if (reason) *reason = QString::fromLocal8Bit(strerror(errno));
+    return false;
 }
 
 bool SameDirectory(const QString& a, const QString& b) {
     return Canonical(a) == Canonical(b);
 }
 
-QStringList BatchRun::Failures() const {
+QList<BatchRun::Problem> BatchRun::Failures() const {
     std::lock_guard lock(mutex_);
     return failures_;
 }
 
+QStringList BatchRun::Skipped() const {
+    std::lock_guard lock(mutex_);
+    return skipped_;
+}
+
 int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHost& host) {
     using Icon = BatchHost::Icon;
+    using Outcome = BatchHost::Outcome;
     int count = 0;
     StopRequested = false;
     started_ = false;
+    written_ = 0;
     {
         std::lock_guard lock(mutex_);
         failures_.clear();
+        skipped_.clear();
     }
     const bool noFiles = request.listed >= 0 ? request.listed == 0 : request.files.isEmpty();
     if (noFiles && !request.tree) {
@@ -134,12 +145,16 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         return 0;
     }
     QString input = request.inputDir.trimmed();
-    if (input.endsWith(u'/')) input.chop(1);
+    if (input.size() > 1 && input.endsWith(u'/')) input.chop(1);  // but "/" stays the root
     const QString output = request.outputDir.trimmed();
     if (!DirectoryExists(output)) {
         if (!host.Ask(messages::kOutputMissing, Icon::Exclamation)) return 0;
-        if (!MakeDirectory(output)) {
-            host.Inform(messages::kErrorCreatingOutput, Icon::Exclamation);
+        // Another run may create it at the same moment; then it exists,
+        // which is all that was asked for.
+        QString reason;
+        if (!MakeDirectory(output, &reason) && !DirectoryExists(output)) {
+            host.Inform(messages::WithReason(messages::kErrorCreatingOutput, reason),
+                        Icon::Exclamation);
             return 0;
         }
     }
@@ -151,36 +166,50 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     started_ = true;
 
     const OutputFormat format = FormatFor(job.output);
-    QSet<QString> takenNames;  // results of this run: none replaces another
+    OutputNamer namer(output, request.existing, request.deleteSources);
+    MemoryBudget budget(request.memoryBytes > 0 ? request.memoryBytes : DefaultMemoryBudget());
+    std::atomic<bool> abandoned{false};  // No after an error: nothing more is deleted
     int done = 0;
-    auto work = [&](const Task& task) {
-        const Status s = WatermarkFile(job, task.source, task.target, request.deleteSources);
+    auto finish = [&](const QString& source, Outcome outcome, const Status& s) {
         std::lock_guard lock(mutex_);
-        if (!s.ok()) failures_.append(task.source);
-        host.FileDone(task.source, s, ++done);
+        if (outcome == Outcome::Failed) failures_.append({source, s.text()});
+        if (outcome == Outcome::Skipped) skipped_.append(source);
+        if (outcome == Outcome::Written) ++written_;
+        host.FileDone(source, outcome, s, ++done);
+    };
+    auto work = [&](const Task& task) {
+        FileOptions options{request.deleteSources, task.replace, &budget, &abandoned};
+        Status s = WatermarkFile(job, task.source, task.target, options);
+        if (s.code() == ErrorCode::TargetExists) {
+            // Another program took the name after we claimed it.
+            options.replace = false;
+            s = WatermarkFile(job, task.source, namer.ClaimAgain(task.name, format.extension).path,
+                              options);
+        }
+        finish(task.source, s.ok() ? Outcome::Written : Outcome::Failed, s);
     };
     const int jobs = request.jobs > 0
                          ? request.jobs
                          : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     WorkerPool pool(jobs, work);
 
-    // Output names are fixed here, in walk order, so results never depend
+    // Output names are claimed here, in walk order, so results never depend
     // on which worker finishes first.
     auto handOut = [&](const QString& dir, const QString& name) {
         host.Progress(messages::Progress(count));
-        QString target = output + u'/' + OutputName(name, format.extension);
-        for (int n = 2; takenNames.contains(target); ++n) {
-            target = Numbered(output + u'/' + OutputName(name, format.extension), n);
+        const QString source = JoinPath(dir, name);
+        const OutputNamer::Claim claim = namer.ClaimFor(name, format.extension, source);
+        if (claim.path.isEmpty()) {
+            finish(source, Outcome::Skipped, Status::Ok());
+        } else {
+            pool.Submit({name, source, claim.path, claim.replace});
         }
-        takenNames.insert(target);
-        pool.Submit({dir + u'/' + name, target});
         ++count;
         ProcessedCount = count;
         host.Progress(QStringLiteral(" "));
         host.Yield();
     };
 
-    bool abandoned = false;
     if (request.tree) {
         ProcessedCount = 0;
         ScanCallbacks cb;
@@ -193,26 +222,28 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         cb.unreadable = [&](const QString& dir, const Status& s) {
             {
                 std::lock_guard lock(mutex_);
-                failures_.append(dir);
+                failures_.append({dir, s.text()});
             }
-            return host.Ask(messages::RunError(s.number()), Icon::Question);
+            if (host.Ask(messages::RunError(s.number()), Icon::Question)) return true;
+            abandoned = true;
+            return false;
         };
-        cb.skipDirectory = Canonical(output);
+        cb.skipDirectory = output;
         cb.lister = request.lister;
-        abandoned = !ScanDirectory(input, cb);
+        ScanDirectory(input, cb);
     } else {
         for (const QString& entry : request.files) {
-            handOut(input, entry.trimmed());
+            handOut(input, entry);
             host.Yield();
             if (StopRequested) break;
         }
         ProcessedCount = count;
     }
-    // A stop lets the files in progress finish; those not yet started are
-    // not processed and not counted.
-    ProcessedCount -= pool.Finish(StopRequested);
+    // A stop, or No after an error, lets the files in progress finish; those
+    // not yet started are not processed and not counted.
+    ProcessedCount -= pool.Finish(StopRequested || abandoned);
     host.Progress(QString());
-    return abandoned ? 0 : ProcessedCount.load();
+    return abandoned ? written_.load() : ProcessedCount.load();
 }
 
 }  // namespace velda

@@ -8,6 +8,7 @@
 
 #include "batch/batch_job.h"
 #include "batch/directory_scan.h"
+#include "batch/output_names.h"
 #include "imaging/status.h"
 
 namespace velda {
@@ -25,10 +26,12 @@ class BatchHost {
     // The progress label's text: "File(s) processed: N", " " between files,
     // empty at the end.
     virtual void Progress(const QString&) {}
-    // A file finished (written or failed); done counts finished files.
-    // Called from worker threads, one call at a time.
-    virtual void FileDone(const QString& source, const Status& status, int done) {
-        (void)source, (void)status, (void)done;
+    // A file finished: written, failed (status says why) or skipped (its
+    // result's name was taken and the policy says skip); done counts
+    // finished files. Called from worker threads, one call at a time.
+    enum class Outcome { Written, Failed, Skipped };
+    virtual void FileDone(const QString& source, Outcome outcome, const Status& status, int done) {
+        (void)source, (void)outcome, (void)status, (void)done;
     }
     // Lets the host's event loop run between files.
     virtual void Yield() {}
@@ -41,7 +44,9 @@ struct BatchRequest {
     QStringList files;  // list mode: the selected names, in list order
     int listed = -1;    // list mode: entries the list shows; -1: as many as files
     bool deleteSources = false;
-    int jobs = 0;  // worker threads; 0: one per core
+    ExistingPolicy existing = ExistingPolicy::Replace;  // where deleting sources allows a choice
+    int jobs = 0;                                       // worker threads; 0: one per core
+    qint64 memoryBytes = 0;  // the run's memory budget; 0: half the machine's memory
     DirectoryLister lister = ListDirectory;
 };
 
@@ -54,26 +59,39 @@ class BatchRun {
     // Files handed to the pipeline in the current run.
     std::atomic<int> ProcessedCount{0};
 
-    // Runs the batch; returns the number of files processed, 0 when the run
-    // was refused or abandoned. The job is read-only while the run lasts.
+    // Runs the batch; returns the number of files processed (written or
+    // failed), 0 when the run was refused, and the number written when the
+    // user chose to end it after an error. The job is read-only while the
+    // run lasts.
     int RunBatch(const BatchRequest& request, const BatchJob& job, BatchHost& host);
 
+    struct Problem {
+        QString path;
+        QString reason;
+    };
     // Sources that could not be converted, and folders that could not be
-    // read, in the order they were met.
-    QStringList Failures() const;
+    // read, in the order they finished, with the reason.
+    QList<Problem> Failures() const;
+    // Sources whose result was not written because its name was taken.
+    QStringList Skipped() const;
+    // Results written by the last run.
+    int Written() const { return written_; }
     // True when the last run got past its checks and confirmation.
     bool Started() const { return started_; }
 
   private:
     mutable std::mutex mutex_;
-    QStringList failures_;
+    QList<Problem> failures_;
+    QStringList skipped_;
+    std::atomic<int> written_{0};
     bool started_ = false;
 };
 
 // True when the directory exists and can be entered.
 bool DirectoryExists(const QString& path);
-// Creates the one directory at path; false when it cannot (or exists).
-bool MakeDirectory(const QString& path);
+// Creates the one directory at path; false when it cannot (or exists), with
+// the system's reason.
+bool MakeDirectory(const QString& path, QString* reason = nullptr);
 // The same directory named two ways (separators, "..", links)?
 bool SameDirectory(const QString& a, const QString& b);
 

@@ -1,9 +1,30 @@
 #include "batch/directory_scan.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <algorithm>
+#include <optional>
 
 namespace velda {
+
+namespace {
+
+using FileId = std::pair<dev_t, ino_t>;
+
+std::optional<FileId> IdOf(const QString& path) {
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
+bool Walk(const QString& dir, const ScanCallbacks& cb, const std::optional<FileId>& skip);
+
+}  // namespace
+
+QString JoinPath(const QString& dir, const QString& name) {
+    return dir.endsWith(u'/') ? dir + name : dir + u'/' + name;
+}
 
 bool IsWalkedPictureName(const QString& name) {
     if (name.size() <= 4) return false;
@@ -34,6 +55,17 @@ Status ListDirectory(const QString& dir, QList<QFileInfo>* entries) {
 }
 
 bool ScanDirectory(const QString& dir, const ScanCallbacks& cb) {
+    // The directory to skip is known by its device and inode: comparing
+    // canonical paths costs a lookup per level per folder, which grows with
+    // the square of a tree's depth.
+    std::optional<FileId> skip;
+    if (!cb.skipDirectory.isEmpty()) skip = IdOf(cb.skipDirectory);
+    return Walk(dir, cb, skip);
+}
+
+namespace {
+
+bool Walk(const QString& dir, const ScanCallbacks& cb, const std::optional<FileId>& skip) {
     if (cb.stopRequested()) {
         if (cb.stoppedAtStart) cb.stoppedAtStart();
         return true;
@@ -51,21 +83,22 @@ bool ScanDirectory(const QString& dir, const ScanCallbacks& cb) {
         if (IsWalkedPictureName(e.fileName())) cb.file(dir, e.fileName());
         if (cb.stopRequested()) break;
     }
+    entries.clear();
     for (const QString& sub : subdirectories) {
-        const QString path = dir + u'/' + sub;
-        if (!cb.skipDirectory.isEmpty() &&
-            QFileInfo(path).canonicalFilePath() == cb.skipDirectory) {
-            continue;
-        }
-        if (!ScanDirectory(path, cb)) return false;
+        const QString path = JoinPath(dir, sub);
+        if (skip && IdOf(path) == skip) continue;
+        if (!Walk(path, cb, skip)) return false;
         if (cb.stopRequested()) return true;
     }
     return true;
 }
 
-int CountPictures(const QString& dir) {
+}  // namespace
+
+int CountPictures(const QString& dir, const QString& skipDirectory) {
     int n = 0;
     ScanCallbacks cb;
+    cb.skipDirectory = skipDirectory;
     cb.file = [&n](const QString&, const QString&) { ++n; };
     cb.stopRequested = [] { return false; };
     cb.unreadable = [](const QString&, const Status&) { return true; };

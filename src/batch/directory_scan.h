@@ -13,6 +13,9 @@ namespace velda {
 // characters of a name longer than four, lower-cased.
 bool IsWalkedPictureName(const QString& name);
 
+// dir + "/" + name, without doubling the separator of the root "/".
+QString JoinPath(const QString& dir, const QString& name);
+
 // A directory's entries sorted by name, hidden entries ("." names) left
 // out. Fails when the directory cannot be read.
 using DirectoryLister = std::function<Status(const QString& dir, QList<QFileInfo>* entries)>;
@@ -28,8 +31,9 @@ struct ScanCallbacks {
     std::function<void()> stoppedAtStart;
     // A directory that could not be read; true goes on with the next entry.
     std::function<bool(const QString& dir, const Status& status)> unreadable;
-    // Directories never entered (the output directory inside the tree).
-    QString skipDirectory;  // canonical path, or empty
+    // A directory never entered (the output directory inside the tree),
+    // however it is reached; empty: none.
+    QString skipDirectory;
     DirectoryLister lister = ListDirectory;
 };
 
@@ -39,7 +43,8 @@ struct ScanCallbacks {
 // False when the walk was abandoned after an unreadable directory.
 bool ScanDirectory(const QString& dir, const ScanCallbacks& callbacks);
 
-// How many picture files a walk of dir would take: for progress bars.
-int CountPictures(const QString& dir);
+// How many picture files a walk of dir would take, never entering
+// skipDirectory: for progress bars.
+int CountPictures(const QString& dir, const QString& skipDirectory = QString());
 
 }  // namespace velda

@@ -47,6 +47,55 @@ inline QString FailedHeader(int count) {
     return QString::number(count) + QStringLiteral(" files could not be converted:");
 }
 
+// A message with the system's reason on the line after it.
+inline QString WithReason(const QString& message, const QString& reason) {
+    return reason.isEmpty() ? message : message + u'\r' + reason;
+}
+
+// "Watermarking system stopped: 12 files written."
+inline QString StoppedSummary(int written) {
+    return kStopped + QStringLiteral(": ") + QString::number(written) +
+           (written == 1 ? QStringLiteral(" file written.") : QStringLiteral(" files written."));
+}
+
+// "2 files skipped: their names were taken."
+inline QString SkippedHeader(int count) {
+    return QString::number(count) +
+           QStringLiteral(" files skipped: their results' names were taken:");
+}
+
+// A path as it may stand on one line of a report: names holding line breaks
+// or other control characters are quoted, with those characters escaped, so
+// that no name can forge a line of its own.
+inline QString ReportName(const QString& path) {
+    bool plain = true;
+    for (const QChar c : path) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029)
+            plain = false;
+    }
+    if (plain) return path;
+    QString out = QStringLiteral("\"");
+    for (const QChar c : path) {
+        const char16_t u = c.unicode();
+        if (u == u'\\' || u == u'"') {
+            out += u'\\';
+            out += c;
+        } else if (u == u'\n') {
+            out += QStringLiteral("\\n");
+        } else if (u == u'\r') {
+            out += QStringLiteral("\\r");
+        } else if (u == u'\t') {
+            out += QStringLiteral("\\t");
+        } else if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029) {
+            out += QStringLiteral("\\u%1").arg(static_cast<int>(u), 4, 16, QChar(u'0'));
+        } else {
+            out += c;
+        }
+    }
+    return out + u'"';
+}
+
 inline QString WatermarkLoadError(const QString& file, int number) {
     return QStringLiteral("Error loading watermark image (") + file +
            QStringLiteral("), Check format/file is ok. Error - ") + QString::number(number) +

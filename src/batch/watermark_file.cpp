@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "imaging/loaders.h"
+#include "imaging/picture_io.h"
 
 namespace velda {
 
@@ -16,26 +17,47 @@ int ComparableDepth(int depth) {
 
 }  // namespace
 
-QString OutputName(const QString& fileName, const QString& extension) {
-    const qsizetype dot = fileName.lastIndexOf(u'.');
-    return (dot < 0 ? fileName : fileName.left(dot)) + extension;
+qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels) {
+    const OutputFormat format = FormatFor(job.output);
+    qint64 perPixel = 2;  // JPEG: the encoder's output and the metadata pass
+    switch (job.output) {
+        case OutputOption::Jpg:
+            break;
+        case OutputOption::Tif:
+            perPixel = 8;
+            break;
+        case OutputOption::Gif:
+            perPixel = 14;  // ImageMagick's pixel cache and our copy for it
+            break;
+        default:
+            perPixel = 4;
+            break;
+    }
+    // Colour reduction keeps a float copy of the picture beside the result.
+    if (format.viaLead || (job.depth < 24 && job.output != OutputOption::Jpg)) perPixel += 20;
+    // A palette source raised to true colour.
+    perPixel += 4;
+    return pixels * perPixel;
 }
 
 Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QString& targetPath,
-                     bool deleteSource) {
+                     const FileOptions& options) {
+    Reservation memory;
+    const DecodeGate admit = [&](const DecodeEstimate& e) {
+        return memory.Acquire(
+            options.budget,
+            e.workingBytes + OutputWorkingBytes(job, static_cast<qint64>(e.width) * e.height));
+    };
+    Picture loaded;
+    const int resolution = IsPhotoCdName(sourcePath) ? job.photoCdResolution : kPhotoCdBase;
+    if (Status s = LoadPicture(sourcePath, resolution, &loaded, admit); !s.ok()) return s;
     Picbuf picture;
-    Lead lead;
+    picture.PasteClipboard(loaded);
+    loaded = Picture();
     Status s;
-    if (IsPhotoCdName(sourcePath)) {
-        s = LoadPhotoCdFile(sourcePath, picture, lead, job.pcdbase);
-    } else if (IsGifName(sourcePath)) {
-        s = LoadThroughLead(sourcePath, picture, lead);
-        if (s.ok()) s = picture.IncreaseColors(24);
-    } else {
-        picture.FileName = sourcePath;
-        s = picture.LoadFile();
+    if (IsGifName(sourcePath)) {
+        if (s = picture.IncreaseColors(24); !s.ok()) return s;
     }
-    if (!s.ok()) return s;
 
     // Each file gets its own copies of the watermark and mask: placing them
     // sets their origins, and other files are being placed at the same time.
@@ -63,13 +85,16 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     }
     picture.FileName = targetPath;
     // A source is deleted only once its result would survive a crash.
-    picture.SyncToDisk = deleteSource;
+    picture.SyncToDisk = options.deleteSource;
+    picture.ReplaceExisting = options.replace;
     picture.KeepMetadata = job.keepMetadata;
-    lead.SyncToDisk = deleteSource;
+    Lead lead;
+    lead.SyncToDisk = options.deleteSource;
+    lead.ReplaceExisting = options.replace;
     s = format.viaLead ? SaveThroughLead(targetPath, picture, lead) : picture.Store();
     if (!s.ok()) return s;
 
-    if (deleteSource) {
+    if (options.deleteSource && !(options.keepSources && options.keepSources->load())) {
         const QString source = QFileInfo(sourcePath).canonicalFilePath();
         if (!source.isEmpty() && source != QFileInfo(targetPath).canonicalFilePath()) {
             QFile::remove(sourcePath);  // a failure to delete is not the file's failure

@@ -1,23 +1,42 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 
 #include "batch/batch_job.h"
+#include "batch/memory_budget.h"
+#include "batch/output_names.h"
 #include "imaging/status.h"
 
 namespace velda {
 
-// The output file name for a source name: the text after the last dot is
-// replaced by the extension (".jpg"), or the extension is appended to a
-// name without a dot.
-QString OutputName(const QString& fileName, const QString& extension);
+// How one file of a run is written.
+struct FileOptions {
+    // Remove the source once its result is wholly on disk (and never when
+    // it is the result itself).
+    bool deleteSource = false;
+    // The result may replace a file that has its name.
+    bool replace = true;
+    // Admits the decode; null: no budget.
+    MemoryBudget* budget = nullptr;
+    // Set while the file is in progress: delete nothing more (the run was
+    // abandoned).
+    const std::atomic<bool>* keepSources = nullptr;
+};
+
+// Memory the steps after decoding take at their peak for a picture of this
+// many pixels: marks, colour reduction, encoding.
+qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels);
 
 // Watermarks and converts one picture: loads sourcePath, blends the job's
 // watermark, draws its text, brings the picture to the job's depth and
-// format, and writes targetPath. With deleteSource the source is removed
-// once the result is wholly on disk, and never when it is the result.
-// Never shows anything; the status says why a file failed.
+// format, and writes targetPath. Never shows anything; the status says why
+// a file failed (TargetExists when replace is off and the name was taken).
 Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QString& targetPath,
-                     bool deleteSource);
+                     const FileOptions& options);
+inline Status WatermarkFile(const BatchJob& job, const QString& sourcePath,
+                            const QString& targetPath, bool deleteSource) {
+    return WatermarkFile(job, sourcePath, targetPath, FileOptions{deleteSource});
+}
 
 }  // namespace velda

@@ -9,7 +9,9 @@
 namespace velda::cli {
 
 void Err(const QString& line) {
-    const QByteArray bytes = (QStringLiteral("velda-batch: ") + line + u'\n').toLocal8Bit();
+    QString text = line;
+    text.replace(u'\r', QStringLiteral(": "));
+    const QByteArray bytes = (QStringLiteral("velda-batch: ") + text + u'\n').toLocal8Bit();
     fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
     fflush(stderr);
 }
@@ -37,19 +39,19 @@ void CliHost::Inform(const QString& text, Icon) {
     Err(text);
 }
 
-void CliHost::FileDone(const QString& source, const Status& status, int done) {
+void CliHost::FileDone(const QString& source, Outcome outcome, const Status& status, int done) {
     if (quiet_) return;
+    const QString what = outcome == Outcome::Failed    ? QStringLiteral(": ") + status.text()
+                         : outcome == Outcome::Skipped ? QStringLiteral(": skipped, name taken")
+                                                       : QString();
     if (!terminal_) {
         const QString total = total_ > 0 ? QStringLiteral("/%1").arg(total_) : QString();
-        Err(QStringLiteral("%1%2 %3%4")
-                .arg(done)
-                .arg(total, source,
-                     status.ok() ? QString() : QStringLiteral(": ") + status.text()));
+        Err(QStringLiteral("%1%2 %3%4").arg(done).arg(total, messages::ReportName(source), what));
         return;
     }
-    if (!status.ok()) {
+    if (outcome != Outcome::Written) {
         fputs("\r\033[K", stderr);
-        Err(source + QStringLiteral(": ") + status.text());
+        Err(messages::ReportName(source) + what);
     }
     const double seconds = static_cast<double>(clock_.elapsed()) / 1000.0;
     const double rate = seconds > 0 ? done / seconds : 0;

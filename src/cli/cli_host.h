@@ -16,7 +16,7 @@ class CliHost : public BatchHost {
 
     bool Ask(const QString& text, Icon icon) override;
     void Inform(const QString& text, Icon icon) override;
-    void FileDone(const QString& source, const Status& status, int done) override;
+    void FileDone(const QString& source, Outcome outcome, const Status& status, int done) override;
     void EndProgress();
 
   private:

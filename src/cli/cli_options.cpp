@@ -3,6 +3,9 @@
 #include <QFileInfo>
 
 #include "batch/directory_scan.h"
+#include "cli/cli_host.h"
+#include "imaging/loaders.h"
+#include "settings/ini_file.h"
 #include "settings/settings.h"
 
 namespace velda::cli {
@@ -36,12 +39,19 @@ QString HelpText() {
         "  --format FMT       jpg (default), tif, tga, bmp, pcx or gif\n"
         "  --depth BITS       24 (default), 8 or 4; JPEG is always 24, GIF always 8\n"
         "  --quality N        JPEG quality 0-100 (default: JPEGValue of the settings, 75)\n"
-        "  --delete-sources   delete each source once its result is safely written\n"
+        "  --delete-sources   delete each source once its result is safely written;\n"
+        "                     results then never replace an existing file\n"
+        "  --existing POLICY  what a result does to a file that has its name: replace\n"
+        "                     (default), rename (\"photo (2).jpg\") or skip; files\n"
+        "                     another run is writing, and sources, are never replaced\n"
         "  --strip-metadata   write no EXIF, IPTC, XMP or colour profile (GPS included);\n"
         "                     by default JPEG and TIFF results keep their sources' metadata\n"
         "  --pcd RES          Photo CD resolution: base/16, base/4, base (default),\n"
         "                     base*4 or base*16\n"
         "  --jobs N           files processed at once (default: one per core)\n"
+        "  --memory MIB       memory the run may hold in pictures at once (default:\n"
+        "                     half the machine's); a file is started only when its\n"
+        "                     estimate fits beside those in progress\n"
         "  --quiet            no progress on standard error\n"
         "  --help, --version\n"
         "\n"
@@ -54,7 +64,8 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
     QString settingsFile;
     bool settingsGiven = false;
     QStringList sets, positional;
-    QString format = QStringLiteral("jpg"), depth = QStringLiteral("24"), quality, pcd, jobs;
+    QString format = QStringLiteral("jpg"), depth = QStringLiteral("24"), quality, pcd, jobs,
+            existing, memory;
     bool recursive = false;
     bool strip = false;
 
@@ -103,6 +114,10 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
             if (!value(&pcd)) return false;
         } else if (name == u"--jobs" || name == u"-j") {
             if (!value(&jobs)) return false;
+        } else if (name == u"--existing") {
+            if (!value(&existing)) return false;
+        } else if (name == u"--memory") {
+            if (!value(&memory)) return false;
         } else if (name == u"--") {
             positional += args.mid(i + 1);
             break;
@@ -137,6 +152,13 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         *error = QStringLiteral("input directory not found: %1").arg(b.inputDir);
         return false;
     }
+    {
+        QList<QFileInfo> entries;
+        if (const Status s = ListDirectory(b.inputDir, &entries); !s.ok()) {
+            *error = QStringLiteral("input directory cannot be read: %1").arg(b.inputDir);
+            return false;
+        }
+    }
     b.tree = recursive;
     b.files = files;
     if (files.isEmpty() && !recursive) {
@@ -159,6 +181,12 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         settingsFile = SettingsFilePath();
     }
     ReadWatermarkSettings(settingsFile, s);
+    if (FileExists(settingsFile) &&
+        !IniDocument::Load(settingsFile).HasSection(QStringLiteral("MainVeldaDetails"))) {
+        Err(QStringLiteral("warning: %1 has no [MainVeldaDetails] section; its settings are not "
+                           "used")
+                .arg(settingsFile));
+    }
     for (const QString& kv : sets) {
         const qsizetype eq = kv.indexOf(u'=');
         if (eq <= 0) {
@@ -213,11 +241,29 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
             *error = QStringLiteral("--pcd must be base/16, base/4, base, base*4 or base*16");
             return false;
         }
-        job.pcdbase = *it;
+        job.photoCdResolution = PhotoCdResolutionFromText(*it, kPhotoCdBase);
     }
     if (!jobs.isEmpty() && !ParseInt(jobs, 1, 256, &b.jobs)) {
         *error = QStringLiteral("--jobs must be a whole number from 1 to 256");
         return false;
+    }
+    static const QStringList policies = {QStringLiteral("replace"), QStringLiteral("rename"),
+                                         QStringLiteral("skip")};
+    if (!existing.isEmpty()) {
+        const qsizetype p = policies.indexOf(existing.toLower());
+        if (p < 0) {
+            *error = QStringLiteral("--existing must be replace, rename or skip");
+            return false;
+        }
+        b.existing = static_cast<ExistingPolicy>(p);
+    }
+    int mib = 0;
+    if (!memory.isEmpty()) {
+        if (!ParseInt(memory, 16, 1 << 24, &mib)) {
+            *error = QStringLiteral("--memory must be a number of MiB from 16");
+            return false;
+        }
+        b.memoryBytes = static_cast<qint64>(mib) << 20;
     }
 
     QString message;

@@ -8,6 +8,7 @@
 #include "batch/messages.h"
 #include "cli/cli_host.h"
 #include "cli/cli_options.h"
+#include "settings/file_access.h"
 
 namespace {
 
@@ -29,12 +30,40 @@ int Refuse(const QString& reason) {
     return 2;
 }
 
-// Standard error is for progress and reasons; Qt's chatter about the
-// headless platform it runs on is nobody's business.
+// Standard error is for progress and reasons. Qt's chatter about the
+// headless platform, and the warnings that libpng and libtiff pass through
+// it, are nobody's business: every file's own reason is reported anyway.
 void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
-    if (type == QtDebugMsg || type == QtInfoMsg || text.contains(QStringLiteral("XDG_RUNTIME_DIR")))
-        return;
-    velda::cli::Err(text);
+    if (type == QtCriticalMsg || type == QtFatalMsg) velda::cli::Err(text);
+}
+
+// The report on standard output: the count, then each failed file with its
+// reason and each skipped one, a line each.
+int Report(const velda::BatchRun& run, const QString& countLine) {
+    using velda::messages::ReportName;
+    Out(countLine);
+    const auto failures = run.Failures();
+    if (!failures.isEmpty()) {
+        Out(velda::messages::FailedHeader(static_cast<int>(failures.size())));
+        for (const auto& f : failures)
+            Out(ReportName(f.path) + QStringLiteral(": ") + f.reason);
+    }
+    const QStringList skipped = run.Skipped();
+    if (!skipped.isEmpty()) {
+        Out(velda::messages::SkippedHeader(static_cast<int>(skipped.size())));
+        for (const QString& f : skipped)
+            Out(ReportName(f));
+    }
+    return failures.isEmpty() ? 0 : 1;
+}
+
+// Arguments as given: UTF-8, or Windows-1252 bytes (a name copied from an
+// old archive) that the file access layer turns back into the same bytes.
+QStringList Arguments(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(velda::DecodeText(QByteArray(argv[i])));
+    return args;
 }
 
 }  // namespace
@@ -50,7 +79,7 @@ int main(int argc, char** argv) {
 
     velda::cli::CliRequest request;
     QString error;
-    if (!velda::cli::ParseArguments(app.arguments().mid(1), &request, &error)) return Refuse(error);
+    if (!velda::cli::ParseArguments(Arguments(argc, argv), &request, &error)) return Refuse(error);
     if (request.help) {
         Out(velda::cli::HelpText());
         return 0;
@@ -73,9 +102,14 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A progress reader that goes away must not end the run unseen: writes
+    // to a closed pipe fail instead, and the run goes on.
+    signal(SIGPIPE, SIG_IGN);
 
     const int total = request.batch.tree
-                          ? (request.quiet ? 0 : velda::CountPictures(request.batch.inputDir))
+                          ? (request.quiet ? 0
+                                           : velda::CountPictures(request.batch.inputDir,
+                                                                  request.batch.outputDir))
                           : static_cast<int>(request.batch.files.size());
     velda::cli::CliHost host(total, request.quiet);
     const int processed = run.RunBatch(request.batch, request.job, host);
@@ -88,15 +122,8 @@ int main(int argc, char** argv) {
     }
     if (run.StopRequested) {
         velda::cli::Err(velda::messages::kStopped);
-        velda::cli::Err(velda::messages::Processed(run.ProcessedCount));
+        Report(run, velda::messages::StoppedSummary(run.Written()));
         return 130;
     }
-    Out(velda::messages::Processed(processed));
-    const QStringList failures = run.Failures();
-    if (failures.isEmpty()) return 0;
-    Out(velda::messages::FailedHeader(static_cast<int>(failures.size())));
-    for (qsizetype i = 0; i < failures.size() && i < 20; ++i)
-        Out(failures[i]);
-    if (failures.size() > 20) Out(QStringLiteral("... and %1 more").arg(failures.size() - 20));
-    return 1;
+    return Report(run, velda::messages::Processed(processed));
 }

@@ -1,5 +1,7 @@
 #include "imaging/loaders.h"
 
+#include <QFileInfo>
+
 #include "imaging/picture_io.h"
 #include "settings/settings.h"
 
@@ -16,6 +18,11 @@ QString Ending(const QString& fileName) {
 LoadOutcome LoadTrueColour(const QString& fileName, Picbuf& target, Lead& lead, Status* status) {
     if (!FileExists(fileName)) {
         target.ClearPicture();
+        // A pipe or device is named as what it is, never waited on.
+        if (!fileName.isEmpty() && QFileInfo::exists(fileName)) {
+            *status = Status::Error(ErrorCode::NotRegularFile, fileName);
+            return LoadOutcome::Failed;
+        }
         *status = Status::Error(ErrorCode::FileNotFound, fileName);
         return LoadOutcome::Missing;
     }

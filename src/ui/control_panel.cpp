@@ -639,7 +639,7 @@ class PanelBatchHost : public BatchHost {
     void Progress(const QString& text) override {
         OnWindowThread([label = label_, text] { label->setText(text); }, false);
     }
-    void FileDone(const QString&, const Status&, int done) override {
+    void FileDone(const QString&, Outcome, const Status&, int done) override {
         OnWindowThread(
             [bar = bar_, done] { bar->setValue(std::min(done, std::max(bar->maximum(), done))); },
             false);
@@ -708,7 +708,10 @@ void ControlPanel::Start_Click() {
     }
     job->depth = bit24->isChecked() ? 24 : bit8->isChecked() ? 8 : bit4->isChecked() ? 4 : 24;
     job->jpegQuality = jpegval->value();
-    job->pcdbase = pcdbase->currentText();
+    // The panel's LEAD keeps its resolution when the text names none.
+    batchPhotoCdResolution_ =
+        PhotoCdResolutionFromText(pcdbase->currentText(), batchPhotoCdResolution_);
+    job->photoCdResolution = batchPhotoCdResolution_;
     job->keepMetadata = state_.KeepMetadata;
 
     BatchRequest request;
@@ -742,11 +745,12 @@ void ControlPanel::BatchFinished(int processed) {
     batchProgress->setValue(run_.StopRequested ? 0 : 1);
     if (run_.StopRequested) return;
     QString report = messages::Processed(processed);
-    const QStringList failures = run_.Failures();
+    const auto failures = run_.Failures();
     if (!failures.isEmpty()) {
         report += u'\r' + messages::FailedHeader(static_cast<int>(failures.size()));
         for (qsizetype i = 0; i < failures.size() && i < 20; ++i)
-            report += u'\r' + failures[i];
+            report += u'\r' + messages::ReportName(failures[i].path) + QStringLiteral(": ") +
+                      failures[i].reason;
         if (failures.size() > 20)
             report += QStringLiteral("\r... and %1 more").arg(failures.size() - 20);
     }

@@ -150,6 +150,7 @@ class ControlPanel : public QWidget {
     BatchRun run_;
     std::thread batchThread_;
     std::unique_ptr<BatchHost> batchHost_;
+    int batchPhotoCdResolution_ = kPhotoCdBase;
     void BatchFinished(int processed);
 };
 

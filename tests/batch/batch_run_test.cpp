@@ -28,7 +28,7 @@ class ScriptedHost : public BatchHost {
         std::lock_guard lock(m);
         told.append(text);
     }
-    void FileDone(const QString& source, const Status&, int done) override {
+    void FileDone(const QString& source, Outcome, const Status&, int done) override {
         std::lock_guard lock(m);
         finished.append(QFileInfo(source).fileName());
         if (stopAfter > 0 && done >= stopAfter) run->StopRequested = true;
@@ -56,6 +56,12 @@ class BatchTest : public ::testing::Test {
             path, relative.endsWith(QStringLiteral(".gif"), Qt::CaseInsensitive) ? "png" : nullptr))
             << path.toStdString();
         return path;
+    }
+    QStringList FailedPaths() const {
+        QStringList paths;
+        for (const auto& f : run_.Failures())
+            paths.append(f.path);
+        return paths;
     }
     QStringList Outputs() const {
         return QDir(out_).entryList(QDir::Files | QDir::Hidden, QDir::Name);
@@ -91,7 +97,8 @@ TEST_F(BatchTest, ChecksComeInOrderWithTheirExactWords) {
     r.outputDir = dir_.filePath(QStringLiteral("no/parent"));
     host_.answers = {true};
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
-    EXPECT_EQ(host_.told.last(), messages::kErrorCreatingOutput);
+    EXPECT_EQ(host_.told.last(),
+              messages::kErrorCreatingOutput + QStringLiteral("\rNo such file or directory"));
 
     // One directory named three ways is the same directory.
     QFile::link(in_, dir_.filePath(QStringLiteral("alias")));
@@ -113,12 +120,15 @@ TEST_F(BatchTest, ChecksComeInOrderWithTheirExactWords) {
     EXPECT_TRUE(Outputs().isEmpty());
 
     // A list with a missing file still counts it, and names it as failed.
+    // Names are taken as given: a leading blank is part of the name.
     Picture(QStringLiteral("b.png"));
-    EXPECT_EQ(run_.RunBatch(Request(false, {QStringLiteral(" b.png "), QStringLiteral("gone.png")}),
+    Picture(QStringLiteral(" b.png"));
+    EXPECT_EQ(run_.RunBatch(Request(false, {QStringLiteral(" b.png"), QStringLiteral("gone.png")}),
                             job_, host_),
               2);
-    EXPECT_EQ(Outputs(), QStringList{QStringLiteral("b.jpg")});
-    EXPECT_EQ(run_.Failures(), QStringList{in_ + QStringLiteral("/gone.png")});
+    EXPECT_EQ(Outputs(), QStringList{QStringLiteral(" b.jpg")});
+    EXPECT_EQ(FailedPaths(), QStringList{in_ + QStringLiteral("/gone.png")});
+    EXPECT_TRUE(run_.Failures()[0].reason.startsWith(QStringLiteral("file not found")));
 }
 
 TEST_F(BatchTest, TreeWalkTakesPicturesInOrderAndSkipsWhatItMust) {
@@ -193,9 +203,31 @@ TEST_F(BatchTest, StopTakesEffectBetweenFilesAndUnreadableFoldersDoNotEndTheWalk
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 7);
     EXPECT_EQ(host_.asked.last(),
               QStringLiteral("Error watermarking image. Error - 11\rDo you wish to continue?"));
-    EXPECT_EQ(run_.Failures(), QStringList{in_ + QStringLiteral("/bad")});
+    EXPECT_EQ(FailedPaths(), QStringList{in_ + QStringLiteral("/bad")});
+
+    // No at the error ends the run: files not yet started are dropped,
+    // nothing more is deleted, and the count is of the results written.
+    // Pictures large enough that the walk reaches the bad folder while the
+    // last ones are still waiting.
+    const QString big = dir_.filePath(QStringLiteral("big"));
+    QDir().mkpath(big + QStringLiteral("/bad"));
+    for (int i = 0; i < 6; ++i)
+        ASSERT_TRUE(test::MakePhoto(1600, 1200).save(big + QStringLiteral("/g%1.png").arg(i)));
+    QDir(out_).removeRecursively();
+    QDir().mkpath(out_);
+    r.inputDir = big;
+    r.deleteSources = true;
     host_.answers = {true, false};  // confirm, then No at the error
-    EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
+    const int written = run_.RunBatch(r, job_, host_);
+    EXPECT_EQ(written, run_.Written());
+    EXPECT_EQ(static_cast<int>(Outputs().size()), written);
+    EXPECT_LT(written, 6);
+    EXPECT_FALSE(QFile::exists(out_ + QStringLiteral("/g5.jpg")));
+    for (int i = 0; i < 6; ++i) {
+        const bool kept = QFile::exists(big + QStringLiteral("/g%1.png").arg(i));
+        const bool result = QFile::exists(out_ + QStringLiteral("/g%1.jpg").arg(i));
+        EXPECT_TRUE(kept || result) << i;  // a deleted source always has its result
+    }
 }
 
 TEST_F(BatchTest, DepthAndFormatRulesAndSafeDeletion) {

@@ -1,6 +1,11 @@
 // velda-batch run as a user runs it, its outputs read back by ImageMagick.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QBuffer>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -106,7 +111,8 @@ TEST_F(VeldaBatchTest, TreeModeFailuresAndDeletion) {
         Run({QStringLiteral("--recursive"), QStringLiteral("--delete-sources"), in_, out_});
     EXPECT_EQ(r.code, 1) << r.err.toStdString();
     EXPECT_EQ(r.out, QStringLiteral("5 files processed.\n1 files could not be converted:\n") + in_ +
-                         QStringLiteral("/sub/broken.jpg\n"));
+                         QStringLiteral("/sub/broken.jpg: corrupt or truncated picture data: "
+                                        "JPEG header is not valid\n"));
     EXPECT_EQ(Outputs(), (QStringList{QStringLiteral("a (2).jpg"), QStringLiteral("a.jpg"),
                                       QStringLiteral("b.jpg"), QStringLiteral("c.jpg")}));
     // Sources written are gone; the one that failed stays.
@@ -172,13 +178,13 @@ TEST_F(VeldaBatchTest, InterruptFinishesFilesInProgressAndReportsTheCount) {
     ASSERT_TRUE(p.waitForFinished(60000));
     err += QString::fromUtf8(p.readAllStandardError());
     EXPECT_EQ(p.exitCode(), 130);
-    EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
     EXPECT_TRUE(err.contains(QStringLiteral("Watermarking system stopped"))) << err.toStdString();
     const int written = static_cast<int>(Outputs().size());
     EXPECT_GE(written, 1);
     EXPECT_LT(written, 15);
-    EXPECT_TRUE(err.contains(QStringLiteral("%1 files processed.").arg(written)))
-        << err.toStdString();
+    // The report still says what was written, counting only what was.
+    EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()),
+              QStringLiteral("Watermarking system stopped: %1 files written.\n").arg(written));
     // Every file left is whole: no temporary and nothing unreadable.
     for (const QString& f : Outputs()) {
         EXPECT_TRUE(f.endsWith(QStringLiteral(".jpg"))) << f.toStdString();
@@ -213,6 +219,126 @@ TEST_F(VeldaBatchTest, PhotoMetadataKeptUnlessStripped) {
     ini.close();
     ASSERT_EQ(Run({in_, out_, QStringLiteral("photo.jpg"), QStringLiteral("-q")}).code, 0);
     EXPECT_FALSE(tags().contains(QStringLiteral("GPS")));
+}
+
+// Results never destroy a user's file, whatever runs share the folder.
+TEST_F(VeldaBatchTest, RunsSharingAnOutputFolderNeverLoseAPhoto) {
+    // Two runs at once, each deleting its ten sources, all of the same
+    // names, into an output folder that neither has made yet.
+    QStringList inputs;
+    for (const char* name : {"one", "two"}) {
+        const QString dir = dir_.filePath(QString::fromLatin1(name));
+        QDir().mkpath(dir);
+        for (int i = 0; i < 10; ++i)
+            QFile::copy(in_ + QStringLiteral("/a.png"), dir + QStringLiteral("/p%1.png").arg(i));
+        inputs.append(dir);
+    }
+    QProcess first, second;
+    const QStringList common = {QStringLiteral("--settings"), ini_, QStringLiteral("-q"),
+                                QStringLiteral("--delete-sources")};
+    first.start(Program(), common + QStringList{inputs[0], out_});
+    second.start(Program(), common + QStringList{inputs[1], out_});
+    ASSERT_TRUE(first.waitForFinished(60000) && second.waitForFinished(60000));
+    EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().toStdString();
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    EXPECT_EQ(Outputs().size(), 20);
+    EXPECT_TRUE(QDir(inputs[0]).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(QDir(inputs[1]).entryList(QDir::Files).isEmpty());
+    // No claim or temporary is left behind.
+    EXPECT_EQ(QDir(out_).entryList(QDir::Files | QDir::Hidden).size(), 20);
+
+    // One after the other: a later run treats the earlier results as
+    // files it must not replace while it deletes its sources.
+    for (int i = 0; i < 10; ++i)
+        QFile::copy(in_ + QStringLiteral("/a.png"), inputs[0] + QStringLiteral("/p%1.png").arg(i));
+    EXPECT_EQ(Run({QStringLiteral("-q"), QStringLiteral("--delete-sources"), inputs[0], out_}).code,
+              0);
+    EXPECT_EQ(Outputs().size(), 30);
+
+    // An unrelated photo of the result's name: replaced by default, kept
+    // when asked (rename), left and reported with skip.
+    const QString other = out_ + QStringLiteral("/a.jpg");
+    test::WriteAll(other, "not ours");
+    Result r = Run({QStringLiteral("-q"), QStringLiteral("--existing"), QStringLiteral("rename"),
+                    in_, out_, QStringLiteral("a.png")});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(test::ReadAll(other), QByteArray("not ours"));
+    EXPECT_TRUE(QFile::exists(out_ + QStringLiteral("/a (2).jpg")));
+    r = Run({QStringLiteral("-q"), QStringLiteral("--existing=skip"), in_, out_,
+             QStringLiteral("a.png"), QStringLiteral("b.png")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(test::ReadAll(other), QByteArray("not ours"));
+    EXPECT_EQ(r.out, QStringLiteral("2 files processed.\n1 files skipped: their results' names "
+                                    "were taken:\n") +
+                         in_ + QStringLiteral("/a.png\n"));
+    r = Run({QStringLiteral("-q"), in_, out_, QStringLiteral("a.png")});
+    EXPECT_NE(test::ReadAll(other), QByteArray("not ours"));
+}
+
+// Hostile paths, odd names and unwelcome bytes: each fails or passes on its
+// own, says why, and the run goes on.
+TEST_F(VeldaBatchTest, HostileInputsFailFastAndReportsStayHonest) {
+    // A pipe as watermark refuses the run at once rather than hanging.
+    const QString fifo = dir_.filePath(QStringLiteral("logo.png"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    Result r = Run({QStringLiteral("--set"), QStringLiteral("WaterMarkFile=") + fifo, in_, out_});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Error - 12"))) << r.err.toStdString();
+
+    // A pipe among the inputs, and a name with a line break: the quiet
+    // report lists each failure on one line with its reason.
+    ASSERT_EQ(mkfifo(QFile::encodeName(in_ + QStringLiteral("/pipe.png")).constData(), 0600), 0);
+    test::WriteAll(in_ + QStringLiteral("/evil\n3 files processed..png"), "junk");
+    r = Run({QStringLiteral("-q"), in_, out_, QStringLiteral("pipe.png"),
+             QStringLiteral("evil\n3 files processed..png"), QStringLiteral("a.png")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, QStringLiteral("3 files processed.\n2 files could not be converted:\n") + in_ +
+                         QStringLiteral("/pipe.png: not a regular file: not a regular file "
+                                        "(a folder, pipe or device)\n\"") +
+                         in_ +
+                         QStringLiteral("/evil\\n3 files processed..png\": not a picture "
+                                        "in a known format\n"));
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+
+    // A settings file of another kind is named; one written on Windows in
+    // its code page keeps its text and finds a watermark whose name is in
+    // that code page on disk.
+    const QString wrong = dir_.filePath(QStringLiteral("wrong.ini"));
+    test::WriteAll(wrong, QByteArray("\xFF\xFE[\0M\0"));
+    r = Run({QStringLiteral("--settings"), wrong, QStringLiteral("-q"), in_, out_,
+             QStringLiteral("a.png")},
+            false);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("wrong.ini has no [MainVeldaDetails]")))
+        << r.err.toStdString();
+    const QByteArray legacyName = QFile::encodeName(dir_.path()) + "/M\xFCller.png";
+    QImage wm(20, 10, QImage::Format_RGB32);
+    wm.fill(qRgb(0, 255, 0));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(wm.save(&buffer, "PNG"));
+    const int fd = ::open(legacyName.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, png.constData(), static_cast<size_t>(png.size())), png.size());
+    ::close(fd);
+    const QString cp1252 = dir_.filePath(QStringLiteral("windows.ini"));
+    test::WriteAll(cp1252, "[MainVeldaDetails]\r\nWaterMarkFile=" + legacyName +
+                               "\r\nMixValue=255\r\nwx=0\r\nwy=0\r\nText=\xA9 2026 M\xFCller\r\n");
+    r = Run({QStringLiteral("--settings"), cp1252, QStringLiteral("-q"), in_, out_,
+             QStringLiteral("a.png")},
+            false);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_GT(qGreen(QImage(out_ + QStringLiteral("/a.jpg")).pixel(5, 5)), 200);
+
+    // A closed progress reader does not end the run.
+    QProcess p;
+    p.start(Program(), {QStringLiteral("--settings"), ini_, in_, out_, QStringLiteral("a.png"),
+                        QStringLiteral("b.png"), QStringLiteral("c.png")});
+    ASSERT_TRUE(p.waitForStarted());
+    p.closeReadChannel(QProcess::StandardError);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
 }
 
 }  // namespace

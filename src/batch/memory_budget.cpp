@@ -1,0 +1,50 @@
+#include "batch/memory_budget.h"
+
+#include <unistd.h>
+
+namespace velda {
+
+qint64 DefaultMemoryBudget() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || size <= 0) return qint64(4) << 30;
+    return static_cast<qint64>(pages) * size / 2;
+}
+
+Status MemoryBudget::Acquire(qint64 bytes) {
+    if (bytes > total_) {
+        return Status::Error(ErrorCode::TooLarge,
+                             QStringLiteral("needs about %1 MiB, more than the run's memory "
+                                            "budget of %2 MiB")
+                                 .arg((bytes + (1 << 20) - 1) >> 20)
+                                 .arg(total_ >> 20));
+    }
+    std::unique_lock lock(mutex_);
+    freed_.wait(lock, [&] { return used_ + bytes <= total_; });
+    used_ += bytes;
+    return Status::Ok();
+}
+
+void MemoryBudget::Release(qint64 bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        used_ -= bytes;
+    }
+    freed_.notify_all();
+}
+
+Status Reservation::Acquire(MemoryBudget* budget, qint64 bytes) {
+    Reset();
+    if (!budget) return Status::Ok();
+    if (Status s = budget->Acquire(bytes); !s.ok()) return s;
+    budget_ = budget;
+    bytes_ = bytes;
+    return Status::Ok();
+}
+
+void Reservation::Reset() {
+    if (budget_) budget_->Release(bytes_);
+    budget_ = nullptr;
+    bytes_ = 0;
+}
+
+}  // namespace velda

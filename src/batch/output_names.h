@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <mutex>
+#include <utility>
+
+namespace velda {
+
+// What a result does to a file that already has its name.
+enum class ExistingPolicy { Replace, Rename, Skip };
+
+// The output file name for a source name: the text after the last dot is
+// replaced by the extension (".jpg"), or the extension is appended to a
+// name without a dot.
+QString OutputName(const QString& fileName, const QString& extension);
+
+// name with " (n)" before its extension, the stem shortened (by whole
+// characters) where the name would grow past the system's 255 bytes.
+QString NumberedName(const QString& name, int n);
+
+// Names the results of one run in one output folder. Names are claimed
+// under a lock on the folder and each claim is left there as a dot-named
+// file for as long as the run lives, so that runs sharing the folder never
+// write the same name; a claim whose run has died (even by kill -9) is
+// ignored and cleared. A result replaces an existing file only when the
+// policy says Replace, no source is deleted by this run, and the file is
+// not one of the run's sources; otherwise it takes the next free
+// "name (2).jpg", or with Skip, nothing.
+class OutputNamer {
+  public:
+    OutputNamer(const QString& outputDir, ExistingPolicy policy, bool deletingSources);
+    ~OutputNamer();  // the run's claims go with it
+    OutputNamer(const OutputNamer&) = delete;
+    OutputNamer& operator=(const OutputNamer&) = delete;
+
+    struct Claim {
+        QString path;          // empty: skipped
+        bool replace = false;  // the write may replace a file of that name
+    };
+    // The result's path for a source file name and the output extension.
+    Claim ClaimFor(const QString& fileName, const QString& extension, const QString& sourcePath);
+    // The claimed name was taken behind our back (by another program): the
+    // next free one, never replacing anything.
+    Claim ClaimAgain(const QString& fileName, const QString& extension);
+
+  private:
+    Claim ClaimName(const QString& name, bool neverReplace);
+    bool ClaimedByOtherRun(const QString& name);
+    QString ClaimFile(const QString& name) const;
+
+    std::mutex mutex_;  // workers claim again while the walk claims
+    QString dir_;
+    ExistingPolicy policy_;
+    bool deletingSources_;
+    int dirFd_ = -1;                             // flock'ed while a name is chosen
+    int runLockFd_ = -1;                         // flock'ed for the run's life: our claims are live
+    QString runId_;                              // the run lock's file name, written in each claim
+    QSet<QString> mine_;                         // names claimed by this run
+    QHash<QString, int> nextNumber_;             // per base name: where the search resumes
+    QSet<std::pair<quint64, quint64>> sources_;  // device and inode of the run's sources
+};
+
+}  // namespace velda
