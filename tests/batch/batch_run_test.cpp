@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <mutex>
+#include <thread>
 
 #include "batch/batch_run.h"
 #include "batch/messages.h"
@@ -286,6 +290,120 @@ TEST_F(BatchTest, DepthAndFormatRulesAndSafeDeletion) {
     const QString self = Picture(QStringLiteral("self.jpg"));
     EXPECT_TRUE(WatermarkFile(job, self, self, true).ok());
     EXPECT_TRUE(QFile::exists(self));
+}
+
+// Names stay within the system's limits, a walk of the root works, and the
+// names another run holds are left to it.
+TEST_F(BatchTest, NamesFitTheirLimitsAndClaimsKeepRunsApart) {
+    // " (2)" on a name of 255 bytes shortens the stem, never cutting a
+    // character in two.
+    const QString longStem = QString(100, QChar(0x00E9)) + QString(50, u'x');  // 250 bytes
+    const QString name = longStem + QStringLiteral(".png");
+    EXPECT_EQ(QFile::encodeName(OutputName(name, QStringLiteral(".jpg"))).size(), 254);
+    const QString numbered = NumberedName(OutputName(name, QStringLiteral(".jpeg")), 12);
+    EXPECT_LE(QFile::encodeName(numbered).size(), 255);
+    EXPECT_TRUE(numbered.endsWith(QStringLiteral("x (12).jpeg")));
+    const QString accents = NumberedName(QString(127, QChar(0x00E9)) + QStringLiteral(".jpg"), 2);
+    EXPECT_EQ(QFile::encodeName(accents).size(), 254);  // 124 whole characters, not 125.5
+    EXPECT_FALSE(accents.contains(QChar::ReplacementCharacter));
+    Picture(QStringLiteral("long/") + name);
+    Picture(QStringLiteral("long/sub/") + name);
+    BatchRequest r = Request(true);
+    r.inputDir = in_ + QStringLiteral("/long");
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 2);
+    EXPECT_TRUE(run_.Failures().isEmpty());
+    EXPECT_EQ(Outputs().size(), 2);
+
+    // A claim held by a live run moves this run to the next name; a claim
+    // left by a run that died is cleared.
+    Picture(QStringLiteral("c.png"));
+    Picture(QStringLiteral("d.png"));
+    {
+        OutputNamer other(out_, ExistingPolicy::Replace, false);
+        EXPECT_EQ(other.ClaimFor(QStringLiteral("c.png"), QStringLiteral(".jpg"), QString()).path,
+                  out_ + QStringLiteral("/c.jpg"));
+        test::WriteAll(out_ + QStringLiteral("/.velda-claim-") +
+                           QString::fromLatin1(QCryptographicHash::hash(
+                                                   "d.jpg", QCryptographicHash::Sha1)
+                                                   .toHex()),
+                       ".velda-run-1-dead\nd.jpg");
+        EXPECT_EQ(run_.RunBatch(Request(false, {QStringLiteral("c.png"), QStringLiteral("d.png")}),
+                                job_, host_),
+                  2);
+        EXPECT_TRUE(QFile::exists(out_ + QStringLiteral("/c (2).jpg")));
+        EXPECT_TRUE(QFile::exists(out_ + QStringLiteral("/d.jpg")));
+    }
+    EXPECT_EQ(QDir(out_).entryList({QStringLiteral(".velda*")}, QDir::Files | QDir::Hidden),
+              QStringList());
+
+    // Tree mode on the root folder: the walk starts at "/" itself. Only the
+    // way down to our pictures is listed.
+    const QString target = in_ + QStringLiteral("/long");
+    r.inputDir = QStringLiteral("/");
+    r.lister = [target](const QString& d, QList<QFileInfo>* e) {
+        if (!target.startsWith(d)) return ListDirectory(d, e);
+        const QString rest = target.mid(d.endsWith(u'/') ? d.size() : d.size() + 1);
+        const QString next = rest.section(u'/', 0, 0);
+        e->clear();
+        if (d == target) return ListDirectory(d, e);
+        e->append(QFileInfo(JoinPath(d, next)));
+        return Status::Ok();
+    };
+    QDir(out_).removeRecursively();
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 2);
+    EXPECT_TRUE(run_.Failures().isEmpty());
+}
+
+// The memory budget admits files by their estimate, fails one that alone
+// exceeds it, and the process umask is never touched by workers.
+TEST_F(BatchTest, MemoryBudgetAndPermissionsHoldUnderParallelWork) {
+    MemoryBudget budget(100);
+    EXPECT_EQ(budget.Acquire(101).code(), ErrorCode::TooLarge);
+    ASSERT_TRUE(budget.Acquire(60).ok());
+    std::atomic<bool> admitted{false};
+    std::thread waiter([&] {
+        EXPECT_TRUE(budget.Acquire(60).ok());
+        admitted = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(admitted);  // waits for the first file to finish
+    budget.Release(60);
+    waiter.join();
+    EXPECT_TRUE(admitted);
+
+    Picture(QStringLiteral("big.png"), 2000, 1500);
+    BatchRequest r = Request(false, {QStringLiteral("big.png")});
+    r.memoryBytes = 16 << 20;
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 1);
+    ASSERT_EQ(run_.Failures().size(), 1);
+    EXPECT_TRUE(run_.Failures()[0].reason.contains(QStringLiteral("memory budget of 16 MiB")))
+        << run_.Failures()[0].reason.toStdString();
+
+    // Many results written by two workers at once get the umask's
+    // permissions, and the umask stays what it was.
+    const mode_t old = ::umask(022);
+    for (int i = 0; i < 40; ++i)
+        Picture(QStringLiteral("m/p%1.png").arg(i), 16, 16);
+    r = Request(true);
+    r.inputDir = in_ + QStringLiteral("/m");
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 40);
+    const mode_t now = ::umask(old);
+    EXPECT_EQ(now, 022);
+    for (const QFileInfo& f : QDir(out_).entryInfoList(QDir::Files)) {
+        EXPECT_EQ(static_cast<int>(f.permissions() & 0x0FFF) & 0x0222, 0x0200)
+            << f.fileName().toStdString();
+    }
+}
+
+// A Photo CD source is read at the job's resolution.
+TEST_F(BatchTest, PhotoCdSourcesUseTheJobsResolution) {
+    const QString pcd = in_ + QStringLiteral("/scan.pcd");
+    test::Run(test::ConvertTool(), {Picture(QStringLiteral("s.png")), QStringLiteral("-resize"),
+                                    QStringLiteral("768x512!"), QStringLiteral("PCD:") + pcd});
+    BatchJob job;
+    job.photoCdResolution = 1;
+    ASSERT_TRUE(WatermarkFile(job, pcd, out_ + QStringLiteral("/scan.jpg"), false).ok());
+    EXPECT_EQ(QImage(out_ + QStringLiteral("/scan.jpg")).width(), 192);
 }
 
 }  // namespace
