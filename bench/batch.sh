@@ -5,6 +5,11 @@
 #   convert doing the same job file by file.
 # The job: 300x120 watermark at grey 70, one 40-pixel text line, JPEG 75.
 # Prints medians of RUNS runs (default 3), ratios and peak memory.
+# Then the limits: naming and walking stay linear (5,000 files of one name
+# against 5,000 distinct names; a tree 2,500 folders deep), and memory stays
+# bounded (two 200-megapixel photos with --jobs 2 under a budget that holds
+# one, against one alone; a 33 KB GIF that declares 15000 x 15000).
+# PARTS=corpus,scale,memory chooses the parts (default: all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 CORPUS=${VELDA_CORPUS:-/tmp/perf/corpus}
@@ -14,8 +19,30 @@ cmake --build build -j2 --target velda-batch tj_floor >/dev/null
 BIN=$PWD/build/bin
 CONVERT=$(command -v convert-im6.q16 || command -v convert)
 
+PARTS=${PARTS:-corpus,scale,memory}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+has() { [[ ",$PARTS," == *",$1,"* ]]; }
+seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1 || true; e=$(date +%s.%N); echo "$e - $s" | bc -l; }
+
+cat >"$work/velda.ini" <<INI
+[MainVeldaDetails]
+WaterMarkFile=$CORPUS/watermark.png
+MixValue=70
+CentreWatermark=0
+ImagePercent=False
+wx=40
+wy=100
+Text=(c) 2026 Velda Studio
+Textclr=FFFFFF
+TextPercent=False
+tx=40
+ty=40
+ts=40
+tfont=DejaVu Sans
+INI
+
+if has corpus; then
 mkdir -p "$work/in"
 # Copies, each tagged like a camera's file (EXIF with GPS, IPTC, XMP, a
 # colour profile), so that keeping metadata has real work to do.
@@ -34,22 +61,6 @@ for f in "$CORPUS"/jpg/*.jpg "$CORPUS"/jpg24/*.jpg; do
 done
 rm "$work/in/camera.icc"
 n=$(ls "$work/in" | wc -l)
-cat >"$work/velda.ini" <<INI
-[MainVeldaDetails]
-WaterMarkFile=$CORPUS/watermark.png
-MixValue=70
-CentreWatermark=0
-ImagePercent=False
-wx=40
-wy=100
-Text=(c) 2026 Velda Studio
-Textclr=FFFFFF
-TextPercent=False
-tx=40
-ty=40
-ts=40
-tfont=DejaVu Sans
-INI
 
 median() { sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
 # run NAME COMMAND...: times RUNS runs, keeps the median and the peak memory
@@ -96,3 +107,60 @@ printf 'velda --jobs 1 / TurboJPEG floor: %.2f (target <= 1.15)\n' "$(r jobs1 fl
 printf 'velda all cores / --jobs 1:       %.2f (target <= 0.60)\n' "$(r all jobs1)"
 printf 'velda all cores / ImageMagick:    %.2f (target <= 0.50)\n' "$(r all magick)"
 printf 'keeping metadata / stripping it:  %.3f (target < 1.03)\n' "$(r all strip)"
+fi
+
+if has scale; then
+  # 5,000 tiny pictures, all "photo.png" in folders of their own, against
+  # 5,000 distinct names in one folder.
+  mkdir -p "$work/scale/same" "$work/scale/distinct"
+  "$CONVERT" -size 16x16 gradient:red-blue "$work/scale/tiny.png"
+  for ((i = 0; i < 5000; i++)); do
+    mkdir "$work/scale/same/$i"
+    ln "$work/scale/tiny.png" "$work/scale/same/$i/photo.png"
+    ln "$work/scale/tiny.png" "$work/scale/distinct/p$i.png"
+  done
+  # A tree 2,500 folders deep with a picture every hundred levels.
+  python3 - "$work/scale/deep" "$work/scale/tiny.png" <<'PY'
+import os, shutil, sys
+os.makedirs(sys.argv[1]); fd = os.open(sys.argv[1], os.O_RDONLY)
+for level in range(2500):
+    os.mkdir('d', dir_fd=fd); nfd = os.open('d', os.O_RDONLY, dir_fd=fd); os.close(fd); fd = nfd
+    if level % 100 == 0:
+        with open(sys.argv[2], 'rb') as src, open(os.open('p.png', os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd), 'wb') as dst:
+            dst.write(src.read())
+PY
+  scale_run() { rm -rf "$work/scale/out"; seconds "$BIN/velda-batch" --settings "$work/velda.ini" -q --jobs 1 --recursive "$1" "$work/scale/out"; }
+  same=$(scale_run "$work/scale/same"); same_n=$(ls "$work/scale/out" | wc -l)
+  distinct=$(scale_run "$work/scale/distinct")
+  deep=$(scale_run "$work/scale/deep"); deep_n=$(ls "$work/scale/out" | wc -l)
+  printf '5000 files of one name:   %6.2f s (%d results)\n' "$same" "$same_n"
+  printf '5000 distinct names:      %6.2f s\n' "$distinct"
+  printf 'one name / distinct:      %6.2f (linear naming: near 1)\n' "$(echo "$same / $distinct" | bc -l)"
+  printf 'tree 2500 folders deep:   %6.2f s (%d results; folders past the system path limit are reported)\n' "$deep" "$deep_n"
+  rm -rf "$work/scale"
+fi
+
+if has memory; then
+  # Two 200-megapixel photos (16000 x 12500): one alone, then both with
+  # --jobs 2 under a budget that holds one of them.
+  mkdir -p "$work/mem/one" "$work/mem/two"
+  /usr/bin/python3 - "$work/mem/one/a.jpg" <<'PY'
+import sys
+from PIL import Image
+w, h = 16000, 12500
+g = Image.linear_gradient('L').resize((w, h))
+Image.merge('RGB', (g, g.rotate(90).resize((w, h)), g.transpose(Image.FLIP_LEFT_RIGHT))).save(sys.argv[1], quality=80)
+PY
+  cp "$work/mem/one/a.jpg" "$work/mem/two/a.jpg"; cp "$work/mem/one/a.jpg" "$work/mem/two/b.jpg"
+  peak() { rm -rf "$work/mem/out"; /usr/bin/time -o "$work/mem/m" -f '%M %e' "$@" >/dev/null 2>&1 || true; cat "$work/mem/m" | tail -1; }
+  read -r one_kb one_s < <(peak "$BIN/velda-batch" --settings "$work/velda.ini" -q --jobs 1 "$work/mem/one" "$work/mem/out")
+  read -r two_kb two_s < <(peak "$BIN/velda-batch" --settings "$work/velda.ini" -q --jobs 2 --memory 2200 "$work/mem/two" "$work/mem/out")
+  two_n=$(ls "$work/mem/out" | wc -l)
+  printf '200 MP alone:                  %6.0f MiB %6.1f s\n' "$(echo "$one_kb / 1024" | bc -l)" "$one_s"
+  printf 'two 200 MP, --jobs 2, 2200 MiB: %5.0f MiB %6.1f s (%d written)\n' "$(echo "$two_kb / 1024" | bc -l)" "$two_s" "$two_n"
+  printf 'peak two / one:                %6.2f (target <= 1.3)\n' "$(echo "$two_kb / $one_kb" | bc -l)"
+  mkdir -p "$work/mem/fake"; cp tests/data/fuzz/gif/fake-15000x15000.gif "$work/mem/fake/"
+  read -r fake_kb fake_s < <(peak "$BIN/velda-batch" --settings "$work/velda.ini" -q "$work/mem/fake" "$work/mem/out")
+  printf '33 KB GIF declaring 15000x15000: %4.0f MiB %6.2f s (target: within 200 MB and 1 s)\n' "$(echo "$fake_kb / 1024" | bc -l)" "$fake_s"
+  rm -rf "$work/mem"
+fi

@@ -15,6 +15,8 @@ PKGS=(
   fonts-dejavu-core
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev imagemagick exiv2 time bc
+  # an independent reader and writer for the tests (Debian's Python with PIL)
+  python3-pil
   # running and looking at the desktop program headless
   xvfb xauth x11-apps libgl1 libegl1 libxkbcommon-x11-0 libxcb-cursor0
   libxcb-icccm4 libxcb-image0 libxcb-keysyms1 libxcb-randr0 libxcb-render-util0

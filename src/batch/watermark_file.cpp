@@ -17,26 +17,24 @@ int ComparableDepth(int depth) {
 
 }  // namespace
 
-qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels) {
-    const OutputFormat format = FormatFor(job.output);
-    qint64 perPixel = 2;  // JPEG: the encoder's output and the metadata pass
+qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels, int sourceDepth) {
+    // Peaks measured on 50-megapixel photos, beyond the decoded picture.
+    qint64 perPixel = 3;  // the encoders' output buffers
     switch (job.output) {
         case OutputOption::Jpg:
+            perPixel = 2;
             break;
         case OutputOption::Tif:
-            perPixel = 8;
-            break;
-        case OutputOption::Gif:
-            perPixel = 14;  // ImageMagick's pixel cache and our copy for it
-            break;
-        default:
             perPixel = 4;
             break;
+        case OutputOption::Gif:
+            perPixel = 20;  // ImageMagick's writer holds its own 16-bit copy
+            break;
+        default:
+            break;
     }
-    // Colour reduction keeps a float copy of the picture beside the result.
-    if (format.viaLead || (job.depth < 24 && job.output != OutputOption::Jpg)) perPixel += 20;
-    // A palette source raised to true colour.
-    perPixel += 4;
+    if (job.depth < 24 && job.output != OutputOption::Jpg) perPixel += 2;  // palette and indices
+    if (sourceDepth <= 8) perPixel += 4;  // a palette picture raised to true colour
     return pixels * perPixel;
 }
 
@@ -44,9 +42,9 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
                      const FileOptions& options) {
     Reservation memory;
     const DecodeGate admit = [&](const DecodeEstimate& e) {
-        return memory.Acquire(
-            options.budget,
-            e.workingBytes + OutputWorkingBytes(job, static_cast<qint64>(e.width) * e.height));
+        const qint64 pixels = static_cast<qint64>(e.width) * e.height;
+        return memory.Acquire(options.budget,
+                              e.workingBytes + OutputWorkingBytes(job, pixels, e.depth));
     };
     Picture loaded;
     const int resolution = IsPhotoCdName(sourcePath) ? job.photoCdResolution : kPhotoCdBase;

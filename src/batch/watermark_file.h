@@ -25,8 +25,8 @@ struct FileOptions {
 };
 
 // Memory the steps after decoding take at their peak for a picture of this
-// many pixels: marks, colour reduction, encoding.
-qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels);
+// many pixels and bits per pixel: marks, colour reduction, encoding.
+qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels, int sourceDepth);
 
 // Watermarks and converts one picture: loads sourcePath, blends the job's
 // watermark, draws its text, brings the picture to the job's depth and

@@ -398,6 +398,7 @@ Status ReadHeader(FileKind kind, const QByteArray& data, int photoCdResolution, 
 }
 
 qint64 DecodeWorkingBytes(FileKind kind, const HeaderInfo& header, qint64 fileBytes) {
+    // Peaks measured on 50-megapixel files, beyond the picture itself.
     const qint64 pixels = static_cast<qint64>(header.width) * header.height;
     switch (kind) {
         case FileKind::Jpeg:
@@ -409,13 +410,15 @@ qint64 DecodeWorkingBytes(FileKind kind, const HeaderInfo& header, qint64 fileBy
         case FileKind::Tiff:
             // Qt decodes into a layout of its own (up to 64 bits a pixel for
             // 16-bit files) and we convert it to ours.
-            return fileBytes + pixels * 12;
-        case FileKind::Pcx:
+            return fileBytes + pixels * 8;
         case FileKind::Gif:
+            return fileBytes + pixels * 12;
         case FileKind::PhotoCd:
-            // ImageMagick's pixel cache holds 16 bits a channel and an index;
-            // our picture and a palette pass come beside it.
             return fileBytes + pixels * 16;
+        case FileKind::Pcx:
+            // ImageMagick's reader holds the whole file's planes beside its
+            // 16-bit pixel cache.
+            return fileBytes + pixels * 28;
         default:
             return fileBytes;
     }

@@ -37,8 +37,9 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
     HeaderInfo header;
     if (Status s = ReadHeader(kind, data, photoCdResolution, &header); !s.ok()) return s;
     if (gate) {
-        const DecodeEstimate estimate{kind, header.width, header.height, data.size(),
-                                      DecodeWorkingBytes(kind, header, data.size())};
+        const DecodeEstimate estimate{kind,          header.width,
+                                      header.height, header.depth,
+                                      data.size(),   DecodeWorkingBytes(kind, header, data.size())};
         if (Status s = gate(estimate); !s.ok()) return s;
     }
     Picture picture;

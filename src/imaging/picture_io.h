@@ -28,6 +28,7 @@ QString ExtensionForFormat(int formatCode);
 struct DecodeEstimate {
     FileKind kind = FileKind::Unknown;
     int width = 0, height = 0;
+    int depth = 0;  // bits per pixel the file holds
     qint64 fileBytes = 0;
     qint64 workingBytes = 0;  // the decode's peak, file included
 };

@@ -323,9 +323,8 @@ TEST_F(BatchTest, NamesFitTheirLimitsAndClaimsKeepRunsApart) {
         EXPECT_EQ(other.ClaimFor(QStringLiteral("c.png"), QStringLiteral(".jpg"), QString()).path,
                   out_ + QStringLiteral("/c.jpg"));
         test::WriteAll(out_ + QStringLiteral("/.velda-claim-") +
-                           QString::fromLatin1(QCryptographicHash::hash(
-                                                   "d.jpg", QCryptographicHash::Sha1)
-                                                   .toHex()),
+                           QString::fromLatin1(
+                               QCryptographicHash::hash("d.jpg", QCryptographicHash::Sha1).toHex()),
                        ".velda-run-1-dead\nd.jpg");
         EXPECT_EQ(run_.RunBatch(Request(false, {QStringLiteral("c.png"), QStringLiteral("d.png")}),
                                 job_, host_),
