@@ -58,7 +58,8 @@ ResultWindow* MainWindow::Result() {
         // even before this one is deleted.
         connect(result_, &ResultWindow::closing, this, &MainWindow::ForgetResult);
         connect(result_, &ResultWindow::saveRequested, this, [this] {
-            SaveResultAs(result_->Full_Picbuf, result_->LEAD, state_, prompter_, this);
+            SaveResultAs(result_->Full_Picbuf, result_->LEAD, state_, prompter_,
+                         result_->Copy_Picbuf.FileName, this);
             result_->Refresh();
         });
     }

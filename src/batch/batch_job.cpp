@@ -37,13 +37,13 @@ Status LoadJobPictures(const WatermarkSettings& s, BatchJob* job, QString* messa
     const QString wm = s.WaterMarkFile.trimmed();
     if (!wm.isEmpty() && LoadWatermarkPicture(wm, job->watermark, job->mask, s.MixValue, lead,
                                               &status) != LoadOutcome::Loaded) {
-        *message = messages::WatermarkLoadError(wm, status.number());
+        *message = messages::WatermarkLoadError(wm, status);
         return status;
     }
     const QString tmpl = s.TemplateFile.trimmed();
     if (!tmpl.isEmpty() &&
         LoadTemplatePicture(tmpl, job->mask, lead, &status) != LoadOutcome::Loaded) {
-        *message = messages::TemplateLoadError(tmpl, status.number());
+        *message = messages::TemplateLoadError(tmpl, status);
         return status;
     }
     return Status::Ok();

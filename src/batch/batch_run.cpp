@@ -164,6 +164,11 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     }
     if (!host.Ask(messages::Confirmation(request.tree, input, output), Icon::Question)) return 0;
     started_ = true;
+    if (!request.tree) {
+        host.Total(static_cast<int>(request.files.size()));
+    } else if (request.countTree) {
+        host.Total(CountPictures(input, output));
+    }
 
     const OutputFormat format = FormatFor(job.output);
     OutputNamer namer(output, request.existing, request.deleteSources);

@@ -35,6 +35,9 @@ class BatchHost {
     }
     // Lets the host's event loop run between files.
     virtual void Yield() {}
+    // The number of files the run will take, once it is past its checks and
+    // confirmation (a tree is counted only when the request asks).
+    virtual void Total(int files) { (void)files; }
 };
 
 struct BatchRequest {
@@ -47,6 +50,7 @@ struct BatchRequest {
     ExistingPolicy existing = ExistingPolicy::Replace;  // where deleting sources allows a choice
     int jobs = 0;                                       // worker threads; 0: one per core
     qint64 memoryBytes = 0;  // the run's memory budget; 0: half the machine's memory
+    bool countTree = false;  // count a tree's pictures first, for a progress bar
     DirectoryLister lister = ListDirectory;
 };
 

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "imaging/status.h"
+
 // The batch's own words, shared by the desktop program and velda-batch.
 namespace velda::messages {
 
@@ -96,16 +98,31 @@ inline QString ReportName(const QString& path) {
     return out + u'"';
 }
 
-inline QString WatermarkLoadError(const QString& file, int number) {
+// Wherever an error number is shown, what it means follows on the next line.
+inline QString WatermarkLoadError(const QString& file, const Status& status) {
     return QStringLiteral("Error loading watermark image (") + file +
-           QStringLiteral("), Check format/file is ok. Error - ") + QString::number(number) +
-           QStringLiteral(" Watermarking will be disabled");
+           QStringLiteral("), Check format/file is ok. Error - ") +
+           QString::number(status.number()) + QStringLiteral(" Watermarking will be disabled") +
+           u'\r' + status.text();
 }
 
-inline QString TemplateLoadError(const QString& file, int number) {
+inline QString TemplateLoadError(const QString& file, const Status& status) {
     return QStringLiteral("Error setting template image (") + file +
-           QStringLiteral("), Check format/file is ok. Error - ") + QString::number(number) +
-           QStringLiteral(" Watermarking will be disabled");
+           QStringLiteral("), Check format/file is ok. Error - ") +
+           QString::number(status.number()) + QStringLiteral(" Watermarking will be disabled") +
+           u'\r' + status.text();
+}
+
+// "Error loading image error number - 4" CR "corrupt or truncated picture data"
+inline QString ImageLoadError(const Status& status) {
+    return QStringLiteral("Error loading image error number - ") +
+           QString::number(status.number()) + u'\r' + status.text();
+}
+
+// "Error saving image. Error: 7" CR "file could not be written: ..."
+inline QString ImageSaveError(const Status& status) {
+    return QStringLiteral("Error saving image. Error: ") + QString::number(status.number()) +
+           u'\r' + status.text();
 }
 
 }  // namespace velda::messages

@@ -16,8 +16,7 @@ void Err(const QString& line) {
     fflush(stderr);
 }
 
-CliHost::CliHost(int total, bool quiet)
-    : total_(total), quiet_(quiet), terminal_(isatty(STDERR_FILENO) == 1) {
+CliHost::CliHost(bool quiet) : quiet_(quiet), terminal_(isatty(STDERR_FILENO) == 1) {
     clock_.start();
 }
 

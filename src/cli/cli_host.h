@@ -12,15 +12,16 @@ namespace velda::cli {
 // bar on a terminal or one line per file otherwise.
 class CliHost : public BatchHost {
   public:
-    CliHost(int total, bool quiet);
+    explicit CliHost(bool quiet);
 
     bool Ask(const QString& text, Icon icon) override;
     void Inform(const QString& text, Icon icon) override;
     void FileDone(const QString& source, Outcome outcome, const Status& status, int done) override;
+    void Total(int files) override { total_ = files; }
     void EndProgress();
 
   private:
-    int total_;
+    int total_ = 0;
     bool quiet_;
     bool terminal_;
     bool barShown_ = false;

@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <cstdio>
 
-#include "batch/directory_scan.h"
 #include "batch/messages.h"
 #include "cli/cli_host.h"
 #include "cli/cli_options.h"
@@ -106,12 +105,9 @@ int main(int argc, char** argv) {
     // to a closed pipe fail instead, and the run goes on.
     signal(SIGPIPE, SIG_IGN);
 
-    const int total = request.batch.tree
-                          ? (request.quiet ? 0
-                                           : velda::CountPictures(request.batch.inputDir,
-                                                                  request.batch.outputDir))
-                          : static_cast<int>(request.batch.files.size());
-    velda::cli::CliHost host(total, request.quiet);
+    // The bar's total: a tree is counted once the run is past its checks.
+    request.batch.countTree = !request.quiet;
+    velda::cli::CliHost host(request.quiet);
     const int processed = run.RunBatch(request.batch, request.job, host);
     host.EndProgress();
     gRun = nullptr;

@@ -205,8 +205,9 @@ bool WriteWatermarkSettings(const QString& path, const WatermarkSettings& s) {
     };
     put("OrigFile", s.OrigFile.trimmed());
     put("WaterMarkFile", s.WaterMarkFile.trimmed());
-    put("ImagePercent", EncodeBooleanWord(s.ImagePercent.value_or(false)));
-    put("TextPercent", EncodeBooleanWord(s.TextPercent.value_or(false)));
+    // Neither option of a pair chosen: empty, which reads back as neither.
+    put("ImagePercent", s.ImagePercent ? EncodeBooleanWord(*s.ImagePercent) : QString());
+    put("TextPercent", s.TextPercent ? EncodeBooleanWord(*s.TextPercent) : QString());
     put("TemplateFile", s.TemplateFile.trimmed());
     put("Textclr", s.Textclr.trimmed());
     put("InitDir", CutInitDir(s.InitDir));

@@ -104,6 +104,12 @@ ControlPanel::ControlPanel(AppState& state, Prompter& prompter, PanelHost& host,
     SetHeightTwips(heightTwips_);
 }
 
+ControlPanel::~ControlPanel() {
+    // The batch's thread is ours: stopped, and joined, before we go.
+    StopBatchAndWait();
+    if (batchThread_.joinable()) batchThread_.join();
+}
+
 void ControlPanel::BuildUpperPart() {
     MainForm = Place<QGroupBox>(this, "MainForm", 15, 0, 7170, 2115, tr("Image Watermarking:"));
     const auto right = Qt::AlignRight | Qt::AlignVCenter;
@@ -160,6 +166,7 @@ void ControlPanel::BuildUpperPart() {
     connect(mixvalue, &QScrollBar::valueChanged, this, &ControlPanel::mixvalue_Change);
     connect(centre, &QCheckBox::toggled, this, &ControlPanel::centre_Click);
     connect(tfile, &QLineEdit::textChanged, this, &ControlPanel::tfile_Change);
+    connect(wfile, &QLineEdit::textChanged, this, &ControlPanel::wfile_Change);
     connect(origbrw, &QPushButton::clicked, this, [this] { BrowseMainFile(QString()); });
     connect(waterbrw, &QPushButton::clicked, this, [this] { BrowseWatermarkFile(QString()); });
     connect(templbrw, &QPushButton::clicked, this, [this] { BrowseTemplateFile(QString()); });
@@ -354,6 +361,14 @@ void ControlPanel::mixvalue_Change() {
     tval->setText(QString::number(mixvalue->value()));
 }
 
+void ControlPanel::wfile_Change() {
+    // An empty box means no watermark, as an empty template box means no
+    // template.
+    if (!wfile->text().trimmed().isEmpty()) return;
+    Waterm_Picbuf.ClearPicture();
+    if (Mask_Picbuf.FileName.isEmpty()) Mask_Picbuf.ClearPicture();  // the uniform mask
+}
+
 void ControlPanel::tfile_Change() {
     if (!tfile->text().trimmed().isEmpty()) return;
     Mask_Picbuf.FileName.clear();
@@ -400,9 +415,8 @@ bool ControlPanel::LoadMainFile(const QString& fileName) {
     if (!s.ok()) {
         full.ClearPicture();
         host_.CloseResult();
-        prompter_.Message(
-            QStringLiteral("Error loading image error number - ") + QString::number(s.number()),
-            Prompter::Icon::Critical, Prompter::Buttons::Ok);
+        prompter_.Message(messages::ImageLoadError(s), Prompter::Icon::Critical,
+                          Prompter::Buttons::Ok);
         return false;
     }
     result->Copy_Picbuf.PasteClipboard(full.CopyClipboard());
@@ -428,15 +442,14 @@ bool ControlPanel::LoadMainFile(const QString& fileName) {
 
 void ControlPanel::LoadMark(const QString& fileName, Picbuf& target, const QString& status,
                             const std::function<LoadOutcome(Status*)>& load,
-                            QString (*message)(const QString&, int)) {
+                            QString (*message)(const QString&, const Status&)) {
     if (!FileExists(fileName)) {
         target.ClearPicture();
         return;
     }
     Status s;
     if (WithStatus(status, [&] { return load(&s); }) == LoadOutcome::Failed) {
-        prompter_.Message(message(fileName, s.number()), Prompter::Icon::Exclamation,
-                          Prompter::Buttons::Ok);
+        prompter_.Message(message(fileName, s), Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
     }
 }
 
@@ -507,21 +520,11 @@ void ControlPanel::ApplyStuff_Click() {
     Picbuf& full = result->Full_Picbuf;
     // Every apply starts again from the picture as loaded.
     full.RestoreFrom(result->Copy_Picbuf.CopyClipboard());
-    WatermarkPlacement placement;
-    placement.centre = centre->isChecked();
-    placement.percent = Iper->isChecked();
-    placement.x = LeadingNumber(wx->text());
-    placement.y = LeadingNumber(wy->text());
-    ApplyImageWatermark(full, Waterm_Picbuf, Mask_Picbuf, placement);
-    TextStyle style;
-    style.pixels = tpix->isChecked();
-    style.colour = Textclr->text();
-    style.font = wmfont->currentText();
-    DrawTextWatermark(full, CopyText->toPlainText().trimmed(),
-                      RoundToInt16Clamped(LeadingNumber(tx->text())),
-                      RoundToInt16Clamped(LeadingNumber(ty->text())),
-                      RoundToInt16Clamped(LeadingNumber(ts->text())), full.Xresolution(),
-                      full.Yresolution(), style);
+    BatchJob marks;  // placement and text as a batch would take them
+    ApplyPanelSettings(PanelSettings(), &marks);
+    ApplyImageWatermark(full, Waterm_Picbuf, Mask_Picbuf, marks.placement);
+    DrawTextWatermark(full, marks.text, marks.textX, marks.textY, marks.textSize,
+                      full.Xresolution(), full.Yresolution(), marks.textStyle);
     result->Refresh();
 }
 
@@ -535,11 +538,10 @@ void ControlPanel::LoadSettings() {
     if (const IniKeyValue v = read("OrigFile"); v.count) {
         ofile->setText(v.value);
         const QString t = ofile->text().trimmed();
-        if (FileExists(t)) {
-            if (!LoadMainFile(t)) return;
-        } else {
-            ofile->clear();
-        }
+        // A remembered picture that is gone or will not load is forgotten;
+        // the rest of the settings are restored all the same, so closing
+        // never writes the form's defaults over them.
+        if (!FileExists(t) || !LoadMainFile(t)) ofile->clear();
     }
     if (const IniKeyValue v = read("WaterMarkFile"); v.count) {
         wfile->setText(v.value);
@@ -591,12 +593,19 @@ void ControlPanel::LoadSettings() {
     if (const IniKeyValue v = read("tfont"); v.count) wmfont->setCurrentText(v.value);
 }
 
-void ControlPanel::SaveSettings() {
+WatermarkSettings ControlPanel::PanelSettings() const {
+    // An option pair with neither button chosen (a fresh form) is stored as
+    // an empty value, which reads back the same way.
+    auto pair = [](const QRadioButton* yes, const QRadioButton* no) -> std::optional<bool> {
+        if (yes->isChecked()) return true;
+        if (no->isChecked()) return false;
+        return std::nullopt;
+    };
     WatermarkSettings s;
     s.OrigFile = ofile->text();
     s.WaterMarkFile = wfile->text();
-    s.ImagePercent = Iper->isChecked();
-    s.TextPercent = tper->isChecked();
+    s.ImagePercent = pair(Iper, ipix);
+    s.TextPercent = pair(tper, tpix);
     s.TemplateFile = tfile->text();
     s.Textclr = Textclr->text();
     s.InitDir = state_.InitDir;
@@ -612,8 +621,39 @@ void ControlPanel::SaveSettings() {
     s.ty = ty->text();
     s.ts = ts->text();
     s.tfont = wmfont->currentText();
-    WriteWatermarkSettings(state_.settingsPath, s);  // failures are never reported
+    return s;
+}
+
+void ControlPanel::SaveSettings() {
+    WriteWatermarkSettings(state_.settingsPath, PanelSettings());  // failures are never reported
     WriteKeepMetadata(state_.settingsPath, keepmeta_mnu->isChecked());
+}
+
+std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
+    // The same mapping from settings to a job as velda-batch's, so one
+    // velda.ini gives one result in both; the pictures are those loaded.
+    auto job = std::make_shared<BatchJob>();
+    ApplyPanelSettings(PanelSettings(), job.get());
+    if (!wfile->text().trimmed().isEmpty()) {
+        job->watermark = Waterm_Picbuf;
+        job->mask = Mask_Picbuf;
+    }
+    const std::pair<QRadioButton*, OutputOption> outputs[] = {
+        {TGAO, OutputOption::Tga}, {TIFo, OutputOption::Tif}, {PCXO, OutputOption::Pcx},
+        {BMPO, OutputOption::Bmp}, {GIFO, OutputOption::Gif}, {JPGO, OutputOption::Jpg}};
+    for (const auto& [button, option] : outputs) {
+        if (button->isChecked()) {
+            job->output = option;
+            break;
+        }
+    }
+    job->depth = bit24->isChecked() ? 24 : bit8->isChecked() ? 8 : bit4->isChecked() ? 4 : 24;
+    // The panel's LEAD keeps its resolution when the text names none.
+    batchPhotoCdResolution_ =
+        PhotoCdResolutionFromText(pcdbase->currentText(), batchPhotoCdResolution_);
+    job->photoCdResolution = batchPhotoCdResolution_;
+    job->keepMetadata = state_.KeepMetadata;
+    return job;
 }
 
 namespace {
@@ -636,12 +676,16 @@ class PanelBatchHost : public BatchHost {
         OnWindowThread([&] { prompter_.Message(text, ToPrompter(icon), Prompter::Buttons::Ok); },
                        true);
     }
-    void Progress(const QString& text) override {
-        OnWindowThread([label = label_, text] { label->setText(text); }, false);
+    // The label and the bar both count finished files.
+    void Total(int files) override {
+        OnWindowThread([bar = bar_, files] { bar->setRange(0, std::max(1, files)); }, false);
     }
     void FileDone(const QString&, Outcome, const Status&, int done) override {
         OnWindowThread(
-            [bar = bar_, done] { bar->setValue(std::min(done, std::max(bar->maximum(), done))); },
+            [bar = bar_, label = label_, done] {
+                bar->setValue(std::min(done, bar->maximum()));
+                label->setText(messages::Progress(done));
+            },
             false);
     }
 
@@ -683,37 +727,7 @@ void ControlPanel::Start_Click() {
         return;
     }
     // A snapshot: the run reads nothing of the window while it lasts.
-    auto job = std::make_shared<BatchJob>();
-    job->watermark = Waterm_Picbuf;
-    job->mask = Mask_Picbuf;
-    job->placement.centre = centre->isChecked();
-    job->placement.percent = Iper->isChecked();
-    job->placement.x = LeadingNumber(wx->text());
-    job->placement.y = LeadingNumber(wy->text());
-    job->text = CopyText->toPlainText().trimmed();
-    job->textX = RoundToInt16Clamped(LeadingNumber(tx->text()));
-    job->textY = RoundToInt16Clamped(LeadingNumber(ty->text()));
-    job->textSize = RoundToInt16Clamped(LeadingNumber(ts->text()));
-    job->textStyle.pixels = tpix->isChecked();
-    job->textStyle.colour = Textclr->text();
-    job->textStyle.font = wmfont->currentText();
-    const std::pair<QRadioButton*, OutputOption> outputs[] = {
-        {TGAO, OutputOption::Tga}, {TIFo, OutputOption::Tif}, {PCXO, OutputOption::Pcx},
-        {BMPO, OutputOption::Bmp}, {GIFO, OutputOption::Gif}, {JPGO, OutputOption::Jpg}};
-    for (const auto& [button, option] : outputs) {
-        if (button->isChecked()) {
-            job->output = option;
-            break;
-        }
-    }
-    job->depth = bit24->isChecked() ? 24 : bit8->isChecked() ? 8 : bit4->isChecked() ? 4 : 24;
-    job->jpegQuality = jpegval->value();
-    // The panel's LEAD keeps its resolution when the text names none.
-    batchPhotoCdResolution_ =
-        PhotoCdResolutionFromText(pcdbase->currentText(), batchPhotoCdResolution_);
-    job->photoCdResolution = batchPhotoCdResolution_;
-    job->keepMetadata = state_.KeepMetadata;
-
+    std::shared_ptr<const BatchJob> job = MakeBatchJob();
     BatchRequest request;
     request.inputDir = InputFile->path();
     request.outputDir = OutputDir->path();
@@ -721,10 +735,10 @@ void ControlPanel::Start_Click() {
     request.files = InputFile->SelectedNames();
     request.listed = InputFile->count();
     request.deleteSources = delete_files->isChecked();
+    // A tree is counted on the batch's thread, after its checks.
+    request.countTree = true;
 
-    const int total =
-        request.tree ? CountPictures(request.inputDir) : static_cast<int>(request.files.size());
-    batchProgress->setRange(0, std::max(1, total));
+    batchProgress->setRange(0, 1);
     batchProgress->setValue(0);
     Start->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -741,9 +755,18 @@ void ControlPanel::BatchFinished(int processed) {
     QApplication::restoreOverrideCursor();
     Start->setEnabled(true);
     Compress_Number->clear();
-    batchProgress->setRange(0, 1);
-    batchProgress->setValue(run_.StopRequested ? 0 : 1);
-    if (run_.StopRequested) return;
+    // A refused run ends with its refusal alone: no count, no full bar.
+    if (!run_.Started()) {
+        batchProgress->setRange(0, 1);
+        batchProgress->setValue(0);
+        return;
+    }
+    if (run_.StopRequested) {
+        prompter_.Message(messages::StoppedSummary(run_.Written()), Prompter::Icon::Exclamation,
+                          Prompter::Buttons::Ok);
+        return;
+    }
+    batchProgress->setValue(batchProgress->maximum());
     QString report = messages::Processed(processed);
     const auto failures = run_.Failures();
     if (!failures.isEmpty()) {

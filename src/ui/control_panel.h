@@ -59,6 +59,7 @@ class ControlPanel : public QWidget {
     Q_OBJECT
   public:
     ControlPanel(AppState& state, Prompter& prompter, PanelHost& host, QWidget* parent = nullptr);
+    ~ControlPanel() override;
 
     // Start-up: fills the lists, sets the form's values and reads the
     // settings, reloading the remembered pictures.
@@ -77,6 +78,10 @@ class ControlPanel : public QWidget {
 
     void LoadSettings();
     void SaveSettings();
+    // The form's values as the settings file holds them.
+    WatermarkSettings PanelSettings() const;
+    // What a batch started now would do.
+    std::shared_ptr<BatchJob> MakeBatchJob();
 
     Picbuf Waterm_Picbuf;
     Picbuf Mask_Picbuf;
@@ -118,6 +123,7 @@ class ControlPanel : public QWidget {
     void jpegval_Change();
     void centre_Click();
     void tfile_Change();
+    void wfile_Change();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -139,7 +145,7 @@ class ControlPanel : public QWidget {
     // message when it fails.
     void LoadMark(const QString& fileName, Picbuf& target, const QString& status,
                   const std::function<LoadOutcome(Status*)>& load,
-                  QString (*message)(const QString&, int));
+                  QString (*message)(const QString&, const Status&));
 
     AppState& state_;
     Prompter& prompter_;

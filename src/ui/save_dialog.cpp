@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,7 @@
 #include <QScreen>
 #include <QScrollBar>
 
+#include "batch/messages.h"
 #include "imaging/loaders.h"
 #include "imaging/picbuf.h"
 #include "settings/settings.h"
@@ -29,8 +31,9 @@ struct FormatInfo {
 
 }  // namespace
 
-SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, QWidget* parent)
-    : QDialog(parent), state_(state), prompter_(prompter) {
+SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& loadedFile,
+                           QWidget* parent)
+    : QDialog(parent), state_(state), prompter_(prompter), loadedFile_(loadedFile) {
     setObjectName(QStringLiteral("Image_Save_Form"));
     setWindowTitle(tr("Save Current Image As..."));
     QFont small = font();
@@ -89,7 +92,10 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, QWidget* parent)
     connect(Ok_Button, &QPushButton::clicked, this, &SaveAsDialog::Ok_Button_Click);
     connect(Cancel_Button, &QPushButton::clicked, this, &SaveAsDialog::Cancel_Button_Click);
 
-    FileDir->setPath(QDir::currentPath());
+    // Until a folder is remembered, the dialog opens where the picture came
+    // from rather than beside the program.
+    const QString start = loadedFile_.isEmpty() ? QString() : QFileInfo(loadedFile_).absolutePath();
+    FileDir->setPath(!start.isEmpty() && QFileInfo(start).isDir() ? start : QDir::currentPath());
     FileDrive->ShowDriveOf(FileDir->path());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect s = screen->geometry();
@@ -144,6 +150,12 @@ void SaveAsDialog::LoadSaveAsSettings() {
     option("JPGOption", JPG_Option, true);
     option("BMPOption", Bmp_Option, true);
     option("PCXOption", PCX_Option, true);
+    // GIF has no key of its own in that section; it is kept beside it, so a
+    // dialog after a GIF save comes back with GIF chosen.
+    if (ReadIniKey(path, kOptionsSection, QStringLiteral("SaveAsGIF")).value == u"True") {
+        GIF_Option->setChecked(true);
+        FormatClicked(GIF_Option);
+    }
 }
 
 void SaveAsDialog::SaveSaveAsSettings() {
@@ -159,6 +171,8 @@ void SaveAsDialog::SaveSaveAsSettings() {
     s.BMPOption = Bmp_Option->isChecked();
     s.PCXOption = PCX_Option->isChecked();
     WriteSaveAsSettings(state_.settingsPath, s);
+    WriteIniKey(state_.settingsPath, kOptionsSection, QStringLiteral("SaveAsGIF"),
+                EncodeBooleanWord(GIF_Option->isChecked()));
 }
 
 void SaveAsDialog::Ok_Button_Click() {
@@ -168,9 +182,18 @@ void SaveAsDialog::Ok_Button_Click() {
                           Prompter::Buttons::Ok);
         return;
     }
+    const QList<QRadioButton*> formats = {tga_option, TIF_Option, PCX_Option,
+                                          Bmp_Option, GIF_Option, JPG_Option};
+    if (std::none_of(formats.begin(), formats.end(),
+                     [](const QRadioButton* b) { return b->isChecked(); })) {
+        prompter_.Message(tr("Please choose the file type to save as"), Prompter::Icon::Critical,
+                          Prompter::Buttons::Ok);
+        return;
+    }
     SaveRequestRecord& r = state_.SaveRequest;
     const QString d = FileList->path().trimmed();
-    r.FileName = d.endsWith(u'/') ? d + n : d + u'/' + n;
+    // A full path typed into the box is that path.
+    r.FileName = QDir::isAbsolutePath(n) ? n : (d.endsWith(u'/') ? d + n : d + u'/' + n);
     if (bit24->isChecked()) {
         r.Depth = 24;
     } else if (bit8->isChecked()) {
@@ -191,6 +214,18 @@ void SaveAsDialog::Ok_Button_Click() {
         break;
     }
     if (!r.FileName.contains(u'.')) r.FileName += extension;
+    // Nothing is replaced unasked, least of all the picture being worked on.
+    if (QFileInfo::exists(r.FileName)) {
+        QString question =
+            r.FileName + QStringLiteral(" already exists. Do you want to replace it?");
+        if (!loadedFile_.isEmpty() && QFileInfo(r.FileName).canonicalFilePath() ==
+                                          QFileInfo(loadedFile_).canonicalFilePath()) {
+            question +=
+                QStringLiteral("\rIt is the picture you loaded: the original would be lost.");
+        }
+        if (!prompter_.Message(question, Prompter::Icon::Exclamation, Prompter::Buttons::YesNo))
+            return;
+    }
     r.Confirmed = true;
     accept();
 }
@@ -209,8 +244,9 @@ void SaveAsDialog::done(int result) {
     QDialog::done(result);
 }
 
-void SaveResultAs(Picbuf& full, Lead& lead, AppState& state, Prompter& prompter, QWidget* parent) {
-    SaveAsDialog dialog(state, prompter, parent);
+void SaveResultAs(const Picbuf& full, Lead& lead, AppState& state, Prompter& prompter,
+                  const QString& loadedFile, QWidget* parent) {
+    SaveAsDialog dialog(state, prompter, loadedFile, parent);
     const int depth = full.ColorDepth() == 32 ? 24 : full.ColorDepth();
     if (depth == 24) dialog.bit24->setChecked(true);
     if (depth == 8) dialog.bit8->setChecked(true);
@@ -221,25 +257,26 @@ void SaveResultAs(Picbuf& full, Lead& lead, AppState& state, Prompter& prompter,
     if (!r.Confirmed || r.FileName.trimmed().isEmpty()) return;
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    full.FileName = r.FileName;
-    full.KeepMetadata = state.KeepMetadata;
-    full.ImageFormat = r.FormatCode;
-    full.WriteCompression = r.FormatCode == 7 ? r.JpegQuality : 0;
-    if (full.ImageFormat == 4) full.WriteCompression = 1;
-    const int current = full.ColorDepth() == 32 ? 24 : full.ColorDepth();
+    // The file gets the chosen depth; the shown picture, and so the next
+    // save or Copy, keeps its own.
+    Picbuf out = full;
+    out.FileName = r.FileName;
+    out.KeepMetadata = state.KeepMetadata;
+    out.ImageFormat = r.FormatCode;
+    out.WriteCompression = r.FormatCode == 7 ? r.JpegQuality : 0;
+    if (out.ImageFormat == 4) out.WriteCompression = 1;
+    const int current = out.ColorDepth() == 32 ? 24 : out.ColorDepth();
     Status s;
     if (r.Depth > current) {
-        s = full.IncreaseColors(r.Depth);
+        s = out.IncreaseColors(r.Depth);
     } else if (r.Depth < current && (r.Depth == 8 || r.Depth == 4)) {
-        s = full.ReduceColors(r.Depth == 8 ? 256 : 16, true, true, true);
+        s = out.ReduceColors(r.Depth == 8 ? 256 : 16, true, true, true);
     }
-    if (s.ok())
-        s = full.ImageFormat == 4 ? SaveThroughLead(full.FileName, full, lead) : full.Store();
+    if (s.ok()) s = out.ImageFormat == 4 ? SaveThroughLead(out.FileName, out, lead) : out.Store();
     QApplication::restoreOverrideCursor();
     if (!s.ok()) {
-        prompter.Message(
-            QStringLiteral("Error saving image. Error: ") + QString::number(s.number()),
-            Prompter::Icon::Critical, Prompter::Buttons::Ok);
+        prompter.Message(messages::ImageSaveError(s), Prompter::Icon::Critical,
+                         Prompter::Buttons::Ok);
     }
 }
 

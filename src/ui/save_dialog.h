@@ -23,7 +23,10 @@ class Lead;
 class SaveAsDialog : public QDialog {
     Q_OBJECT
   public:
-    SaveAsDialog(AppState& state, Prompter& prompter, QWidget* parent = nullptr);
+    // loadedFile: the picture being worked on, which a save must never
+    // replace unasked; its folder is where the dialog first opens.
+    SaveAsDialog(AppState& state, Prompter& prompter, const QString& loadedFile = QString(),
+                 QWidget* parent = nullptr);
 
     QGroupBox *Frame3D3, *Frame3D4, *Frame3D1, *Frame3D2;
     DriveList* FileDrive;
@@ -49,12 +52,15 @@ class SaveAsDialog : public QDialog {
 
     AppState& state_;
     Prompter& prompter_;
+    QString loadedFile_;
     bool saved_ = false;
 };
 
 // Saves the result window's picture: asks with the dialog (its depth preset
-// from the picture), converts the shown picture to the chosen depth and
-// writes it; a failure says "Error saving image. Error: N".
-void SaveResultAs(Picbuf& full, Lead& lead, AppState& state, Prompter& prompter, QWidget* parent);
+// from the picture), converts a copy of the shown picture to the chosen
+// depth and writes it; a failure says "Error saving image. Error: N" and
+// what N means. The shown picture stays as it is.
+void SaveResultAs(const Picbuf& full, Lead& lead, AppState& state, Prompter& prompter,
+                  const QString& loadedFile, QWidget* parent);
 
 }  // namespace velda

@@ -164,7 +164,10 @@ class ControlPanelTest : public QObject {
         f.write("no picture here");
         f.close();
         QVERIFY(!panel()->LoadMainFile(junk));
-        QCOMPARE(prompter_.shown.last(), QStringLiteral("Error loading image error number - 2"));
+        // The number, and what it means on the next line.
+        QCOMPARE(prompter_.shown.last(),
+                 QStringLiteral("Error loading image error number - 2\rnot a picture in a known "
+                                "format"));
         QCOMPARE(prompter_.icons.last(), Prompter::Icon::Critical);
         QTRY_VERIFY(!Result());
 
@@ -172,13 +175,13 @@ class ControlPanelTest : public QObject {
         QVERIFY(captions_.contains(QStringLiteral("Loading watermark file....")));
         QCOMPARE(prompter_.shown.last(),
                  QStringLiteral("Error loading watermark image (") + junk +
-                     QStringLiteral(
-                         "), Check format/file is ok. Error - 2 Watermarking will be disabled"));
+                     QStringLiteral("), Check format/file is ok. Error - 2 Watermarking will be "
+                                    "disabled\rnot a picture in a known format"));
         panel()->LoadTemplateFile(junk);
         QCOMPARE(prompter_.shown.last(),
                  QStringLiteral("Error setting template image (") + junk +
-                     QStringLiteral(
-                         "), Check format/file is ok. Error - 2 Watermarking will be disabled"));
+                     QStringLiteral("), Check format/file is ok. Error - 2 Watermarking will be "
+                                    "disabled\rnot a picture in a known format"));
         QCOMPARE(prompter_.icons.last(), Prompter::Icon::Exclamation);
 
         const int shown = static_cast<int>(prompter_.shown.size());

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -17,6 +18,7 @@
 #include <functional>
 
 #include "app/main_window.h"
+#include "batch/messages.h"
 #include "imaging/codec.h"
 #include "settings/settings.h"
 #include "ui/file_lists.h"
@@ -156,10 +158,12 @@ class SaveAndBatchTest : public QObject {
         emit result->saveRequested();
         QVERIFY(QFile::exists(Path(QStringLiteral("out.tif"))));
         QCOMPARE(Depth(Path(QStringLiteral("out.tif"))), 8);
-        QCOMPARE(result->Full_Picbuf.ColorDepth(), 8);  // the shown picture keeps the new depth
+        // The shown picture keeps its colours: only the file was reduced.
+        QCOMPARE(result->Full_Picbuf.ColorDepth(), 24);
+        QCOMPARE(result->Full_Picbuf.image(), result->Copy_Picbuf.image());
 
         AnswerSaveAs([this](SaveAsDialog* d) {
-            QVERIFY(d->bit8->isChecked());
+            QVERIFY(d->bit24->isChecked());       // preset from the picture again
             QVERIFY(d->TIF_Option->isChecked());  // remembered
             d->File->setText(QStringLiteral("again"));
             QTest::mouseClick(d->JPG_Option, Qt::LeftButton);
@@ -186,6 +190,139 @@ class SaveAndBatchTest : public QObject {
         QVERIFY(restored.JPG_Option->isChecked() && restored.bit24->isChecked() &&
                 restored.jpegval->isEnabled());
         QCOMPARE(restored.FileList->path(), dir_.path());
+    }
+
+    void saveAsAsksBeforeReplacingAndSaysWhy() {
+        const QString photo = Path(QStringLiteral("keep.jpg"));
+        QVERIFY(QImage(Picture(QStringLiteral("keep.png"))).save(photo, "JPEG"));
+        auto bytes = [](const QString& f) {
+            QFile file(f);
+            file.open(QIODevice::ReadOnly);
+            return file.readAll();
+        };
+        const QByteArray original = bytes(photo);
+        panel()->ofile->setText(photo);
+        QTest::keyClick(panel()->ofile, Qt::Key_Return);
+        ResultWindow* result = main_->ExistingResult();
+        QVERIFY(result);
+
+        // First use opens in the photo's folder; its own name is asked
+        // about, and No goes back to the dialog with nothing written.
+        bool stillOpen = false;
+        prompter_.answers = {false};
+        AnswerSaveAs([&](SaveAsDialog* d) {
+            QCOMPARE(d->FileList->path(), dir_.path());
+            d->File->setText(QStringLiteral("keep.jpg"));
+            QTest::mouseClick(d->JPG_Option, Qt::LeftButton);
+            QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
+            stillOpen = d->isVisible();
+            QTest::mouseClick(d->Cancel_Button, Qt::LeftButton);
+        });
+        emit result->saveRequested();
+        QVERIFY(stillOpen);
+        QCOMPARE(prompter_.shown.last(),
+                 photo + QStringLiteral(" already exists. Do you want to replace it?\rIt is the "
+                                        "picture you loaded: the original would be lost."));
+        QCOMPARE(bytes(photo), original);
+
+        // A full path typed into the box is that path; Yes replaces.
+        const QString other = Path(QStringLiteral("elsewhere/other.jpg"));
+        QDir().mkpath(Path(QStringLiteral("elsewhere")));
+        QFile f(other);
+        f.open(QIODevice::WriteOnly);
+        f.write("old");
+        f.close();
+        prompter_.answers = {true};
+        AnswerSaveAs([&](SaveAsDialog* d) {
+            d->File->setText(other);
+            QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
+        });
+        emit result->saveRequested();
+        QCOMPARE(prompter_.shown.last(),
+                 other + QStringLiteral(" already exists. Do you want to replace it?"));
+        QVERIFY(bytes(other).startsWith("\xFF\xD8"));
+
+        // After a GIF save the dialog comes back with GIF chosen, and saves.
+        for (const char* name : {"anim", "anim2"}) {
+            AnswerSaveAs([&](SaveAsDialog* d) {
+                if (QLatin1String(name) == u"anim2") QVERIFY(d->GIF_Option->isChecked());
+                d->FileDir->setPath(dir_.path());
+                d->File->setText(QLatin1String(name));
+                QTest::mouseClick(d->GIF_Option, Qt::LeftButton);
+                QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
+            });
+            emit result->saveRequested();
+            QVERIFY(QFile::exists(Path(QLatin1String(name) + QStringLiteral(".gif"))));
+        }
+        QVERIFY(!prompter_.shown.last().startsWith(QStringLiteral("Error")));
+
+        // A failure gives the number and what it means.
+        AnswerSaveAs([&](SaveAsDialog* d) {
+            d->File->setText(Path(QStringLiteral("no/such/dir/x.jpg")));
+            QTest::mouseClick(d->JPG_Option, Qt::LeftButton);
+            QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
+        });
+        emit result->saveRequested();
+        QVERIFY(prompter_.shown.last().startsWith(
+            QStringLiteral("Error saving image. Error: 7\rfile could not be written")));
+    }
+
+    void emptyWatermarkBoxMeansNoWatermark() {
+        panel()->ofile->setText(Picture(QStringLiteral("black.png"), 40, 30));
+        QTest::keyClick(panel()->ofile, Qt::Key_Return);
+        QImage white(10, 10, QImage::Format_RGB32);
+        white.fill(qRgb(255, 255, 255));
+        white.save(Path(QStringLiteral("white.png")));
+        panel()->wfile->setText(Path(QStringLiteral("white.png")));
+        QTest::keyClick(panel()->wfile, Qt::Key_Return);
+        panel()->mixvalue->setValue(255);
+        panel()->ipix->setChecked(true);
+        panel()->wx->setText(QStringLiteral("0"));
+        panel()->wy->setText(QStringLiteral("0"));
+        panel()->ApplyStuff_Click();
+        QCOMPARE(main_->ExistingResult()->Full_Picbuf.image().pixel(2, 2), qRgb(255, 255, 255));
+        panel()->wfile->clear();
+        panel()->ApplyStuff_Click();
+        QVERIFY(main_->ExistingResult()->Full_Picbuf.image().pixel(2, 2) != qRgb(255, 255, 255));
+        QVERIFY(!panel()->MakeBatchJob()->watermark.HasPicture());
+    }
+
+    // The desktop batch and velda-batch read one velda.ini the same way: on
+    // a fresh panel, with neither text unit chosen, the results are equal
+    // byte for byte.
+    void desktopBatchAndVeldaBatchGiveTheSameFile() {
+        Picture(QStringLiteral("same/photo.png"), 200, 120);
+        QImage wm(30, 20, QImage::Format_RGB32);
+        wm.fill(qRgb(250, 250, 0));
+        wm.save(Path(QStringLiteral("logo.png")));
+        panel()->wfile->setText(Path(QStringLiteral("logo.png")));
+        QTest::keyClick(panel()->wfile, Qt::Key_Return);
+        panel()->CopyText->setPlainText(QStringLiteral("Velda"));
+        panel()->tx->setText(QStringLiteral("30"));
+        panel()->ty->setText(QStringLiteral("40"));
+        panel()->ts->setText(QStringLiteral("15"));
+        panel()->wmfont->setCurrentText(QStringLiteral("DejaVu Sans"));
+        QVERIFY(!panel()->tpix->isChecked() && !panel()->tper->isChecked());
+        const QString desk = Path(QStringLiteral("desk")), cli = Path(QStringLiteral("cli"));
+        QDir().mkpath(desk);
+        QDir().mkpath(cli);
+        QTest::mouseClick(panel()->All_Option, Qt::LeftButton);
+        panel()->InputDir->setPath(Path(QStringLiteral("same")));
+        panel()->OutputDir->setPath(desk);
+        panel()->InputFile->item(0)->setSelected(true);
+        panel()->Start_Click();
+        QTRY_VERIFY(!panel()->BatchRunning());
+        QProcess p;
+        p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/velda-batch"),
+                {QStringLiteral("--settings"), state_.settingsPath, QStringLiteral("-q"),
+                 Path(QStringLiteral("same")), cli, QStringLiteral("photo.png")});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QFile a(desk + QStringLiteral("/photo.jpg")), b(cli + QStringLiteral("/photo.jpg"));
+        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        const QByteArray da = a.readAll(), db = b.readAll();
+        QVERIFY(!da.isEmpty());
+        QVERIFY(da == db);
     }
 
     void saveAsKeepsThePhotosMetadata() {
@@ -252,13 +389,15 @@ class SaveAndBatchTest : public QObject {
                     .startsWith(QStringLiteral(
                         "You have selected to watermark the selected files from, ")));
 
-        // Tree mode, answered No: nothing written, "0 files processed."
+        // Tree mode, answered No: nothing written, and the refusal stands
+        // alone, with no count and no full bar after it.
         panel()->SubCheck->setChecked(true);
         QTest::mouseClick(panel()->GIFO, Qt::LeftButton);
         prompter_.answers = {false};
         panel()->Start_Click();
         QTRY_VERIFY(!panel()->BatchRunning());
-        QCOMPARE(prompter_.shown.last(), QStringLiteral("0 files processed."));
+        QVERIFY(prompter_.shown.last().startsWith(messages::kConfirmTree));
+        QCOMPARE(panel()->batchProgress->value(), 0);
         prompter_.answers = {true};
         panel()->Start_Click();
         QTRY_VERIFY(!panel()->BatchRunning());
@@ -291,7 +430,8 @@ class SaveAndBatchTest : public QObject {
         QTRY_VERIFY(!panel()->BatchRunning());
         const int written = static_cast<int>(QDir(out).entryList(QDir::Files).size());
         QVERIFY(written < 8);
-        QVERIFY(!prompter_.shown.last().endsWith(QStringLiteral("files processed.")));
+        // A short summary of what was written before the stop.
+        QCOMPARE(prompter_.shown.last(), messages::StoppedSummary(written));
         QVERIFY(panel()->Compress_Number->text().isEmpty());
     }
 
@@ -327,7 +467,9 @@ class SaveAndBatchTest : public QObject {
         QCOMPARE(panel()->mixvalue->value(), 42);
         QCOMPARE(panel()->Waterm_Picbuf.Xresolution(), 20);
 
-        // A remembered main picture that fails to load: nothing after it is restored.
+        // A remembered main picture that fails to load: after the message
+        // its box is emptied and everything else is restored, so closing
+        // keeps the user's setup.
         QFile junk(main);
         junk.open(QIODevice::WriteOnly);
         junk.write("junk");
@@ -335,9 +477,15 @@ class SaveAndBatchTest : public QObject {
         WriteIniKey(state_.settingsPath, kMainSection, QStringLiteral("OrigFile"), main);
         main_.reset();
         Start();
-        QCOMPARE(prompter_.shown.last(), QStringLiteral("Error loading image error number - 2"));
-        QCOMPARE(panel()->mixvalue->value(), 70);
-        QVERIFY(!panel()->Waterm_Picbuf.HasPicture());
+        QVERIFY(prompter_.shown.last().startsWith(
+            QStringLiteral("Error loading image error number - 2\r")));
+        QVERIFY(panel()->ofile->text().isEmpty());
+        QCOMPARE(panel()->mixvalue->value(), 42);
+        QCOMPARE(panel()->Waterm_Picbuf.Xresolution(), 20);
+        main_->close();
+        QCOMPARE(
+            ReadIniKey(state_.settingsPath, kMainSection, QStringLiteral("WaterMarkFile")).value,
+            wm);
 
         // Bad settings files never stop the program.
         for (const QByteArray& bad :
