@@ -57,6 +57,8 @@ ResultWindow* MainWindow::Result() {
         // Forgotten as soon as it closes, so the next use makes a new one
         // even before this one is deleted.
         connect(result_, &ResultWindow::closing, this, &MainWindow::ForgetResult);
+        connect(result_, &ResultWindow::fitChosen, this,
+                [this](bool fit) { state_.FitToWindow = fit; });
         connect(result_, &ResultWindow::saveRequested, this, [this] {
             SaveResultAs(result_->Full_Picbuf, result_->LEAD, state_, prompter_,
                          result_->Copy_Picbuf.FileName, this);
@@ -79,6 +81,11 @@ void MainWindow::ShowResult(const QRect& geometry, const QString& caption) {
     r.setHeight(std::min(r.height(), std::max(work.height() - r.top(), 100)));
     resultWindow_->setGeometry(r);
     resultWindow_->show();
+    // A picture larger than its window opens whole, fitted to it, unless
+    // the user has chosen actual size; either is one click away in View.
+    const bool larger = r.width() < geometry.width() + frame.width() ||
+                        r.height() < geometry.height() + frame.height();
+    result_->ShowFitted(larger && state_.FitToWindow);
     area_->setActiveSubWindow(resultWindow_);
 }
 

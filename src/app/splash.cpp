@@ -41,10 +41,11 @@ QPixmap SplashPicture(const QSize& size) {
 Splash::Splash(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Startup_Form"));
     setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
-    setFixedSize(TwipsToPixels(4830), TwipsToPixels(3465));
+    const FormUnits units(font());
+    setFixedSize(units.X(4830), units.Y(3465));
     setStyleSheet(
         QStringLiteral("#Startup_Form { border: 1px solid #0b2a5b; background: white; }"));
-    titleImage = Place<QLabel>(this, "titleImage", 45, 45, 4740, 2700);
+    titleImage = Place<QLabel>(this, "titleImage", 45, 45, 4740, 2685);
     titleImage->setPixmap(SplashPicture(titleImage->size()));
     titleImage->installEventFilter(this);
     titleImage->setCursor(Qt::PointingHandCursor);

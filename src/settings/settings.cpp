@@ -268,14 +268,21 @@ bool WriteSaveAsSettings(const QString& path, const SaveAsSettings& s) {
     return doc.Save(path);
 }
 
+bool ReadOptionFlag(const QString& path, const QString& key, bool fallback) {
+    const IniKeyValue v = ReadIniKey(path, kOptionsSection, key);
+    return v.count == 0 ? fallback : DecodeBooleanWord(v.value);
+}
+
+bool WriteOptionFlag(const QString& path, const QString& key, bool value) {
+    return WriteIniKey(path, kOptionsSection, key, EncodeBooleanWord(value));
+}
+
 bool ReadKeepMetadata(const QString& path) {
-    const IniKeyValue v = ReadIniKey(path, kOptionsSection, QStringLiteral("KeepMetadata"));
-    return v.count == 0 || DecodeBooleanWord(v.value);
+    return ReadOptionFlag(path, QStringLiteral("KeepMetadata"), true);
 }
 
 bool WriteKeepMetadata(const QString& path, bool keep) {
-    return WriteIniKey(path, kOptionsSection, QStringLiteral("KeepMetadata"),
-                       EncodeBooleanWord(keep));
+    return WriteOptionFlag(path, QStringLiteral("KeepMetadata"), keep);
 }
 
 }  // namespace velda

@@ -109,5 +109,9 @@ bool WriteSaveAsSettings(const QString& path, const SaveAsSettings& s);
 inline const QString kOptionsSection = QStringLiteral("Options");
 bool ReadKeepMetadata(const QString& path);
 bool WriteKeepMetadata(const QString& path, bool keep);
+// Any other switch of that section ("FitToWindow"), "True" or "False";
+// fallback when the key is absent.
+bool ReadOptionFlag(const QString& path, const QString& key, bool fallback);
+bool WriteOptionFlag(const QString& path, const QString& key, bool value);
 
 }  // namespace velda

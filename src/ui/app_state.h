@@ -21,6 +21,7 @@ struct AppState {
     SaveRequestRecord SaveRequest;
     QString settingsPath;      // velda.ini
     bool KeepMetadata = true;  // results keep the photo metadata of their sources
+    bool FitToWindow = true;   // pictures larger than the result window open fitted to it
 };
 
 }  // namespace velda

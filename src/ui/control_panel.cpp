@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -88,19 +89,50 @@ QRadioButton* Radio(QWidget* parent, const char* name, const char* text, int l, 
     return Fit(Place<QRadioButton>(parent, name, l, t, w, h, QString::fromLatin1(text)), false);
 }
 
+// Tab goes through the controls in this order.
+void TabChain(std::initializer_list<QWidget*> chain) {
+    QWidget* previous = nullptr;
+    for (QWidget* w : chain) {
+        if (previous) QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
+// Menu shortcuts work wherever the focus is, as menu accelerators do: a text
+// box does not keep Ctrl+A (select all) or Ctrl+B for itself.
+class MenuKeysFirst : public QObject {
+  public:
+    MenuKeysFirst(QList<QAction*> actions, QObject* parent)
+        : QObject(parent), actions_(std::move(actions)) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ShortcutOverride) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const QKeySequence pressed(key->keyCombination());
+            for (const QAction* a : actions_) {
+                if (a->isEnabled() && a->shortcut() == pressed) return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    QList<QAction*> actions_;
+};
+
 }  // namespace
 
 ControlPanel::ControlPanel(AppState& state, Prompter& prompter, PanelHost& host, QWidget* parent)
     : QWidget(parent), state_(state), prompter_(prompter), host_(host) {
     setObjectName(QStringLiteral("any_image_form"));
-    // The form's measures were laid out for an 8-point dialog font.
-    QFont small = font();
-    small.setPointSizeF(8);
-    setFont(small);
+    // The form's measures scale with its font (the desktop's own), so every
+    // caption fits.
     BuildUpperPart();
     BuildBatchSection();
     BuildMenu();
-    setFixedWidth(TwipsToPixels(10290));
+    BuildKeyboard();
+    setFixedWidth(FormUnits(font()).X(10290));
     SetHeightTwips(heightTwips_);
 }
 
@@ -126,15 +158,15 @@ void ControlPanel::BuildUpperPart() {
     Frame3D2 = Place<QGroupBox>(MainForm, "Frame3D2", 4920, 180, 2130, 1200, QString());
     ipix = Radio(Frame3D2, "ipix", "Pixel:", 75, 180, 675, 195);
     Iper = Radio(Frame3D2, "Iper", "Percentage:", 825, 180, 1170, 195);
-    Label(Frame3D2, "Label2", "Xpos:", 195, 495, 465, 210);
+    Label(Frame3D2, "Label2", "Xpos:", 195, 495, 450, 210);
     wx = Place<QLineEdit>(Frame3D2, "wx", 645, 465, 405, 285, QStringLiteral("10"));
-    Label(Frame3D2, "Label5", "Ypos:", 1125, 495, 465, 210);
+    Label(Frame3D2, "Label5", "Ypos:", 1125, 495, 435, 210);
     wy = Place<QLineEdit>(Frame3D2, "wy", 1560, 480, 405, 285, QStringLiteral("10"));
     centre = CheckRight(Frame3D2, "centre", "Centre:", 705, 840, 810, 210);
     wx->setEnabled(false);
     wy->setEnabled(false);
 
-    Label(MainForm, "Label4", "Transparency level:", 255, 1455, 1545, 210);
+    Label(MainForm, "Label4", "Transparency level:", 255, 1455, 1515, 210);
     mixvalue = Place<QScrollBar>(MainForm, "mixvalue", 1770, 1410, 3015, 240, Qt::Horizontal);
     mixvalue->setRange(0, 255);
     mixvalue->setPageStep(16);
@@ -142,20 +174,21 @@ void ControlPanel::BuildUpperPart() {
     Label(MainForm, "Label10", "Low", 4470, 1680, 345, 210);
     tval = Label(MainForm, "tval", "", 2955, 1665, 690, 210, Qt::AlignCenter);
 
+    // Inside the frame it stands on, so that nothing lies on top of another.
     ApplyStuff =
-        Place<QPushButton>(this, "ApplyStuff", 5205, 1500, 1605, 450, tr("A&pply watermark"));
+        Place<QPushButton>(MainForm, "ApplyStuff", 5190, 1500, 1605, 450, tr("A&pply watermark"));
 
     Frame3D1 = Place<QGroupBox>(this, "Frame3D1", 7245, 0, 3015, 2115, tr("Text Watermarking:"));
     Label(Frame3D1, "Label3", "Text to apply:", 120, 180, 1065, 195);
     CopyText = Place<QPlainTextEdit>(Frame3D1, "CopyText", 105, 390, 2820, 585);
     tpix = Radio(Frame3D1, "tpix", "Pixel:", 165, 1080, 735, 195);
     tper = Radio(Frame3D1, "tper", "Percent:", 15, 1395, 900, 195);
-    Label(Frame3D1, "Label16", "Colour (HTML):", 1020, 1065, 1170, 210);
+    Label(Frame3D1, "Label16", "Colour (HTML):", 1020, 1065, 1125, 210);
     Textclr = Place<QLineEdit>(Frame3D1, "Textclr", 2145, 1035, 780, 285, QStringLiteral("10"));
     Textclr->setMaxLength(6);
-    Label(Frame3D1, "Label8", "Xpos:", 1095, 1395, 465, 210);
+    Label(Frame3D1, "Label8", "Xpos:", 1095, 1395, 450, 210);
     tx = Place<QLineEdit>(Frame3D1, "tx", 1545, 1365, 405, 285, QStringLiteral("10"));
-    Label(Frame3D1, "Label7", "Ypos:", 2070, 1395, 465, 210);
+    Label(Frame3D1, "Label7", "Ypos:", 2070, 1395, 435, 210);
     ty = Place<QLineEdit>(Frame3D1, "ty", 2505, 1365, 405, 285, QStringLiteral("10"));
     Label(Frame3D1, "Label6", "Size:", 60, 1770, 375, 210);
     ts = Place<QLineEdit>(Frame3D1, "ts", 435, 1725, 405, 315, QStringLiteral("20"));
@@ -213,25 +246,27 @@ void ControlPanel::BuildBatchSection() {
     JPGO = Radio(SSFrame1, "JPGO", "JPG", 855, 285, 615, 210);
     TIFo = Radio(SSFrame1, "TIFo", "TIF", 1530, 285, 615, 210);
     BMPO = Radio(SSFrame1, "BMPO", "BMP", 135, 540, 690, 210);
-    PCXO = Radio(SSFrame1, "PCXO", "PCX", 855, 540, 690, 210);
+    PCXO = Radio(SSFrame1, "PCXO", "PCX", 855, 540, 675, 210);
     GIFO = Radio(SSFrame1, "GIFO", "GIF", 1530, 540, 630, 210);
     JPGO->setChecked(true);
-    Label(Frame3D5, "Label13", "Jpeg quality:", 180, 1200, 915, 210);
-    jpegval = Place<QScrollBar>(Frame3D5, "jpegval", 180, 1440, 2235, 240, Qt::Horizontal);
+    // Quality, depth and deletion sit a little closer than they were laid
+    // out, so that "Delete orginal files" lies inside its frame.
+    Label(Frame3D5, "Label13", "Jpeg quality:", 180, 1170, 915, 210);
+    jpegval = Place<QScrollBar>(Frame3D5, "jpegval", 180, 1380, 2235, 240, Qt::Horizontal);
     jpegval->setRange(0, 100);
     jpegval->setSingleStep(1);
     jpegval->setPageStep(5);
-    Label(Frame3D5, "Label14", "Low", 165, 1680, 345, 210);
-    Label(Frame3D5, "Label15", "High", 2070, 1680, 465, 255);
-    jval = Label(Frame3D5, "jval", "", 945, 1680, 690, 210, Qt::AlignCenter);
-    Frame3D9 = Place<QGroupBox>(Frame3D5, "Frame3D9", 180, 1980, 2235, 630, tr("Colour Depth:"));
-    bit24 = Radio(Frame3D9, "bit24", "24 Bit", 60, 300, 795, 210);
-    bit8 = Radio(Frame3D9, "bit8", "8 Bit", 840, 300, 675, 210);
+    Label(Frame3D5, "Label14", "Low", 165, 1620, 345, 210);
+    Label(Frame3D5, "Label15", "High", 2070, 1620, 465, 210);
+    jval = Label(Frame3D5, "jval", "", 945, 1620, 690, 210, Qt::AlignCenter);
+    Frame3D9 = Place<QGroupBox>(Frame3D5, "Frame3D9", 180, 1845, 2235, 600, tr("Colour Depth:"));
+    bit24 = Radio(Frame3D9, "bit24", "24 Bit", 60, 300, 780, 210);
+    bit8 = Radio(Frame3D9, "bit8", "8 Bit", 840, 300, 660, 210);
     bit4 = Radio(Frame3D9, "bit4", "4 Bit", 1500, 300, 660, 210);
     bit24->setChecked(true);
     delete_files =
-        CheckRight(Frame3D5, "delete_files", "Delete orginal files:", 315, 2730, 1620, 210);
-    Compress_Number = Label(Frame3D6, "Compress_Number", "", 5940, 2940, 2325, 240);
+        CheckRight(Frame3D5, "delete_files", "Delete orginal files:", 315, 2460, 1620, 210);
+    Compress_Number = Label(Frame3D6, "Compress_Number", "", 5940, 2940, 2325, 225);
     Start = Place<QPushButton>(Frame3D6, "Start", 5940, 3165, 1095, 375, tr("&Start "));
     Command3D1 =
         Place<QPushButton>(Frame3D6, "Command3D1", 7125, 3165, 1185, 375, tr("&Cancel Batch"));
@@ -270,6 +305,28 @@ void ControlPanel::BuildBatchSection() {
     connect(Command3D1, &QPushButton::clicked, this, &ControlPanel::Command3D1_Click);
 }
 
+void ControlPanel::BuildKeyboard() {
+    // Tab leaves the text box rather than typing a tab into the watermark.
+    CopyText->setTabChangesFocus(true);
+    // The sliders take the keys: arrows, Page Up/Down, Home, End, each
+    // moving the thumb the way it points.
+    for (QScrollBar* slider : {mixvalue, jpegval}) {
+        slider->setFocusPolicy(Qt::StrongFocus);
+        slider->setInvertedControls(false);
+    }
+}
+
+void ControlPanel::SetTabOrder() {
+    TabChain({ofile,       origbrw,    wfile,      waterbrw,   tfile,      templbrw,     ipix,
+              Iper,        wx,         wy,         centre,     mixvalue,   ApplyStuff,   CopyText,
+              tpix,        Textclr,    tper,       tx,         ty,         ts,           wmfont,
+              All_Option,  FIF_option, JPG_Option, GIF_Option, tga_option, TIF_Option,   PCX_Option,
+              Bmp_Option,  Option3D1,  pcdbase,    InputDrive, InputDir,   InputFile,    SubCheck,
+              OutputDrive, OutputDir,  TGAO,       JPGO,       TIFo,       BMPO,         PCXO,
+              GIFO,        jpegval,    bit24,      bit8,       bit4,       delete_files, Start,
+              Command3D1});
+}
+
 void ControlPanel::BuildMenu() {
     fileMenu_ = new QMenu(tr("File"), this);
     fileMenu_->setObjectName(QStringLiteral("file_mnu"));
@@ -294,15 +351,24 @@ void ControlPanel::BuildMenu() {
     connect(keepmeta_mnu, &QAction::toggled, this, [this](bool on) { state_.KeepMetadata = on; });
     // The shortcuts work while the panel is active, whichever menu bar shows.
     addActions({batch_mnu, about_mnu, help_mnu});
+    auto* keys = new MenuKeysFirst({batch_mnu, about_mnu, help_mnu}, this);
+    for (QWidget* w : findChildren<QWidget*>()) {
+        if (qobject_cast<QLineEdit*>(w) || qobject_cast<QPlainTextEdit*>(w) ||
+            qobject_cast<QComboBox*>(w))
+            w->installEventFilter(keys);
+    }
 }
 
 void ControlPanel::SetHeightTwips(int twips) {
     heightTwips_ = twips;
-    setFixedHeight(TwipsToPixels(twips));
+    setFixedHeight(FormUnits(font()).Y(twips));
     if (QWidget* frame = parentWidget()) frame->adjustSize();
 }
 
 void ControlPanel::Form_Load() {
+    // Set here, once the panel sits in its window: moving a widget into
+    // another window rebuilds its part of the focus chain.
+    SetTabOrder();
     if (QWidget* frame = parentWidget())
         frame->move(std::max(0, (host_.WorkAreaWidth() - frame->width()) / 2), 0);
     SetHeightTwips(2520);
@@ -532,6 +598,7 @@ void ControlPanel::LoadSettings() {
     const QString path = state_.settingsPath;
     if (!FileExists(path)) return;
     keepmeta_mnu->setChecked(ReadKeepMetadata(path));
+    state_.FitToWindow = ReadOptionFlag(path, QStringLiteral("FitToWindow"), true);
     auto read = [&path](const char* key) {
         return ReadIniKey(path, kMainSection, QString::fromLatin1(key));
     };
@@ -627,6 +694,7 @@ WatermarkSettings ControlPanel::PanelSettings() const {
 void ControlPanel::SaveSettings() {
     WriteWatermarkSettings(state_.settingsPath, PanelSettings());  // failures are never reported
     WriteKeepMetadata(state_.settingsPath, keepmeta_mnu->isChecked());
+    WriteOptionFlag(state_.settingsPath, QStringLiteral("FitToWindow"), state_.FitToWindow);
 }
 
 std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {

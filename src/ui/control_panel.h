@@ -132,6 +132,8 @@ class ControlPanel : public QWidget {
     void BuildUpperPart();
     void BuildBatchSection();
     void BuildMenu();
+    void BuildKeyboard();
+    void SetTabOrder();
     void SetHeightTwips(int twips);
     // Runs a loader with the main window's caption set to status meanwhile.
     // A browse routine: a typed path is loaded as it is (trimmed where

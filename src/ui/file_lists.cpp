@@ -43,7 +43,20 @@ void DriveList::ShowDriveOf(const QString& path) {
     }
 }
 
+namespace {
+
+// Long names are shown whole: the list scrolls sideways rather than cutting
+// them, and each item's tip holds its full path.
+void ShowNamesWhole(QListWidget* list) {
+    list->setTextElideMode(Qt::ElideNone);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+}
+
+}  // namespace
+
 DirectoryList::DirectoryList(QWidget* parent) : QListWidget(parent) {
+    ShowNamesWhole(this);
     connect(this, &QListWidget::itemActivated, this,
             [this](QListWidgetItem* item) { setPath(item->data(Qt::UserRole).toString()); });
 }
@@ -57,6 +70,7 @@ bool DirectoryList::setPath(const QString& path) {
     // the list stands.
     auto* here = new QListWidgetItem(QDir::toNativeSeparators(path_), this);
     here->setData(Qt::UserRole, path_);
+    here->setToolTip(QDir::toNativeSeparators(path_));
     QFont bold = font();
     bold.setBold(true);
     here->setFont(bold);
@@ -69,12 +83,15 @@ bool DirectoryList::setPath(const QString& path) {
          dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase)) {
         auto* item = new QListWidgetItem(name, this);
         item->setData(Qt::UserRole, dir.filePath(name));
+        item->setToolTip(QDir::toNativeSeparators(dir.filePath(name)));
     }
     emit pathChanged(path_);
     return true;
 }
 
-FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {}
+FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {
+    ShowNamesWhole(this);
+}
 
 void FileListBox::setPath(const QString& path) {
     path_ = path;

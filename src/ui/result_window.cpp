@@ -84,13 +84,19 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent) {
     }
     actual_->setChecked(true);
     connect(fit_, &QAction::triggered, this, [this] {
-        scroll_->setWidgetResizable(true);
-        view_->setFit(true);
+        ShowFitted(true);
+        emit fitChosen(true);
     });
     connect(actual_, &QAction::triggered, this, [this] {
-        scroll_->setWidgetResizable(false);
-        view_->setFit(false);
+        ShowFitted(false);
+        emit fitChosen(false);
     });
+}
+
+void ResultWindow::ShowFitted(bool fit) {
+    (fit ? fit_ : actual_)->setChecked(true);
+    scroll_->setWidgetResizable(fit);
+    view_->setFit(fit);
 }
 
 void ResultWindow::closeEvent(QCloseEvent* event) {

@@ -49,6 +49,8 @@ class ResultWindow : public QWidget {
 
     // Shows Full_Picbuf's picture anew.
     void Refresh();
+    // Fit to window, or actual size, as if chosen in the View menu.
+    void ShowFitted(bool fit);
     QList<QMenu*> menus() const { return {fileMenu_, viewMenu_}; }
     PictureView* view() const { return view_; }
     QAction* fitAction() const { return fit_; }
@@ -62,6 +64,8 @@ class ResultWindow : public QWidget {
     void saveRequested();
     // The window is closing (its close box, or the program's own doing).
     void closing();
+    // The user chose Fit to window (true) or Actual size (false).
+    void fitChosen(bool fit);
 
   protected:
     void closeEvent(QCloseEvent* event) override;

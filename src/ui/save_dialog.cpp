@@ -36,10 +36,8 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
     : QDialog(parent), state_(state), prompter_(prompter), loadedFile_(loadedFile) {
     setObjectName(QStringLiteral("Image_Save_Form"));
     setWindowTitle(tr("Save Current Image As..."));
-    QFont small = font();
-    small.setPointSizeF(8);
-    setFont(small);
-    setFixedSize(TwipsToPixels(6795), TwipsToPixels(3225));
+    const FormUnits units(font());
+    setFixedSize(units.X(6795), units.Y(3225));
 
     Frame3D3 = Place<QGroupBox>(this, "Frame3D3", 60, 60, 3975, 3030, tr("Save image file:"));
     FileDrive = Place<DriveList>(Frame3D3, "FileDrive", 120, 270, 3735, 315);
@@ -64,6 +62,8 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
         Place<QRadioButton>(Frame3D1, "GIF_Option", 1515, 540, 700, 210, QStringLiteral("GIF"));
     FIF_option = Place<QRadioButton>(Frame3D1, "FIF_option", 2085, 270, 1200, 210,
                                      QStringLiteral("FIF (Fractal)"));
+    // FIF cannot be written, and its button stood outside its frame.
+    FIF_option->hide();
     TIF_Option->setChecked(true);
     Frame3D2 = Place<QGroupBox>(Frame3D4, "Frame3D2", 150, 1140, 2235, 540, tr("Colour Depth:"));
     bit24 = Place<QRadioButton>(Frame3D2, "bit24", 75, 240, 750, 210, QStringLiteral("24 Bit"));
@@ -75,6 +75,8 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
     jpegval->setPageStep(5);
     jpegval->setValue(75);
     jpegval->setEnabled(false);
+    jpegval->setFocusPolicy(Qt::StrongFocus);
+    jpegval->setInvertedControls(false);
     Place<QLabel>(Frame3D4, "Label10", 150, 2250, 400, 210, tr("Low"));
     Place<QLabel>(Frame3D4, "Label9", 1985, 2250, 400, 210, tr("High"));
     Ok_Button = Place<QPushButton>(this, "Ok_Button", 4140, 2760, 1215, 375, tr("&Ok"));

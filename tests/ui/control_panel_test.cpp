@@ -114,7 +114,7 @@ class ControlPanelTest : public QObject {
         panel()->batch_mnu->trigger();
         QCOMPARE(panel()->HeightTwips(), 6600);
         QCOMPARE(panel()->batch_mnu->text(), QStringLiteral("Remove batch section"));
-        QCOMPARE(panel()->height(), TwipsToPixels(6600));
+        QCOMPARE(panel()->height(), FormUnits(panel()->font()).Y(6600));
         QTRY_VERIFY(!Result());
         panel()->batch_mnu->trigger();
         QCOMPARE(panel()->HeightTwips(), 2410);
@@ -234,6 +234,24 @@ class ControlPanelTest : public QObject {
         Result()->fitAction()->trigger();
         QVERIFY(Result()->view()->fit());
         QCOMPARE(Result()->Full_Picbuf.Xresolution(), 100);
+    }
+
+    // A picture larger than the window opens whole, fitted to it; choosing
+    // actual size is remembered for the next picture and the next start.
+    void largePicturesOpenFittedAndTheChoiceIsKept() {
+        QVERIFY(panel()->LoadMainFile(Picture("small.png", 50, 40, qRgb(1, 2, 3))));
+        QVERIFY(!Result()->view()->fit());
+        QVERIFY(panel()->LoadMainFile(Picture("huge.png", 3000, 2000, qRgb(1, 2, 3))));
+        QVERIFY(Result()->view()->fit());
+        QVERIFY(Result()->fitAction()->isChecked());
+        Result()->actualAction()->trigger();
+        QVERIFY(!state_.FitToWindow);
+        QVERIFY(panel()->LoadMainFile(Picture("huge2.png", 3000, 2000, qRgb(1, 2, 3))));
+        QVERIFY(!Result()->view()->fit());
+        panel()->SaveSettings();
+        QCOMPARE(
+            ReadIniKey(state_.settingsPath, kOptionsSection, QStringLiteral("FitToWindow")).value,
+            QStringLiteral("False"));
     }
 
     void applyWithoutAPictureSaysSo() {

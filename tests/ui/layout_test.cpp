@@ -1,0 +1,186 @@
+// Every form as its user sees it: each control inside its frame, each
+// caption whole, no two controls on top of each other, at the platform's
+// font and at 1.5 times the resolution; and the keyboard reaches every
+// control of the panel in reading order.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+
+#include "app/main_window.h"
+#include "app/splash.h"
+#include "ui/save_dialog.h"
+
+namespace velda {
+
+class SilentPrompter : public Prompter {
+  public:
+    bool Message(const QString&, Icon, Buttons) override { return true; }
+    std::optional<QString> OpenFile(const QString&, const QString&, const QString&) override {
+        return {};
+    }
+};
+
+class LayoutTest : public QObject {
+    Q_OBJECT
+
+    // The controls a form places itself (Qt's own inner parts left out).
+    static QList<QWidget*> Controls(QWidget* parent) {
+        QList<QWidget*> out;
+        for (QObject* o : parent->children()) {
+            auto* w = qobject_cast<QWidget*>(o);
+            if (w && !w->objectName().isEmpty() && !w->objectName().startsWith(u"qt_") &&
+                !w->isWindow() && !w->isHidden())
+                out.append(w);
+        }
+        return out;
+    }
+
+    static QString Name(const QWidget* w) {
+        return w->parentWidget()->objectName() + u'/' + w->objectName();
+    }
+
+    // Walks a form and lists every fault it finds.
+    static void Check(QWidget* form, QStringList* faults) {
+        const QList<QWidget*> controls = Controls(form);
+        for (QWidget* w : controls) {
+            if (!form->rect().contains(w->geometry()))
+                faults->append(Name(w) + QStringLiteral(" lies outside its frame"));
+            QString caption;
+            if (auto* label = qobject_cast<QLabel*>(w)) caption = label->text();
+            if (auto* button = qobject_cast<QAbstractButton*>(w)) caption = button->text();
+            // A push button's own minimum width is not its caption's.
+            int need = w->sizeHint().width();
+            if (qobject_cast<QPushButton*>(w))
+                need = w->fontMetrics().horizontalAdvance(QString(caption).remove(u'&')) + 8;
+            if (!caption.trimmed().isEmpty() && need > w->width()) {
+                faults->append(
+                    Name(w) +
+                    QStringLiteral(" cuts its caption (%1 of %2 px)").arg(w->width()).arg(need));
+            }
+            for (QWidget* other : controls) {
+                if (other != w && w < other && w->geometry().intersects(other->geometry()))
+                    faults->append(Name(w) + QStringLiteral(" overlaps ") + other->objectName());
+            }
+            Check(w, faults);
+        }
+    }
+
+  private slots:
+    void everyControlOfEveryFormIsWholeAndApart() {
+        QTemporaryDir dir;
+        AppState state;
+        state.settingsPath = dir.filePath(QStringLiteral("velda.ini"));
+        SilentPrompter prompter;
+        MainWindow main(state, prompter);
+        main.show();
+        main.panel()->Form_Load();
+        main.panel()->batch_mnu_Click();  // the batch section shown
+        QStringList faults;
+        Check(main.panel(), &faults);
+        SaveAsDialog save(state, prompter);
+        Check(&save, &faults);
+        Splash about;
+        Check(&about, &faults);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u'\n')));
+    }
+
+    void keyboardReachesEveryControlInOrder() {
+        QTemporaryDir dir;
+        AppState state;
+        state.settingsPath = dir.filePath(QStringLiteral("velda.ini"));
+        SilentPrompter prompter;
+        MainWindow main(state, prompter);
+        main.show();
+        ControlPanel* p = main.panel();
+        p->Form_Load();
+        p->batch_mnu_Click();
+
+        // Tab leaves the text box without typing into it.
+        p->CopyText->setFocus();
+        QTest::keyClick(p->CopyText, Qt::Key_Tab);
+        QVERIFY(!p->CopyText->toPlainText().contains(u'\t'));
+        QVERIFY(!p->CopyText->hasFocus());
+
+        // The focus chain holds every control that takes the keyboard, in
+        // reading order within each frame.
+        QList<QWidget*> chain;
+        for (QWidget* w = p->ofile; chain.size() < 200; w = w->nextInFocusChain()) {
+            if (w == p->ofile && !chain.isEmpty()) break;
+            if (p->isAncestorOf(w) && w->focusPolicy() & Qt::TabFocus &&
+                !w->objectName().isEmpty() && !w->objectName().startsWith(u"qt_"))
+                chain.append(w);
+        }
+        for (QWidget* w : p->findChildren<QWidget*>()) {
+            const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                                 qobject_cast<QScrollBar*>(w) || qobject_cast<QPlainTextEdit*>(w);
+            if (!control || w->objectName().isEmpty() || w->objectName().startsWith(u"qt_"))
+                continue;
+            // A group of option buttons is one stop; the arrows move in it.
+            const bool reached =
+                chain.contains(w) || (qobject_cast<QRadioButton*>(w) &&
+                                      std::any_of(chain.begin(), chain.end(), [w](QWidget* c) {
+                                          return qobject_cast<QRadioButton*>(c) &&
+                                                 c->parentWidget() == w->parentWidget();
+                                      }));
+            QVERIFY2(reached, qPrintable(w->objectName()));
+        }
+        for (qsizetype i = 1; i < chain.size(); ++i) {
+            const QWidget *a = chain[i - 1], *b = chain[i];
+            if (a->parentWidget() != b->parentWidget()) continue;
+            const QRect ra = a->geometry(), rb = b->geometry();
+            const bool sameRow = std::abs(ra.center().y() - rb.center().y()) < ra.height() / 2 + 2;
+            QVERIFY2(sameRow ? rb.left() > ra.left() : rb.top() > ra.top(),
+                     qPrintable(a->objectName() + QStringLiteral(" before ") + b->objectName()));
+        }
+
+        // The sliders answer the keys.
+        p->mixvalue->setValue(100);
+        p->mixvalue->setFocus();
+        QTest::keyClick(p->mixvalue, Qt::Key_Right);
+        QCOMPARE(p->mixvalue->value(), 101);
+        QTest::keyClick(p->mixvalue, Qt::Key_PageUp);
+        QCOMPARE(p->mixvalue->value(), 117);
+        QTest::keyClick(p->mixvalue, Qt::Key_Home);
+        QCOMPARE(p->mixvalue->value(), 0);
+        QTest::keyClick(p->jpegval, Qt::Key_End);
+        QCOMPARE(p->jpegval->value(), 100);
+
+        // A menu shortcut works with the focus in a text box.
+        bool batchToggled = false;
+        connect(p->batch_mnu, &QAction::triggered, this, [&] { batchToggled = true; });
+        p->ofile->setFocus();
+        QTest::keyClick(p->ofile, Qt::Key_B, Qt::ControlModifier);
+        QVERIFY(batchToggled);
+        bool aboutShown = false;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible()) {
+                    aboutShown = true;
+                    dialog->reject();
+                }
+            }
+        });
+        closer.start(20);
+        QLineEdit* box = p->wx->isEnabled() ? p->wx : p->ts;
+        box->setFocus();
+        box->setText(QStringLiteral("12"));
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QVERIFY(aboutShown);
+        QVERIFY(box->selectedText().isEmpty());  // not taken as select-all
+    }
+};
+
+}  // namespace velda
+
+QTEST_MAIN(velda::LayoutTest)
+#include "layout_test.moc"
