@@ -24,8 +24,11 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter) : state_(state), pro
     frameMenu_->setObjectName(QStringLiteral("file_mnu"));
 
     panel_ = new ControlPanel(state_, prompter_, *this);
-    panelWindow_ = area_->addSubWindow(
-        panel_, Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    // A close box that does what closing the panel does: keep the settings
+    // and end the program (the frame draws it only with a system menu).
+    panelWindow_ =
+        area_->addSubWindow(panel_, Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                        Qt::WindowCloseButtonHint);
     panelWindow_->setWindowTitle(tr("Velda control panel"));
     connect(area_, &QMdiArea::subWindowActivated, this, &MainWindow::ShowMenusOf);
     panelWindow_->show();

@@ -361,7 +361,12 @@ void ControlPanel::BuildMenu() {
 
 void ControlPanel::SetHeightTwips(int twips) {
     heightTwips_ = twips;
-    setFixedHeight(FormUnits(font()).Y(twips));
+    // The heights count the window's title and borders; what is left shows
+    // the upper part alone, or with the batch section, and never a sliver
+    // of the batch frame below the upper part.
+    const int bottom =
+        twips >= 6000 ? Frame3D6->geometry().bottom() : MainForm->geometry().bottom();
+    setFixedHeight(bottom + FormUnits(font()).Y(60));
     if (QWidget* frame = parentWidget()) frame->adjustSize();
 }
 
