@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -74,19 +75,27 @@ class LayoutTest : public QObject {
         }
     }
 
+    QTemporaryDir dir_;
+    AppState state_;
+    SilentPrompter prompter_;
+    std::unique_ptr<MainWindow> main_;
+
   private slots:
+    // A fresh program with its batch section shown.
+    void init() {
+        state_ = AppState();
+        state_.settingsPath = dir_.filePath(QStringLiteral("velda.ini"));
+        main_ = std::make_unique<MainWindow>(state_, prompter_);
+        main_->show();
+        main_->panel()->Form_Load();
+        main_->panel()->batch_mnu_Click();
+    }
+    void cleanup() { main_.reset(); }
+
     void everyControlOfEveryFormIsWholeAndApart() {
-        QTemporaryDir dir;
-        AppState state;
-        state.settingsPath = dir.filePath(QStringLiteral("velda.ini"));
-        SilentPrompter prompter;
-        MainWindow main(state, prompter);
-        main.show();
-        main.panel()->Form_Load();
-        main.panel()->batch_mnu_Click();  // the batch section shown
         QStringList faults;
-        Check(main.panel(), &faults);
-        SaveAsDialog save(state, prompter);
+        Check(main_->panel(), &faults);
+        SaveAsDialog save(state_, prompter_);
         Check(&save, &faults);
         Splash about;
         Check(&about, &faults);
@@ -94,15 +103,7 @@ class LayoutTest : public QObject {
     }
 
     void keyboardReachesEveryControlInOrder() {
-        QTemporaryDir dir;
-        AppState state;
-        state.settingsPath = dir.filePath(QStringLiteral("velda.ini"));
-        SilentPrompter prompter;
-        MainWindow main(state, prompter);
-        main.show();
-        ControlPanel* p = main.panel();
-        p->Form_Load();
-        p->batch_mnu_Click();
+        ControlPanel* p = main_->panel();
 
         // Tab leaves the text box without typing into it.
         p->CopyText->setFocus();
