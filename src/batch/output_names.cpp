@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
@@ -111,7 +113,8 @@ bool OutputNamer::ClaimedByOtherRun(const QString& name) {
     f.close();
     if (claimedName != name) return false;  // another name with the same hash: not ours to judge
     // The owner's run lock is held for as long as it lives.
-    const int fd = ::open(Native(dir_ + u'/' + owner).constData(), O_RDWR | O_CLOEXEC);
+    const int fd = ::open(Native(dir_ + u'/' + owner).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno != ENOENT) return true;  // not ours to judge: taken as alive
     if (fd >= 0) {
         const bool alive = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
         if (!alive) ::unlink(Native(dir_ + u'/' + owner).constData());
