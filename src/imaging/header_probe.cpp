@@ -221,11 +221,18 @@ Status TiffHeader(const QByteArray& d, HeaderInfo* info) {
     auto u16 = [&](qsizetype at) -> uint32_t { return le ? Le16(d, at) : Be16(d, at); };
     auto u32 = [&](qsizetype at) -> uint32_t { return le ? Le32(d, at) : Be32(d, at); };
     const uint32_t ifd = u32(4);
-    if (ifd < 8 || static_cast<qsizetype>(ifd) + 2 > d.size()) return Truncated("TIFF");
+    if (ifd < 8) return Nonsense("TIFF");
+    // Writers often put the directory after the pixels, so a file cut short
+    // loses it: that is missing data, not a header cut short.
+    const auto cut = [] {
+        return Status::Error(ErrorCode::CorruptData,
+                             QStringLiteral("the file is cut short: its TIFF directory lies past "
+                                            "its end"));
+    };
+    if (static_cast<qsizetype>(ifd) + 2 > d.size()) return cut();
     const uint32_t count = u16(ifd);
-    if (static_cast<qsizetype>(ifd) + 2 + 12 * static_cast<qsizetype>(count) > d.size()) {
-        return Truncated("TIFF");
-    }
+    if (static_cast<qsizetype>(ifd) + 2 + 12 * static_cast<qsizetype>(count) > d.size())
+        return cut();
     uint32_t w = 0, h = 0, spp = 1, bps = 1, extra = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const qsizetype e = ifd + 2 + 12 * static_cast<qsizetype>(i);

@@ -470,6 +470,13 @@ TEST_F(CodecsTest, HostileFilesFailFastWithAReason) {
     EXPECT_TRUE(s.text().contains(QStringLiteral("picture data is cut short")))
         << s.text().toStdString();
 
+    const QByteArray tif = ReadAll(MakeAs(QStringLiteral("p.tif"), QStringLiteral("TIFF"), {}));
+    WriteAll(dir_.filePath(QStringLiteral("cut.tif")), tif.left(tif.size() / 2));
+    s = loadStatus(dir_.filePath(QStringLiteral("cut.tif")));
+    EXPECT_EQ(s.code(), ErrorCode::CorruptData);
+    EXPECT_FALSE(s.text().contains(QStringLiteral("header is cut short")))
+        << s.text().toStdString();
+
     // 400 copies of the last scan of a progressive JPEG: refused unread.
     const qsizetype lastScan = jpg.lastIndexOf("\xFF\xDA");
     const qsizetype eoi = jpg.lastIndexOf("\xFF\xD9");
