@@ -303,16 +303,40 @@ Status TargaHeader(const QByteArray& d, HeaderInfo* info) {
 
 Status GifHeader(const QByteArray& d, HeaderInfo* info) {
     if (d.size() < 13) return Truncated("GIF");
-    info->width = Le16(d, 6);
-    info->height = Le16(d, 8);
     const int packed = static_cast<uint8_t>(d[10]);
     info->depth = (packed & 0x80) ? PaletteDepth((packed & 7) + 1) : 8;
-    if (info->width == 0 || info->height == 0) return Nonsense("GIF");
-    // An LZW code of at most 12 bits stands for at most 4096 pixels, once
-    // the first few thousand codes have built strings that long.
-    const qint64 pixels = static_cast<qint64>(info->width) * info->height;
-    info->minimumBytes = std::max<qint64>(0, pixels - 8'400'000) * 3 / 8192;
-    return Status::Ok();
+    if (Le16(d, 6) == 0 || Le16(d, 8) == 0) return Nonsense("GIF");
+    // The picture is the first frame, whose size may be anything whatever
+    // the screen says. Its descriptor is found as decoders find it: past
+    // the colour table and any extensions, stray bytes skipped.
+    qsizetype at = 13 + ((packed & 0x80) ? 3 * (2 << (packed & 7)) : 0);
+    while (at < d.size()) {
+        const auto c = static_cast<uint8_t>(d[at]);
+        if (c == 0x3B) break;  // trailer: no frame at all
+        if (c == 0x21) {       // extension: label, then sub-blocks
+            at += 2;
+            while (at < d.size() && d[at] != 0)
+                at += static_cast<uint8_t>(d[at]) + 1;
+            ++at;
+            continue;
+        }
+        if (c != 0x2C) {
+            ++at;
+            continue;
+        }
+        if (at + 10 > d.size()) break;
+        info->width = Le16(d, at + 5);
+        info->height = Le16(d, at + 7);
+        if (info->width == 0 || info->height == 0) return Nonsense("GIF");
+        const int local = static_cast<uint8_t>(d[at + 9]);
+        if (local & 0x80) info->depth = PaletteDepth((local & 7) + 1);
+        // An LZW code of at most 12 bits stands for at most 4096 pixels,
+        // once the first few thousand codes have built strings that long.
+        const qint64 pixels = static_cast<qint64>(info->width) * info->height;
+        info->minimumBytes = std::max<qint64>(0, pixels - 8'400'000) * 3 / 8192;
+        return Status::Ok();
+    }
+    return Truncated("GIF");
 }
 
 }  // namespace
