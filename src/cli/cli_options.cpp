@@ -152,21 +152,16 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         *error = QStringLiteral("input directory not found: %1").arg(b.inputDir);
         return false;
     }
-    {
-        QList<QFileInfo> entries;
-        if (const Status s = ListDirectory(b.inputDir, &entries); !s.ok()) {
-            *error = QStringLiteral("input directory cannot be read: %1").arg(b.inputDir);
-            return false;
-        }
+    QList<QFileInfo> entries;  // listed once: to check the folder, and for its files
+    if (!ListDirectory(b.inputDir, &entries).ok()) {
+        *error = QStringLiteral("input directory cannot be read: %1").arg(b.inputDir);
+        return false;
     }
     b.tree = recursive;
     b.files = files;
     if (files.isEmpty() && !recursive) {
-        QList<QFileInfo> entries;
-        if (ListDirectory(b.inputDir, &entries).ok()) {
-            for (const QFileInfo& e : entries) {
-                if (e.isFile() && IsWalkedPictureName(e.fileName())) b.files.append(e.fileName());
-            }
+        for (const QFileInfo& e : entries) {
+            if (e.isFile() && IsWalkedPictureName(e.fileName())) b.files.append(e.fileName());
         }
     }
 
