@@ -17,6 +17,9 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev imagemagick exiv2 time bc
   # an independent reader and writer for the tests (Debian's Python with PIL)
   python3-pil
+  # real photographs for the tests, and libjpeg's own tools to make JPEGs
+  # with restart markers or arithmetic coding from them
+  lomiri-wallpapers-16.04 libjpeg-turbo-progs
   # running and looking at the desktop program headless
   xvfb xauth x11-apps libgl1 libegl1 libxkbcommon-x11-0 libxcb-cursor0
   libxcb-icccm4 libxcb-image0 libxcb-keysyms1 libxcb-randr0 libxcb-render-util0

@@ -64,7 +64,7 @@ ResultWindow* MainWindow::Result() {
                 [this](bool fit) { state_.FitToWindow = fit; });
         connect(result_, &ResultWindow::saveRequested, this, [this] {
             SaveResultAs(result_->Full_Picbuf, result_->LEAD, state_, prompter_,
-                         result_->Copy_Picbuf.FileName, this);
+                         result_->Copy_Picbuf.FileName, this, &result_->AppliedMarks);
             result_->Refresh();
         });
     }

@@ -1,6 +1,8 @@
 #include "batch/batch_job.h"
 
 #include "batch/messages.h"
+
+#include <cmath>
 #include "imaging/loaders.h"
 #include "imaging/picture_io.h"
 #include "settings/numbers.h"
@@ -29,6 +31,46 @@ void ApplyPanelSettings(const WatermarkSettings& s, BatchJob* job) {
     job->textStyle.colour = s.Textclr;
     job->textStyle.font = s.tfont;
     job->jpegQuality = s.JPEGValue;
+}
+
+RegionMarks JobMarks(const BatchJob& job) {
+    const QImage watermark = job.watermark.HasPicture() ? job.watermark.image() : QImage();
+    const QImage mask = job.mask.HasPicture() ? job.mask.image() : QImage();
+    const bool blend = !watermark.isNull() && !mask.isNull();
+    const WatermarkPlacement placement = job.placement;
+    const QString text = job.text;
+    const int x = job.textX, y = job.textY, size = job.textSize;
+    const TextStyle style = job.textStyle;
+    auto offset = [=](QSize picture) {
+        double ox = 0, oy = 0;
+        PlacementOffset(placement, picture.width(), picture.height(), watermark.width(),
+                        watermark.height(), &ox, &oy);
+        return QPointF(ox, oy);
+    };
+    RegionMarks marks;
+    marks.footprint = [=](QSize picture) {
+        QRect r;
+        if (blend) {
+            // As BlendThroughMask places them: to the nearest pixel.
+            const QPointF o = offset(picture);
+            const QPoint at(static_cast<int>(std::floor(std::clamp(o.x(), -1e9, 1e9) + 0.5)),
+                            static_cast<int>(std::floor(std::clamp(o.y(), -1e9, 1e9) + 0.5)));
+            r = QRect(at, watermark.size()) & QRect(at, mask.size());
+        }
+        return r | TextRunBounds(TextWatermarkRun(text, x, y, size, picture.width(),
+                                                  picture.height(), style));
+    };
+    marks.paint = [=](QImage& region, QPoint at, QSize picture) {
+        if (blend) {
+            const QPointF o = offset(picture) - QPointF(at);
+            BlendThroughMask(region, watermark, -o.x(), -o.y(), mask, -o.x(), -o.y());
+        }
+        if (text.trimmed().isEmpty()) return;
+        TextRun run = TextWatermarkRun(text, x, y, size, picture.width(), picture.height(), style);
+        run.rect.translate(-at);
+        DrawTextRun(region, run);
+    };
+    return marks;
 }
 
 Status LoadJobPictures(const WatermarkSettings& s, BatchJob* job, QString* message) {

@@ -4,6 +4,7 @@
 
 #include "imaging/codec.h"
 #include "imaging/compositing.h"
+#include "imaging/jpeg_remark.h"
 #include "imaging/picbuf.h"
 #include "imaging/status.h"
 #include "imaging/text.h"
@@ -36,12 +37,17 @@ struct BatchJob {
     int jpegQuality = 75;                  // jpegval
     int photoCdResolution = kPhotoCdBase;  // 1 Base/16 ... 5 Base*16
     bool keepMetadata = true;              // results carry their sources' photo metadata
+    bool losslessJpeg = false;  // JPEG to JPEG re-encodes only the blocks under the marks
 };
 
 // The placement and text of a job as the control panel's settings give
 // them: positions read as leading numbers, text numbers rounded half to
 // even into 16 bits, units from the option pairs.
 void ApplyPanelSettings(const WatermarkSettings& settings, BatchJob* job);
+
+// The job's watermark and text as marks that can be drawn into any part of
+// a picture, exactly as WatermarkFile draws them into the whole.
+RegionMarks JobMarks(const BatchJob& job);
 
 // Loads the watermark and template that the settings name into the job.
 // A named file that is missing or cannot be read fails with the loader's

@@ -60,6 +60,12 @@ inline QString StoppedSummary(int written) {
            (written == 1 ? QStringLiteral(" file written.") : QStringLiteral(" files written."));
 }
 
+// A JPEG asked to keep its blocks that had to be wholly re-encoded, and
+// the one word for why: "wholly re-encoded (CMYK)".
+inline QString WhollyReencoded(const QString& why) {
+    return QStringLiteral("wholly re-encoded (%1)").arg(why);
+}
+
 // "2 files skipped: their names were taken."
 inline QString SkippedHeader(int count) {
     return QString::number(count) +

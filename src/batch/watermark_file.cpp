@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "batch/messages.h"
 #include "imaging/loaders.h"
 #include "imaging/picture_io.h"
 
@@ -13,6 +14,16 @@ namespace {
 // Where depths are compared, 32 (colour with alpha) counts as 24.
 int ComparableDepth(int depth) {
     return depth == 32 ? 24 : depth;
+}
+
+// Called once the result is on disk (durably, when sources are deleted).
+void DeleteSourceIfDone(const QString& sourcePath, const QString& targetPath,
+                        const FileOptions& options) {
+    if (!options.deleteSource || (options.keepSources && options.keepSources->load())) return;
+    const QString source = QFileInfo(sourcePath).canonicalFilePath();
+    if (!source.isEmpty() && source != QFileInfo(targetPath).canonicalFilePath()) {
+        QFile::remove(sourcePath);  // a failure to delete is not the file's failure
+    }
 }
 
 }  // namespace
@@ -46,9 +57,30 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
         return memory.Acquire(options.budget,
                               e.workingBytes + OutputWorkingBytes(job, pixels, e.depth));
     };
+    QByteArray data;
+    if (Status s = ReadPictureFile(sourcePath, &data); !s.ok()) return s;
+    QString wholeReason;  // why a JPEG asked to keep its blocks was wholly re-encoded
+    if (job.losslessJpeg && job.output == OutputOption::Jpg) {
+        JpegRemark remark;
+        if (Status s = RemarkJpegData(data, JobMarks(job), job.keepMetadata, admit, &remark);
+            !s.ok()) {
+            return s;
+        }
+        if (!remark.file.isEmpty()) {
+            if (Status s = WriteFileAtomically(targetPath, remark.file, options.deleteSource,
+                                               options.replace);
+                !s.ok()) {
+                return s;
+            }
+            DeleteSourceIfDone(sourcePath, targetPath, options);
+            return Status::Ok();
+        }
+        wholeReason = remark.wholeReason;
+    }
     Picture loaded;
     const int resolution = IsPhotoCdName(sourcePath) ? job.photoCdResolution : kPhotoCdBase;
-    if (Status s = LoadPicture(sourcePath, resolution, &loaded, admit); !s.ok()) return s;
+    if (Status s = DecodePicture(data, sourcePath, resolution, &loaded, admit); !s.ok()) return s;
+    data = QByteArray();
     Picbuf picture;
     picture.PasteClipboard(loaded);
     loaded = Picture();
@@ -92,13 +124,9 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     s = format.viaLead ? SaveThroughLead(targetPath, picture, lead) : picture.Store();
     if (!s.ok()) return s;
 
-    if (options.deleteSource && !(options.keepSources && options.keepSources->load())) {
-        const QString source = QFileInfo(sourcePath).canonicalFilePath();
-        if (!source.isEmpty() && source != QFileInfo(targetPath).canonicalFilePath()) {
-            QFile::remove(sourcePath);  // a failure to delete is not the file's failure
-        }
-    }
-    return Status::Ok();
+    DeleteSourceIfDone(sourcePath, targetPath, options);
+    return wholeReason.isEmpty() ? Status::Ok()
+                                 : Status::Note(messages::WhollyReencoded(wholeReason));
 }
 
 }  // namespace velda

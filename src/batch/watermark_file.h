@@ -32,6 +32,9 @@ qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels, int sourceDepth);
 // watermark, draws its text, brings the picture to the job's depth and
 // format, and writes targetPath. Never shows anything; the status says why
 // a file failed (TargetExists when replace is off and the name was taken).
+// With the job's losslessJpeg, a JPEG written from a JPEG keeps the
+// source's blocks outside the marks; one that cannot is wholly re-encoded
+// and the status, still ok, notes why in one word.
 Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QString& targetPath,
                      const FileOptions& options);
 inline Status WatermarkFile(const BatchJob& job, const QString& sourcePath,

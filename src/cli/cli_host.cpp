@@ -42,13 +42,14 @@ void CliHost::FileDone(const QString& source, Outcome outcome, const Status& sta
     if (quiet_) return;
     const QString what = outcome == Outcome::Failed    ? QStringLiteral(": ") + status.text()
                          : outcome == Outcome::Skipped ? QStringLiteral(": skipped, name taken")
-                                                       : QString();
+                         : status.text().isEmpty()     ? QString()
+                                                       : QStringLiteral(": ") + status.text();
     if (!terminal_) {
         const QString total = total_ > 0 ? QStringLiteral("/%1").arg(total_) : QString();
         Err(QStringLiteral("%1%2 %3%4").arg(done).arg(total, messages::ReportName(source), what));
         return;
     }
-    if (outcome != Outcome::Written) {
+    if (!what.isEmpty()) {
         fputs("\r\033[K", stderr);
         Err(messages::ReportName(source) + what);
     }

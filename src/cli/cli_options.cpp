@@ -39,6 +39,10 @@ QString HelpText() {
         "  --format FMT       jpg (default), tif, tga, bmp, pcx or gif\n"
         "  --depth BITS       24 (default), 8 or 4; JPEG is always 24, GIF always 8\n"
         "  --quality N        JPEG quality 0-100 (default: JPEGValue of the settings, 75)\n"
+        "  --lossless         JPEG to JPEG: keep every 8x8 block the marks do not touch\n"
+        "                     and re-encode only those under them, with the source's\n"
+        "                     own tables (--quality does not apply; the EXIF\n"
+        "                     orientation is kept); default: LosslessJpeg of [Options]\n"
         "  --delete-sources   delete each source once its result is safely written;\n"
         "                     results then never replace an existing file\n"
         "  --existing POLICY  what a result does to a file that has its name: replace\n"
@@ -68,6 +72,7 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
             existing, memory;
     bool recursive = false;
     bool strip = false;
+    bool lossless = false;
 
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -95,6 +100,8 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
             recursive = true;
         } else if (name == u"--strip-metadata") {
             strip = true;
+        } else if (name == u"--lossless") {
+            lossless = true;
         } else if (name == u"--delete-sources") {
             out->batch.deleteSources = true;
         } else if (name == u"--settings") {
@@ -207,6 +214,7 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
     BatchJob& job = out->job;
     ApplyPanelSettings(s, &job);
     job.keepMetadata = !strip && ReadKeepMetadata(settingsFile);
+    job.losslessJpeg = lossless || ReadLosslessJpeg(settingsFile);
     static const QStringList formats = {QStringLiteral("tga"), QStringLiteral("tif"),
                                         QStringLiteral("pcx"), QStringLiteral("bmp"),
                                         QStringLiteral("gif"), QStringLiteral("jpg")};

@@ -72,7 +72,8 @@ QImage ApplyOrientation(const QImage& image, int orientation) {
     }
 }
 
-Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int height) {
+Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int height,
+                     bool keepOrientation) {
     try {
         auto image =
             Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(file->constData()),
@@ -86,7 +87,8 @@ Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int he
             const auto it = exif.findKey(Exiv2::ExifKey(key));
             if (it != exif.end()) it->setValue(std::to_string(value));
         };
-        if (!exif.empty()) exif["Exif.Image.Orientation"] = static_cast<uint16_t>(1);
+        if (!exif.empty() && !keepOrientation)
+            exif["Exif.Image.Orientation"] = static_cast<uint16_t>(1);
         const bool tiff = image->imageType() == Exiv2::ImageType::tiff;
         if (tiff) {
             // TIFF readers take the pixel dimensions as LONG only, and know
@@ -121,7 +123,7 @@ Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int he
             const auto it = xmp.findKey(Exiv2::XmpKey(key));
             if (it != xmp.end()) it->setValue(std::to_string(value));
         };
-        setXmp("Xmp.tiff.Orientation", 1);
+        if (!keepOrientation) setXmp("Xmp.tiff.Orientation", 1);
         setXmp("Xmp.exif.PixelXDimension", width);
         setXmp("Xmp.exif.PixelYDimension", height);
 

@@ -23,9 +23,11 @@ MetadataPtr ReadMetadata(const QByteArray& file, int* orientation);
 QImage ApplyOrientation(const QImage& image, int orientation);
 
 // Writes metadata into an encoded JPEG or TIFF file held in memory, made
-// true for the new file: orientation 1, the new pixel dimensions, no
-// embedded thumbnail of the old pixels.
-Status EmbedMetadata(QByteArray* file, const PhotoMetadata& metadata, int width, int height);
+// true for the new file: orientation 1 (or the source's, for pixels kept
+// in their stored frame), the new pixel dimensions, no embedded thumbnail
+// of the old pixels.
+Status EmbedMetadata(QByteArray* file, const PhotoMetadata& metadata, int width, int height,
+                     bool keepOrientation = false);
 
 // Exiv2's own one-time set-up (XMP parsing is not thread-safe before it).
 void InitializeMetadata();

@@ -89,22 +89,57 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
     return Status::Ok();
 }
 
-Status LoadPicture(const QString& path, int photoCdResolution, Picture* out,
-                   const DecodeGate& gate) {
-    QByteArray data;
-    const FileRead r = ReadRegularFile(path, kMaxFileBytes, &data);
+Status ReadPictureFile(const QString& path, QByteArray* out) {
+    const FileRead r = ReadRegularFile(path, kMaxFileBytes, out);
     switch (r.error) {
         case ReadError::None:
-            break;
+            return Status::Ok();
         case ReadError::NotRegular:
             return Status::Error(ErrorCode::NotRegularFile, r.reason);
         case ReadError::TooLarge:
             return Status::Error(ErrorCode::TooLarge, r.reason);
         case ReadError::Missing:
         case ReadError::Failed:
-            return Status::Error(ErrorCode::FileNotFound, r.reason);
+            break;
     }
+    return Status::Error(ErrorCode::FileNotFound, r.reason);
+}
+
+Status LoadPicture(const QString& path, int photoCdResolution, Picture* out,
+                   const DecodeGate& gate) {
+    QByteArray data;
+    if (Status s = ReadPictureFile(path, &data); !s.ok()) return s;
     return DecodePicture(data, path, photoCdResolution, out, gate);
+}
+
+Status RemarkJpegData(const QByteArray& data, const RegionMarks& marks, bool keepMetadata,
+                      const DecodeGate& gate, JpegRemark* out) {
+    *out = JpegRemark();
+    if (SniffKind(data, QString()) != FileKind::Jpeg) return Status::Ok();
+    HeaderInfo header;
+    if (Status s = ReadHeader(FileKind::Jpeg, data, kPhotoCdBase, &header); !s.ok()) return s;
+    if (gate) {
+        // Every block's coefficients (at most three samples a pixel, two
+        // bytes each), the marked region and the new file.
+        const qint64 pixels = static_cast<qint64>(header.width) * header.height;
+        const DecodeEstimate estimate{FileKind::Jpeg, header.width, header.height,
+                                      header.depth,   data.size(),  2 * data.size() + 6 * pixels};
+        if (Status s = gate(estimate); !s.ok()) return s;
+    }
+    int orientation = 1;
+    const MetadataPtr metadata = ReadMetadata(data, &orientation);
+    try {
+        if (Status s = RemarkJpeg(data, orientation, marks, out); !s.ok()) return s;
+    } catch (const std::bad_alloc&) {
+        return Status::Error(ErrorCode::OutOfMemory);
+    }
+    if (keepMetadata && metadata && !out->file.isEmpty()) {
+        // Metadata that cannot be written does not cost the picture.
+        QByteArray withMetadata = out->file;
+        if (EmbedMetadata(&withMetadata, *metadata, out->width, out->height, true).ok())
+            out->file = std::move(withMetadata);
+    }
+    return Status::Ok();
 }
 
 Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteArray* out) {

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "imaging/codec.h"
+#include "imaging/jpeg_remark.h"
 #include "imaging/picture.h"
 #include "imaging/status.h"
 
@@ -41,8 +42,19 @@ using DecodeGate = std::function<Status(const DecodeEstimate&)>;
 // Photo CD files are read at photoCdResolution (1 to 5).
 Status LoadPicture(const QString& path, int photoCdResolution, Picture* out,
                    const DecodeGate& gate = {});
+// The bytes of a picture file, read as LoadPicture reads them.
+Status ReadPictureFile(const QString& path, QByteArray* out);
 Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoCdResolution,
                      Picture* out, const DecodeGate& gate = {});
+
+// Marks a JPEG held in memory without re-encoding the blocks the marks
+// leave alone (see jpeg_remark.h), its header checked and its decode
+// admitted as DecodePicture's are. With keepMetadata the result carries
+// the source's metadata, its orientation included. out->file is empty when
+// data is no JPEG, and with out->wholeReason set when it is one that must
+// be wholly re-encoded.
+Status RemarkJpegData(const QByteArray& data, const RegionMarks& marks, bool keepMetadata,
+                      const DecodeGate& gate, JpegRemark* out);
 
 // Encodes picture in a format at its depth (24 or 32, 8, 4; 1 is written as
 // 4). JPEG is always 24-bit colour at quality (0 means 1).

@@ -44,4 +44,10 @@ Status Status::Error(ErrorCode code, const QString& detail) {
     return s;
 }
 
+Status Status::Note(const QString& remark) {
+    Status s;
+    s.text_ = remark;
+    return s;
+}
+
 }  // namespace velda

@@ -29,11 +29,13 @@ class Status {
     Status() = default;
     static Status Ok() { return Status(); }
     static Status Error(ErrorCode code, const QString& detail = QString());
+    // Success with a remark for the report.
+    static Status Note(const QString& remark);
 
     bool ok() const { return code_ == ErrorCode::None; }
     ErrorCode code() const { return code_; }
     int number() const { return static_cast<int>(code_); }
-    // "corrupt or truncated picture data: <detail>"
+    // "corrupt or truncated picture data: <detail>"; a success's remark
     const QString& text() const { return text_; }
 
   private:

@@ -76,29 +76,51 @@ QRgb ParseForeColor(const QString& foreColor) {
     return ParseWindowsColour(foreColor).value_or(qRgb(255, 255, 255));
 }
 
+TextRun TextWatermarkRun(const QString& text, int x, int y, int size, int width, int height,
+                         const TextStyle& style) {
+    TextRun run;
+    run.text = text;
+    run.rect = style.pixels ? QRect(x, y, 10000, size)
+                            : QRect((width / 100) * x, (height / 100) * y, 10000, size);
+    run.colour = ParseForeColor(QStringLiteral("&H") + style.colour);
+    run.fontName = style.font.trimmed().isEmpty() ? QStringLiteral("Arial") : style.font.trimmed();
+    run.bold = true;
+    run.italic = run.underline = run.strikeOut = false;
+    run.transparent = true;
+    return run;
+}
+
+QRect TextRunBounds(const TextRun& run) {
+    const int lineHeight = std::min(run.rect.height(), kMaxTextPixels);
+    if (run.text.trimmed().isEmpty() || lineHeight <= 0) return QRect();
+    const QFont font = MakeFont(run, lineHeight);
+    const QFontMetricsF fm(font);
+    QRectF box =
+        fm.boundingRect(run.text).translated(run.rect.left(), run.rect.top() + fm.ascent());
+    box |= QRectF(run.rect.left(), run.rect.top(), fm.horizontalAdvance(run.text), lineHeight);
+    // Antialiasing, underline and glyphs that overhang their metrics.
+    const qreal margin = 2 + lineHeight / 8.0;
+    return box.adjusted(-margin, -margin, margin, margin).toAlignedRect();
+}
+
 void DrawTextWatermark(Picbuf& target, const QString& text, int x, int y, int size, int width,
                        int height, const TextStyle& style) {
     if (text.trimmed().isEmpty()) return;
-    if (style.pixels) {
-        target.SelectLeft = x;
-        target.SelectTop = y;
-    } else {
-        target.SelectLeft = (width / 100) * x;
-        target.SelectTop = (height / 100) * y;
-    }
-    target.SelectWidth = 10000;
-    target.SelectHeight = size;
+    const TextRun run = TextWatermarkRun(text, x, y, size, width, height, style);
+    target.SelectLeft = run.rect.left();
+    target.SelectTop = run.rect.top();
+    target.SelectWidth = run.rect.width();
+    target.SelectHeight = run.rect.height();
     target.TextAutoSize = true;
     target.TextExtLeading = 0;
     target.TextMultiLine = 1;
     target.ForeColor = QStringLiteral("&H") + style.colour;
-    target.Font.Bold = true;
-    target.Font.Italic = false;
-    target.Font.Name =
-        style.font.trimmed().isEmpty() ? QStringLiteral("Arial") : style.font.trimmed();
-    target.Font.StrikeThrough = false;
-    target.Font.Underline = false;
-    target.FontTransparent = true;
+    target.Font.Bold = run.bold;
+    target.Font.Italic = run.italic;
+    target.Font.Name = run.fontName;
+    target.Font.StrikeThrough = run.strikeOut;
+    target.Font.Underline = run.underline;
+    target.FontTransparent = run.transparent;
     target.Text = text;
     target.TextDraw();  // a failure leaves the picture as it was
 }

@@ -47,6 +47,14 @@ struct TextStyle {
     QString font;         // font family name; empty means "Arial"
 };
 
+// The run DrawTextWatermark draws for these settings on a picture of
+// width x height pixels.
+TextRun TextWatermarkRun(const QString& text, int x, int y, int size, int width, int height,
+                         const TextStyle& style);
+
+// Every pixel DrawTextRun may touch for this run, antialiasing included.
+QRect TextRunBounds(const TextRun& run);
+
 // Draws one line of text onto target at (x, y): pixels, or percent of the
 // picture's width and height (whole hundredths first: on a 250-pixel-wide
 // picture 10 % is 20). Bold, antialiased, transparent background, size as

@@ -285,4 +285,12 @@ bool WriteKeepMetadata(const QString& path, bool keep) {
     return WriteOptionFlag(path, QStringLiteral("KeepMetadata"), keep);
 }
 
+bool ReadLosslessJpeg(const QString& path) {
+    return ReadOptionFlag(path, QStringLiteral("LosslessJpeg"), false);
+}
+
+bool WriteLosslessJpeg(const QString& path, bool on) {
+    return WriteOptionFlag(path, QStringLiteral("LosslessJpeg"), on);
+}
+
 }  // namespace velda

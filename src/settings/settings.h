@@ -109,6 +109,10 @@ bool WriteSaveAsSettings(const QString& path, const SaveAsSettings& s);
 inline const QString kOptionsSection = QStringLiteral("Options");
 bool ReadKeepMetadata(const QString& path);
 bool WriteKeepMetadata(const QString& path, bool keep);
+// "LosslessJpeg": JPEG results of JPEG sources re-encode only the blocks
+// under the marks. Off unless the file says otherwise.
+bool ReadLosslessJpeg(const QString& path);
+bool WriteLosslessJpeg(const QString& path, bool on);
 // Any other switch of that section ("FitToWindow"), "True" or "False";
 // fallback when the key is absent.
 bool ReadOptionFlag(const QString& path, const QString& key, bool fallback);

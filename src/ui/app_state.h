@@ -19,9 +19,10 @@ struct AppState {
     int MixLevel = 70;  // the transparency level, kept equal to mixvalue
     QString InitDir;    // where the picture file dialogs open
     SaveRequestRecord SaveRequest;
-    QString settingsPath;      // velda.ini
-    bool KeepMetadata = true;  // results keep the photo metadata of their sources
-    bool FitToWindow = true;   // pictures larger than the result window open fitted to it
+    QString settingsPath;       // velda.ini
+    bool KeepMetadata = true;   // results keep the photo metadata of their sources
+    bool LosslessJpeg = false;  // JPEG to JPEG re-encodes only the blocks under the marks
+    bool FitToWindow = true;    // pictures larger than the result window open fitted to it
 };
 
 }  // namespace velda

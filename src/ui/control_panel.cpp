@@ -349,6 +349,10 @@ void ControlPanel::BuildMenu() {
     keepmeta_mnu->setCheckable(true);
     keepmeta_mnu->setChecked(true);
     connect(keepmeta_mnu, &QAction::toggled, this, [this](bool on) { state_.KeepMetadata = on; });
+    lossless_mnu = optionsMenu_->addAction(tr("JPEG to JPEG: re-encode only under the marks"));
+    lossless_mnu->setObjectName(QStringLiteral("lossless_mnu"));
+    lossless_mnu->setCheckable(true);
+    connect(lossless_mnu, &QAction::toggled, this, [this](bool on) { state_.LosslessJpeg = on; });
     // The shortcuts work while the panel is active, whichever menu bar shows.
     addActions({batch_mnu, about_mnu, help_mnu});
     auto* keys = new MenuKeysFirst({batch_mnu, about_mnu, help_mnu}, this);
@@ -491,6 +495,7 @@ bool ControlPanel::LoadMainFile(const QString& fileName) {
         return false;
     }
     result->Copy_Picbuf.PasteClipboard(full.CopyClipboard());
+    result->AppliedMarks = RegionMarks();
     // The shown picture gets memory of its own now rather than at the first
     // apply, which then only copies pixels back into it.
     full.Detach();
@@ -596,6 +601,10 @@ void ControlPanel::ApplyStuff_Click() {
     ApplyImageWatermark(full, Waterm_Picbuf, Mask_Picbuf, marks.placement);
     DrawTextWatermark(full, marks.text, marks.textX, marks.textY, marks.textSize,
                       full.Xresolution(), full.Yresolution(), marks.textStyle);
+    // What Save As redraws into the loaded JPEG when it keeps its blocks.
+    marks.watermark = Waterm_Picbuf;
+    marks.mask = Mask_Picbuf;
+    result->AppliedMarks = JobMarks(marks);
     result->Refresh();
 }
 
@@ -603,6 +612,7 @@ void ControlPanel::LoadSettings() {
     const QString path = state_.settingsPath;
     if (!FileExists(path)) return;
     keepmeta_mnu->setChecked(ReadKeepMetadata(path));
+    lossless_mnu->setChecked(ReadLosslessJpeg(path));
     state_.FitToWindow = ReadOptionFlag(path, QStringLiteral("FitToWindow"), true);
     auto read = [&path](const char* key) {
         return ReadIniKey(path, kMainSection, QString::fromLatin1(key));
@@ -699,6 +709,7 @@ WatermarkSettings ControlPanel::PanelSettings() const {
 void ControlPanel::SaveSettings() {
     WriteWatermarkSettings(state_.settingsPath, PanelSettings());  // failures are never reported
     WriteKeepMetadata(state_.settingsPath, keepmeta_mnu->isChecked());
+    WriteLosslessJpeg(state_.settingsPath, lossless_mnu->isChecked());
     WriteOptionFlag(state_.settingsPath, QStringLiteral("FitToWindow"), state_.FitToWindow);
 }
 
@@ -726,6 +737,7 @@ std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
         PhotoCdResolutionFromText(pcdbase->currentText(), batchPhotoCdResolution_);
     job->photoCdResolution = batchPhotoCdResolution_;
     job->keepMetadata = state_.KeepMetadata;
+    job->losslessJpeg = state_.LosslessJpeg;
     return job;
 }
 

@@ -106,7 +106,7 @@ class ControlPanel : public QWidget {
     DirectoryList *InputDir, *OutputDir;
     FileListBox* InputFile;
     QProgressBar* batchProgress;
-    QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu, *keepmeta_mnu;
+    QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu, *keepmeta_mnu, *lossless_mnu;
 
     // Stops a batch under way between files and waits for the files in
     // progress, so none is left half done.

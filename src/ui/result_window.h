@@ -3,6 +3,7 @@
 #include <QScrollArea>
 #include <QWidget>
 
+#include "imaging/jpeg_remark.h"
 #include "imaging/lead.h"
 #include "imaging/picbuf.h"
 
@@ -46,6 +47,9 @@ class ResultWindow : public QWidget {
     Picbuf Full_Picbuf;
     Picbuf Copy_Picbuf;
     Lead LEAD;
+    // The marks of the last apply on Copy_Picbuf's picture (none since it
+    // was loaded): Full_Picbuf is that picture with them.
+    RegionMarks AppliedMarks;
 
     // Shows Full_Picbuf's picture anew.
     void Refresh();

@@ -14,6 +14,7 @@
 #include "batch/messages.h"
 #include "imaging/loaders.h"
 #include "imaging/picbuf.h"
+#include "imaging/picture_io.h"
 #include "settings/settings.h"
 #include "ui/file_lists.h"
 #include "ui/twips.h"
@@ -246,8 +247,27 @@ void SaveAsDialog::done(int result) {
     QDialog::done(result);
 }
 
+namespace {
+
+// The loaded JPEG with its marks redrawn under them alone, written to the
+// chosen name. False when the picture needs the normal encoder: not a
+// JPEG, or one that cannot keep its blocks.
+bool SaveKeepingBlocks(const QString& loadedFile, const RegionMarks& marks, const QString& target,
+                       bool keepMetadata, Status* status) {
+    QByteArray data;
+    JpegRemark remark;
+    *status = ReadPictureFile(loadedFile, &data);
+    if (status->ok()) *status = RemarkJpegData(data, marks, keepMetadata, {}, &remark);
+    if (!status->ok()) return true;
+    if (remark.file.isEmpty()) return false;
+    *status = WriteFileAtomically(target, remark.file, false);
+    return true;
+}
+
+}  // namespace
+
 void SaveResultAs(const Picbuf& full, Lead& lead, AppState& state, Prompter& prompter,
-                  const QString& loadedFile, QWidget* parent) {
+                  const QString& loadedFile, QWidget* parent, const RegionMarks* loadedMarks) {
     SaveAsDialog dialog(state, prompter, loadedFile, parent);
     const int depth = full.ColorDepth() == 32 ? 24 : full.ColorDepth();
     if (depth == 24) dialog.bit24->setChecked(true);
@@ -259,6 +279,15 @@ void SaveResultAs(const Picbuf& full, Lead& lead, AppState& state, Prompter& pro
     if (!r.Confirmed || r.FileName.trimmed().isEmpty()) return;
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    Status s;
+    if (state.LosslessJpeg && r.FormatCode == kFormatJpeg && loadedMarks && !loadedFile.isEmpty() &&
+        SaveKeepingBlocks(loadedFile, *loadedMarks, r.FileName, state.KeepMetadata, &s)) {
+        QApplication::restoreOverrideCursor();
+        if (!s.ok())
+            prompter.Message(messages::ImageSaveError(s), Prompter::Icon::Critical,
+                             Prompter::Buttons::Ok);
+        return;
+    }
     // The file gets the chosen depth; the shown picture, and so the next
     // save or Copy, keeps its own.
     Picbuf out = full;
@@ -268,7 +297,6 @@ void SaveResultAs(const Picbuf& full, Lead& lead, AppState& state, Prompter& pro
     out.WriteCompression = r.FormatCode == 7 ? r.JpegQuality : 0;
     if (out.ImageFormat == 4) out.WriteCompression = 1;
     const int current = out.ColorDepth() == 32 ? 24 : out.ColorDepth();
-    Status s;
     if (r.Depth > current) {
         s = out.IncreaseColors(r.Depth);
     } else if (r.Depth < current && (r.Depth == 8 || r.Depth == 4)) {

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+#include "imaging/jpeg_remark.h"
 #include "ui/app_state.h"
 #include "ui/prompter.h"
 
@@ -60,7 +61,12 @@ class SaveAsDialog : public QDialog {
 // from the picture), converts a copy of the shown picture to the chosen
 // depth and writes it; a failure says "Error saving image. Error: N" and
 // what N means. The shown picture stays as it is.
+// With the LosslessJpeg option, a JPEG saved from a loaded JPEG is the
+// loaded file with marks redrawn into only the blocks under them;
+// loadedMarks are the marks that make full from it (null: full is no such
+// picture, and is encoded whole).
 void SaveResultAs(const Picbuf& full, Lead& lead, AppState& state, Prompter& prompter,
-                  const QString& loadedFile, QWidget* parent);
+                  const QString& loadedFile, QWidget* parent,
+                  const RegionMarks* loadedMarks = nullptr);
 
 }  // namespace velda

@@ -221,6 +221,57 @@ TEST_F(VeldaBatchTest, PhotoMetadataKeptUnlessStripped) {
     EXPECT_FALSE(tags().contains(QStringLiteral("GPS")));
 }
 
+TEST_F(VeldaBatchTest, LosslessKeepsTheSourcesBlocksAndSaysWhenItCannot) {
+    // A real photo with a camera's tags, one turned CMYK, one arithmetic-coded,
+    // and a PNG, which the normal path takes without remark.
+    const QString photo = in_ + QStringLiteral("/photo.jpg");
+    test::Python(QStringLiteral("import sys\nfrom PIL import Image\n"
+                                "Image.open(sys.argv[1]).crop((0, 0, 640, 480))"
+                                ".save(sys.argv[2], quality=88)"),
+                 {QStringLiteral("/usr/share/backgrounds/Bridge_by_Sander_Klootwijk.jpg"), photo});
+    test::Run(QStringLiteral("exiv2"), {QStringLiteral("-Mset Exif.Image.Make TestCam"),
+                                        QStringLiteral("-Mset Exif.Image.Orientation 6"), photo});
+    test::Run(test::ConvertTool(), {photo, QStringLiteral("-colorspace"), QStringLiteral("CMYK"),
+                                    in_ + QStringLiteral("/cmyk.jpg")});
+    test::Run(QStringLiteral("jpegtran"),
+              {QStringLiteral("-arithmetic"), QStringLiteral("-outfile"),
+               in_ + QStringLiteral("/arith.jpg"), photo});
+    const QString result = out_ + QStringLiteral("/photo.jpg");
+
+    const Result r = Run({in_, out_, QStringLiteral("--lossless"), QStringLiteral("--quality"),
+                          QStringLiteral("20")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("6 files processed.\n"));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("in/cmyk.jpg: wholly re-encoded (CMYK)")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("in/arith.jpg: wholly re-encoded (arithmetic)")));
+    EXPECT_FALSE(r.err.contains(QStringLiteral("photo.jpg:")));
+    EXPECT_FALSE(r.err.contains(QStringLiteral("a.png:")));
+    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/cmyk.jpg"), QStringLiteral("%m %Q")),
+              QStringLiteral("JPEG 20"));
+    // The photo keeps its quality tables and its turn, not --quality's.
+    EXPECT_EQ(test::Identify(result, QStringLiteral("%Q %w %h %[EXIF:Orientation]")),
+              test::Identify(photo, QStringLiteral("%Q %w %h %[EXIF:Orientation]")));
+    const QByteArray first = test::ReadAll(result);
+    QDir(out_).removeRecursively();
+
+    // The same from the settings file, at any quality; stripping still strips.
+    QFile ini(ini_);
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write("\n[Options]\nLosslessJpeg=True\n");
+    ini.close();
+    ASSERT_EQ(Run({in_, out_, QStringLiteral("photo.jpg"), QStringLiteral("-q")}).code, 0);
+    EXPECT_EQ(test::ReadAll(result), first);
+    ASSERT_EQ(Run({in_, out_, QStringLiteral("photo.jpg"), QStringLiteral("-q"),
+                   QStringLiteral("--strip-metadata")})
+                  .code,
+              0);
+    QProcess tags;
+    tags.start(QStringLiteral("exiv2"), {QStringLiteral("-Pkv"), result});
+    tags.waitForFinished();
+    EXPECT_TRUE(tags.readAllStandardOutput().trimmed().isEmpty());
+}
+
 // Results never destroy a user's file, whatever runs share the folder.
 TEST_F(VeldaBatchTest, RunsSharingAnOutputFolderNeverLoseAPhoto) {
     // Two runs at once, each deleting its ten sources, all of the same

@@ -112,6 +112,37 @@ TEST(TextWatermark, PaletteTargetRaisedAndHugeNumbersHarmless) {
                       {false, QStringLiteral("FFFFFF"), QString()});
 }
 
+TEST(TextWatermark, BoundsHoldEveryPixelDrawn) {
+    // What is re-encoded around text is what the bounds say: a glyph that
+    // reached past them would be lost from a file that keeps its blocks.
+    for (const char* font : {"DejaVu Sans", "DejaVu Serif", "DejaVu Sans Mono"}) {
+        for (int size : {6, 13, 40, 151}) {
+            SCOPED_TRACE(std::string(font) + " " + std::to_string(size));
+            QImage image(1400, 400, QImage::Format_RGB32);
+            image.fill(qRgb(0, 0, 0));
+            const QImage blank = image;
+            TextStyle style;
+            style.pixels = true;
+            style.colour = QStringLiteral("FFFFFF");
+            style.font = QString::fromLatin1(font);
+            const TextRun run =
+                TextWatermarkRun(QStringLiteral("Wjgy|/(c) Qf_"), 11, 17, size, 1400, 400, style);
+            ASSERT_TRUE(DrawTextRun(image, run).ok());
+            const QRect bounds = TextRunBounds(run);
+            int drawn = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    if (image.pixel(x, y) == blank.pixel(x, y)) continue;
+                    ++drawn;
+                    ASSERT_TRUE(bounds.contains(x, y)) << x << "," << y;
+                }
+            EXPECT_GT(drawn, size);
+            // And not much more: a box twice the text's would re-encode for nothing.
+            EXPECT_LT(bounds.height(), 2 * size + 8);
+        }
+    }
+}
+
 TEST(FontList, OffersInstalledFamiliesWithoutCourier) {
     const QStringList fonts = FillFontList();
     EXPECT_TRUE(fonts.contains(kFont));

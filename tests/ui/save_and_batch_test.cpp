@@ -350,6 +350,61 @@ class SaveAndBatchTest : public QObject {
             QString::fromUtf8(read.readAllStandardOutput()).contains(QStringLiteral("SaveCam")));
     }
 
+    void saveAsKeepsTheLoadedJpegsBlocksWhenAsked() {
+        // A real photo; the option is ticked in the menu and kept in velda.ini.
+        const QString photo = Path(QStringLiteral("photo.jpg"));
+        QProcess crop;
+        crop.start(
+            QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral("-c"),
+             QStringLiteral("import sys\nfrom PIL import Image\n"
+                            "Image.open(sys.argv[1]).crop((0, 0, 480, 320))"
+                            ".save(sys.argv[2], quality=93)"),
+             QStringLiteral("/usr/share/backgrounds/Bridge_by_Sander_Klootwijk.jpg"), photo});
+        QVERIFY(crop.waitForFinished() && crop.exitCode() == 0);
+        QVERIFY(!panel()->lossless_mnu->isChecked());
+        panel()->lossless_mnu->trigger();
+        QVERIFY(state_.LosslessJpeg);
+        panel()->ofile->setText(photo);
+        panel()->CopyText->setPlainText(QStringLiteral("mark"));
+        panel()->tx->setText(QStringLiteral("10"));
+        panel()->ty->setText(QStringLiteral("10"));
+        panel()->ts->setText(QStringLiteral("40"));
+        panel()->ApplyStuff_Click();
+        QCOMPARE(ReadIniKey(Path(QStringLiteral("velda.ini")), kOptionsSection,
+                            QStringLiteral("LosslessJpeg"))
+                     .value,
+                 QStringLiteral("True"));
+        AnswerSaveAs([this](SaveAsDialog* d) {
+            d->FileDir->setPath(dir_.path());
+            d->File->setText(QStringLiteral("blocks"));
+            QTest::mouseClick(d->JPG_Option, Qt::LeftButton);
+            d->jpegval->setValue(10);
+            QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
+        });
+        emit main_->ExistingResult()->saveRequested();
+        QVERIFY(prompter_.shown.isEmpty());
+
+        // The source's tables, not the dialog's quality; the text is there,
+        // and the far corner is the source's very pixels.
+        const QString kept = Path(QStringLiteral("blocks.jpg"));
+        QProcess q;
+        q.start(QStringLiteral("identify"),
+                {QStringLiteral("-format"), QStringLiteral("%Q"), kept});
+        QVERIFY(q.waitForFinished());
+        QCOMPARE(q.readAllStandardOutput(), QByteArray("93"));
+        const QImage source(photo), result(kept),
+            shown = main_->ExistingResult()->Full_Picbuf.image();
+        QCOMPARE(result.size(), source.size());
+        QCOMPARE(result.copy(240, 160, 240, 160), source.copy(240, 160, 240, 160));
+        QVERIFY(result.copy(0, 0, 240, 160) != source.copy(0, 0, 240, 160));
+        double error = 0;
+        for (int y = 0; y < 160; ++y)
+            for (int x = 0; x < 240; ++x)
+                error += std::abs(qGray(result.pixel(x, y)) - qGray(shown.pixel(x, y)));
+        QVERIFY2(error / (240 * 160) < 3, qPrintable(QString::number(error / (240 * 160))));
+    }
+
     void formatOptionsFilterTheInputList() {
         for (const char* n : {"a.jpg", "b.PNG", "c.gif", "d.pcd", "e.txt", ".hidden.jpg"}) {
             QFile f(Path(QStringLiteral("list/") + QString::fromLatin1(n)));

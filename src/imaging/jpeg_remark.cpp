@@ -1,0 +1,520 @@
+// Marks a JPEG through libjpeg's coefficient interface: the source's DCT
+// blocks are read without decoding them to pixels, only the MCUs under the
+// marks are decoded (a cropped, skipped decode), marked and transformed
+// back, and the blocks are written out again. TurboJPEG's transform API
+// offers a coefficient filter, but it sees one component at a time and no
+// pixels, while re-encoding a marked MCU needs all components of it.
+#include "imaging/jpeg_remark.h"
+
+#include <cstdio>  // jpeglib.h needs FILE
+// clang-format off
+#include <jpeglib.h>
+// clang-format on
+
+#include <bitset>
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <stdexcept>
+#include <vector>
+
+#include "imaging/metadata.h"
+
+namespace velda {
+
+namespace {
+
+struct JpegError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr c) {
+    char text[JMSG_LENGTH_MAX];
+    (*c->err->format_message)(c, text);
+    throw JpegError(text);
+}
+
+// A warning means damaged data: it fails the file, as the normal decode does.
+void EmitMessage(j_common_ptr c, int level) {
+    if (level < 0) ErrorExit(c);
+}
+
+void UseErrors(jpeg_error_mgr* err) {
+    jpeg_std_error(err);
+    err->error_exit = ErrorExit;
+    err->emit_message = EmitMessage;
+}
+
+struct Decompress {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr err{};
+    explicit Decompress(const QByteArray& data) {
+        info.err = &err;
+        UseErrors(&err);
+        jpeg_create_decompress(&info);
+        jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.constData()),
+                     static_cast<unsigned long>(data.size()));
+    }
+    ~Decompress() { jpeg_destroy_decompress(&info); }
+    Decompress(const Decompress&) = delete;
+    Decompress& operator=(const Decompress&) = delete;
+};
+
+// Compresses into a QByteArray sized from the start near the result's
+// size, so the file is neither copied while it grows nor after.
+struct Compress {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr err{};
+    jpeg_destination_mgr destination{};
+    QByteArray bytes;
+    explicit Compress(qsizetype expected)
+        : bytes(std::max<qsizetype>(expected, 65536), Qt::Uninitialized) {
+        info.err = &err;
+        UseErrors(&err);
+        jpeg_create_compress(&info);
+        info.client_data = this;
+        destination.init_destination = [](j_compress_ptr c) {
+            auto* self = static_cast<Compress*>(c->client_data);
+            self->destination.next_output_byte = reinterpret_cast<JOCTET*>(self->bytes.data());
+            self->destination.free_in_buffer = static_cast<size_t>(self->bytes.size());
+        };
+        destination.empty_output_buffer = [](j_compress_ptr c) -> boolean {
+            auto* self = static_cast<Compress*>(c->client_data);
+            const qsizetype used = self->bytes.size();
+            self->bytes.resize(used * 2);
+            self->destination.next_output_byte =
+                reinterpret_cast<JOCTET*>(self->bytes.data() + used);
+            self->destination.free_in_buffer = static_cast<size_t>(used);
+            return TRUE;
+        };
+        destination.term_destination = [](j_compress_ptr c) {
+            auto* self = static_cast<Compress*>(c->client_data);
+            self->bytes.truncate(self->bytes.size() -
+                                 static_cast<qsizetype>(self->destination.free_in_buffer));
+        };
+        info.dest = &destination;
+    }
+    ~Compress() { jpeg_destroy_compress(&info); }
+    Compress(const Compress&) = delete;
+    Compress& operator=(const Compress&) = delete;
+};
+
+QRect Normalized(QPoint a, QPoint b) {
+    return QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
+                 QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
+}
+
+// The stored rectangle holding an upright one, and back.
+QRect StoredRect(const QRect& upright, int orientation, QSize stored) {
+    return Normalized(StoredPoint(upright.topLeft(), orientation, stored),
+                      StoredPoint(upright.bottomRight(), orientation, stored));
+}
+QRect UprightRect(const QRect& stored, int orientation, QSize upright) {
+    return StoredRect(stored, InverseOrientation(orientation), upright);
+}
+
+// The basis of the 8-point DCT, scaled as JPEG's (orthonormal) transform.
+struct DctBasis {
+    float c[8][8];
+    DctBasis() {
+        for (int u = 0; u < 8; ++u) {
+            const double scale = u == 0 ? std::sqrt(0.125) : 0.5;
+            for (int x = 0; x < 8; ++x)
+                c[u][x] =
+                    static_cast<float>(scale * std::cos((2 * x + 1) * u * std::numbers::pi / 16));
+        }
+    }
+};
+
+// Quantised DCT of one block of samples (level-shifted already).
+void ForwardDct(const float samples[64], const JQUANT_TBL& table, JCOEF* block) {
+    static const DctBasis basis;
+    float rows[64];  // horizontal pass: rows[y * 8 + u]
+    for (int y = 0; y < 8; ++y)
+        for (int u = 0; u < 8; ++u) {
+            float sum = 0;
+            for (int x = 0; x < 8; ++x)
+                sum += basis.c[u][x] * samples[y * 8 + x];
+            rows[y * 8 + u] = sum;
+        }
+    for (int v = 0; v < 8; ++v)
+        for (int u = 0; u < 8; ++u) {
+            float sum = 0;
+            for (int y = 0; y < 8; ++y)
+                sum += basis.c[v][y] * rows[y * 8 + u];
+            const int k = v * 8 + u;  // natural order, as libjpeg keeps both
+            const long q = std::lround(sum / table.quantval[k]);
+            block[k] = static_cast<JCOEF>(std::clamp(q, -2047L, 2047L));
+        }
+}
+
+// Dequantised inverse DCT of one block, samples still level-shifted.
+void InverseDct(const JCOEF* block, const JQUANT_TBL& table, float samples[64]) {
+    static const DctBasis basis;
+    float columns[64];  // vertical pass: columns[y * 8 + u]
+    for (int u = 0; u < 8; ++u)
+        for (int y = 0; y < 8; ++y) {
+            float sum = 0;
+            for (int v = 0; v < 8; ++v)
+                sum += basis.c[v][y] *
+                       static_cast<float>(block[v * 8 + u] * table.quantval[v * 8 + u]);
+            columns[y * 8 + u] = sum;
+        }
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            float sum = 0;
+            for (int u = 0; u < 8; ++u)
+                sum += basis.c[u][x] * columns[y * 8 + u];
+            samples[y * 8 + x] = sum;
+        }
+}
+
+// The geometry of the source's components.
+struct Sampling {
+    int cellW = 8, cellH = 8;  // the pixels of one MCU of the interleaved scan
+    struct Component {
+        int stepX = 1, stepY = 1;      // picture pixels per sample
+        int blocksX = 0, blocksY = 0;  // blocks the coefficient arrays hold
+    };
+    std::vector<Component> components;
+};
+
+// Empty when the sampling factors divide evenly, else why not.
+QString ReadSampling(const jpeg_decompress_struct& s, Sampling* out) {
+    const int hmax = s.max_h_samp_factor, vmax = s.max_v_samp_factor;
+    int cellW = 0, cellH = 0;
+    for (int c = 0; c < s.num_components; ++c) {
+        const jpeg_component_info& comp = s.comp_info[c];
+        if (hmax % comp.h_samp_factor || vmax % comp.v_samp_factor)
+            return QStringLiteral("sampling");
+        Sampling::Component k;
+        k.stepX = hmax / comp.h_samp_factor;
+        k.stepY = vmax / comp.v_samp_factor;
+        // As libjpeg sizes the arrays: whole MCUs of blocks.
+        const int h = s.num_components == 1 ? 1 : comp.h_samp_factor;
+        const int v = s.num_components == 1 ? 1 : comp.v_samp_factor;
+        k.blocksX = static_cast<int>((comp.width_in_blocks + h - 1) / h * h);
+        k.blocksY = static_cast<int>((comp.height_in_blocks + v - 1) / v * v);
+        cellW = std::max(cellW, 8 * k.stepX);
+        cellH = std::max(cellH, 8 * k.stepY);
+        out->components.push_back(k);
+    }
+    for (const auto& k : out->components)
+        if (cellW % (8 * k.stepX) || cellH % (8 * k.stepY)) return QStringLiteral("sampling");
+    out->cellW = cellW;
+    out->cellH = cellH;
+    return QString();
+}
+
+// Planes of one MCU at full pixel resolution (chroma repeated over the
+// pixels each sample covers): Y, Cb, Cr one after the other.
+using CellPlanes = std::vector<float>;
+
+JBLOCKROW BlockRow(jpeg_decompress_struct& s, jvirt_barray_ptr array, int row, bool write) {
+    return (*s.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&s), array,
+                                        static_cast<JDIMENSION>(row), 1, write ? TRUE : FALSE)[0];
+}
+
+// Visits the blocks of one MCU of component c: f(block row, block column,
+// the block's top-left pixel within the cell).
+template <typename F>
+void ForEachBlock(const Sampling& sampling, int c, QPoint cell, F f) {
+    const Sampling::Component& k = sampling.components[static_cast<size_t>(c)];
+    const int bw = 8 * k.stepX, bh = 8 * k.stepY;
+    for (int by = 0; by < sampling.cellH / bh; ++by) {
+        const int row = cell.y() * (sampling.cellH / bh) + by;
+        if (row >= k.blocksY) break;
+        for (int bx = 0; bx < sampling.cellW / bw; ++bx) {
+            const int column = cell.x() * (sampling.cellW / bw) + bx;
+            if (column >= k.blocksX) break;
+            f(row, column, QPoint(bx * bw, by * bh));
+        }
+    }
+}
+
+// Decodes one MCU from its coefficients.
+void DecodeCell(jpeg_decompress_struct& s, jvirt_barray_ptr* arrays, const Sampling& sampling,
+                QPoint cell, CellPlanes* planes) {
+    const int cw = sampling.cellW, ch = sampling.cellH;
+    planes->assign(static_cast<size_t>(3 * cw * ch), 128.0f);
+    for (int c = 0; c < s.num_components; ++c) {
+        const Sampling::Component& k = sampling.components[static_cast<size_t>(c)];
+        const JQUANT_TBL& table = *s.comp_info[c].quant_table;
+        float* plane = planes->data() + c * cw * ch;
+        ForEachBlock(sampling, c, cell, [&](int row, int column, QPoint at) {
+            float samples[64];
+            InverseDct(BlockRow(s, arrays[c], row, false)[column], table, samples);
+            for (int y = 0; y < 8 * k.stepY; ++y)
+                for (int x = 0; x < 8 * k.stepX; ++x)
+                    plane[(at.y() + y) * cw + at.x() + x] =
+                        samples[(y / k.stepY) * 8 + x / k.stepX] + 128.0f;
+        });
+    }
+}
+
+// Encodes one MCU again from its planes, each sample the mean of the
+// pixels it covers.
+void EncodeCell(jpeg_decompress_struct& s, jvirt_barray_ptr* arrays, const Sampling& sampling,
+                QPoint cell, const CellPlanes& planes) {
+    const int cw = sampling.cellW, ch = sampling.cellH;
+    for (int c = 0; c < s.num_components; ++c) {
+        const Sampling::Component& k = sampling.components[static_cast<size_t>(c)];
+        const JQUANT_TBL& table = *s.comp_info[c].quant_table;
+        const float* plane = planes.data() + c * cw * ch;
+        const float area = static_cast<float>(k.stepX * k.stepY);
+        ForEachBlock(sampling, c, cell, [&](int row, int column, QPoint at) {
+            float samples[64];
+            for (int j = 0; j < 8; ++j)
+                for (int i = 0; i < 8; ++i) {
+                    float sum = 0;
+                    for (int dy = 0; dy < k.stepY; ++dy)
+                        for (int dx = 0; dx < k.stepX; ++dx)
+                            sum +=
+                                plane[(at.y() + j * k.stepY + dy) * cw + at.x() + i * k.stepX + dx];
+                    samples[j * 8 + i] = sum / area - 128.0f;
+                }
+            ForwardDct(samples, table, BlockRow(s, arrays[c], row, true)[column]);
+        });
+    }
+}
+
+inline int ToByte(float v) {
+    return std::clamp(static_cast<int>(std::lround(v)), 0, 255);
+}
+
+// JFIF's full-range conversions.
+QRgb ToRgb(float y, float cb, float cr, bool grey) {
+    if (grey) return qRgb(ToByte(y), ToByte(y), ToByte(y));
+    cb -= 128.0f;
+    cr -= 128.0f;
+    return qRgb(ToByte(y + 1.402f * cr), ToByte(y - 0.344136f * cb - 0.714136f * cr),
+                ToByte(y + 1.772f * cb));
+}
+void ToYcc(QRgb p, float* y, float* cb, float* cr) {
+    const float r = static_cast<float>(qRed(p)), g = static_cast<float>(qGreen(p)),
+                b = static_cast<float>(qBlue(p));
+    *y = 0.299f * r + 0.587f * g + 0.114f * b;
+    *cb = -0.168736f * r - 0.331264f * g + 0.5f * b + 128.0f;
+    *cr = 0.5f * r - 0.418688f * g - 0.081312f * b + 128.0f;
+}
+
+// Cells of the region whose pixels the marks changed.
+std::vector<QPoint> ChangedCells(const QImage& before, const QImage& after, const QRect& region,
+                                 const Sampling& sampling) {
+    std::vector<QPoint> cells;
+    const int cw = sampling.cellW, ch = sampling.cellH;
+    for (int cy = region.top() / ch; cy * ch <= region.bottom(); ++cy) {
+        for (int cx = region.left() / cw; cx * cw <= region.right(); ++cx) {
+            const QRect cell = QRect(cx * cw, cy * ch, cw, ch) & region;
+            bool changed = false;
+            for (int y = cell.top(); y <= cell.bottom() && !changed; ++y) {
+                const int row = y - region.top();
+                const auto* a = reinterpret_cast<const QRgb*>(before.constScanLine(row));
+                const auto* b = reinterpret_cast<const QRgb*>(after.constScanLine(row));
+                for (int x = cell.left(); x <= cell.right(); ++x) {
+                    if (a[x - region.left()] != b[x - region.left()]) {
+                        changed = true;
+                        break;
+                    }
+                }
+            }
+            if (changed) cells.emplace_back(cx, cy);
+        }
+    }
+    return cells;
+}
+
+// Decodes the MCUs under the footprint, draws the marks into them in the
+// upright frame, and encodes again those whose pixels changed. In those,
+// the pixels the marks left alone keep their decoded values unrounded, so
+// only what was marked moves away from the source.
+void RedoUnderMarks(jpeg_decompress_struct& s, jvirt_barray_ptr* arrays, const Sampling& sampling,
+                    int orientation, const QRect& footprint, const RegionMarks& marks, bool grey,
+                    JpegRemark* out) {
+    const QSize stored(out->width, out->height);
+    const QSize upright = orientation >= 5 ? stored.transposed() : stored;
+    const QRect under = StoredRect(footprint, orientation, stored);
+    const int cw = sampling.cellW, ch = sampling.cellH;
+    const QRect cells(QPoint(under.left() / cw, under.top() / ch),
+                      QPoint(under.right() / cw, under.bottom() / ch));
+    const QRect region =
+        QRect(cells.left() * cw, cells.top() * ch, cells.width() * cw, cells.height() * ch) &
+        QRect(QPoint(0, 0), stored);
+
+    QImage before(region.size(), QImage::Format_RGB32);
+    if (before.isNull()) throw std::bad_alloc();
+    CellPlanes planes;
+    const int plane = cw * ch;
+    auto cellPixels = [&](QPoint cell) {
+        return QRect(cell.x() * cw, cell.y() * ch, cw, ch) & region;
+    };
+    for (int cy = cells.top(); cy <= cells.bottom(); ++cy)
+        for (int cx = cells.left(); cx <= cells.right(); ++cx) {
+            DecodeCell(s, arrays, sampling, QPoint(cx, cy), &planes);
+            const QRect r = cellPixels(QPoint(cx, cy));
+            for (int y = r.top(); y <= r.bottom(); ++y) {
+                QRgb* row = reinterpret_cast<QRgb*>(before.scanLine(y - region.top()));
+                for (int x = r.left(); x <= r.right(); ++x) {
+                    const int i = (y - cy * ch) * cw + x - cx * cw;
+                    row[x - region.left()] =
+                        ToRgb(planes[i], planes[plane + i], planes[2 * plane + i], grey);
+                }
+            }
+        }
+
+    QImage view = ApplyOrientation(before, orientation);
+    if (view.format() != QImage::Format_RGB32) view = view.convertToFormat(QImage::Format_RGB32);
+    marks.paint(view, UprightRect(region, orientation, upright).topLeft(), upright);
+    QImage after = ApplyOrientation(view, InverseOrientation(orientation));
+    if (after.format() != QImage::Format_RGB32) after = after.convertToFormat(QImage::Format_RGB32);
+
+    for (const QPoint& cell : ChangedCells(before, after, region, sampling)) {
+        DecodeCell(s, arrays, sampling, cell, &planes);
+        const QRect r = cellPixels(cell);
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            const auto* was = reinterpret_cast<const QRgb*>(before.constScanLine(y - region.top()));
+            const auto* now = reinterpret_cast<const QRgb*>(after.constScanLine(y - region.top()));
+            for (int x = r.left(); x <= r.right(); ++x) {
+                const QRgb p = now[x - region.left()];
+                if (p == was[x - region.left()]) continue;
+                const int i = (y - cell.y() * ch) * cw + x - cell.x() * cw;
+                ToYcc(p, &planes[i], &planes[plane + i], &planes[2 * plane + i]);
+            }
+        }
+        EncodeCell(s, arrays, sampling, cell, planes);
+        for (int c = 0; c < s.num_components; ++c)
+            ForEachBlock(sampling, c, cell, [&](int, int, QPoint) { ++out->blocksRedone; });
+    }
+}
+
+// Whether a table has a code for every symbol that 8-bit samples can
+// need: the 12 DC categories, or for AC every run of 0 to 15 zeros before
+// a size of 1 to 10 bits, end of block and the run of sixteen zeros.
+bool Complete(const JHUFF_TBL* table, bool ac) {
+    if (!table) return false;
+    int count = 0;
+    for (int i = 1; i <= 16; ++i)
+        count += table->bits[i];
+    std::bitset<256> has;
+    for (int i = 0; i < std::min(count, 256); ++i)
+        has.set(table->huffval[i]);
+    for (int symbol = 0; symbol < 256; ++symbol) {
+        const int size = symbol & 15;
+        const bool needed =
+            ac ? (size >= 1 && size <= 10) || symbol == 0x00 || symbol == 0xF0 : symbol <= 11;
+        if (needed && !has[static_cast<size_t>(symbol)]) return false;
+    }
+    return true;
+}
+
+void KeepCompleteHuffmanTables(const jpeg_decompress_struct& s, jpeg_compress_struct* d) {
+    if (s.progressive_mode) return;  // its tables are fitted to its spectral scans
+    for (int c = 0; c < s.num_components; ++c) {
+        const jpeg_component_info& comp = s.comp_info[c];
+        if (!Complete(s.dc_huff_tbl_ptrs[comp.dc_tbl_no], false) ||
+            !Complete(s.ac_huff_tbl_ptrs[comp.ac_tbl_no], true))
+            return;
+    }
+    auto copy = [d](const JHUFF_TBL* from, JHUFF_TBL** to) {
+        if (!from) return;
+        if (!*to) *to = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(d));
+        std::copy(std::begin(from->bits), std::end(from->bits), (*to)->bits);
+        std::copy(std::begin(from->huffval), std::end(from->huffval), (*to)->huffval);
+        (*to)->sent_table = FALSE;
+    };
+    for (int i = 0; i < NUM_HUFF_TBLS; ++i) {
+        copy(s.dc_huff_tbl_ptrs[i], &d->dc_huff_tbl_ptrs[i]);
+        copy(s.ac_huff_tbl_ptrs[i], &d->ac_huff_tbl_ptrs[i]);
+    }
+    for (int c = 0; c < s.num_components; ++c) {
+        d->comp_info[c].dc_tbl_no = s.comp_info[c].dc_tbl_no;
+        d->comp_info[c].ac_tbl_no = s.comp_info[c].ac_tbl_no;
+    }
+}
+
+}  // namespace
+
+QPoint StoredPoint(QPoint p, int orientation, QSize stored) {
+    const int w = stored.width() - 1, h = stored.height() - 1;
+    switch (orientation) {
+        case 2:
+            return {w - p.x(), p.y()};
+        case 3:
+            return {w - p.x(), h - p.y()};
+        case 4:
+            return {p.x(), h - p.y()};
+        case 5:
+            return {p.y(), p.x()};
+        case 6:
+            return {p.y(), h - p.x()};
+        case 7:
+            return {w - p.y(), h - p.x()};
+        case 8:
+            return {w - p.y(), p.x()};
+        default:
+            return p;
+    }
+}
+
+int InverseOrientation(int orientation) {
+    return orientation == 6 ? 8 : orientation == 8 ? 6 : orientation;
+}
+
+Status RemarkJpeg(const QByteArray& jpeg, int orientation, const RegionMarks& marks,
+                  JpegRemark* out) {
+    *out = JpegRemark();
+    try {
+        Decompress source(jpeg);
+        jpeg_decompress_struct& s = source.info;
+        jpeg_read_header(&s, TRUE);
+        out->width = static_cast<int>(s.image_width);
+        out->height = static_cast<int>(s.image_height);
+        if (s.arith_code) {
+            out->wholeReason = QStringLiteral("arithmetic");
+            return Status::Ok();
+        }
+        const bool grey = s.jpeg_color_space == JCS_GRAYSCALE && s.num_components == 1;
+        if (!grey && !(s.jpeg_color_space == JCS_YCbCr && s.num_components == 3)) {
+            out->wholeReason = s.jpeg_color_space == JCS_CMYK || s.jpeg_color_space == JCS_YCCK
+                                   ? QStringLiteral("CMYK")
+                                   : QStringLiteral("colourspace");
+            return Status::Ok();
+        }
+        Sampling sampling;
+        if (QString why = ReadSampling(s, &sampling); !why.isEmpty()) {
+            out->wholeReason = why;
+            return Status::Ok();
+        }
+        jvirt_barray_ptr* arrays = jpeg_read_coefficients(&s);
+
+        const QSize stored(out->width, out->height);
+        const QSize upright = orientation >= 5 ? stored.transposed() : stored;
+        const QRect footprint =
+            marks.footprint ? marks.footprint(upright) & QRect(QPoint(0, 0), upright) : QRect();
+        if (!footprint.isEmpty() && marks.paint)
+            RedoUnderMarks(s, arrays, sampling, orientation, footprint, marks, grey, out);
+
+        Compress result(jpeg.size() + jpeg.size() / 8);
+        jpeg_copy_critical_parameters(&s, &result.info);
+        // Sequential, as the normal path writes; Huffman tables that hold a
+        // code for every symbol, so that any re-encoded block can be written
+        // with them: the source's own when they are complete (as most
+        // cameras' are, and then the file keeps its size), else the
+        // standard ones. Fitting new tables would take another pass.
+        KeepCompleteHuffmanTables(s, &result.info);
+        result.info.restart_interval = s.restart_interval;
+        jpeg_write_coefficients(&result.info, arrays);
+        jpeg_finish_compress(&result.info);
+        jpeg_finish_decompress(&s);
+        out->file = std::move(result.bytes);
+        return Status::Ok();
+    } catch (const JpegError& e) {
+        *out = JpegRemark();
+        return Status::Error(ErrorCode::CorruptData, QString::fromLocal8Bit(e.what()));
+    } catch (const std::bad_alloc&) {
+        *out = JpegRemark();
+        return Status::Error(ErrorCode::OutOfMemory);
+    }
+}
+
+}  // namespace velda
