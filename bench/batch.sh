@@ -2,7 +2,8 @@
 # A whole batch on the photo corpus, timed in one run for:
 #   velda-batch --jobs 1, velda-batch on every core, the bare TurboJPEG
 #   floor (decode and encode each file, nothing else), and ImageMagick's
-#   convert doing the same job file by file.
+#   convert doing the same job file by file, and velda-batch --lossless
+#   (only the blocks under the marks re-encoded) with the bytes written.
 # The job: 300x120 watermark at grey 70, one 40-pixel text line, JPEG 75.
 # Prints medians of RUNS runs (default 3), ratios and peak memory.
 # Then the limits: naming and walking stay linear (5,000 files of one name
@@ -92,6 +93,9 @@ magick_job() {
 export -f magick_job; export CONVERT CORPUS work
 
 run jobs1 "$BIN/velda-batch" --settings "$work/velda.ini" --quality 75 --jobs 1 -q "$work/in" "$work/out"
+bytes_jobs1=$(du -sb "$work/out" | cut -f1)
+run lossless "$BIN/velda-batch" --settings "$work/velda.ini" --lossless --jobs 1 -q "$work/in" "$work/out"
+bytes_lossless=$(du -sb "$work/out" | cut -f1)
 run all "$BIN/velda-batch" --settings "$work/velda.ini" --quality 75 -q "$work/in" "$work/out"
 run strip "$BIN/velda-batch" --settings "$work/velda.ini" --quality 75 -q --strip-metadata "$work/in" "$work/out"
 run floor bash -c "'$BIN/tj_floor' '$work/out' '$work'/in/*.jpg"
@@ -99,7 +103,7 @@ run magick bash -c magick_job
 
 printf '%d files (%s), %d runs each, cores: %d\n' "$n" "$CORPUS" "$RUNS" "$(nproc)"
 printf '%-28s %10s %12s\n' "run" "median s" "peak MiB"
-for k in floor jobs1 all strip magick; do
+for k in floor jobs1 lossless all strip magick; do
   printf '%-28s %10.2f %12.0f\n' "$k" "${T[$k]}" "$(echo "${M[$k]} / 1024" | bc -l)"
 done
 r() { echo "${T[$1]} / ${T[$2]}" | bc -l; }
@@ -107,6 +111,11 @@ printf 'velda --jobs 1 / TurboJPEG floor: %.2f (target <= 1.15)\n' "$(r jobs1 fl
 printf 'velda all cores / --jobs 1:       %.2f (target <= 0.60)\n' "$(r all jobs1)"
 printf 'velda all cores / ImageMagick:    %.2f (target <= 0.50)\n' "$(r all magick)"
 printf 'keeping metadata / stripping it:  %.3f (target < 1.03)\n' "$(r all strip)"
+printf 'lossless / normal (--jobs 1):     %.2f (target <= 0.85)\n' "$(r lossless jobs1)"
+printf 'lossless / TurboJPEG floor:       %.2f\n' "$(r lossless floor)"
+mb() { echo "$1 / 1048576" | bc -l; }
+printf 'bytes: sources %.1f MB, normal (quality 75) %.1f MB, lossless %.1f MB\n' \
+  "$(mb "$(du -sb "$work/in" | cut -f1)")" "$(mb "$bytes_jobs1")" "$(mb "$bytes_lossless")"
 fi
 
 if has scale; then
