@@ -2,8 +2,8 @@
 
 // One fuzz input through one decoder, as the fuzz targets run it and as the
 // replay test runs the committed regression files: signature, header
-// checks, decoding, layout. Inputs that sniff as another format are passed
-// over so each target stays on its own decoder.
+// checks, decoding, layout (and, for JPEG, re-encoding under marks). Inputs that sniff as another
+// format are passed over so each target stays on its own decoder.
 #include <QByteArray>
 #include <QString>
 
@@ -19,6 +19,19 @@ inline bool DecodeOneInput(FileKind kind, const QString& name, const uint8_t* da
     if (SniffKind(bytes, name) != kind) return false;
     Picture picture;
     (void)DecodePicture(bytes, name, 1 + static_cast<int>(size % 3), &picture);
+    if (kind == FileKind::Jpeg) {
+        // The path that keeps a JPEG's blocks reads the coefficients itself.
+        RegionMarks marks;
+        marks.footprint = [](QSize) { return QRect(5, 5, 20, 20); };
+        marks.paint = [](QImage& region, QPoint at, QSize) {
+            for (int y = 5; y < 25; ++y)
+                for (int x = 5; x < 25; ++x)
+                    if (region.rect().contains(x - at.x(), y - at.y()))
+                        region.setPixel(x - at.x(), y - at.y(), qRgb(250, 10, 10));
+        };
+        JpegRemark remark;
+        (void)RemarkJpegData(bytes, marks, true, {}, &remark);
+    }
     return true;
 }
 
