@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # A whole batch on the photo corpus, timed in one run for:
-#   velda-batch --jobs 1, velda-batch on every core, the bare TurboJPEG
-#   floor (decode and encode each file, nothing else), and ImageMagick's
-#   convert doing the same job file by file, and velda-batch --lossless
-#   (only the blocks under the marks re-encoded) with the bytes written.
+#   velda-batch --jobs 1 and --jobs 2, the bare TurboJPEG floor (decode and
+#   encode each file, nothing else) in one process and one process a file
+#   (one and two at a time), ImageMagick's convert doing the same job file
+#   by file, and velda-batch --lossless (only the blocks under the marks
+#   re-encoded) with the bytes written. Medians of RUNS interleaved rounds
+#   (default 5) of time, system time and minor page faults; peak memory.
 # The job: 300x120 watermark at grey 70, one 40-pixel text line, JPEG 75.
 # Prints medians of RUNS runs (default 3), ratios and peak memory.
 # Then the limits: naming and walking stay linear (5,000 files of one name
@@ -14,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 CORPUS=${VELDA_CORPUS:-/tmp/perf/corpus}
-RUNS=${RUNS:-3}
+RUNS=${RUNS:-5}
 [ -f "$CORPUS/watermark.png" ] || bash ../shared/corpus/make-corpus.sh "$CORPUS"
 cmake --build build -j2 --target velda-batch tj_floor >/dev/null
 BIN=$PWD/build/bin
@@ -64,24 +66,6 @@ rm "$work/in/camera.icc"
 n=$(ls "$work/in" | wc -l)
 
 median() { sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
-# run NAME COMMAND...: times RUNS runs, keeps the median and the peak memory
-declare -A T M
-run() {
-  local name=$1; shift
-  local times=() peak=0
-  for ((i = 0; i < RUNS; i++)); do
-    rm -rf "$work/out"; mkdir -p "$work/out"
-    local s e kb
-    s=$(date +%s.%N)
-    /usr/bin/time -o "$work/mem" -f '%M' "$@" >/dev/null 2>&1
-    kb=$(tail -1 "$work/mem")
-    e=$(date +%s.%N)
-    times+=("$(echo "$e - $s" | bc -l)")
-    ((kb > peak)) && peak=$kb
-  done
-  T[$name]=$(printf '%s\n' "${times[@]}" | median)
-  M[$name]=$peak
-}
 magick_job() {
   for f in "$work"/in/*.jpg; do
     "$CONVERT" "$f" "$CORPUS/watermark.png" -geometry +40+100 -compose blend \
@@ -90,32 +74,63 @@ magick_job() {
       "$work/out/$(basename "$f")"
   done
 }
-export -f magick_job; export CONVERT CORPUS work
+export -f magick_job; export CONVERT CORPUS work BIN
 
-run jobs1 "$BIN/velda-batch" --settings "$work/velda.ini" --quality 75 --jobs 1 -q "$work/in" "$work/out"
-bytes_jobs1=$(du -sb "$work/out" | cut -f1)
-run lossless "$BIN/velda-batch" --settings "$work/velda.ini" --lossless --jobs 1 -q "$work/in" "$work/out"
-bytes_lossless=$(du -sb "$work/out" | cut -f1)
-run all "$BIN/velda-batch" --settings "$work/velda.ini" --quality 75 -q "$work/in" "$work/out"
-run strip "$BIN/velda-batch" --settings "$work/velda.ini" --quality 75 -q --strip-metadata "$work/in" "$work/out"
-run floor bash -c "'$BIN/tj_floor' '$work/out' '$work'/in/*.jpg"
-run magick bash -c magick_job
+# The runs, NAME then command; each round runs every one once, in turn, so
+# that a noisy machine hits all of them alike.
+declare -A CMD
+CMD[floor]="'$BIN/tj_floor' '$work/out' '$work'/in/*.jpg"
+CMD[perfile]="ls '$work'/in/*.jpg | xargs -n1 '$BIN/tj_floor' '$work/out'"
+CMD[perfile2]="ls '$work'/in/*.jpg | xargs -n1 -P2 '$BIN/tj_floor' '$work/out'"
+CMD[jobs1]="'$BIN/velda-batch' --settings '$work/velda.ini' --quality 75 --jobs 1 -q '$work/in' '$work/out'"
+CMD[jobs2]="'$BIN/velda-batch' --settings '$work/velda.ini' --quality 75 --jobs 2 -q '$work/in' '$work/out'"
+CMD[strip]="'$BIN/velda-batch' --settings '$work/velda.ini' --quality 75 --jobs 2 -q --strip-metadata '$work/in' '$work/out'"
+CMD[lossless]="'$BIN/velda-batch' --settings '$work/velda.ini' --lossless --jobs 1 -q '$work/in' '$work/out'"
+CMD[magick]="magick_job"
+NAMES=(floor perfile perfile2 jobs1 jobs2 strip lossless magick)
+declare -A T S F M B
+for name in "${NAMES[@]}"; do : >"$work/$name.times"; M[$name]=0; done
+for ((round = 0; round < RUNS; round++)); do
+  for name in "${NAMES[@]}"; do
+    rm -rf "$work/out"; mkdir -p "$work/out"
+    /usr/bin/time -o "$work/t" -f '%e %S %R %M' bash -c "${CMD[$name]}" >/dev/null 2>&1
+    read -r e sys minflt kb < <(tail -1 "$work/t")
+    echo "$e $sys $minflt" >>"$work/$name.times"
+    ((kb > M[$name])) && M[$name]=$kb
+    B[$name]=$(du -sb "$work/out" | cut -f1)
+  done
+done
+for name in "${NAMES[@]}"; do
+  T[$name]=$(cut -d' ' -f1 "$work/$name.times" | median)
+  S[$name]=$(cut -d' ' -f2 "$work/$name.times" | median)
+  F[$name]=$(cut -d' ' -f3 "$work/$name.times" | median)
+done
 
-printf '%d files (%s), %d runs each, cores: %d\n' "$n" "$CORPUS" "$RUNS" "$(nproc)"
-printf '%-28s %10s %12s\n' "run" "median s" "peak MiB"
-for k in floor jobs1 lossless all strip magick; do
-  printf '%-28s %10.2f %12.0f\n' "$k" "${T[$k]}" "$(echo "${M[$k]} / 1024" | bc -l)"
+printf '%d files (%s), medians of %d interleaved rounds, cores: %d\n' "$n" "$CORPUS" "$RUNS" "$(nproc)"
+printf '%-10s %10s %10s %12s %10s\n' "run" "median s" "system s" "minor faults" "peak MiB"
+for k in "${NAMES[@]}"; do
+  printf '%-10s %10.2f %10.2f %12.0f %10.0f\n' "$k" "${T[$k]}" "${S[$k]}" "${F[$k]}" "$(echo "${M[$k]} / 1024" | bc -l)"
 done
 r() { echo "${T[$1]} / ${T[$2]}" | bc -l; }
-printf 'velda --jobs 1 / TurboJPEG floor: %.2f (target <= 1.15)\n' "$(r jobs1 floor)"
-printf 'velda all cores / --jobs 1:       %.2f (target <= 0.60)\n' "$(r all jobs1)"
-printf 'velda all cores / ImageMagick:    %.2f (target <= 0.50)\n' "$(r all magick)"
-printf 'keeping metadata / stripping it:  %.3f (target < 1.03)\n' "$(r all strip)"
-printf 'lossless / normal (--jobs 1):     %.2f (target <= 0.85)\n' "$(r lossless jobs1)"
-printf 'lossless / TurboJPEG floor:       %.2f\n' "$(r lossless floor)"
+printf 'floor, two files at a time / one at a time: %.2f\n' "$(r perfile2 perfile)"
+printf 'velda --jobs 1 / per-file floor:    %.2f (target <= 0.85)\n' "$(r jobs1 perfile)"
+printf 'velda --jobs 1 / one-process floor: %.2f\n' "$(r jobs1 floor)"
+printf 'velda --jobs 2 / --jobs 1:          %.2f (target <= 0.55)\n' "$(r jobs2 jobs1)"
+printf 'velda --jobs 2 / ImageMagick:       %.2f (target <= 0.50)\n' "$(r jobs2 magick)"
+printf 'keeping metadata / stripping it:    %.3f (target < 1.03)\n' "$(r jobs2 strip)"
+printf 'lossless / normal (--jobs 1):       %.2f (target <= 0.85)\n' "$(r lossless jobs1)"
+printf 'lossless / one-process floor:       %.2f\n' "$(r lossless floor)"
 mb() { echo "$1 / 1048576" | bc -l; }
 printf 'bytes: sources %.1f MB, normal (quality 75) %.1f MB, lossless %.1f MB\n' \
-  "$(mb "$(du -sb "$work/in" | cut -f1)")" "$(mb "$bytes_jobs1")" "$(mb "$bytes_lossless")"
+  "$(mb "$(du -sb "$work/in" | cut -f1)")" "$(mb "${B[jobs1]}")" "$(mb "${B[lossless]}")"
+# Memory per worker on 24-megapixel photos alone.
+mkdir -p "$work/big"; cp "$CORPUS"/jpg24/*.jpg "$work/big/"
+for j in 1 2; do
+  rm -rf "$work/out"
+  /usr/bin/time -o "$work/t" -f '%M' "$BIN/velda-batch" --settings "$work/velda.ini" --jobs $j -q "$work/big" "$work/out" >/dev/null 2>&1
+  printf '24-megapixel photos, --jobs %d: peak %.0f MiB, %.0f MiB a worker (target <= 150)\n' "$j" \
+    "$(echo "$(tail -1 "$work/t") / 1024" | bc -l)" "$(echo "$(tail -1 "$work/t") / 1024 / $j" | bc -l)"
+done
 fi
 
 if has scale; then

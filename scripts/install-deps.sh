@@ -11,6 +11,7 @@ PKGS=(
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
   libmagick++-6.q16-dev libturbojpeg0-dev libjpeg62-turbo-dev libimagequant-dev libexiv2-dev
+  libgif-dev
   # fonts: text renders the same on every machine
   fonts-dejavu-core
   # tests and benchmarks

@@ -56,6 +56,9 @@ Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolu
 // image is Indexed8 with at most 256 or 16 colours.
 Status EncodeJpeg(const QImage& image, int quality, QByteArray* out);
 Status EncodeBmp(const QImage& image, int depth, QByteArray* out);
+// GIF: Indexed8, at most 256 colours; one transparent colour when the
+// palette has transparent entries.
+Status EncodeGif(const QImage& image, QByteArray* out);
 Status EncodePcx(const QImage& image, int depth, QByteArray* out);
 Status EncodeTiff(const QImage& image, int depth, QByteArray* out);
 Status EncodeTarga(const QImage& image, int depth, QByteArray* out);

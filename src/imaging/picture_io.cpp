@@ -165,7 +165,7 @@ Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteA
                 if (depth > 8)
                     return Status::Error(ErrorCode::BadArgument,
                                          QStringLiteral("GIF holds at most 256 colours"));
-                return EncodeWithMagick(FileKind::Gif, image, 8, out);
+                return EncodeGif(image, out);
             default:
                 return Status::Error(ErrorCode::BadArgument,
                                      QStringLiteral("format code %1").arg(formatCode));

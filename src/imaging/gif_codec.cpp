@@ -1,0 +1,95 @@
+// GIF written with giflib: a palette picture, its colour map padded to 256
+// entries, compressed straight from its rows.
+#include <gif_lib.h>
+
+#include <vector>
+
+#include "imaging/codec.h"
+
+namespace velda {
+
+namespace {
+
+int Append(GifFileType* gif, const GifByteType* data, int length) {
+    static_cast<QByteArray*>(gif->UserData)
+        ->append(reinterpret_cast<const char*>(data), static_cast<qsizetype>(length));
+    return length;
+}
+
+Status Failed(int error) {
+    const char* text = GifErrorString(error);
+    return Status::Error(ErrorCode::WriteFailed,
+                         QString::fromLatin1(text ? text : "GIF writer failed"));
+}
+
+}  // namespace
+
+Status EncodeGif(const QImage& image, QByteArray* out) {
+    if (image.format() != QImage::Format_Indexed8) {
+        return Status::Error(ErrorCode::BadArgument, QStringLiteral("palette picture expected"));
+    }
+    QList<QRgb> palette = image.colorTable();
+    if (palette.size() > 256) {
+        return Status::Error(ErrorCode::BadArgument, QStringLiteral("too many colours"));
+    }
+    // GIF has one transparent colour: the first entry that is more than
+    // half transparent stands for all such entries.
+    int transparent = -1;
+    for (qsizetype i = 0; i < palette.size(); ++i) {
+        if (qAlpha(palette[i]) < 128) {
+            transparent = static_cast<int>(i);
+            break;
+        }
+    }
+    if (transparent < 0) palette = FlattenedPalette(palette);
+    std::vector<GifColorType> colours(256, GifColorType{0, 0, 0});
+    std::vector<GifByteType> remap(256);
+    for (int i = 0; i < 256; ++i) {
+        remap[static_cast<size_t>(i)] = static_cast<GifByteType>(i < palette.size() ? i : 0);
+        if (i >= palette.size()) continue;
+        const QRgb c = palette[i];
+        colours[static_cast<size_t>(i)] = {static_cast<GifByteType>(qRed(c)),
+                                           static_cast<GifByteType>(qGreen(c)),
+                                           static_cast<GifByteType>(qBlue(c))};
+        if (transparent >= 0 && qAlpha(c) < 128)
+            remap[static_cast<size_t>(i)] = static_cast<GifByteType>(transparent);
+    }
+
+    QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(image.width()) * image.height() / 2 + 1024);
+    int error = 0;
+    GifFileType* gif = EGifOpen(&bytes, Append, &error);
+    if (!gif) return Failed(error);
+    ColorMapObject* map = GifMakeMapObject(256, colours.data());
+    if (!map) {
+        EGifCloseFile(gif, &error);
+        return Status::Error(ErrorCode::OutOfMemory);
+    }
+    EGifSetGifVersion(gif, transparent >= 0);
+    bool ok = EGifPutScreenDesc(gif, image.width(), image.height(), 8, 0, map) == GIF_OK;
+    GifFreeMapObject(map);
+    if (ok && transparent >= 0) {
+        GraphicsControlBlock control{};
+        control.DisposalMode = DISPOSAL_UNSPECIFIED;
+        control.DelayTime = 0;
+        control.TransparentColor = transparent;
+        GifByteType extension[4];
+        const size_t length = EGifGCBToExtension(&control, extension);
+        ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension) ==
+             GIF_OK;
+    }
+    ok = ok && EGifPutImageDesc(gif, 0, 0, image.width(), image.height(), false, nullptr) == GIF_OK;
+    std::vector<GifPixelType> row(static_cast<size_t>(image.width()));
+    for (int y = 0; ok && y < image.height(); ++y) {
+        const uchar* s = image.constScanLine(y);
+        for (int x = 0; x < image.width(); ++x)
+            row[static_cast<size_t>(x)] = remap[s[x]];
+        ok = EGifPutLine(gif, row.data(), image.width()) == GIF_OK;
+    }
+    const int putError = gif->Error;
+    if (EGifCloseFile(gif, &error) != GIF_OK || !ok) return Failed(ok ? error : putError);
+    *out = std::move(bytes);
+    return Status::Ok();
+}
+
+}  // namespace velda
