@@ -25,6 +25,8 @@ struct Task {
     QString source;  // its path
     QString target;  // the result's path
     bool replace = false;
+    int order = 0;     // its place in the walk or the list
+    qint64 bytes = 0;  // the source's size
 };
 
 // Worker threads fed by the walk. The queue holds at most one waiting file
@@ -119,7 +121,10 @@ bool SameDirectory(const QString& a, const QString& b) {
 
 QList<BatchRun::Problem> BatchRun::Failures() const {
     std::lock_guard lock(mutex_);
-    return failures_;
+    QList<Problem> sorted = failures_;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const Problem& a, const Problem& b) { return a.order < b.order; });
+    return sorted;
 }
 
 QStringList BatchRun::Skipped() const {
@@ -175,15 +180,20 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     MemoryBudget budget(request.memoryBytes > 0 ? request.memoryBytes : DefaultMemoryBudget());
     std::atomic<bool> abandoned{false};  // No after an error: nothing more is deleted
     int done = 0;
-    auto finish = [&](const QString& source, Outcome outcome, const Status& s) {
+    auto finish = [&](const QString& source, int order, Outcome outcome, const Status& s) {
         std::lock_guard lock(mutex_);
-        if (outcome == Outcome::Failed) failures_.append({source, s.text()});
+        if (outcome == Outcome::Failed) failures_.append({source, s.text(), order});
         if (outcome == Outcome::Skipped) skipped_.append(source);
         if (outcome == Outcome::Written) ++written_;
         host.FileDone(source, outcome, s, ++done);
     };
+    const int jobs = request.jobs > 0
+                         ? request.jobs
+                         : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     auto work = [&](const Task& task) {
         FileOptions options{request.deleteSources, task.replace, &budget, &abandoned};
+        // Every worker busy with a file of its own: each keeps to one core.
+        options.threads = jobs > 1 && (request.tree || request.files.size() > 1) ? 1 : 0;
         Status s = WatermarkFile(job, task.source, task.target, options);
         if (s.code() == ErrorCode::TargetExists) {
             // Another program took the name after we claimed it.
@@ -191,34 +201,48 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
             s = WatermarkFile(job, task.source, namer.ClaimAgain(task.name, format.extension).path,
                               options);
         }
-        finish(task.source, s.ok() ? Outcome::Written : Outcome::Failed, s);
+        finish(task.source, task.order, s.ok() ? Outcome::Written : Outcome::Failed, s);
     };
-    const int jobs = request.jobs > 0
-                         ? request.jobs
-                         : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     WorkerPool pool(jobs, work);
 
     // Output names are claimed here, in walk order, so results never depend
-    // on which worker finishes first.
-    auto handOut = [&](const QString& dir, const QString& name) {
+    // on which worker finishes first. A folder's files (or the list) are
+    // then handed out largest first, so that a big photo met last does not
+    // keep one worker busy while the others idle.
+    std::vector<Task> pending;
+    int notStarted = 0;  // claimed, then left out by a stop
+    auto handOut = [&](const QString& dir, const QString& name, qint64 bytes) {
         host.Progress(messages::Progress(count));
         const QString source = JoinPath(dir, name);
         const OutputNamer::Claim claim = namer.ClaimFor(name, format.extension, source);
         if (claim.path.isEmpty()) {
-            finish(source, Outcome::Skipped, Status::Ok());
+            finish(source, count, Outcome::Skipped, Status::Ok());
         } else {
-            pool.Submit({name, source, claim.path, claim.replace});
+            pending.push_back({name, source, claim.path, claim.replace, count, bytes});
         }
         ++count;
         ProcessedCount = count;
         host.Progress(QStringLiteral(" "));
         host.Yield();
     };
+    auto handOutPending = [&] {
+        std::stable_sort(pending.begin(), pending.end(),
+                         [](const Task& a, const Task& b) { return a.bytes > b.bytes; });
+        for (size_t i = 0; i < pending.size(); ++i) {
+            if (StopRequested || abandoned) {
+                notStarted += static_cast<int>(pending.size() - i);
+                break;
+            }
+            pool.Submit(std::move(pending[i]));
+        }
+        pending.clear();
+    };
 
     if (request.tree) {
         ProcessedCount = 0;
         ScanCallbacks cb;
         cb.file = handOut;
+        cb.folderDone = handOutPending;
         cb.stopRequested = [&] {
             host.Yield();
             return StopRequested.load();
@@ -227,7 +251,7 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         cb.unreadable = [&](const QString& dir, const Status& s) {
             {
                 std::lock_guard lock(mutex_);
-                failures_.append({dir, s.text()});
+                failures_.append({dir, s.text(), count});
             }
             if (host.Ask(messages::RunError(s.number()), Icon::Question)) return true;
             abandoned = true;
@@ -238,15 +262,16 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         ScanDirectory(input, cb);
     } else {
         for (const QString& entry : request.files) {
-            handOut(input, entry);
+            handOut(input, entry, QFileInfo(JoinPath(input, entry)).size());
             host.Yield();
             if (StopRequested) break;
         }
+        handOutPending();
         ProcessedCount = count;
     }
     // A stop, or No after an error, lets the files in progress finish; those
     // not yet started are not processed and not counted.
-    ProcessedCount -= pool.Finish(StopRequested || abandoned);
+    ProcessedCount -= notStarted + pool.Finish(StopRequested || abandoned);
     host.Progress(QString());
     return abandoned ? written_.load() : ProcessedCount.load();
 }

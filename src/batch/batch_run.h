@@ -72,9 +72,10 @@ class BatchRun {
     struct Problem {
         QString path;
         QString reason;
+        int order = 0;  // where the walk or the list met it
     };
     // Sources that could not be converted, and folders that could not be
-    // read, in the order they finished, with the reason.
+    // read, with the reason, in the order the walk or the list met them.
     QList<Problem> Failures() const;
     // Sources whose result was not written because its name was taken.
     QStringList Skipped() const;

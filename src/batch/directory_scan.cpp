@@ -80,10 +80,11 @@ bool Walk(const QString& dir, const ScanCallbacks& cb, const std::optional<FileI
             continue;
         }
         if (!e.isFile() || !e.permission(QFileDevice::WriteOwner)) continue;
-        if (IsWalkedPictureName(e.fileName())) cb.file(dir, e.fileName());
+        if (IsWalkedPictureName(e.fileName())) cb.file(dir, e.fileName(), e.size());
         if (cb.stopRequested()) break;
     }
     entries.clear();
+    if (cb.folderDone) cb.folderDone();
     for (const QString& sub : subdirectories) {
         const QString path = JoinPath(dir, sub);
         if (skip && IdOf(path) == skip) continue;
@@ -99,7 +100,7 @@ int CountPictures(const QString& dir, const QString& skipDirectory) {
     int n = 0;
     ScanCallbacks cb;
     cb.skipDirectory = skipDirectory;
-    cb.file = [&n](const QString&, const QString&) { ++n; };
+    cb.file = [&n](const QString&, const QString&, qint64) { ++n; };
     cb.stopRequested = [] { return false; };
     cb.unreadable = [](const QString&, const Status&) { return true; };
     ScanDirectory(dir, cb);

@@ -23,8 +23,11 @@ Status ListDirectory(const QString& dir, QList<QFileInfo>* entries);
 
 // What the walk does with each thing it meets.
 struct ScanCallbacks {
-    // A picture file to process, with the directory it lies in.
-    std::function<void(const QString& dir, const QString& name)> file;
+    // A picture file to process, with the directory it lies in and its size.
+    std::function<void(const QString& dir, const QString& name, qint64 bytes)> file;
+    // Every picture of a directory has been met (its subdirectories are
+    // walked after); may be empty.
+    std::function<void()> folderDone;
     // Called after every file entry, taken or not; true stops the walk.
     std::function<bool()> stopRequested;
     // A stop found at the start of a directory's call.

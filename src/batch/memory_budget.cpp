@@ -2,6 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace velda {
 
 qint64 DefaultMemoryBudget() {
@@ -30,6 +35,19 @@ void MemoryBudget::Release(qint64 bytes) {
         used_ -= bytes;
     }
     freed_.notify_all();
+}
+
+void ReuseFreedPictureMemory(qint64 keepBytes) {
+#if defined(__GLIBC__)
+    // Blocks larger than a thread's arena can hold would be mapped afresh
+    // each time; one arena, grown without bound, serves every worker. Large
+    // blocks are few, so the workers seldom wait for each other on it.
+    mallopt(M_ARENA_MAX, 1);
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, static_cast<int>(std::min<qint64>(keepBytes, INT32_MAX)));
+#else
+    (void)keepBytes;
+#endif
 }
 
 Status Reservation::Acquire(MemoryBudget* budget, qint64 bytes) {

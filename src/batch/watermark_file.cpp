@@ -97,6 +97,7 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     DrawTextWatermark(picture, job.text, job.textX, job.textY, job.textSize, picture.Xresolution(),
                       picture.Yresolution(), job.textStyle);
 
+    picture.ColourThreads = options.threads;
     const OutputFormat format = FormatFor(job.output);
     int depth = job.depth;
     picture.WriteCompression = 0;

@@ -22,6 +22,8 @@ struct FileOptions {
     // Set while the file is in progress: delete nothing more (the run was
     // abandoned).
     const std::atomic<bool>* keepSources = nullptr;
+    // Threads the file's own work may use (colour reduction); 0: every core.
+    int threads = 0;
 };
 
 // Memory the steps after decoding take at their peak for a picture of this

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <cstdio>
 
+#include "batch/memory_budget.h"
 #include "batch/messages.h"
 #include "cli/cli_host.h"
 #include "cli/cli_options.h"
@@ -68,6 +69,8 @@ QStringList Arguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Each worker's pictures are about the same size from file to file.
+    velda::ReuseFreedPictureMemory(qint64(256) << 20);
     qInstallMessageHandler(QuietQtMessages);
     // Text is drawn with Qt's fonts, which need an application object; no
     // window is ever shown.

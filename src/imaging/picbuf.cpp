@@ -78,7 +78,8 @@ Status Picbuf::ReduceColors(int colours, bool, bool, bool) {
     if (!HasPicture()) return Status::Error(ErrorCode::NoPicture);
     if (colours != 256 && colours != 16) return Status::Error(ErrorCode::BadArgument);
     QImage reduced;
-    if (Status s = QuantizeImage(picture_.image, colours, &reduced); !s.ok()) return s;
+    if (Status s = QuantizeImage(picture_.image, colours, &reduced, ColourThreads); !s.ok())
+        return s;
     picture_.image = std::move(reduced);
     picture_.depth = colours == 256 ? 8 : 4;
     return Status::Ok();

@@ -36,6 +36,8 @@ class Picbuf {
     QString Text;
     // Store flushes the file to the disk before it takes the real name.
     bool SyncToDisk = false;
+    // Threads ReduceColors may use; 0: every core.
+    int ColourThreads = 0;
     // Store replaces a file that has the name already; false fails with
     // TargetExists instead, atomically.
     bool ReplaceExisting = true;

@@ -125,17 +125,28 @@ FileRead ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes
         ::close(fd);
         return {ReadError::Failed, file.errorString()};
     }
+    const qint64 size = st.st_size;
 #else
     QFile file(path);
     if (!QFileInfo(path).isFile()) return {ReadError::NotRegular, QStringLiteral("not a file")};
     if (!file.open(QIODevice::ReadOnly)) return {ReadError::Missing, file.errorString()};
     if (file.size() > maxBytes) return {ReadError::TooLarge, QString()};
+    const qint64 size = file.size();
 #endif
+    // Exactly the file's size: asking for the limit would set aside that
+    // much memory for every file read.
     try {
-        *bytes = file.read(maxBytes);
+        bytes->resize(static_cast<qsizetype>(size));
     } catch (const std::bad_alloc&) {
         return {ReadError::Failed, QStringLiteral("not enough memory")};
     }
+    qint64 got = 0;
+    while (got < size) {
+        const qint64 n = file.read(bytes->data() + got, size - got);
+        if (n <= 0) break;  // cut short while being read: what there is
+        got += n;
+    }
+    bytes->truncate(static_cast<qsizetype>(got));
     if (file.error() != QFileDevice::NoError) return {ReadError::Failed, file.errorString()};
     return r;
 }

@@ -157,9 +157,14 @@ TEST_F(BatchTest, TreeWalkTakesPicturesInOrderAndSkipsWhatItMust) {
     r.outputDir = nestedOut;
     r.jobs = 1;
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 5);
-    EXPECT_EQ(host_.finished, (QStringList{QStringLiteral("A.JPG"), QStringLiteral("b.png"),
-                                           QStringLiteral("scan.pcd.png"), QStringLiteral("x.png"),
-                                           QStringLiteral("x.bmp")}));
+    // A folder's pictures before its subfolders' (within one, largest first).
+    ASSERT_EQ(host_.finished.size(), 5);
+    QStringList top = host_.finished.mid(0, 3);
+    top.sort();
+    EXPECT_EQ(top, (QStringList{QStringLiteral("A.JPG"), QStringLiteral("b.png"),
+                                QStringLiteral("scan.pcd.png")}));
+    EXPECT_EQ(host_.finished.mid(3),
+              (QStringList{QStringLiteral("x.png"), QStringLiteral("x.bmp")}));
     EXPECT_EQ(QDir(nestedOut).entryList(QDir::Files, QDir::Name),
               (QStringList{QStringLiteral("A.jpg"), QStringLiteral("b.jpg"),
                            QStringLiteral("scan.pcd.jpg"), QStringLiteral("x (2).jpg"),
@@ -170,6 +175,38 @@ TEST_F(BatchTest, TreeWalkTakesPicturesInOrderAndSkipsWhatItMust) {
     host_.finished.clear();
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 5);
     EXPECT_EQ(QDir(nestedOut).entryList(QDir::Files).size(), 5);
+}
+
+TEST_F(BatchTest, LargestFirstWhileNamesAndTheReportKeepTheListingOrder) {
+    // Sizes out of name order; two of the pictures are damaged, and two
+    // want the same result name.
+    Picture(QStringLiteral("a.bmp"), 40, 30);  // 3.6 KB
+    Picture(QStringLiteral("a.png"), 400, 300);
+    Picture(QStringLiteral("c.png"), 120, 90);
+    test::WriteAll(in_ + QStringLiteral("/d.png"), QByteArray(5000, 'x'));
+    test::WriteAll(in_ + QStringLiteral("/e.png"), QByteArray(50, 'x'));
+    for (bool tree : {true, false}) {
+        SCOPED_TRACE(tree);
+        host_.finished.clear();
+        BatchRequest r = Request(
+            tree, {QStringLiteral("a.bmp"), QStringLiteral("a.png"), QStringLiteral("c.png"),
+                   QStringLiteral("d.png"), QStringLiteral("e.png")});
+        r.jobs = 1;
+        r.existing = ExistingPolicy::Rename;
+        QDir(out_).removeRecursively();
+        QDir().mkpath(out_);
+        EXPECT_EQ(run_.RunBatch(r, job_, host_), 5);
+        EXPECT_EQ(host_.finished, (QStringList{QStringLiteral("a.png"), QStringLiteral("c.png"),
+                                               QStringLiteral("d.png"), QStringLiteral("a.bmp"),
+                                               QStringLiteral("e.png")}));
+        EXPECT_EQ(FailedPaths(),
+                  (QStringList{in_ + QStringLiteral("/d.png"), in_ + QStringLiteral("/e.png")}));
+        // a.bmp was met first, so it has the plain name though it was done last.
+        EXPECT_EQ(test::Identify(out_ + QStringLiteral("/a.jpg"), QStringLiteral("%w")),
+                  QStringLiteral("40"));
+        EXPECT_EQ(test::Identify(out_ + QStringLiteral("/a (2).jpg"), QStringLiteral("%w")),
+                  QStringLiteral("400"));
+    }
 }
 
 TEST_F(BatchTest, StopTakesEffectBetweenFilesAndUnreadableFoldersDoNotEndTheWalk) {
