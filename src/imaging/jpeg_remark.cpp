@@ -486,6 +486,14 @@ Status RemarkJpeg(const QByteArray& jpeg, int orientation, const RegionMarks& ma
             return Status::Ok();
         }
         jvirt_barray_ptr* arrays = jpeg_read_coefficients(&s);
+        // A component that no scan carried has no table to decode or encode
+        // its blocks with: the normal decoder judges such a file.
+        for (int c = 0; c < s.num_components; ++c) {
+            if (!s.comp_info[c].quant_table) {
+                out->wholeReason = QStringLiteral("incomplete");
+                return Status::Ok();
+            }
+        }
 
         const QSize stored(out->width, out->height);
         const QSize upright = orientation >= 5 ? stored.transposed() : stored;

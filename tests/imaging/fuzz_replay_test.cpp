@@ -17,7 +17,7 @@ struct Target {
     const char* name;
 };
 
-TEST(FuzzReplayTest, EveryRegressionFileFailsCleanlyInItsOwnDecoder) {
+TEST(FuzzReplayTest, EveryRegressionFileIsHandledCleanlyInItsOwnDecoder) {
     const Target targets[] = {
         {"jpeg", FileKind::Jpeg, "f.jpg"}, {"bmp", FileKind::Bmp, "f.bmp"},
         {"pcx", FileKind::Pcx, "f.pcx"},   {"png", FileKind::Png, "f.png"},
@@ -34,8 +34,11 @@ TEST(FuzzReplayTest, EveryRegressionFileFailsCleanlyInItsOwnDecoder) {
             EXPECT_TRUE(fuzz::DecodeOneInput(t.kind, QLatin1String(t.name), data,
                                              static_cast<size_t>(bytes.size())))
                 << "does not reach the " << t.folder << " decoder";
+            // Files named valid-* are pictures a decoder may accept; the
+            // others must be refused.
             Picture picture;
-            EXPECT_FALSE(DecodePicture(bytes, QLatin1String(t.name), 3, &picture).ok());
+            const bool decoded = DecodePicture(bytes, QLatin1String(t.name), 3, &picture).ok();
+            EXPECT_TRUE(!decoded || file.startsWith(QStringLiteral("valid-")));
             ++replayed;
         }
     }

@@ -267,6 +267,14 @@ TEST_F(JpegRemarkTest, PicturesThatCannotKeepTheirBlocksSayWhyAndDamageFails) {
         EXPECT_TRUE(remark.file.isEmpty());
         EXPECT_EQ(remark.wholeReason, QString::fromLatin1(why));
     }
+    // A progressive file that never sends one component's scans (found by
+    // fuzzing): no table to re-encode with, so the normal path judges it.
+    JpegRemark partial;
+    ASSERT_TRUE(RemarkJpegData(test::ReadAll(QStringLiteral(
+                                   VELDA_TEST_DATA "/fuzz/jpeg/valid-component-without-scans.jpg")),
+                               JobMarks(job_), true, {}, &partial)
+                    .ok());
+    EXPECT_EQ(partial.wholeReason, QStringLiteral("incomplete"));
     // Not a JPEG: nothing to say, the normal path takes it.
     JpegRemark png;
     ASSERT_TRUE(
