@@ -5,6 +5,7 @@
 #include <algorithm>
 #if defined(__GLIBC__)
 #include <malloc.h>
+#include <sys/mman.h>
 #endif
 
 namespace velda {
@@ -42,9 +43,25 @@ void ReuseFreedPictureMemory(qint64 keepBytes) {
     // Blocks larger than a thread's arena can hold would be mapped afresh
     // each time; one arena, grown without bound, serves every worker. Large
     // blocks are few, so the workers seldom wait for each other on it.
+    const int keep = static_cast<int>(std::min<qint64>(keepBytes, INT32_MAX / 2));
     mallopt(M_ARENA_MAX, 1);
     mallopt(M_MMAP_MAX, 0);
-    mallopt(M_TRIM_THRESHOLD, static_cast<int>(std::min<qint64>(keepBytes, INT32_MAX)));
+    mallopt(M_TRIM_THRESHOLD, 2 * keep);
+#if defined(MADV_HUGEPAGE)
+    // The heap the pictures will use is grown now and marked for huge
+    // pages: a 24-megapixel picture then faults in some fifty times rather
+    // than 25,000, and its pixels need far fewer TLB entries. Memory that
+    // is never touched costs nothing.
+    char* start = static_cast<char*>(sbrk(0));
+    if (void* block = malloc(static_cast<size_t>(keep))) {
+        free(block);
+        char* end = static_cast<char*>(sbrk(0));
+        constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+        const uintptr_t from = (reinterpret_cast<uintptr_t>(start) + kHuge - 1) & ~(kHuge - 1);
+        const uintptr_t to = reinterpret_cast<uintptr_t>(end) & ~(kHuge - 1);
+        if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    }
+#endif
 #else
     (void)keepBytes;
 #endif
