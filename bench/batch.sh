@@ -12,17 +12,21 @@
 # against 5,000 distinct names; a tree 2,500 folders deep), and memory stays
 # bounded (two 200-megapixel photos with --jobs 2 under a budget that holds
 # one, against one alone; a 33 KB GIF that declares 15000 x 15000).
-# PARTS=corpus,scale,memory chooses the parts (default: all).
+# Palette output: the 24-megapixel photos as 256-colour GIF and BMP and
+# 16-colour BMP, against the yardstick of bench/palette_ref.cpp (median
+# cut, Floyd-Steinberg, giflib), with each one's PSNR against its own
+# true-colour picture.
+# PARTS=corpus,palette,scale,memory chooses the parts (default: all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 CORPUS=${VELDA_CORPUS:-/tmp/perf/corpus}
 RUNS=${RUNS:-5}
 [ -f "$CORPUS/watermark.png" ] || bash ../shared/corpus/make-corpus.sh "$CORPUS"
-cmake --build build -j2 --target velda-batch tj_floor >/dev/null
+cmake --build build -j2 --target velda-batch tj_floor palette_ref >/dev/null
 BIN=$PWD/build/bin
 CONVERT=$(command -v convert-im6.q16 || command -v convert)
 
-PARTS=${PARTS:-corpus,scale,memory}
+PARTS=${PARTS:-corpus,palette,scale,memory}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 has() { [[ ",$PARTS," == *",$1,"* ]]; }
@@ -131,6 +135,48 @@ for j in 1 2; do
   printf '24-megapixel photos, --jobs %d: peak %.0f MiB, %.0f MiB a worker (target <= 150)\n' "$j" \
     "$(echo "$(tail -1 "$work/t") / 1024" | bc -l)" "$(echo "$(tail -1 "$work/t") / 1024 / $j" | bc -l)"
 done
+fi
+
+if has palette; then
+  pal=$work/pal; mkdir -p "$pal"
+  median() { sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
+  psnr() { compare -metric PSNR "$1" "$2" null: 2>&1 | awk '{print $1}'; }
+  photos=("$CORPUS"/jpg24/*.jpg)
+  "$BIN/velda-batch" --settings "$work/velda.ini" --format bmp --depth 24 -q "$CORPUS/jpg24" "$pal/true" >/dev/null
+  # kind: velda format, depth; yardstick extension, colours
+  KINDS=("gif256 gif 8 gif 256" "bmp256 bmp 8 bmp 256" "bmp16 bmp 4 bmp 16")
+  declare -A PV PR QV QR
+  for ((round = 0; round < RUNS; round++)); do
+    for kind in "${KINDS[@]}"; do
+      read -r name fmt depth ext colours <<<"$kind"
+      rm -rf "$pal/v"; s=$(date +%s.%N)
+      for f in "${photos[@]}"; do
+        "$BIN/velda-batch" --settings "$work/velda.ini" --format "$fmt" --depth "$depth" -q \
+          "$CORPUS/jpg24" "$pal/v" "$(basename "$f")" >/dev/null
+      done
+      e=$(date +%s.%N); PV[$name]+="$(echo "$e - $s" | bc -l) "
+      s=$(date +%s.%N)
+      for f in "${photos[@]}"; do "$BIN/palette_ref" "$f" "$pal/r-$(basename "$f" .jpg).$ext" "$colours"; done
+      e=$(date +%s.%N); PR[$name]+="$(echo "$e - $s" | bc -l) "
+    done
+  done
+  for kind in "${KINDS[@]}"; do
+    read -r name fmt depth ext colours <<<"$kind"
+    rm -rf "$pal/v"
+    "$BIN/velda-batch" --settings "$work/velda.ini" --format "$fmt" --depth "$depth" -q "$CORPUS/jpg24" "$pal/v" >/dev/null
+    qv=0; qr=0
+    for f in "${photos[@]}"; do
+      b=$(basename "$f" .jpg)
+      "$BIN/palette_ref" "$f" "$pal/r-$b.$ext" "$colours" "$pal/rt-$b.bmp"
+      qv=$(echo "$qv + $(psnr "$pal/v/$b.$fmt" "$pal/true/$b.bmp") / ${#photos[@]}" | bc -l)
+      qr=$(echo "$qr + $(psnr "$pal/r-$b.$ext" "$pal/rt-$b.bmp") / ${#photos[@]}" | bc -l)
+    done
+    tv=$(echo "${PV[$name]}" | tr ' ' '\n' | grep . | median)
+    tr_=$(echo "${PR[$name]}" | tr ' ' '\n' | grep . | median)
+    printf '%-7s velda %5.2f s  yardstick %5.2f s  ratio %.2f (target <= 1.5)   PSNR velda %.1f dB, yardstick %.1f dB, lead %.1f dB\n' \
+      "$name" "$tv" "$tr_" "$(echo "$tv / $tr_" | bc -l)" "$qv" "$qr" "$(echo "$qv - $qr" | bc -l)"
+  done
+  rm -rf "$pal"
 fi
 
 if has scale; then

@@ -6,13 +6,19 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 #include "app/main_window.h"
+#include "ui/file_lists.h"
 #include "ui/result_window.h"
+#include "ui/save_dialog.h"
 
 namespace {
 
@@ -80,7 +86,45 @@ int main(int argc, char** argv) {
             apply.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
         }
     }
+    // Save As a 256-colour GIF and a 16-colour BMP of the shown result,
+    // against velda-batch making the same files from the same photo.
+    QTemporaryDir dir;
+    std::vector<double> gif, bmp, batchGif, batchBmp;
+    for (int i = 0; i < runs; ++i) {
+        for (bool asGif : {true, false}) {
+            QTimer::singleShot(0, [&] {
+                auto* d = qobject_cast<velda::SaveAsDialog*>(QApplication::activeModalWidget());
+                if (!d) return;
+                d->FileDir->setPath(dir.path());
+                d->File->setText(QStringLiteral("saved%1").arg(i));
+                (asGif ? d->GIF_Option : d->Bmp_Option)->click();
+                if (!asGif) d->bit4->click();
+                d->Ok_Button->click();
+            });
+            t.start();
+            emit main.ExistingResult()->saveRequested();
+            (asGif ? gif : bmp).push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+            const QString out = dir.filePath(QStringLiteral("batch%1%2").arg(i).arg(asGif));
+            const QString bin =
+                QCoreApplication::applicationDirPath() + QStringLiteral("/velda-batch");
+            t.start();
+            QProcess::execute(
+                bin,
+                {QStringLiteral("-q"), QStringLiteral("--format"),
+                 asGif ? QStringLiteral("gif") : QStringLiteral("bmp"), QStringLiteral("--depth"),
+                 asGif ? QStringLiteral("8") : QStringLiteral("4"), QStringLiteral("--set"),
+                 QStringLiteral("WaterMarkFile=") + corpus + QStringLiteral("/watermark.png"),
+                 QStringLiteral("--set"), QStringLiteral("Text=(c) 2026 Velda Studio"),
+                 QStringLiteral("--set"), QStringLiteral("ts=40"),
+                 corpus + QStringLiteral("/jpg24"), out, QStringLiteral("kleiber-24mp.jpg")});
+            (asGif ? batchGif : batchBmp).push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+        }
+    }
     printf("24-megapixel photo, %d runs, medians:\n", runs);
+    printf("  Save As GIF (256 colours):  %8.1f ms, velda-batch the same: %8.1f ms\n", Median(gif),
+           Median(batchGif));
+    printf("  Save As BMP (16 colours):   %8.1f ms, velda-batch the same: %8.1f ms\n", Median(bmp),
+           Median(batchBmp));
     printf("  load and show:     %8.1f ms (target: well under 1000)\n", Median(load));
     printf("  apply and repaint: %8.1f ms (target: under 100)\n", Median(apply));
     return 0;
