@@ -122,12 +122,12 @@ std::vector<Rgb> MedianCut(const std::vector<long>& hist, int colours) {
     return palette;
 }
 
-void WriteBmp(const char* path, int w, int h, const std::vector<unsigned char>& index,
-              const std::vector<Rgb>& palette, int bits) {
-    const int entries = 1 << bits;
-    const int stride = ((w * bits + 31) / 32) * 4;
-    const int offset = 14 + 40 + entries * 4;
-    std::vector<unsigned char> out(static_cast<size_t>(offset + stride * h), 0);
+// A BMP file of w x h at bits per pixel with a palette of `entries`,
+// headers filled and pixels zero; *stride and *offset say where rows go.
+std::vector<unsigned char> BmpFile(int w, int h, int bits, int entries, int* stride, int* offset) {
+    *stride = ((w * bits + 31) / 32) * 4;
+    *offset = 14 + 40 + entries * 4;
+    std::vector<unsigned char> out(static_cast<size_t>(*offset + *stride * h), 0);
     auto put32 = [&](size_t at, uint32_t v) {
         for (int i = 0; i < 4; ++i)
             out[at + static_cast<size_t>(i)] = static_cast<unsigned char>(v >> (8 * i));
@@ -135,13 +135,26 @@ void WriteBmp(const char* path, int w, int h, const std::vector<unsigned char>& 
     out[0] = 'B';
     out[1] = 'M';
     put32(2, static_cast<uint32_t>(out.size()));
-    put32(10, static_cast<uint32_t>(offset));
+    put32(10, static_cast<uint32_t>(*offset));
     put32(14, 40);
     put32(18, static_cast<uint32_t>(w));
     put32(22, static_cast<uint32_t>(h));
     out[26] = 1;
     out[28] = static_cast<unsigned char>(bits);
     put32(46, static_cast<uint32_t>(entries));
+    return out;
+}
+
+void Save(const char* path, const std::vector<unsigned char>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteBmp(const char* path, int w, int h, const std::vector<unsigned char>& index,
+              const std::vector<Rgb>& palette, int bits) {
+    int stride = 0, offset = 0;
+    std::vector<unsigned char> out = BmpFile(w, h, bits, 1 << bits, &stride, &offset);
     for (size_t i = 0; i < palette.size(); ++i) {
         out[54 + i * 4] = static_cast<unsigned char>(palette[i].b);
         out[55 + i * 4] = static_cast<unsigned char>(palette[i].g);
@@ -157,8 +170,7 @@ void WriteBmp(const char* path, int w, int h, const std::vector<unsigned char>& 
                 row[x / 2] |= static_cast<unsigned char>(x % 2 ? s[x] : s[x] << 4);
         }
     }
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+    Save(path, out);
 }
 
 bool WriteGif(const char* path, int w, int h, const std::vector<unsigned char>& index,
@@ -202,32 +214,17 @@ int main(int argc, char** argv) {
     tjDestroy(tj);
     if (argc > 4) {
         // The true-colour picture as a 24-bit BMP.
-        const int stride = ((w * 3 + 3) / 4) * 4;
-        std::vector<unsigned char> out(static_cast<size_t>(54 + stride * h), 0);
-        auto put32 = [&](size_t at, uint32_t v) {
-            for (int i = 0; i < 4; ++i)
-                out[at + static_cast<size_t>(i)] = static_cast<unsigned char>(v >> (8 * i));
-        };
-        out[0] = 'B';
-        out[1] = 'M';
-        put32(2, static_cast<uint32_t>(out.size()));
-        put32(10, 54);
-        put32(14, 40);
-        put32(18, static_cast<uint32_t>(w));
-        put32(22, static_cast<uint32_t>(h));
-        out[26] = 1;
-        out[28] = 24;
+        int stride = 0, offset = 0;
+        std::vector<unsigned char> out = BmpFile(w, h, 24, 0, &stride, &offset);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 for (int c = 0; c < 3; ++c)
-                    out[static_cast<size_t>(54 + (h - 1 - y) * stride + x * 3 + c)] =
+                    out[static_cast<size_t>(offset + (h - 1 - y) * stride + x * 3 + c)] =
                         rgb[(static_cast<size_t>(y) * static_cast<size_t>(w) +
                              static_cast<size_t>(x)) *
                                 3 +
                             static_cast<size_t>(2 - c)];
-        std::ofstream(argv[4], std::ios::binary)
-            .write(reinterpret_cast<const char*>(out.data()),
-                   static_cast<std::streamsize>(out.size()));
+        Save(argv[4], out);
     }
 
     std::vector<long> hist(32768, 0);

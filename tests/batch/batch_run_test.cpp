@@ -177,37 +177,35 @@ TEST_F(BatchTest, TreeWalkTakesPicturesInOrderAndSkipsWhatItMust) {
     EXPECT_EQ(QDir(nestedOut).entryList(QDir::Files).size(), 5);
 }
 
-TEST_F(BatchTest, LargestFirstWhileNamesAndTheReportKeepTheListingOrder) {
-    // Sizes out of name order; two of the pictures are damaged, and two
-    // want the same result name.
+// Sizes out of name order; two of the pictures are damaged, and two want
+// the same result name.
+class LargestFirstTest : public BatchTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LargestFirstTest, WhileNamesAndTheReportKeepTheListingOrder) {
     Picture(QStringLiteral("a.bmp"), 40, 30);  // 3.6 KB
     Picture(QStringLiteral("a.png"), 400, 300);
     Picture(QStringLiteral("c.png"), 120, 90);
     test::WriteAll(in_ + QStringLiteral("/d.png"), QByteArray(5000, 'x'));
     test::WriteAll(in_ + QStringLiteral("/e.png"), QByteArray(50, 'x'));
-    for (bool tree : {true, false}) {
-        SCOPED_TRACE(tree);
-        host_.finished.clear();
-        BatchRequest r = Request(
-            tree, {QStringLiteral("a.bmp"), QStringLiteral("a.png"), QStringLiteral("c.png"),
-                   QStringLiteral("d.png"), QStringLiteral("e.png")});
-        r.jobs = 1;
-        r.existing = ExistingPolicy::Rename;
-        QDir(out_).removeRecursively();
-        QDir().mkpath(out_);
-        EXPECT_EQ(run_.RunBatch(r, job_, host_), 5);
-        EXPECT_EQ(host_.finished, (QStringList{QStringLiteral("a.png"), QStringLiteral("c.png"),
-                                               QStringLiteral("d.png"), QStringLiteral("a.bmp"),
-                                               QStringLiteral("e.png")}));
-        EXPECT_EQ(FailedPaths(),
-                  (QStringList{in_ + QStringLiteral("/d.png"), in_ + QStringLiteral("/e.png")}));
-        // a.bmp was met first, so it has the plain name though it was done last.
-        EXPECT_EQ(test::Identify(out_ + QStringLiteral("/a.jpg"), QStringLiteral("%w")),
-                  QStringLiteral("40"));
-        EXPECT_EQ(test::Identify(out_ + QStringLiteral("/a (2).jpg"), QStringLiteral("%w")),
-                  QStringLiteral("400"));
-    }
+    BatchRequest r = Request(
+        GetParam(), {QStringLiteral("a.bmp"), QStringLiteral("a.png"), QStringLiteral("c.png"),
+                     QStringLiteral("d.png"), QStringLiteral("e.png")});
+    r.jobs = 1;
+    r.existing = ExistingPolicy::Rename;
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 5);
+    EXPECT_EQ(host_.finished, (QStringList{QStringLiteral("a.png"), QStringLiteral("c.png"),
+                                           QStringLiteral("d.png"), QStringLiteral("a.bmp"),
+                                           QStringLiteral("e.png")}));
+    EXPECT_EQ(FailedPaths(),
+              (QStringList{in_ + QStringLiteral("/d.png"), in_ + QStringLiteral("/e.png")}));
+    // a.bmp was met first, so it has the plain name though it was done last.
+    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/a.jpg"), QStringLiteral("%w")),
+              QStringLiteral("40"));
+    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/a (2).jpg"), QStringLiteral("%w")),
+              QStringLiteral("400"));
 }
+
+INSTANTIATE_TEST_SUITE_P(TreeAndList, LargestFirstTest, ::testing::Bool());
 
 TEST_F(BatchTest, StopTakesEffectBetweenFilesAndUnreadableFoldersDoNotEndTheWalk) {
     for (int i = 0; i < 6; ++i)
