@@ -1,8 +1,8 @@
 #include "batch/batch_job.h"
 
-#include "batch/messages.h"
-
 #include <cmath>
+
+#include "batch/messages.h"
 #include "imaging/loaders.h"
 #include "imaging/picture_io.h"
 #include "settings/numbers.h"

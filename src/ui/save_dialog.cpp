@@ -250,16 +250,19 @@ void SaveAsDialog::done(int result) {
 namespace {
 
 // The loaded JPEG with its marks redrawn under them alone, written to the
-// chosen name. False when the picture needs the normal encoder: not a
-// JPEG, or one that cannot keep its blocks.
-bool SaveKeepingBlocks(const QString& loadedFile, const RegionMarks& marks, const QString& target,
-                       bool keepMetadata, Status* status) {
+// chosen name. False when the shown picture must be encoded instead: the
+// file is no JPEG, cannot keep its blocks, or is no longer there as it was
+// loaded.
+bool SaveKeepingBlocks(const QString& loadedFile, const RegionMarks& marks, QSize shown,
+                       const QString& target, bool keepMetadata, Status* status) {
     QByteArray data;
     JpegRemark remark;
-    *status = ReadPictureFile(loadedFile, &data);
-    if (status->ok()) *status = RemarkJpegData(data, marks, keepMetadata, {}, &remark);
-    if (!status->ok()) return true;
-    if (remark.file.isEmpty()) return false;
+    if (!ReadPictureFile(loadedFile, &data).ok() ||
+        !RemarkJpegData(data, marks, keepMetadata, {}, &remark).ok() || remark.file.isEmpty()) {
+        return false;
+    }
+    const QSize stored(remark.width, remark.height);
+    if (stored != shown && stored.transposed() != shown) return false;
     *status = WriteFileAtomically(target, remark.file, false);
     return true;
 }
@@ -281,7 +284,8 @@ void SaveResultAs(const Picbuf& full, Lead& lead, AppState& state, Prompter& pro
     QApplication::setOverrideCursor(Qt::WaitCursor);
     Status s;
     if (state.LosslessJpeg && r.FormatCode == kFormatJpeg && loadedMarks && !loadedFile.isEmpty() &&
-        SaveKeepingBlocks(loadedFile, *loadedMarks, r.FileName, state.KeepMetadata, &s)) {
+        SaveKeepingBlocks(loadedFile, *loadedMarks, full.image().size(), r.FileName,
+                          state.KeepMetadata, &s)) {
         QApplication::restoreOverrideCursor();
         if (!s.ok())
             prompter.Message(messages::ImageSaveError(s), Prompter::Icon::Critical,
