@@ -81,7 +81,9 @@ magick_job() {
 export -f magick_job; export CONVERT CORPUS work BIN
 
 # The runs, NAME then command; each round runs every one once, in turn, so
-# that a noisy machine hits all of them alike.
+# that a noisy machine hits all of them alike, starting one further along
+# each round, so that none always follows the same one (the floor's many
+# processes leave memory for the next run to compact).
 declare -A CMD
 CMD[floor]="'$BIN/tj_floor' '$work/out' '$work'/in/*.jpg"
 CMD[perfile]="ls '$work'/in/*.jpg | xargs -n1 '$BIN/tj_floor' '$work/out'"
@@ -95,7 +97,8 @@ NAMES=(floor perfile perfile2 jobs1 jobs2 strip lossless magick)
 declare -A T S F M B
 for name in "${NAMES[@]}"; do : >"$work/$name.times"; M[$name]=0; done
 for ((round = 0; round < RUNS; round++)); do
-  for name in "${NAMES[@]}"; do
+  for ((k = 0; k < ${#NAMES[@]}; k++)); do
+    name=${NAMES[$(((round + k) % ${#NAMES[@]}))]}
     rm -rf "$work/out"; mkdir -p "$work/out"
     /usr/bin/time -o "$work/t" -f '%e %S %R %M' bash -c "${CMD[$name]}" >/dev/null 2>&1
     read -r e sys minflt kb < <(tail -1 "$work/t")

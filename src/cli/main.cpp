@@ -70,7 +70,7 @@ QStringList Arguments(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     // Each worker's pictures are about the same size from file to file.
-    velda::ReuseFreedPictureMemory(qint64(512) << 20);
+    velda::ReuseFreedPictureMemory(qint64(1) << 30);
     qInstallMessageHandler(QuietQtMessages);
     // Text is drawn with Qt's fonts, which need an application object; no
     // window is ever shown.
