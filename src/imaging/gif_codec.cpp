@@ -79,12 +79,13 @@ Status EncodeGif(const QImage& image, QByteArray* out) {
              GIF_OK;
     }
     ok = ok && EGifPutImageDesc(gif, 0, 0, image.width(), image.height(), false, nullptr) == GIF_OK;
-    std::vector<GifPixelType> row(static_cast<size_t>(image.width()));
-    for (int y = 0; ok && y < image.height(); ++y) {
+    const int w = image.width(), h = image.height();
+    std::vector<GifPixelType> row(static_cast<size_t>(w));
+    for (int y = 0; ok && y < h; ++y) {
         const uchar* s = image.constScanLine(y);
-        for (int x = 0; x < image.width(); ++x)
+        for (int x = 0; x < w; ++x)
             row[static_cast<size_t>(x)] = remap[s[x]];
-        ok = EGifPutLine(gif, row.data(), image.width()) == GIF_OK;
+        ok = EGifPutLine(gif, row.data(), w) == GIF_OK;
     }
     const int putError = gif->Error;
     if (EGifCloseFile(gif, &error) != GIF_OK || !ok) return Failed(ok ? error : putError);
