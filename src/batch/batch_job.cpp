@@ -1,7 +1,5 @@
 #include "batch/batch_job.h"
 
-#include <cmath>
-
 #include "batch/messages.h"
 #include "imaging/loaders.h"
 #include "imaging/picture_io.h"
@@ -51,10 +49,8 @@ RegionMarks JobMarks(const BatchJob& job) {
     marks.footprint = [=](QSize picture) {
         QRect r;
         if (blend) {
-            // As BlendThroughMask places them: to the nearest pixel.
             const QPointF o = offset(picture);
-            const QPoint at(static_cast<int>(std::floor(std::clamp(o.x(), -1e9, 1e9) + 0.5)),
-                            static_cast<int>(std::floor(std::clamp(o.y(), -1e9, 1e9) + 0.5)));
+            const QPoint at(static_cast<int>(PlacedAt(-o.x())), static_cast<int>(PlacedAt(-o.y())));
             r = QRect(at, watermark.size()) & QRect(at, mask.size());
         }
         return r | TextRunBounds(TextWatermarkRun(text, x, y, size, picture.width(),

@@ -25,21 +25,21 @@ inline uint32_t Weight(QRgb m) {
     return (77u * qRed(m) + 150u * qGreen(m) + 29u * qBlue(m) + 128u) >> 8;
 }
 
-long Place(double origin) {
+}  // namespace
+
+long PlacedAt(double origin) {
     // Positions far beyond any picture are pinned, so the conversion stays
     // defined for whatever number a user typed.
     const double p = std::clamp(std::floor(-origin + 0.5), -1e9, 1e9);
     return std::isnan(p) ? 0 : static_cast<long>(p);
 }
 
-}  // namespace
-
 void BlendThroughMask(QImage& target, const QImage& source, double sourceXorigin,
                       double sourceYorigin, const QImage& mask, double maskXorigin,
                       double maskYorigin) {
     if (target.isNull() || source.isNull() || mask.isNull()) return;
-    const long sx = Place(sourceXorigin), sy = Place(sourceYorigin);
-    const long mx = Place(maskXorigin), my = Place(maskYorigin);
+    const long sx = PlacedAt(sourceXorigin), sy = PlacedAt(sourceYorigin);
+    const long mx = PlacedAt(maskXorigin), my = PlacedAt(maskYorigin);
     // Where source, mask and target all overlap, in target coordinates.
     const long x0 = std::max({0L, sx, mx});
     const long y0 = std::max({0L, sy, my});

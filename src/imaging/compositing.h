@@ -24,6 +24,10 @@ struct WatermarkPlacement {
     double y = 0;          // the watermark's top edge
 };
 
+// The pixel a picture with this origin starts at: -origin to the nearest
+// pixel, positions far beyond any picture pinned.
+long PlacedAt(double origin);
+
 // The placement offset of a watermark of size wX x wY on a dX x dY target.
 // Centred: (dX - wX) / 2 truncated toward zero; percent: x / 100 * dX with
 // its fraction; pixels: x as it is.

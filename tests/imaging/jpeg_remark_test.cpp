@@ -49,22 +49,6 @@ QRect Allowed(const QRect& footprint) {
     return QRect(QPoint(x0, y0), QPoint(x1 - 1, y1 - 1));
 }
 
-// Peak signal to noise ratio of b against a inside rect, in dB.
-double Psnr(const QImage& a, const QImage& b, const QRect& rect) {
-    double sum = 0;
-    qint64 n = 0;
-    const QRect r = rect & a.rect();
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)}) {
-                sum += d * d;
-                ++n;
-            }
-        }
-    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255 * static_cast<double>(n) / sum);
-}
-
 Picture TrueColour(const QImage& image) {
     Picture p;
     p.image = image.convertToFormat(QImage::Format_RGB32);
@@ -158,10 +142,10 @@ TEST_F(JpegRemarkTest, OnlyTheBlocksUnderTheMarksChangeInEveryForm) {
             normal = normal.convertToFormat(QImage::Format_Grayscale8)
                          .convertToFormat(QImage::Format_RGB32);
         const QImage mine = written.image.convertToFormat(QImage::Format_RGB32);
-        EXPECT_GT(Psnr(normal, mine, footprint), 30.0);
+        EXPECT_GT(test::Psnr(normal, mine, footprint), 30.0);
         // Drawn where they belong.
         const QRect logo(414, 301, 181, 75);
-        EXPECT_GT(Psnr(normal, mine, logo), 30.0);
+        EXPECT_GT(test::Psnr(normal, mine, logo), 30.0);
     }
 }
 
@@ -199,8 +183,8 @@ TEST_F(JpegRemarkTest, TurnedPhotosKeepTheirOrientationAndShowTheMarksUpright) {
         const QImage normal = NormalPath(stored);
         const QImage mine = seen.image.convertToFormat(QImage::Format_RGB32);
         const QRect footprint = JobMarks(job_).footprint(mine.size());
-        EXPECT_GT(Psnr(normal, mine, footprint), 30.0);
-        EXPECT_GT(Psnr(normal, mine, mine.rect()), 40.0);
+        EXPECT_GT(test::Psnr(normal, mine, footprint), 30.0);
+        EXPECT_GT(test::Psnr(normal, mine, mine.rect()), 40.0);
     }
 }
 

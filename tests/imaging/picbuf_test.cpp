@@ -23,19 +23,6 @@ int DistinctColours(const QImage& img) {
     return static_cast<int>(seen.size());
 }
 
-double Psnr(const QImage& a, const QImage& b) {
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
-                sum += d * d;
-        }
-    }
-    const double mse = sum / (3.0 * a.width() * a.height());
-    return 10 * std::log10(255.0 * 255.0 / mse);
-}
-
 TEST(Picbuf, ReduceAndIncreaseColours) {
     Picbuf p;
     p.PasteClipboard(Picture{test::MakePhoto(200, 150), 24, QString()});
@@ -44,12 +31,12 @@ TEST(Picbuf, ReduceAndIncreaseColours) {
     EXPECT_EQ(p.ColorDepth(), 8);
     EXPECT_EQ(p.image().format(), QImage::Format_Indexed8);
     EXPECT_LE(p.image().colorCount(), 256);
-    EXPECT_GT(Psnr(original, p.image()), 30.0);
+    EXPECT_GT(test::Psnr(original, p.image()), 30.0);
 
     ASSERT_TRUE(p.ReduceColors(16).ok());
     EXPECT_EQ(p.ColorDepth(), 4);
     EXPECT_LE(DistinctColours(p.image()), 16);
-    EXPECT_GT(Psnr(original, p.image()), 20.0);
+    EXPECT_GT(test::Psnr(original, p.image()), 20.0);
 
     ASSERT_TRUE(p.IncreaseColors(8).ok());  // the palette already fits
     EXPECT_EQ(p.ColorDepth(), 8);

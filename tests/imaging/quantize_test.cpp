@@ -14,22 +14,6 @@
 namespace velda {
 namespace {
 
-double Psnr(const QImage& a, const QImage& b) {
-    const QImage x = a.convertToFormat(QImage::Format_RGB32);
-    const QImage y = b.convertToFormat(QImage::Format_RGB32);
-    double sum = 0;
-    for (int row = 0; row < x.height(); ++row) {
-        const QRgb* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
-        const QRgb* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-        for (int i = 0; i < x.width(); ++i)
-            for (int d :
-                 {qRed(p[i]) - qRed(q[i]), qGreen(p[i]) - qGreen(q[i]), qBlue(p[i]) - qBlue(q[i])})
-                sum += d * d;
-    }
-    const double mse = sum / (3.0 * x.width() * x.height());
-    return 10 * std::log10(255.0 * 255.0 / mse);
-}
-
 TEST(Quantize, RealPhotoStaysCloseAndRareColoursSurvive) {
     Picture photo;
     ASSERT_TRUE(
@@ -49,9 +33,9 @@ TEST(Quantize, RealPhotoStaysCloseAndRareColoursSurvive) {
         ASSERT_TRUE(QuantizeImage(marked, colours, &two, 2).ok());
         ASSERT_EQ(one.format(), QImage::Format_Indexed8);
         EXPECT_LE(one.colorCount(), colours);
-        EXPECT_GT(Psnr(marked, one), floor);
+        EXPECT_GT(test::Psnr(marked, one), floor);
         // Dithering in bands on two threads costs nothing measurable.
-        EXPECT_NEAR(Psnr(marked, two), Psnr(marked, one), 0.2);
+        EXPECT_NEAR(test::Psnr(marked, two), test::Psnr(marked, one), 0.2);
         EXPECT_EQ(two.colorTable(), one.colorTable());
         // With 256 colours the line keeps a magenta of its own, not the
         // nearest of the photo's colours.

@@ -60,6 +60,23 @@ QImage MakePhoto(int width, int height) {
     return image;
 }
 
+double Psnr(const QImage& a, const QImage& b, const QRect& rect) {
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    const QRect r = (rect.isEmpty() ? x.rect() : rect) & x.rect();
+    double sum = 0;
+    for (int row = r.top(); row <= r.bottom(); ++row) {
+        const QRgb* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        const QRgb* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int i = r.left(); i <= r.right(); ++i)
+            for (int d :
+                 {qRed(p[i]) - qRed(q[i]), qGreen(p[i]) - qGreen(q[i]), qBlue(p[i]) - qBlue(q[i])})
+                sum += d * d;
+    }
+    if (sum == 0) return 99;
+    return 10 * std::log10(255.0 * 255.0 * 3.0 * r.width() * r.height() / sum);
+}
+
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return QByteArray();

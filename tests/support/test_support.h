@@ -34,6 +34,10 @@ QString Identify(const QString& file, const QString& format);
 // reduction and compression have real work.
 QImage MakePhoto(int width, int height);
 
+// Peak signal-to-noise ratio of b against a (same size), over rect (the
+// whole picture when empty), in dB; 99 when they are equal.
+double Psnr(const QImage& a, const QImage& b, const QRect& rect = QRect());
+
 QByteArray ReadAll(const QString& path);
 void WriteAll(const QString& path, const QByteArray& bytes);
 
