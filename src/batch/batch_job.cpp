@@ -5,6 +5,8 @@
 #include "imaging/picture_io.h"
 #include "settings/numbers.h"
 
+#include <cmath>
+
 namespace velda {
 
 OutputFormat FormatFor(OutputOption option) {
@@ -31,42 +33,190 @@ void ApplyPanelSettings(const WatermarkSettings& s, BatchJob* job) {
     job->jpegQuality = s.JPEGValue;
 }
 
-RegionMarks JobMarks(const BatchJob& job) {
+namespace {
+
+Anchor AnchorFrom(const QString& word) {
+    static const QStringList words = {
+        QStringLiteral("TL"), QStringLiteral("T"), QStringLiteral("TR"),
+        QStringLiteral("L"),  QStringLiteral("C"), QStringLiteral("R"),
+        QStringLiteral("BL"), QStringLiteral("B"), QStringLiteral("BR")};
+    return static_cast<Anchor>(words.indexOf(word) + 1);  // absent: None
+}
+
+Length LengthFrom(const QString& text) {
+    return ParseLength(text).value_or(Length{});
+}
+
+double NumberFrom(const QString& text, double fallback) {
+    return ParseNumberIn(text, -1e9, 1e9).value_or(fallback);
+}
+
+// Where the marks of one job go on one picture.
+struct Placement {
+    std::shared_ptr<const PreparedMark> mark;  // null: no watermark drawn
+    std::vector<QPointF> origins;              // the watermark copies' top-left corners
+    TextRun run;                               // empty text: none drawn
+};
+
+Placement Place(const BatchJob& job, const QString& text, QSize picture) {
+    Placement p;
+    const MarkLayout& layout = job.layout;
     const QImage watermark = job.watermark.HasPicture() ? job.watermark.image() : QImage();
     const QImage mask = job.mask.HasPicture() ? job.mask.image() : QImage();
-    const bool blend = !watermark.isNull() && !mask.isNull();
-    const WatermarkPlacement placement = job.placement;
-    const QString text = job.text;
-    const int x = job.textX, y = job.textY, size = job.textSize;
-    const TextStyle style = job.textStyle;
-    auto offset = [=](QSize picture) {
-        double ox = 0, oy = 0;
-        PlacementOffset(placement, picture.width(), picture.height(), watermark.width(),
-                        watermark.height(), &ox, &oy);
-        return QPointF(ox, oy);
-    };
+    if (!watermark.isNull() && !mask.isNull()) {
+        if (layout.watermarkSize > 0 || layout.tile) {
+            if (job.markPictures) {
+                p.mark = job.markPictures->For(picture);
+            } else {
+                p.mark = MarkPictures(watermark, mask, layout).For(picture);
+            }
+        } else {
+            p.mark = std::make_shared<PreparedMark>(PreparedMark{watermark, mask});
+        }
+        const QSize size = p.mark->watermark.size();
+        if (p.mark->watermark.isNull()) {
+            p.mark = nullptr;
+        } else if (layout.tile) {
+            for (const QPoint o :
+                 TileOrigins(picture, MarkSizeOn(layout, picture, watermark.size()), size,
+                             layout.tileGap, layout.tileAngle))
+                p.origins.push_back(o);
+        } else if (layout.anchor != Anchor::None) {
+            p.origins.push_back(
+                AnchoredAt(layout.anchor, layout.marginX, layout.marginY, picture, size));
+        } else {
+            double ox = 0, oy = 0;
+            PlacementOffset(job.placement, picture.width(), picture.height(), size.width(),
+                            size.height(), &ox, &oy);
+            p.origins.push_back({ox, oy});
+        }
+    }
+    if (text.trimmed().isEmpty()) return p;
+    p.run = TextWatermarkRun(text, job.textX, job.textY, job.textSize, picture.width(),
+                             picture.height(), job.textStyle);
+    if (layout.textSize > 0) {
+        const int shorter = std::min(picture.width(), picture.height());
+        const int height = static_cast<int>(std::lround(layout.textSize / 100.0 * shorter));
+        if (height < kSmallestMark) {
+            p.run.text.clear();
+            return p;
+        }
+        p.run.rect.setHeight(height);
+    }
+    if (layout.textAnchor != Anchor::None) {
+        p.run.rect.moveTopLeft(AnchoredAt(layout.textAnchor, layout.textMarginX, layout.textMarginY,
+                                          picture, TextRunSize(p.run)));
+    }
+    p.run.outline = layout.textOutline;
+    p.run.shadow = layout.textShadow;
+    return p;
+}
+
+// White on dark, black on light: whichever stands out from the mean
+// brightness of the pixels of box inside the image.
+QRgb ToneFor(const QImage& image, const QRect& box) {
+    const QRect r = box & image.rect();
+    if (r.isEmpty()) return qRgb(255, 255, 255);
+    quint64 sum = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = r.left(); x <= r.right(); ++x)
+            sum += static_cast<quint64>(qGray(line[x]));
+    }
+    const quint64 mean = sum / (static_cast<quint64>(r.width()) * r.height());
+    return mean >= 128 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
+}
+
+}  // namespace
+
+MarkLayout MarkLayoutFrom(const MarksSettings& m) {
+    MarkLayout l;
+    l.watermarkSize = NumberFrom(m.Value(QStringLiteral("WatermarkSize")), 0);
+    static const QStringList measures = {QStringLiteral("width"), QStringLiteral("height"),
+                                         QStringLiteral("short"), QStringLiteral("long")};
+    l.sizeOf = static_cast<Measure>(
+        std::max<qsizetype>(0, measures.indexOf(m.Value(QStringLiteral("WatermarkSizeOf")))));
+    l.anchor = AnchorFrom(m.Value(QStringLiteral("Anchor")));
+    l.marginX = LengthFrom(m.Value(QStringLiteral("MarginX")));
+    l.marginY = LengthFrom(m.Value(QStringLiteral("MarginY")));
+    l.tile = DecodeBooleanWord(m.Value(QStringLiteral("Tile")));
+    l.tileGap = NumberFrom(m.Value(QStringLiteral("TileGap")), 50);
+    l.tileAngle = NumberFrom(m.Value(QStringLiteral("TileAngle")), 0);
+    l.textSize = NumberFrom(m.Value(QStringLiteral("TextSize")), 0);
+    l.textAnchor = AnchorFrom(m.Value(QStringLiteral("TextAnchor")));
+    l.textMarginX = LengthFrom(m.Value(QStringLiteral("TextMarginX")));
+    l.textMarginY = LengthFrom(m.Value(QStringLiteral("TextMarginY")));
+    l.textOutline =
+        static_cast<int>(std::lround(NumberFrom(m.Value(QStringLiteral("TextOutline")), 0)));
+    l.textShadow = DecodeBooleanWord(m.Value(QStringLiteral("TextShadow")));
+    l.textAutoTone = DecodeBooleanWord(m.Value(QStringLiteral("TextAutoTone")));
+    return l;
+}
+
+void PrepareMarks(BatchJob* job) {
+    job->markPictures = nullptr;
+    if (!job->watermark.HasPicture() || !job->mask.HasPicture()) return;
+    job->markPictures =
+        std::make_shared<MarkPictures>(job->watermark.image(), job->mask.image(), job->layout);
+}
+
+RegionMarks JobMarks(const BatchJob& jobRef, const QString& text) {
+    // The marks outlive the call: they hold their own copy of the job.
+    auto job = std::make_shared<const BatchJob>(jobRef);
     RegionMarks marks;
-    marks.footprint = [=](QSize picture) {
+    marks.footprint = [job, text](QSize picture) {
+        const Placement p = Place(*job, text, picture);
         QRect r;
-        if (blend) {
-            const QPointF o = offset(picture);
+        for (const QPointF o : p.origins) {
             const QPoint at(static_cast<int>(PlacedAt(-o.x())), static_cast<int>(PlacedAt(-o.y())));
-            r = QRect(at, watermark.size()) & QRect(at, mask.size());
+            r |= QRect(at, p.mark->watermark.size()) & QRect(at, p.mark->mask.size());
         }
-        return r | TextRunBounds(TextWatermarkRun(text, x, y, size, picture.width(),
-                                                  picture.height(), style));
+        return r | TextRunBounds(p.run);
     };
-    marks.paint = [=](QImage& region, QPoint at, QSize picture) {
-        if (blend) {
-            const QPointF o = offset(picture) - QPointF(at);
-            BlendThroughMask(region, watermark, -o.x(), -o.y(), mask, -o.x(), -o.y());
+    marks.paint = [job, text](QImage& region, QPoint at, QSize picture) {
+        Placement p = Place(*job, text, picture);
+        for (const QPointF o : p.origins) {
+            const QPointF from = o - QPointF(at);
+            BlendThroughMask(region, p.mark->watermark, -from.x(), -from.y(), p.mark->mask,
+                             -from.x(), -from.y());
         }
-        if (text.trimmed().isEmpty()) return;
-        TextRun run = TextWatermarkRun(text, x, y, size, picture.width(), picture.height(), style);
-        run.rect.translate(-at);
-        DrawTextRun(region, run);
+        if (p.run.text.trimmed().isEmpty()) return;
+        p.run.rect.translate(-at);
+        if (job->layout.textAutoTone)
+            p.run.colour = ToneFor(region, QRect(p.run.rect.topLeft(), TextRunSize(p.run)));
+        DrawTextRun(region, p.run);
     };
     return marks;
+}
+
+void DrawJobMarks(const BatchJob& job, const QString& text, Picbuf& picture) {
+    if (!job.layout.Classic()) {
+        (void)picture.PaintMarks(JobMarks(job, text));  // nothing to draw into: nothing drawn
+        return;
+    }
+    // Each picture gets its own copies of the watermark and mask: placing
+    // them sets their origins, and other pictures are being placed at the
+    // same time.
+    Picbuf watermark = job.watermark;
+    Picbuf mask = job.mask;
+    ApplyImageWatermark(picture, watermark, mask, job.placement);
+    DrawTextWatermark(picture, text, job.textX, job.textY, job.textSize, picture.Xresolution(),
+                      picture.Yresolution(), job.textStyle);
+}
+
+QString OmittedMarks(const BatchJob& job, QSize picture) {
+    QStringList left;
+    const MarkLayout& l = job.layout;
+    if (job.watermark.HasPicture() && l.watermarkSize > 0) {
+        const QSize s = MarkSizeOn(l, picture, job.watermark.image().size());
+        if (s.width() < kSmallestMark || s.height() < kSmallestMark)
+            left << QStringLiteral("watermark");
+    }
+    if (!job.text.trimmed().isEmpty() && l.textSize > 0 &&
+        std::lround(l.textSize / 100.0 * std::min(picture.width(), picture.height())) <
+            kSmallestMark)
+        left << QStringLiteral("text");
+    return left.isEmpty() ? QString() : messages::MarksLeftOut(left.join(QStringLiteral(" and ")));
 }
 
 Status LoadJobPictures(const WatermarkSettings& s, BatchJob* job, QString* message) {

@@ -5,9 +5,11 @@
 #include "imaging/codec.h"
 #include "imaging/compositing.h"
 #include "imaging/jpeg_remark.h"
+#include "imaging/mark_layout.h"
 #include "imaging/picbuf.h"
 #include "imaging/status.h"
 #include "imaging/text.h"
+#include "settings/marks_settings.h"
 #include "settings/settings.h"
 
 namespace velda {
@@ -38,6 +40,10 @@ struct BatchJob {
     int photoCdResolution = kPhotoCdBase;  // 1 Base/16 ... 5 Base*16
     bool keepMetadata = true;              // results carry their sources' photo metadata
     bool losslessJpeg = false;  // JPEG to JPEG re-encodes only the blocks under the marks
+    MarkLayout layout;          // relative size, anchors, tiles, text effects
+    // The watermark as scaled for each picture size met; PrepareMarks
+    // shares it across the run's files.
+    std::shared_ptr<const MarkPictures> markPictures;
 };
 
 // The placement and text of a job as the control panel's settings give
@@ -45,9 +51,28 @@ struct BatchJob {
 // even into 16 bits, units from the option pairs.
 void ApplyPanelSettings(const WatermarkSettings& settings, BatchJob* job);
 
+// The layout that a "Marks" section gives.
+MarkLayout MarkLayoutFrom(const MarksSettings& marks);
+
+// Makes the job's scaled watermark pictures shareable by all its files;
+// call once the watermark, mask and layout are final.
+void PrepareMarks(BatchJob* job);
+
 // The job's watermark and text as marks that can be drawn into any part of
-// a picture, exactly as WatermarkFile draws them into the whole.
-RegionMarks JobMarks(const BatchJob& job);
+// a picture, exactly as WatermarkFile draws them into the whole; text is
+// the line to draw (the job's, with its tokens filled in).
+RegionMarks JobMarks(const BatchJob& job, const QString& text);
+inline RegionMarks JobMarks(const BatchJob& job) {
+    return JobMarks(job, job.text);
+}
+
+// Draws the job's marks with this text into the whole picture, as a batch
+// does for each file.
+void DrawJobMarks(const BatchJob& job, const QString& text, Picbuf& picture);
+
+// Why a mark is left out of a picture of this size (too small once scaled
+// to it), or nothing.
+QString OmittedMarks(const BatchJob& job, QSize picture);
 
 // Loads the watermark and template that the settings name into the job.
 // A named file that is missing or cannot be read fails with the loader's

@@ -194,6 +194,7 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         FileOptions options{request.deleteSources, task.replace, &budget, &abandoned};
         // Every worker busy with a file of its own: each keeps to one core.
         options.threads = jobs > 1 && (request.tree || request.files.size() > 1) ? 1 : 0;
+        options.counter = task.order + 1;
         Status s = WatermarkFile(job, task.source, task.target, options);
         if (s.code() == ErrorCode::TargetExists) {
             // Another program took the name after we claimed it.

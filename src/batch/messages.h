@@ -66,6 +66,12 @@ inline QString WhollyReencoded(const QString& why) {
     return QStringLiteral("wholly re-encoded (%1)").arg(why);
 }
 
+// A mark too small to be seen once sized to the picture:
+// "watermark left out: under 8 pixels at this picture's size".
+inline QString MarksLeftOut(const QString& what) {
+    return QStringLiteral("%1 left out: under 8 pixels at this picture's size").arg(what);
+}
+
 // "2 files skipped: their names were taken."
 inline QString SkippedHeader(int count) {
     return QString::number(count) +

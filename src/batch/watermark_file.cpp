@@ -2,8 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include "batch/messages.h"
+#include "batch/tokens.h"
 #include "imaging/loaders.h"
 #include "imaging/picture_io.h"
 
@@ -24,6 +26,14 @@ void DeleteSourceIfDone(const QString& sourcePath, const QString& targetPath,
     if (!source.isEmpty() && source != QFileInfo(targetPath).canonicalFilePath()) {
         QFile::remove(sourcePath);  // a failure to delete is not the file's failure
     }
+}
+
+// Success, with whichever remarks there are.
+Status Notes(const QStringList& remarks) {
+    const QString text = QStringList(remarks)
+                             .filter(QRegularExpression(QStringLiteral(".")))
+                             .join(QStringLiteral("; "));
+    return text.isEmpty() ? Status::Ok() : Status::Note(text);
 }
 
 }  // namespace
@@ -59,10 +69,17 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     };
     QByteArray data;
     if (Status s = ReadPictureFile(sourcePath, &data); !s.ok()) return s;
+    // The text with this file's name, number and metadata in its tokens.
+    QString text = job.text;
+    if (HasTokens(text)) {
+        int orientation = 1;
+        text = ExpandTokens(text, FileTokens({sourcePath, options.counter,
+                                              ReadMetadata(data, &orientation), QSize()}));
+    }
     QString wholeReason;  // why a JPEG asked to keep its blocks was wholly re-encoded
     if (job.losslessJpeg && job.output == OutputOption::Jpg) {
         JpegRemark remark;
-        if (Status s = RemarkJpegData(data, JobMarks(job), job.keepMetadata, admit, &remark);
+        if (Status s = RemarkJpegData(data, JobMarks(job, text), job.keepMetadata, admit, &remark);
             !s.ok()) {
             return s;
         }
@@ -73,7 +90,7 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
                 return s;
             }
             DeleteSourceIfDone(sourcePath, targetPath, options);
-            return Status::Ok();
+            return Notes({OmittedMarks(job, remark.Upright())});
         }
         wholeReason = remark.wholeReason;
     }
@@ -89,13 +106,8 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
         if (s = picture.IncreaseColors(24); !s.ok()) return s;
     }
 
-    // Each file gets its own copies of the watermark and mask: placing them
-    // sets their origins, and other files are being placed at the same time.
-    Picbuf watermark = job.watermark;
-    Picbuf mask = job.mask;
-    ApplyImageWatermark(picture, watermark, mask, job.placement);
-    DrawTextWatermark(picture, job.text, job.textX, job.textY, job.textSize, picture.Xresolution(),
-                      picture.Yresolution(), job.textStyle);
+    DrawJobMarks(job, text, picture);
+    const QString omitted = OmittedMarks(job, QSize(picture.Xresolution(), picture.Yresolution()));
 
     picture.ColourThreads = options.threads;
     const OutputFormat format = FormatFor(job.output);
@@ -126,8 +138,8 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     if (!s.ok()) return s;
 
     DeleteSourceIfDone(sourcePath, targetPath, options);
-    return wholeReason.isEmpty() ? Status::Ok()
-                                 : Status::Note(messages::WhollyReencoded(wholeReason));
+    return Notes(
+        {wholeReason.isEmpty() ? QString() : messages::WhollyReencoded(wholeReason), omitted});
 }
 
 }  // namespace velda

@@ -24,6 +24,8 @@ struct FileOptions {
     const std::atomic<bool>* keepSources = nullptr;
     // Threads the file's own work may use (colour reduction); 0: every core.
     int threads = 0;
+    // The file's place in the run, from 1 ({counter} of the text).
+    int counter = 1;
 };
 
 // Memory the steps after decoding take at their peak for a picture of this

@@ -6,6 +6,7 @@
 #include "cli/cli_host.h"
 #include "imaging/loaders.h"
 #include "settings/ini_file.h"
+#include "settings/marks_settings.h"
 #include "settings/settings.h"
 
 namespace velda::cli {
@@ -20,48 +21,74 @@ bool ParseInt(const QString& text, int min, int max, int* out) {
     return true;
 }
 
+// The keys of [Marks], one a line, with what each does.
+QString MarksKeysHelp() {
+    QString out = QStringLiteral("\nKeys of [Marks] (empty: the classic placement):\n");
+    for (const KeySpec& k : MarksKeys()) {
+        out += QStringLiteral("  %1%2\n")
+                   .arg(QString::fromUtf16(k.name), -17)
+                   .arg(QString::fromUtf16(k.help));
+        if (k.choices)
+            out += QStringLiteral("  %1one of: %2\n")
+                       .arg(QString(), -17)
+                       .arg(QString::fromUtf16(k.choices));
+    }
+    return out;
+}
+
 }  // namespace
 
 QString HelpText() {
     return QStringLiteral(
-        "Usage: velda-batch [OPTIONS] INPUT_DIR OUTPUT_DIR [FILE...]\n"
-        "Watermarks pictures and converts them into OUTPUT_DIR, with the watermark,\n"
-        "template, text and positions of the desktop program's settings file.\n"
-        "\n"
-        "  FILE...            names of files inside INPUT_DIR, processed in this order;\n"
-        "                     without them, every picture directly in INPUT_DIR\n"
-        "                     (.bmp .jpg .pcx .png .tif .tga .fif .gif)\n"
-        "  --recursive        every picture of INPUT_DIR and all its subdirectories\n"
-        "  --settings FILE    the velda.ini to read (default: the desktop program's)\n"
-        "  --set KEY=VALUE    override one key of [MainVeldaDetails], e.g.\n"
-        "                     --set WaterMarkFile=logo.png --set MixValue=128\n"
-        "                     --set Text=\"(c) 2026\" --set Textclr=0000FF (blue,green,red)\n"
-        "  --format FMT       jpg (default), tif, tga, bmp, pcx or gif\n"
-        "  --depth BITS       24 (default), 8 or 4; JPEG is always 24, GIF always 8\n"
-        "  --quality N        JPEG quality 0-100 (default: JPEGValue of the settings, 75)\n"
-        "  --lossless         JPEG to JPEG: keep every 8x8 block the marks do not touch\n"
-        "                     and re-encode only those under them, with the source's\n"
-        "                     own tables (--quality does not apply; the EXIF\n"
-        "                     orientation is kept); default: LosslessJpeg of [Options]\n"
-        "  --delete-sources   delete each source once its result is safely written;\n"
-        "                     results then never replace an existing file\n"
-        "  --existing POLICY  what a result does to a file that has its name: replace\n"
-        "                     (default), rename (\"photo (2).jpg\") or skip; files\n"
-        "                     another run is writing, and sources, are never replaced\n"
-        "  --strip-metadata   write no EXIF, IPTC, XMP or colour profile (GPS included);\n"
-        "                     by default JPEG and TIFF results keep their sources' metadata\n"
-        "  --pcd RES          Photo CD resolution: base/16, base/4, base (default),\n"
-        "                     base*4 or base*16\n"
-        "  --jobs N           files processed at once (default: one per core)\n"
-        "  --memory MIB       memory the run may hold in pictures at once (default:\n"
-        "                     half the machine's); a file is started only when its\n"
-        "                     estimate fits beside those in progress\n"
-        "  --quiet            no progress on standard error\n"
-        "  --help, --version\n"
-        "\n"
-        "Standard output holds the report: \"N files processed.\" and the files that\n"
-        "could not be converted. Exit status: 0 all written, 1 some files failed,\n"
-        "2 run refused or bad arguments, 130 interrupted.\n");
+               "Usage: velda-batch [OPTIONS] INPUT_DIR OUTPUT_DIR [FILE...]\n"
+               "Watermarks pictures and converts them into OUTPUT_DIR, with the watermark,\n"
+               "template, text and positions of the desktop program's settings file.\n"
+               "\n"
+               "  FILE...            names of files inside INPUT_DIR, processed in this order;\n"
+               "                     without them, every picture directly in INPUT_DIR\n"
+               "                     (.bmp .jpg .pcx .png .tif .tga .fif .gif)\n"
+               "  --recursive        every picture of INPUT_DIR and all its subdirectories\n"
+               "  --settings FILE    the velda.ini to read (default: the desktop program's)\n"
+               "  --set KEY=VALUE    override one key of [MainVeldaDetails] or [Marks], e.g.\n"
+               "                     --set WaterMarkFile=logo.png --set MixValue=128\n"
+               "                     --set Text=\"(c) 2026\" --set Textclr=0000FF "
+               "(blue,green,red)\n"
+               "                     --set WatermarkSize=20 --set Anchor=BR --set MarginX=3%\n"
+               "  --format FMT       jpg (default), tif, tga, bmp, pcx or gif\n"
+               "  --depth BITS       24 (default), 8 or 4; JPEG is always 24, GIF always 8\n"
+               "  --quality N        JPEG quality 0-100 (default: JPEGValue of the settings, 75)\n"
+               "  --lossless         JPEG to JPEG: keep every 8x8 block the marks do not touch\n"
+               "                     and re-encode only those under them, with the source's\n"
+               "                     own tables (--quality does not apply; the EXIF\n"
+               "                     orientation is kept); default: LosslessJpeg of [Options]\n"
+               "  --delete-sources   delete each source once its result is safely written;\n"
+               "                     results then never replace an existing file\n"
+               "  --existing POLICY  what a result does to a file that has its name: replace\n"
+               "                     (default), rename (\"photo (2).jpg\") or skip; files\n"
+               "                     another run is writing, and sources, are never replaced\n"
+               "  --strip-metadata   write no EXIF, IPTC, XMP or colour profile (GPS included);\n"
+               "                     by default JPEG and TIFF results keep their sources' "
+               "metadata\n"
+               "  --pcd RES          Photo CD resolution: base/16, base/4, base (default),\n"
+               "                     base*4 or base*16\n"
+               "  --jobs N           files processed at once (default: one per core)\n"
+               "  --memory MIB       memory the run may hold in pictures at once (default:\n"
+               "                     half the machine's); a file is started only when its\n"
+               "                     estimate fits beside those in progress\n"
+               "  --quiet            no progress on standard error\n"
+               "  --help, --version\n"
+               "\n"
+               "%1"
+               "\n"
+               "Text may hold tokens: {name} (file name without extension), {date} (EXIF\n"
+               "date taken, YYYY-MM-DD, else the file's date), {year}, {counter} (place in\n"
+               "the run), any Exiv2 key such as {Exif.Image.Artist} or {Xmp.dc.creator};\n"
+               "{{ and }} write braces.\n"
+               "\n"
+               "Standard output holds the report: \"N files processed.\" and the files that\n"
+               "could not be converted. Exit status: 0 all written, 1 some files failed,\n"
+               "2 run refused or bad arguments, 130 interrupted.\n")
+        .arg(MarksKeysHelp());
 }
 
 bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
@@ -183,6 +210,8 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         settingsFile = SettingsFilePath();
     }
     ReadWatermarkSettings(settingsFile, s);
+    MarksSettings marks;
+    ReadMarksSettings(settingsFile, marks);
     if (FileExists(settingsFile) &&
         !IniDocument::Load(settingsFile).HasSection(QStringLiteral("MainVeldaDetails"))) {
         Err(QStringLiteral("warning: %1 has no [MainVeldaDetails] section; its settings are not "
@@ -196,7 +225,7 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
             return false;
         }
         const QString key = kv.left(eq), val = kv.mid(eq + 1);
-        if (!ApplyWatermarkKey(s, key, val)) {
+        if (!ApplyWatermarkKey(s, key, val) && !ApplyMarksKey(marks, key, val)) {
             *error = QStringLiteral("--set %1: unknown key or value out of range").arg(kv);
             return false;
         }
@@ -213,6 +242,7 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
 
     BatchJob& job = out->job;
     ApplyPanelSettings(s, &job);
+    job.layout = MarkLayoutFrom(marks);
     job.keepMetadata = !strip && ReadKeepMetadata(settingsFile);
     job.losslessJpeg = lossless || ReadLosslessJpeg(settingsFile);
     static const QStringList formats = {QStringLiteral("tga"), QStringLiteral("tif"),
@@ -274,6 +304,7 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         *error = message;
         return false;
     }
+    PrepareMarks(&job);
     out->nothingToApply = s.WaterMarkFile.trimmed().isEmpty() && s.Text.trimmed().isEmpty();
     return true;
 }

@@ -35,6 +35,9 @@ struct JpegRemark {
     QString wholeReason;        // one word for why the picture must be wholly re-encoded
     int blocksRedone = 0;       // 8x8 blocks of all components encoded anew
     int width = 0, height = 0;  // the stored picture's size
+    int orientation = 1;        // its EXIF orientation, kept in the result
+
+    QSize Upright() const { return orientation >= 5 ? QSize(height, width) : QSize(width, height); }
 };
 
 // Writes a JPEG whose 8x8 blocks of DCT coefficients are the source's

@@ -51,6 +51,45 @@ MetadataPtr ReadMetadata(const QByteArray& file, int* orientation) {
     }
 }
 
+namespace {
+
+template <class Data, class Key>
+QString ValueText(const Data& data, const Key& key) {
+    const auto it = data.findKey(key);
+    if (it == data.end()) return QString();
+    std::string text;
+    if (it->typeId() == Exiv2::langAlt) {
+        // The default language's text, without its language tag.
+        text = static_cast<const Exiv2::LangAltValue&>(it->value()).toString(0);
+    } else {
+        text = it->toString();
+    }
+    return QString::fromStdString(text).remove(QChar(0)).trimmed();
+}
+
+}  // namespace
+
+std::optional<QString> MetadataText(const PhotoMetadata* m, const QString& key) {
+    const std::string name = key.toStdString();
+    try {
+        if (key.startsWith(QStringLiteral("Exif."))) {
+            const Exiv2::ExifKey k(name);
+            return m ? ValueText(m->exif, k) : QString();
+        }
+        if (key.startsWith(QStringLiteral("Iptc."))) {
+            const Exiv2::IptcKey k(name);
+            return m ? ValueText(m->iptc, k) : QString();
+        }
+        if (key.startsWith(QStringLiteral("Xmp."))) {
+            const Exiv2::XmpKey k(name);
+            return m ? ValueText(m->xmp, k) : QString();
+        }
+    } catch (const std::exception&) {
+        // Not a key Exiv2 knows.
+    }
+    return std::nullopt;
+}
+
 QImage ApplyOrientation(const QImage& image, int orientation) {
     switch (orientation) {
         case 2:

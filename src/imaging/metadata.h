@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QString>
 #include <memory>
+#include <optional>
 
 #include "imaging/status.h"
 
@@ -18,6 +20,11 @@ using MetadataPtr = std::shared_ptr<const PhotoMetadata>;
 // dropped; nothing readable gives null. *orientation is the EXIF
 // orientation (1 to 8; 1 when there is none).
 MetadataPtr ReadMetadata(const QByteArray& file, int* orientation);
+
+// The text of one EXIF, IPTC or XMP value named by its Exiv2 key
+// ("Exif.Image.Artist", "Iptc.Application2.Byline", "Xmp.dc.creator"):
+// empty when the picture lacks it, nothing when the name is no such key.
+std::optional<QString> MetadataText(const PhotoMetadata* metadata, const QString& key);
 
 // The picture as the EXIF orientation says it is to be seen.
 QImage ApplyOrientation(const QImage& image, int orientation);

@@ -116,6 +116,15 @@ Status Picbuf::TextDraw() {
     return DrawTextRun(picture_.image, run);
 }
 
+Status Picbuf::PaintMarks(const RegionMarks& marks) {
+    if (!HasPicture()) return Status::Error(ErrorCode::NoPicture);
+    if (picture_.depth < 24) {
+        if (Status s = RaiseToTrueColour(); !s.ok()) return s;
+    }
+    marks.paint(picture_.image, QPoint(0, 0), picture_.image.size());
+    return Status::Ok();
+}
+
 void Picbuf::RestoreFrom(const Picture& clip) {
     QImage& mine = picture_.image;
     const QImage& theirs = clip.image;

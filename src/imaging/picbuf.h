@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "imaging/jpeg_remark.h"
 #include "imaging/picture.h"
 #include "imaging/status.h"
 
@@ -69,6 +70,8 @@ class Picbuf {
     Status MaskCopy(const Picbuf& source, const Picbuf& mask);
     // Draws Text into the selection rectangle (see text.h).
     Status TextDraw();
+    // Draws marks over the whole picture (true colour from then on).
+    Status PaintMarks(const RegionMarks& marks);
 
     // Memory transfers. A copy carries the picture and its file name; a
     // paste replaces this buffer's picture and file name with them.

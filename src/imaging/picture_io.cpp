@@ -128,6 +128,7 @@ Status RemarkJpegData(const QByteArray& data, const RegionMarks& marks, bool kee
     }
     int orientation = 1;
     const MetadataPtr metadata = ReadMetadata(data, &orientation);
+    out->orientation = orientation;
     try {
         if (Status s = RemarkJpeg(data, orientation, marks, out); !s.ok()) return s;
     } catch (const std::bad_alloc&) {

@@ -4,6 +4,7 @@
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QPainterPath>
 #include <cmath>
 
 #include "imaging/picbuf.h"
@@ -34,7 +35,71 @@ QFont MakeFont(const TextRun& run, int lineHeight) {
     return font;
 }
 
+// How far the shadow falls and how soft it is, for a line height.
+int ShadowOffset(int lineHeight) {
+    return std::max(1, lineHeight / 16);
+}
+int ShadowBlur(int lineHeight) {
+    return std::max(1, lineHeight / 24);
+}
+
+// Box blur of an alpha picture, along rows then columns.
+void BoxBlur(QImage& image, int radius) {
+    const int w = image.width(), h = image.height();
+    std::vector<int> line(static_cast<size_t>(std::max(w, h)));
+    auto pass = [&](int count, int length, auto at) {
+        for (int i = 0; i < count; ++i) {
+            for (int k = 0; k < length; ++k)
+                line[static_cast<size_t>(k)] = *at(i, k);
+            int sum = 0;
+            for (int k = -radius; k <= radius; ++k)
+                sum += line[static_cast<size_t>(std::clamp(k, 0, length - 1))];
+            for (int k = 0; k < length; ++k) {
+                *at(i, k) = static_cast<uchar>(sum / (2 * radius + 1));
+                sum += line[static_cast<size_t>(std::min(k + radius + 1, length - 1))] -
+                       line[static_cast<size_t>(std::max(k - radius, 0))];
+            }
+        }
+    };
+    pass(h, w, [&](int y, int x) { return image.scanLine(y) + x; });
+    pass(w, h, [&](int x, int y) { return image.scanLine(y) + x; });
+}
+
+void DrawShadow(QPainter& painter, const TextRun& run, const QFont& font, const QPointF& baseline,
+                const QRect& bounds) {
+    const int lineHeight = std::min(run.rect.height(), kMaxTextPixels);
+    const int blur = ShadowBlur(lineHeight), offset = ShadowOffset(lineHeight);
+    const QRect box = bounds.adjusted(-blur, -blur, blur, blur);
+    QImage alpha(box.size(), QImage::Format_Alpha8);
+    alpha.fill(0);
+    {
+        QPainter p(&alpha);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        QPainterPath path;
+        path.addText(baseline - QPointF(box.topLeft()), font, run.text);
+        if (run.outline > 0)
+            p.strokePath(path, QPen(Qt::black, 2.0 * run.outline, Qt::SolidLine, Qt::RoundCap,
+                                    Qt::RoundJoin));
+        p.fillPath(path, Qt::black);
+    }
+    for (int i = 0; i < 2; ++i)
+        BoxBlur(alpha, blur);
+    QImage shade(box.size(), QImage::Format_ARGB32_Premultiplied);
+    shade.fill(Qt::transparent);
+    for (int y = 0; y < box.height(); ++y) {
+        const uchar* a = alpha.constScanLine(y);
+        QRgb* s = reinterpret_cast<QRgb*>(shade.scanLine(y));
+        for (int x = 0; x < box.width(); ++x)
+            s[x] = qRgba(0, 0, 0, a[x] * 3 / 5);  // black, at 60 %
+    }
+    painter.drawImage(box.topLeft() + QPoint(offset, offset), shade);
+}
+
 }  // namespace
+
+QRgb ContrastingTone(QRgb colour) {
+    return qGray(colour) >= 128 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
+}
 
 Status DrawTextRun(QImage& image, const TextRun& run) {
     if (image.isNull()) return Status::Error(ErrorCode::NoPicture);
@@ -57,7 +122,16 @@ Status DrawTextRun(QImage& image, const TextRun& run) {
             QRectF(run.rect.left(), run.rect.top(), fm.horizontalAdvance(run.text), lineHeight),
             Qt::white);
     }
-    painter.drawText(QPointF(run.rect.left(), run.rect.top() + fm.ascent()), run.text);
+    const QPointF baseline(run.rect.left(), run.rect.top() + fm.ascent());
+    if (run.shadow) DrawShadow(painter, run, font, baseline, TextRunBounds(run));
+    if (run.outline > 0) {
+        QPainterPath path;
+        path.addText(baseline, font, run.text);
+        painter.strokePath(path,
+                           QPen(QColor::fromRgb(ContrastingTone(run.colour)), 2.0 * run.outline,
+                                Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    }
+    painter.drawText(baseline, run.text);
     return Status::Ok();
 }
 
@@ -99,8 +173,20 @@ QRect TextRunBounds(const TextRun& run) {
         fm.boundingRect(run.text).translated(run.rect.left(), run.rect.top() + fm.ascent());
     box |= QRectF(run.rect.left(), run.rect.top(), fm.horizontalAdvance(run.text), lineHeight);
     // Antialiasing, underline and glyphs that overhang their metrics.
-    const qreal margin = 2 + lineHeight / 8.0;
-    return box.adjusted(-margin, -margin, margin, margin).toAlignedRect();
+    const qreal margin = 2 + lineHeight / 8.0 + std::max(run.outline, 0);
+    box.adjust(-margin, -margin, margin, margin);
+    if (run.shadow) {
+        const int reach = ShadowOffset(lineHeight) + 2 * ShadowBlur(lineHeight) + 1;
+        box.adjust(0, 0, reach, reach);
+    }
+    return box.toAlignedRect();
+}
+
+QSize TextRunSize(const TextRun& run) {
+    const int lineHeight = std::min(run.rect.height(), kMaxTextPixels);
+    if (run.text.trimmed().isEmpty() || lineHeight <= 0) return QSize();
+    const QFontMetricsF fm(MakeFont(run, lineHeight));
+    return {static_cast<int>(std::ceil(fm.horizontalAdvance(run.text))), lineHeight};
 }
 
 void DrawTextWatermark(Picbuf& target, const QString& text, int x, int y, int size, int width,

@@ -23,7 +23,12 @@ struct TextRun {
     bool underline = false;
     bool strikeOut = false;
     bool transparent = true;  // only the glyphs, no background box
+    int outline = 0;          // pixels of outline in the contrasting tone around each glyph
+    bool shadow = false;      // a soft drop shadow below and right of the glyphs
 };
+
+// The tone that stands out against a colour: black on light, white on dark.
+QRgb ContrastingTone(QRgb colour);
 
 // Draws the run, antialiased. The line height (the font's ascent plus
 // descent) is made equal to rect.height() pixels, and the line's top is at
@@ -54,6 +59,9 @@ TextRun TextWatermarkRun(const QString& text, int x, int y, int size, int width,
 
 // Every pixel DrawTextRun may touch for this run, antialiasing included.
 QRect TextRunBounds(const TextRun& run);
+
+// The run's box: its advance width by its line height.
+QSize TextRunSize(const TextRun& run);
 
 // Draws one line of text onto target at (x, y): pixels, or percent of the
 // picture's width and height (whole hundredths first: on a 250-pixel-wide

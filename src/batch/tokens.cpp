@@ -1,0 +1,64 @@
+#include "batch/tokens.h"
+
+#include <QFileInfo>
+
+namespace velda {
+
+QString ExpandTokens(const QString& text, const TokenLookup& lookup) {
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if ((c == u'{' || c == u'}') && i + 1 < text.size() && text[i + 1] == c) {
+            out += c;
+            ++i;
+            continue;
+        }
+        const qsizetype close = c == u'{' ? text.indexOf(u'}', i + 1) : -1;
+        const qsizetype reopen = c == u'{' ? text.indexOf(u'{', i + 1) : -1;
+        if (close < 0 || (reopen >= 0 && reopen < close)) {
+            out += c;
+            continue;
+        }
+        const QString token = text.mid(i + 1, close - i - 1);
+        const auto value = lookup(token);
+        out += value ? *value : text.mid(i, close - i + 1);
+        i = close;
+    }
+    return out;
+}
+
+namespace {
+
+// The day the photo was taken, or the day the file was last changed.
+QDate PhotoDate(const FileFacts& f) {
+    const auto taken =
+        MetadataText(f.metadata.get(), QStringLiteral("Exif.Photo.DateTimeOriginal"));
+    if (taken && taken->size() >= 10) {
+        const QDate d = QDate::fromString(taken->left(10), QStringLiteral("yyyy:MM:dd"));
+        if (d.isValid()) return d;
+    }
+    return QFileInfo(f.path).lastModified().date();
+}
+
+}  // namespace
+
+TokenLookup FileTokens(const FileFacts& facts) {
+    return [facts](const QString& token) -> std::optional<QString> {
+        if (token == u"name") return QFileInfo(facts.path).completeBaseName();
+        if (token == u"date") return PhotoDate(facts).toString(Qt::ISODate);
+        if (token == u"year") return QString::number(PhotoDate(facts).year());
+        if (token == u"counter") return QString::number(facts.counter);
+        if (token.startsWith(QStringLiteral("counter:"))) {
+            bool ok = false;
+            const int digits = token.mid(8).toInt(&ok);
+            if (!ok || digits < 1 || digits > 12) return std::nullopt;
+            return QStringLiteral("%1").arg(facts.counter, digits, 10, QLatin1Char('0'));
+        }
+        if (facts.size.isValid() && token == u"width") return QString::number(facts.size.width());
+        if (facts.size.isValid() && token == u"height") return QString::number(facts.size.height());
+        return MetadataText(facts.metadata.get(), token);
+    };
+}
+
+}  // namespace velda

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDateTime>
+#include <QSize>
+#include <QString>
+#include <functional>
+#include <optional>
+
+#include "imaging/metadata.h"
+
+namespace velda {
+
+// What a token stands for, or nothing for a token that means nothing.
+using TokenLookup = std::function<std::optional<QString>(const QString& token)>;
+
+// Replaces each {token} of text by its value; "{{" and "}}" write braces,
+// and a token that means nothing is written as it stands.
+QString ExpandTokens(const QString& text, const TokenLookup& lookup);
+
+// Texts without an opening brace are written as they are.
+inline bool HasTokens(const QString& text) {
+    return text.contains(u'{');
+}
+
+// The facts of one file of a run that tokens can name.
+struct FileFacts {
+    QString path;
+    int counter = 1;       // the file's place in the run, from 1
+    MetadataPtr metadata;  // may be null
+    QSize size;            // the picture's size, once known
+};
+
+// {name} the file name without extension, {date} the EXIF date taken as
+// YYYY-MM-DD (else the file's modification date), {year}, {counter} (also
+// {counter:N}, padded to N digits), {width}, {height} once the size is
+// known, and any Exiv2 key such as {Exif.Image.Artist}.
+TokenLookup FileTokens(const FileFacts& facts);
+
+}  // namespace velda
