@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDockWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -30,6 +31,14 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter) : state_(state), pro
         area_->addSubWindow(panel_, Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                                         Qt::WindowCloseButtonHint);
     panelWindow_->setWindowTitle(tr("Velda control panel"));
+    // The Layout panel stands beside the working area, where no picture
+    // window can cover it; the panel's Options menu shows and hides it.
+    auto* layout = new QDockWidget(tr("Layout"), this);
+    layout->setObjectName(QStringLiteral("layout_dock"));
+    layout->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    layout->setWidget(panel_->Layout());
+    addDockWidget(Qt::RightDockWidgetArea, layout);
+    connect(panel_->layout_mnu, &QAction::toggled, layout, &QDockWidget::setVisible);
     connect(area_, &QMdiArea::subWindowActivated, this, &MainWindow::ShowMenusOf);
     panelWindow_->show();
     ShowMenusOf(panelWindow_);

@@ -36,4 +36,9 @@ struct FileFacts {
 // known, and any Exiv2 key such as {Exif.Image.Artist}.
 TokenLookup FileTokens(const FileFacts& facts);
 
+// The text with its tokens filled in from the file's facts.
+inline QString ExpandFileTokens(const QString& text, const FileFacts& facts) {
+    return HasTokens(text) ? ExpandTokens(text, FileTokens(facts)) : text;
+}
+
 }  // namespace velda

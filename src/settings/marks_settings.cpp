@@ -118,6 +118,9 @@ void ReadMarksSettings(const QString& path, MarksSettings& s) {
 
 bool WriteMarksSettings(const QString& path, const MarksSettings& s) {
     IniDocument doc = IniDocument::Load(path);
+    // A file that never had the section keeps its old look while every
+    // key would be empty.
+    if (s.values.isEmpty() && !doc.HasSection(kMarksSection)) return true;
     for (const KeySpec& k : MarksKeys()) {
         const QString name = QString::fromUtf16(k.name);
         doc.SetValue(kMarksSection, name, s.Value(name));

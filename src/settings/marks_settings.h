@@ -45,7 +45,8 @@ struct MarksSettings {
 bool ApplyMarksKey(MarksSettings& s, const QString& key, const QString& value);
 // Reads the section over s; a missing file or section changes nothing.
 void ReadMarksSettings(const QString& path, MarksSettings& s);
-// Writes every key of the section, empty ones too.
+// Writes every key of the section, empty ones too; a file without the
+// section gets none while every key is empty.
 bool WriteMarksSettings(const QString& path, const MarksSettings& s);
 
 }  // namespace velda

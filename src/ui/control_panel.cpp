@@ -20,6 +20,7 @@
 #include <QThread>
 
 #include "batch/messages.h"
+#include "batch/tokens.h"
 #include "imaging/compositing.h"
 #include "imaging/loaders.h"
 #include "imaging/text.h"
@@ -126,6 +127,17 @@ class MenuKeysFirst : public QObject {
 ControlPanel::ControlPanel(AppState& state, Prompter& prompter, PanelHost& host, QWidget* parent)
     : QWidget(parent), state_(state), prompter_(prompter), host_(host) {
     setObjectName(QStringLiteral("any_image_form"));
+    layout_ = new LayoutPanel;
+    previewTimer_.setSingleShot(true);
+    // Short enough that a 24-megapixel photo shows the change within a
+    // tenth of a second of the last key, long enough to skip the keys
+    // before it.
+    previewTimer_.setInterval(40);
+    connect(&previewTimer_, &QTimer::timeout, this, [this] {
+        ResultWindow* r = host_.ExistingResult();
+        if (r && !r->Full_Picbuf.FileName.isEmpty() && r->Copy_Picbuf.HasPicture())
+            ApplyMarksToResult(r);
+    });
     // The form's measures scale with its font (the desktop's own), so every
     // caption fits.
     BuildUpperPart();
@@ -140,6 +152,8 @@ ControlPanel::~ControlPanel() {
     // The batch's thread is ours: stopped, and joined, before we go.
     StopBatchAndWait();
     if (batchThread_.joinable()) batchThread_.join();
+    // Shown by no frame, the Layout panel is ours to delete.
+    if (layout_ && !layout_->parentWidget()) delete layout_;
 }
 
 void ControlPanel::BuildUpperPart() {
@@ -209,6 +223,39 @@ void ControlPanel::BuildUpperPart() {
             [this] { BrowseWatermarkFile(wfile->text().trimmed()); });
     connect(tfile, &QLineEdit::returnPressed, this,
             [this] { BrowseTemplateFile(tfile->text().trimmed()); });
+
+    for (QLineEdit* box : {wx, wy, tx, ty, ts, Textclr})
+        connect(box, &QLineEdit::textChanged, this, &ControlPanel::SchedulePreview);
+    for (QRadioButton* b : {ipix, Iper, tpix, tper})
+        connect(b, &QRadioButton::toggled, this, &ControlPanel::SchedulePreview);
+    connect(centre, &QCheckBox::toggled, this, &ControlPanel::SchedulePreview);
+    connect(CopyText, &QPlainTextEdit::textChanged, this, &ControlPanel::SchedulePreview);
+    connect(wmfont, &QComboBox::currentTextChanged, this, &ControlPanel::SchedulePreview);
+    connect(mixvalue, &QScrollBar::valueChanged, this, &ControlPanel::SchedulePreview);
+    connect(layout_, &LayoutPanel::changed, this, [this] {
+        SyncClassicControls();
+        SchedulePreview();
+    });
+}
+
+void ControlPanel::SchedulePreview() {
+    if (!loadingSettings_) previewTimer_.start();
+}
+
+void ControlPanel::SyncClassicControls() {
+    const MarkLayout l = MarkLayoutFrom(layout_->Settings());
+    const bool placed = l.anchor == Anchor::None && !l.tile;
+    for (QWidget* w :
+         {static_cast<QWidget*>(ipix), static_cast<QWidget*>(Iper), static_cast<QWidget*>(centre)})
+        w->setEnabled(placed);
+    wx->setEnabled(placed && !centre->isChecked());
+    wy->setEnabled(placed && !centre->isChecked());
+    const bool textPlaced = l.textAnchor == Anchor::None;
+    for (QWidget* w : {static_cast<QWidget*>(tpix), static_cast<QWidget*>(tper),
+                       static_cast<QWidget*>(tx), static_cast<QWidget*>(ty)})
+        w->setEnabled(textPlaced);
+    ts->setEnabled(l.textSize <= 0);
+    Textclr->setEnabled(!l.textAutoTone);
 }
 
 void ControlPanel::BuildBatchSection() {
@@ -353,9 +400,14 @@ void ControlPanel::BuildMenu() {
     lossless_mnu->setObjectName(QStringLiteral("lossless_mnu"));
     lossless_mnu->setCheckable(true);
     connect(lossless_mnu, &QAction::toggled, this, [this](bool on) { state_.LosslessJpeg = on; });
+    layout_mnu = optionsMenu_->addAction(tr("&Layout panel"));
+    layout_mnu->setObjectName(QStringLiteral("layout_mnu"));
+    layout_mnu->setCheckable(true);
+    layout_mnu->setChecked(true);
+    layout_mnu->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     // The shortcuts work while the panel is active, whichever menu bar shows.
-    addActions({batch_mnu, about_mnu, help_mnu});
-    auto* keys = new MenuKeysFirst({batch_mnu, about_mnu, help_mnu}, this);
+    addActions({batch_mnu, about_mnu, help_mnu, layout_mnu});
+    auto* keys = new MenuKeysFirst({batch_mnu, about_mnu, help_mnu, layout_mnu}, this);
     for (QWidget* w : findChildren<QWidget*>()) {
         if (qobject_cast<QLineEdit*>(w) || qobject_cast<QPlainTextEdit*>(w) ||
             qobject_cast<QComboBox*>(w))
@@ -394,8 +446,10 @@ void ControlPanel::Form_Load() {
         jpegval->setValue(75);
         jpegval_Change();
         LoadSettings();
-        wx->setEnabled(!centre->isChecked());
-        wy->setEnabled(!centre->isChecked());
+        SyncClassicControls();
+        // Filling the form is no change of a mark: the picture shows as
+        // loaded until the user changes something or applies.
+        previewTimer_.stop();
         QApplication::processEvents();
     }
 }
@@ -420,8 +474,7 @@ void ControlPanel::batch_mnu_Click() {
 }
 
 void ControlPanel::centre_Click() {
-    wx->setEnabled(!centre->isChecked());
-    wy->setEnabled(!centre->isChecked());
+    SyncClassicControls();
 }
 
 void ControlPanel::jpegval_Change() {
@@ -442,12 +495,14 @@ void ControlPanel::wfile_Change() {
     if (!wfile->text().trimmed().isEmpty()) return;
     Waterm_Picbuf.ClearPicture();
     if (Mask_Picbuf.FileName.isEmpty()) Mask_Picbuf.ClearPicture();  // the uniform mask
+    SchedulePreview();
 }
 
 void ControlPanel::tfile_Change() {
     if (!tfile->text().trimmed().isEmpty()) return;
     Mask_Picbuf.FileName.clear();
     Mask_Picbuf.ClearPicture();
+    SchedulePreview();
 }
 
 template <class F>
@@ -519,6 +574,7 @@ bool ControlPanel::LoadMainFile(const QString& fileName) {
 void ControlPanel::LoadMark(const QString& fileName, Picbuf& target, const QString& status,
                             const std::function<LoadOutcome(Status*)>& load,
                             QString (*message)(const QString&, const Status&)) {
+    SchedulePreview();
     if (!FileExists(fileName)) {
         target.ClearPicture();
         return;
@@ -592,25 +648,37 @@ void ControlPanel::ApplyStuff_Click() {
         if (!LoadMainFile(name)) return;
         QApplication::processEvents();
     }
-    ResultWindow* result = host_.Result();
+    previewTimer_.stop();
+    ApplyMarksToResult(host_.Result());
+}
+
+void ControlPanel::ApplyMarksToResult(ResultWindow* result) {
     Picbuf& full = result->Full_Picbuf;
     // Every apply starts again from the picture as loaded.
     full.RestoreFrom(result->Copy_Picbuf.CopyClipboard());
     BatchJob marks;  // placement and text as a batch would take them
     ApplyPanelSettings(PanelSettings(), &marks);
-    ApplyImageWatermark(full, Waterm_Picbuf, Mask_Picbuf, marks.placement);
-    DrawTextWatermark(full, marks.text, marks.textX, marks.textY, marks.textSize,
-                      full.Xresolution(), full.Yresolution(), marks.textStyle);
-    // What Save As redraws into the loaded JPEG when it keeps its blocks.
+    marks.layout = MarkLayoutFrom(layout_->Settings());
     marks.watermark = Waterm_Picbuf;
     marks.mask = Mask_Picbuf;
-    result->AppliedMarks = JobMarks(marks);
+    const Picture& loaded = result->Copy_Picbuf.picture();
+    const QString text = ExpandFileTokens(
+        marks.text, {result->Copy_Picbuf.FileName, 1, loaded.metadata, loaded.image.size()});
+    DrawJobMarks(marks, text, full);
+    // What Save As redraws into the loaded JPEG when it keeps its blocks.
+    result->AppliedMarks = JobMarks(marks, text);
     result->Refresh();
 }
 
 void ControlPanel::LoadSettings() {
     const QString path = state_.settingsPath;
     if (!FileExists(path)) return;
+    // Restoring the form is no change of a mark: nothing is drawn by it.
+    loadingSettings_ = true;
+    MarksSettings marks;
+    ReadMarksSettings(path, marks);
+    layout_->SetSettings(marks);
+    layout_mnu->setChecked(ReadOptionFlag(path, QStringLiteral("LayoutPanel"), true));
     keepmeta_mnu->setChecked(ReadKeepMetadata(path));
     lossless_mnu->setChecked(ReadLosslessJpeg(path));
     state_.FitToWindow = ReadOptionFlag(path, QStringLiteral("FitToWindow"), true);
@@ -673,6 +741,7 @@ void ControlPanel::LoadSettings() {
     if (const IniKeyValue v = read("ty"); v.count) ty->setText(NumberText(v.value));
     if (const IniKeyValue v = read("ts"); v.count) ts->setText(NumberText(v.value));
     if (const IniKeyValue v = read("tfont"); v.count) wmfont->setCurrentText(v.value);
+    loadingSettings_ = false;
 }
 
 WatermarkSettings ControlPanel::PanelSettings() const {
@@ -711,6 +780,8 @@ void ControlPanel::SaveSettings() {
     WriteKeepMetadata(state_.settingsPath, keepmeta_mnu->isChecked());
     WriteLosslessJpeg(state_.settingsPath, lossless_mnu->isChecked());
     WriteOptionFlag(state_.settingsPath, QStringLiteral("FitToWindow"), state_.FitToWindow);
+    WriteOptionFlag(state_.settingsPath, QStringLiteral("LayoutPanel"), layout_mnu->isChecked());
+    WriteMarksSettings(state_.settingsPath, layout_->Settings());
 }
 
 std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
@@ -718,10 +789,12 @@ std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
     // velda.ini gives one result in both; the pictures are those loaded.
     auto job = std::make_shared<BatchJob>();
     ApplyPanelSettings(PanelSettings(), job.get());
+    job->layout = MarkLayoutFrom(layout_->Settings());
     if (!wfile->text().trimmed().isEmpty()) {
         job->watermark = Waterm_Picbuf;
         job->mask = Mask_Picbuf;
     }
+    PrepareMarks(job.get());
     const std::pair<QRadioButton*, OutputOption> outputs[] = {
         {TGAO, OutputOption::Tga}, {TIFo, OutputOption::Tif}, {PCXO, OutputOption::Pcx},
         {BMPO, OutputOption::Bmp}, {GIFO, OutputOption::Gif}, {JPGO, OutputOption::Jpg}};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -11,6 +13,7 @@
 #include "imaging/loaders.h"
 #include "imaging/picbuf.h"
 #include "ui/app_state.h"
+#include "ui/layout_panel.h"
 #include "ui/prompter.h"
 
 class QAction;
@@ -67,6 +70,9 @@ class ControlPanel : public QWidget {
     // Height in twips, as the batch section's toggle knows it.
     int HeightTwips() const { return heightTwips_; }
     QList<QMenu*> menus() const { return {fileMenu_, optionsMenu_}; }
+    // The Layout panel's settings ("Marks"); the frame shows it beside
+    // the panel.
+    LayoutPanel* Layout() const { return layout_; }
 
     // The picture loaders with their captions and messages.
     bool LoadMainFile(const QString& fileName);
@@ -106,7 +112,7 @@ class ControlPanel : public QWidget {
     DirectoryList *InputDir, *OutputDir;
     FileListBox* InputFile;
     QProgressBar* batchProgress;
-    QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu, *keepmeta_mnu, *lossless_mnu;
+    QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu, *keepmeta_mnu, *lossless_mnu, *layout_mnu;
 
     // Stops a batch under way between files and waits for the files in
     // progress, so none is left half done.
@@ -124,6 +130,10 @@ class ControlPanel : public QWidget {
     void centre_Click();
     void tfile_Change();
     void wfile_Change();
+    // Draws the marks again on the shown picture a moment after the last
+    // change of a mark's setting, without the Apply button.
+    void SchedulePreview();
+    bool PreviewPending() const { return previewTimer_.isActive(); }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -160,6 +170,14 @@ class ControlPanel : public QWidget {
     std::unique_ptr<BatchHost> batchHost_;
     int batchPhotoCdResolution_ = kPhotoCdBase;
     void BatchFinished(int processed);
+    // Draws the marks as set now onto the picture as loaded.
+    void ApplyMarksToResult(ResultWindow* result);
+    // The classic placement controls take part only where no anchor,
+    // tiling or relative size stands in for them.
+    void SyncClassicControls();
+    QPointer<LayoutPanel> layout_;
+    QTimer previewTimer_;
+    bool loadingSettings_ = false;
 };
 
 }  // namespace velda
