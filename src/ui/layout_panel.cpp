@@ -74,13 +74,30 @@ QCheckBox* Check(const char* name, const QString& caption) {
 // Two controls on one line of a form.
 QWidget* Pair(QWidget* a, const QString& between, QWidget* b) {
     auto* row = new QWidget;
+    row->setObjectName(a->objectName() + QStringLiteral("Row"));
     auto* h = new QHBoxLayout(row);
     h->setContentsMargins(0, 0, 0, 0);
     h->addWidget(a);
-    if (!between.isEmpty()) h->addWidget(new QLabel(between));
+    if (!between.isEmpty()) {
+        auto* label = new QLabel(between);
+        label->setObjectName(a->objectName() + QStringLiteral("Between"));
+        h->addWidget(label);
+    }
     if (b) h->addWidget(b);
     h->addStretch();
     return row;
+}
+
+// A line of a form: its caption, whose key moves to the field.
+void Row(QFormLayout* form, const QString& caption, QWidget* field, QWidget* buddy = nullptr) {
+    if (caption.isEmpty()) {
+        form->addRow(QString(), field);
+        return;
+    }
+    auto* label = new QLabel(caption);
+    label->setObjectName((buddy ? buddy : field)->objectName() + QStringLiteral("Label"));
+    label->setBuddy(buddy ? buddy : field);
+    form->addRow(label, field);
 }
 
 void SetChoice(QComboBox* box, const QString& word) {
@@ -122,21 +139,22 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
     auto* mark = new QGroupBox(tr("Watermark:"));
     mark->setObjectName(QStringLiteral("LayoutWatermark"));
     auto* markForm = new QFormLayout(mark);
-    markForm->addRow(tr("Si&ze:"), Pair(WatermarkSize, QString(), WatermarkSizeOf));
-    markForm->addRow(tr("&Anchor:"), Anchor);
-    markForm->addRow(tr("&Margins:"), Pair(MarginX, tr("across,"), MarginY));
-    markForm->addRow(QString(), Tile);
-    markForm->addRow(tr("&Gap, angle:"), Pair(TileGap, QString(), TileAngle));
+    Row(markForm, tr("Si&ze:"), Pair(WatermarkSize, QString(), WatermarkSizeOf), WatermarkSize);
+    Row(markForm, tr("&Anchor:"), Anchor);
+    Row(markForm, tr("&Margins:"), Pair(MarginX, tr("across,"), MarginY), MarginX);
+    Row(markForm, QString(), Tile);
+    Row(markForm, tr("&Gap, angle:"), Pair(TileGap, QString(), TileAngle), TileGap);
 
     auto* text = new QGroupBox(tr("Text:"));
     text->setObjectName(QStringLiteral("LayoutText"));
     auto* textForm = new QFormLayout(text);
-    textForm->addRow(tr("Line &height:"), Pair(TextSize, tr("of the shorter edge"), nullptr));
-    textForm->addRow(tr("A&nchor:"), TextAnchor);
-    textForm->addRow(tr("Ma&rgins:"), Pair(TextMarginX, tr("across,"), TextMarginY));
-    textForm->addRow(tr("&Outline:"), TextOutline);
-    textForm->addRow(QString(), TextShadow);
-    textForm->addRow(tr("&Tone:"), TextAutoTone);
+    Row(textForm, tr("Line &height:"), Pair(TextSize, tr("of the shorter edge"), nullptr),
+        TextSize);
+    Row(textForm, tr("A&nchor:"), TextAnchor);
+    Row(textForm, tr("Ma&rgins:"), Pair(TextMarginX, tr("across,"), TextMarginY), TextMarginX);
+    Row(textForm, tr("&Outline:"), TextOutline);
+    Row(textForm, QString(), TextShadow);
+    Row(textForm, tr("&Tone:"), TextAutoTone);
 
     auto* column = new QVBoxLayout(this);
     column->addWidget(mark);

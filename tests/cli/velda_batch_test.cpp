@@ -392,5 +392,48 @@ TEST_F(VeldaBatchTest, HostileInputsFailFastAndReportsStayHonest) {
     EXPECT_EQ(p.exitCode(), 0);
 }
 
+TEST_F(VeldaBatchTest, MarksSectionLeavesOldSettingsAloneAndTakesItsKeys) {
+    // An old file, the same with an empty [Marks] section, and with every
+    // key at its default: byte for byte the same results.
+    const QByteArray old = test::ReadAll(ini_);
+    QStringList bytes;
+    const char* sections[] = {"", "\n[Marks]\nWatermarkSize=\nAnchor=\nTile=\n",
+                              "\n[Marks]\nWatermarkSize=0\nWatermarkSizeOf=width\nTile=False\n"
+                              "TileGap=50\nTileAngle=0\nTextSize=0\nTextOutline=0\n"
+                              "TextShadow=False\nTextAutoTone=False\n"};
+    for (const char* marks : sections) {
+        test::WriteAll(ini_, old + marks);
+        QDir(out_).removeRecursively();
+        ASSERT_EQ(Run({QStringLiteral("-q"), QStringLiteral("--format"), QStringLiteral("bmp"), in_,
+                       out_, QStringLiteral("a.png")})
+                      .code,
+                  0);
+        bytes << QString::fromLatin1(test::ReadAll(out_ + QStringLiteral("/a.bmp")).toHex());
+    }
+    EXPECT_EQ(bytes[0], bytes[1]);
+    EXPECT_EQ(bytes[0], bytes[2]);
+
+    // The file's keys and --set alike; a refused value stops the run.
+    test::WriteAll(ini_, old + "[Marks]\nAnchor=BR\nMarginX=0\nMarginY=0\n");
+    QDir(out_).removeRecursively();
+    Result r = Run({QStringLiteral("-q"), QStringLiteral("--set"), QStringLiteral("text="),
+                    QStringLiteral("--set"), QStringLiteral("watermarksize=10"), in_, out_,
+                    QStringLiteral("a.png"), QStringLiteral("--format=bmp")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QImage img(out_ + QStringLiteral("/a.bmp"));
+    EXPECT_GT(qRed(img.pixel(199, 99)), 240);  // 20 x 10 in the bottom-right corner
+    EXPECT_GT(qRed(img.pixel(180, 90)), 240);
+    EXPECT_LT(qRed(img.pixel(179, 99)), 110);
+    EXPECT_LT(qRed(img.pixel(20, 25)), 110);  // wx, wy no longer count
+    for (const char* bad : {"Anchor=middle", "TileAngle=91", "MarginX=5px", "Tile=yes"}) {
+        r = Run({QStringLiteral("--set"), QString::fromLatin1(bad), in_, out_});
+        EXPECT_EQ(r.code, 2) << bad;
+        EXPECT_TRUE(r.err.contains(QStringLiteral("unknown key or value out of range"))) << bad;
+    }
+    const QString help = Run({QStringLiteral("--help")}, false).out;
+    for (const char* key : {"WatermarkSizeOf", "TileAngle", "TextAutoTone", "{Exif.Image.Artist}"})
+        EXPECT_TRUE(help.contains(QString::fromLatin1(key))) << key;
+}
+
 }  // namespace
 }  // namespace velda

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -19,6 +20,7 @@
 #include <QTest>
 
 #include "app/main_window.h"
+#include "settings/marks_settings.h"
 #include "settings/settings.h"
 #include "ui/result_window.h"
 #include "ui/twips.h"
@@ -290,6 +292,52 @@ class ControlPanelTest : public QObject {
         QCOMPARE(prompter_.dialogs.size(), dialogs);
         QCOMPARE(panel()->Waterm_Picbuf.Xresolution(), 40);
         QCOMPARE(panel()->wfile->text(), QStringLiteral("  ") + chosen + QStringLiteral("  "));
+    }
+
+    // The Layout panel: each change shows on the picture without Apply,
+    // stands in for the classic placement, and is kept in [Marks].
+    void layoutPreviewsAtOnceAndIsKept() {
+        panel()->ofile->setText(Picture("base.png", 200, 100, qRgb(0, 0, 0)));
+        panel()->wfile->setText(Picture("white.png", 20, 10, qRgb(255, 255, 255)));
+        panel()->LoadWatermarkFile(panel()->wfile->text());
+        panel()->mixvalue->setValue(255);
+        panel()->ApplyStuff_Click();
+        LayoutPanel* layout = panel()->Layout();
+        QVERIFY(layout->isVisible());
+        auto at = [this](int x, int y) { return Result()->Full_Picbuf.image().pixel(x, y); };
+        QCOMPARE(at(12, 12), qRgb(255, 255, 255));  // the classic 10, 10
+        QVERIFY(panel()->wx->isEnabled() && panel()->ipix->isEnabled());
+
+        layout->Anchor->setCurrentIndex(layout->Anchor->findData(QStringLiteral("BR")));
+        layout->WatermarkSize->setValue(20);  // 40 x 20 on 200 pixels
+        QTRY_COMPARE(at(199, 99), qRgb(255, 255, 255));
+        QCOMPARE(at(160, 80), qRgb(255, 255, 255));
+        QCOMPARE(at(159, 99), qRgb(0, 0, 0));
+        QCOMPARE(at(12, 12), qRgb(0, 0, 0));
+        QVERIFY(!panel()->wx->isEnabled() && !panel()->ipix->isEnabled() &&
+                !panel()->centre->isEnabled());
+        layout->TextAutoTone->setChecked(true);
+        QVERIFY(!panel()->Textclr->isEnabled());
+
+        panel()->layout_mnu->trigger();  // Ctrl+L: out of the way, still kept
+        QVERIFY(!layout->isVisible());
+        main_->close();
+        QCOMPARE(ReadIniKey(Path("velda.ini"), kMarksSection, QStringLiteral("Anchor")).value,
+                 QStringLiteral("BR"));
+        QCOMPARE(
+            ReadIniKey(Path("velda.ini"), kMarksSection, QStringLiteral("WatermarkSize")).value,
+            QStringLiteral("20"));
+        main_.reset();
+        Start();
+        QCOMPARE(panel()->Layout()->Anchor->currentData().toString(), QStringLiteral("BR"));
+        QVERIFY(!panel()->wx->isEnabled() && !panel()->layout_mnu->isChecked());
+        // The restored form draws nothing by itself: the picture shows as
+        // loaded until something changes.
+        QTest::qWait(100);
+        QCOMPARE(at(199, 99), qRgb(0, 0, 0));
+        panel()->Layout()->MarginX->setText(QStringLiteral("10"));
+        QTRY_COMPARE(at(189, 99), qRgb(255, 255, 255));
+        QCOMPARE(at(199, 99), qRgb(0, 0, 0));
     }
 
     void settingsSurviveARestartAndExitWritesNothing() {

@@ -95,6 +95,7 @@ class LayoutTest : public QObject {
     void everyControlOfEveryFormIsWholeAndApart() {
         QStringList faults;
         Check(main_->panel(), &faults);
+        Check(main_->panel()->Layout(), &faults);
         SaveAsDialog save(state_, prompter_);
         Check(&save, &faults);
         Splash about;
