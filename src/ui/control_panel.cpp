@@ -239,7 +239,7 @@ void ControlPanel::BuildUpperPart() {
 }
 
 void ControlPanel::SchedulePreview() {
-    if (!loadingSettings_) previewTimer_.start();
+    if (!startingUp_) previewTimer_.start();
 }
 
 void ControlPanel::SyncClassicControls() {
@@ -447,11 +447,12 @@ void ControlPanel::Form_Load() {
         jpegval_Change();
         LoadSettings();
         SyncClassicControls();
-        // Filling the form is no change of a mark: the picture shows as
-        // loaded until the user changes something or applies.
-        previewTimer_.stop();
         QApplication::processEvents();
     }
+    // Filling the form is no change of a mark: the picture shows as loaded
+    // until the user changes something or applies. The program may still
+    // set the form up until its event loop runs.
+    QTimer::singleShot(0, this, [this] { startingUp_ = false; });
 }
 
 void ControlPanel::closeEvent(QCloseEvent* event) {
@@ -673,8 +674,6 @@ void ControlPanel::ApplyMarksToResult(ResultWindow* result) {
 void ControlPanel::LoadSettings() {
     const QString path = state_.settingsPath;
     if (!FileExists(path)) return;
-    // Restoring the form is no change of a mark: nothing is drawn by it.
-    loadingSettings_ = true;
     MarksSettings marks;
     ReadMarksSettings(path, marks);
     layout_->SetSettings(marks);
@@ -741,7 +740,6 @@ void ControlPanel::LoadSettings() {
     if (const IniKeyValue v = read("ty"); v.count) ty->setText(NumberText(v.value));
     if (const IniKeyValue v = read("ts"); v.count) ts->setText(NumberText(v.value));
     if (const IniKeyValue v = read("tfont"); v.count) wmfont->setCurrentText(v.value);
-    loadingSettings_ = false;
 }
 
 WatermarkSettings ControlPanel::PanelSettings() const {

@@ -177,7 +177,7 @@ class ControlPanel : public QWidget {
     void SyncClassicControls();
     QPointer<LayoutPanel> layout_;
     QTimer previewTimer_;
-    bool loadingSettings_ = false;
+    bool startingUp_ = true;  // no preview until Form_Load is done
 };
 
 }  // namespace velda
