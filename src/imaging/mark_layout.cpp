@@ -224,6 +224,11 @@ std::shared_ptr<const PreparedMark> MarkPictures::For(QSize picture) const {
             mark->watermark = Turned(mark->watermark, layout_.tileAngle, true);
             mark->mask = Turned(mark->mask, layout_.tileAngle, false);
         }
+        // In the forms the blend reads as they are, so that no copy is
+        // converted again for every tile or picture.
+        mark->watermark = mark->watermark.convertToFormat(
+            mark->watermark.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        mark->mask = mark->mask.convertToFormat(QImage::Format_RGB32);
     }
     // A run meets few picture sizes; a folder of thousands of different
     // ones must not keep thousands of marks.

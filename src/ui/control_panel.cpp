@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -405,6 +406,10 @@ void ControlPanel::BuildMenu() {
     layout_mnu->setCheckable(true);
     layout_mnu->setChecked(true);
     layout_mnu->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    // Shown from the keyboard, the panel takes the keyboard.
+    connect(layout_mnu, &QAction::triggered, this, [this](bool on) {
+        if (on) layout_->WatermarkSize->setFocus();
+    });
     // The shortcuts work while the panel is active, whichever menu bar shows.
     addActions({batch_mnu, about_mnu, help_mnu, layout_mnu});
     auto* keys = new MenuKeysFirst({batch_mnu, about_mnu, help_mnu, layout_mnu}, this);

@@ -152,7 +152,7 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
         TextSize);
     Row(textForm, tr("A&nchor:"), TextAnchor);
     Row(textForm, tr("Ma&rgins:"), Pair(TextMarginX, tr("across,"), TextMarginY), TextMarginX);
-    Row(textForm, tr("&Outline:"), TextOutline);
+    Row(textForm, tr("O&utline:"), TextOutline);
     Row(textForm, QString(), TextShadow);
     Row(textForm, tr("&Tone:"), TextAutoTone);
 

@@ -418,7 +418,7 @@ TEST_F(VeldaBatchTest, MarksSectionLeavesOldSettingsAloneAndTakesItsKeys) {
     QDir(out_).removeRecursively();
     Result r = Run({QStringLiteral("-q"), QStringLiteral("--set"), QStringLiteral("text="),
                     QStringLiteral("--set"), QStringLiteral("watermarksize=10"), in_, out_,
-                    QStringLiteral("a.png"), QStringLiteral("--format=bmp")});
+                    QStringLiteral("--format=bmp"), QStringLiteral("--jobs=2")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const QImage img(out_ + QStringLiteral("/a.bmp"));
     EXPECT_GT(qRed(img.pixel(199, 99)), 240);  // 20 x 10 in the bottom-right corner

@@ -4,7 +4,10 @@
 // control of the panel in reading order.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,12 +15,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "app/main_window.h"
 #include "app/splash.h"
+#include "ui/layout_panel.h"
 #include "ui/save_dialog.h"
 
 namespace velda {
@@ -143,6 +148,25 @@ class LayoutTest : public QObject {
             QVERIFY2(sameRow ? rb.left() > ra.left() : rb.top() > ra.top(),
                      qPrintable(a->objectName() + QStringLiteral(" before ") + b->objectName()));
         }
+
+        // Tab goes through the Layout panel in reading order, and Ctrl+L
+        // takes the keyboard there.
+        LayoutPanel* l = p->Layout();
+        p->ofile->setFocus();
+        QTest::keyClick(p->ofile, Qt::Key_L, Qt::ControlModifier);  // hidden
+        QTest::keyClick(p->ofile, Qt::Key_L, Qt::ControlModifier);  // shown again
+        QTRY_VERIFY(l->WatermarkSize->hasFocus());
+        const QList<QWidget*> order = {
+            l->WatermarkSize, l->WatermarkSizeOf, l->Anchor,      l->MarginX,    l->MarginY,
+            l->Tile,          l->TileGap,         l->TileAngle,   l->TextSize,   l->TextAnchor,
+            l->TextMarginX,   l->TextMarginY,     l->TextOutline, l->TextShadow, l->TextAutoTone};
+        QList<QWidget*> reached;
+        for (QWidget* w = l->WatermarkSize; reached.size() < order.size();
+             w = w->nextInFocusChain()) {
+            if (order.contains(w) && !reached.contains(w)) reached.append(w);
+            if (reached.size() > 0 && w == l->WatermarkSize && reached.size() > 1) break;
+        }
+        QCOMPARE(reached, order);
 
         // The sliders answer the keys.
         p->mixvalue->setValue(100);
