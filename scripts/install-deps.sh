@@ -11,11 +11,11 @@ PKGS=(
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
   libmagick++-6.q16-dev libturbojpeg0-dev libjpeg62-turbo-dev libimagequant-dev libexiv2-dev
-  libgif-dev
+  libgif-dev libpng-dev libwebp-dev
   # fonts: text renders the same on every machine
   fonts-dejavu-core
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev imagemagick exiv2 time bc
+  libgtest-dev libgmock-dev libbenchmark-dev imagemagick exiv2 time bc webp
   # an independent reader and writer for the tests (Debian's Python with PIL)
   python3-pil
   # real photographs for the tests, and libjpeg's own tools to make JPEGs

@@ -10,8 +10,8 @@
 namespace velda {
 
 OutputFormat FormatFor(OutputOption option) {
-    static const int codes[] = {kFormatTarga, kFormatTiff, kFormatPcx,
-                                kFormatBmp,   kFormatGif,  kFormatJpeg};
+    static const int codes[] = {kFormatTarga, kFormatTiff, kFormatPcx, kFormatBmp,
+                                kFormatGif,   kFormatJpeg, kFormatPng, kFormatWebp};
     const int code = codes[static_cast<int>(option)];
     return {code, ExtensionForFormat(code), option == OutputOption::Gif};
 }
@@ -128,6 +128,11 @@ QRgb ToneFor(const QImage& image, const QRect& box) {
 }
 
 }  // namespace
+
+void ApplyOutputSettings(const OutputSettings& o, BatchJob* job) {
+    job->resize = ParseResizeSpec(o.Value(QStringLiteral("Resize"))).value_or(ResizeSpec{});
+    job->nameTemplate = o.Value(QStringLiteral("NameTemplate"));
+}
 
 MarkLayout MarkLayoutFrom(const MarksSettings& m) {
     MarkLayout l;

@@ -9,14 +9,14 @@
 #include "imaging/picbuf.h"
 #include "imaging/status.h"
 #include "imaging/text.h"
-#include "settings/marks_settings.h"
+#include "settings/section_settings.h"
 #include "settings/settings.h"
 
 namespace velda {
 
 // The batch output option buttons, in the order in which the first
-// selected one wins.
-enum class OutputOption { Tga, Tif, Pcx, Bmp, Gif, Jpg };
+// selected one wins; PNG and WebP came later.
+enum class OutputOption { Tga, Tif, Pcx, Bmp, Gif, Jpg, Png, Webp };
 
 struct OutputFormat {
     int imageFormat;    // picture buffer format code
@@ -40,6 +40,9 @@ struct BatchJob {
     int photoCdResolution = kPhotoCdBase;  // 1 Base/16 ... 5 Base*16
     bool keepMetadata = true;              // results carry their sources' photo metadata
     bool losslessJpeg = false;  // JPEG to JPEG re-encodes only the blocks under the marks
+    bool webpLossless = false;  // WebP results are lossless
+    ResizeSpec resize;          // results brought down to this size before the marks
+    QString nameTemplate;       // result names from tokens; empty: the source's name
     MarkLayout layout;          // relative size, anchors, tiles, text effects
     // The watermark as scaled for each picture size met; PrepareMarks
     // shares it across the run's files.
@@ -50,6 +53,9 @@ struct BatchJob {
 // them: positions read as leading numbers, text numbers rounded half to
 // even into 16 bits, units from the option pairs.
 void ApplyPanelSettings(const WatermarkSettings& settings, BatchJob* job);
+
+// The resize and name template that an "Output" section gives.
+void ApplyOutputSettings(const OutputSettings& output, BatchJob* job);
 
 // The layout that a "Marks" section gives.
 MarkLayout MarkLayoutFrom(const MarksSettings& marks);

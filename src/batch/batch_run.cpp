@@ -9,11 +9,13 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <thread>
 #include <vector>
 
 #include "batch/memory_budget.h"
 #include "batch/messages.h"
+#include "batch/tokens.h"
 #include "batch/watermark_file.h"
 
 namespace velda {
@@ -21,9 +23,10 @@ namespace velda {
 namespace {
 
 struct Task {
-    QString name;    // the source's name in its folder
-    QString source;  // its path
-    QString target;  // the result's path
+    OutputNamer* namer = nullptr;  // of the result's folder
+    QString name;                  // the source's name in its folder
+    QString source;                // its path
+    QString target;                // the result's path
     bool replace = false;
     int order = 0;     // its place in the walk or the list
     qint64 bytes = 0;  // the source's size
@@ -152,7 +155,7 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     QString input = request.inputDir.trimmed();
     if (input.size() > 1 && input.endsWith(u'/')) input.chop(1);  // but "/" stays the root
     const QString output = request.outputDir.trimmed();
-    if (!DirectoryExists(output)) {
+    if (!DirectoryExists(output) && !request.dryRun) {
         if (!host.Ask(messages::kOutputMissing, Icon::Exclamation)) return 0;
         // Another run may create it at the same moment; then it exists,
         // which is all that was asked for.
@@ -176,7 +179,18 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     }
 
     const OutputFormat format = FormatFor(job.output);
-    OutputNamer namer(output, request.existing, request.deleteSources);
+    // One namer for each folder results go to: the output folder, and its
+    // subfolders when the tree is kept.
+    std::map<QString, std::unique_ptr<OutputNamer>> namers;
+    auto namerFor = [&](const QString& folder) -> OutputNamer& {
+        auto& namer = namers[folder];
+        if (!namer) {
+            if (!request.dryRun) QDir().mkpath(folder);
+            namer = std::make_unique<OutputNamer>(folder, request.existing, request.deleteSources,
+                                                  request.dryRun);
+        }
+        return *namer;
+    };
     MemoryBudget budget(request.memoryBytes > 0 ? request.memoryBytes : DefaultMemoryBudget());
     std::atomic<bool> abandoned{false};  // No after an error: nothing more is deleted
     int done = 0;
@@ -199,8 +213,10 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         if (s.code() == ErrorCode::TargetExists) {
             // Another program took the name after we claimed it.
             options.replace = false;
-            s = WatermarkFile(job, task.source, namer.ClaimAgain(task.name, format.extension).path,
-                              options);
+            s = WatermarkFile(
+                job, task.source,
+                task.namer->ClaimAgain(QFileInfo(task.target).fileName(), format.extension).path,
+                options);
         }
         finish(task.source, task.order, s.ok() ? Outcome::Written : Outcome::Failed, s);
     };
@@ -215,11 +231,26 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     auto handOut = [&](const QString& dir, const QString& name, qint64 bytes) {
         host.Progress(messages::Progress(count));
         const QString source = JoinPath(dir, name);
-        const OutputNamer::Claim claim = namer.ClaimFor(name, format.extension, source);
-        if (claim.path.isEmpty()) {
+        QString folder = output;
+        // The walk's folders all start with the input folder's path.
+        if (request.tree && request.keepTree && dir.size() > input.size() &&
+            dir.startsWith(input)) {
+            const QString relative =
+                dir.mid(input.size()).section(u'/', 0, -1, QString::SectionSkipEmpty);
+            if (!relative.isEmpty()) folder = JoinPath(output, relative);
+        }
+        OutputNamer& namer = namerFor(folder);
+        const OutputNamer::Claim claim =
+            job.nameTemplate.isEmpty()
+                ? namer.ClaimFor(name, format.extension, source)
+                : namer.ClaimStem(ResultStem(job.nameTemplate, source, count + 1, job.resize),
+                                  format.extension, source);
+        if (request.dryRun) {
+            host.Planned(source, claim.path);
+        } else if (claim.path.isEmpty()) {
             finish(source, count, Outcome::Skipped, Status::Ok());
         } else {
-            pending.push_back({name, source, claim.path, claim.replace, count, bytes});
+            pending.push_back({&namer, name, source, claim.path, claim.replace, count, bytes});
         }
         ++count;
         ProcessedCount = count;

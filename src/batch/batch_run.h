@@ -38,6 +38,11 @@ class BatchHost {
     // The number of files the run will take, once it is past its checks and
     // confirmation (a tree is counted only when the request asks).
     virtual void Total(int files) { (void)files; }
+    // A dry run's plan for one file: the result it would write (empty:
+    // none, its name is taken and the policy says skip).
+    virtual void Planned(const QString& source, const QString& target) {
+        (void)source, (void)target;
+    }
 };
 
 struct BatchRequest {
@@ -51,6 +56,9 @@ struct BatchRequest {
     int jobs = 0;                                       // worker threads; 0: one per core
     qint64 memoryBytes = 0;  // the run's memory budget; 0: half the machine's memory
     bool countTree = false;  // count a tree's pictures first, for a progress bar
+    bool keepTree = false;   // tree mode: results in the same relative folders
+    // Name every result and say so, but write, create and delete nothing.
+    bool dryRun = false;
     DirectoryLister lister = ListDirectory;
 };
 

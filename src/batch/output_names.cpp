@@ -65,14 +65,20 @@ QString OutputName(const QString& fileName, const QString& extension) {
     return Fit(dot < 0 ? fileName : fileName.left(dot), extension);
 }
 
+QString StemName(const QString& stem, const QString& extension) {
+    return Fit(stem, extension);
+}
+
 QString NumberedName(const QString& name, int n) {
     const auto [stem, ext] = SplitExtension(name);
     return Fit(stem, QStringLiteral(" (%1)").arg(n) + ext);
 }
 
-OutputNamer::OutputNamer(const QString& outputDir, ExistingPolicy policy, bool deletingSources)
-    : dir_(outputDir), policy_(policy), deletingSources_(deletingSources) {
+OutputNamer::OutputNamer(const QString& outputDir, ExistingPolicy policy, bool deletingSources,
+                         bool dry)
+    : dir_(outputDir), policy_(policy), deletingSources_(deletingSources), dry_(dry) {
     dirFd_ = ::open(Native(dir_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dry_) return;
     for (int attempt = 0; attempt < 100 && runLockFd_ < 0; ++attempt) {
         runId_ = QStringLiteral(".velda-run-%1-%2")
                      .arg(::getpid())
@@ -87,7 +93,7 @@ OutputNamer::~OutputNamer() {
     std::lock_guard guard(mutex_);
     FlockGuard lock(dirFd_);
     for (const QString& name : std::as_const(mine_))
-        ::unlink(Native(ClaimFile(name)).constData());
+        if (!dry_) ::unlink(Native(ClaimFile(name)).constData());
     if (runLockFd_ >= 0) {
         ::unlink(Native(dir_ + u'/' + runId_).constData());
         ::close(runLockFd_);
@@ -117,22 +123,32 @@ bool OutputNamer::ClaimedByOtherRun(const QString& name) {
     if (fd < 0 && errno != ENOENT) return true;  // not ours to judge: taken as alive
     if (fd >= 0) {
         const bool alive = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-        if (!alive) ::unlink(Native(dir_ + u'/' + owner).constData());
+        if (!alive && !dry_) ::unlink(Native(dir_ + u'/' + owner).constData());
         ::close(fd);
         if (alive) return true;
     }
-    ::unlink(Native(claim).constData());  // left by a run that died
+    if (!dry_) ::unlink(Native(claim).constData());  // left by a run that died
     return false;
 }
 
-OutputNamer::Claim OutputNamer::ClaimFor(const QString& fileName, const QString& extension,
-                                         const QString& sourcePath) {
+void OutputNamer::AddSource(const QString& sourcePath) {
     std::pair<quint64, quint64> id;
     if (Exists(sourcePath, &id)) {
         std::lock_guard guard(mutex_);
         sources_.insert(id);
     }
+}
+
+OutputNamer::Claim OutputNamer::ClaimFor(const QString& fileName, const QString& extension,
+                                         const QString& sourcePath) {
+    AddSource(sourcePath);
     return ClaimName(OutputName(fileName, extension), false);
+}
+
+OutputNamer::Claim OutputNamer::ClaimStem(const QString& stem, const QString& extension,
+                                          const QString& sourcePath) {
+    AddSource(sourcePath);
+    return ClaimName(StemName(stem, extension), false);
 }
 
 OutputNamer::Claim OutputNamer::ClaimAgain(const QString& fileName, const QString& extension) {
@@ -163,8 +179,9 @@ OutputNamer::Claim OutputNamer::ClaimName(const QString& name, bool neverReplace
         }
         // The claim is made visible before the name is used; a claim that
         // cannot be written (a read-only folder) fails the write later.
-        const int fd = ::open(Native(ClaimFile(candidate)).constData(),
-                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int fd = dry_ ? -1
+                            : ::open(Native(ClaimFile(candidate)).constData(),
+                                     O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd >= 0) {
             const QByteArray content = runId_.toUtf8() + '\n' + candidate.toUtf8();
             (void)!::write(fd, content.constData(), static_cast<size_t>(content.size()));

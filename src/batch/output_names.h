@@ -16,6 +16,10 @@ enum class ExistingPolicy { Replace, Rename, Skip };
 // name without a dot.
 QString OutputName(const QString& fileName, const QString& extension);
 
+// A stem with the extension, the stem shortened (by whole characters) where
+// the name would grow past the system's 255 bytes.
+QString StemName(const QString& stem, const QString& extension);
+
 // name with " (n)" before its extension, the stem shortened (by whole
 // characters) where the name would grow past the system's 255 bytes.
 QString NumberedName(const QString& name, int n);
@@ -30,7 +34,10 @@ QString NumberedName(const QString& name, int n);
 // "name (2).jpg", or with Skip, nothing.
 class OutputNamer {
   public:
-    OutputNamer(const QString& outputDir, ExistingPolicy policy, bool deletingSources);
+    // A dry namer chooses the same names but leaves no trace: no claims,
+    // no run lock, nothing cleared.
+    OutputNamer(const QString& outputDir, ExistingPolicy policy, bool deletingSources,
+                bool dry = false);
     ~OutputNamer();  // the run's claims go with it
     OutputNamer(const OutputNamer&) = delete;
     OutputNamer& operator=(const OutputNamer&) = delete;
@@ -41,12 +48,15 @@ class OutputNamer {
     };
     // The result's path for a source file name and the output extension.
     Claim ClaimFor(const QString& fileName, const QString& extension, const QString& sourcePath);
+    // The same for a result named by its stem (a name template's result).
+    Claim ClaimStem(const QString& stem, const QString& extension, const QString& sourcePath);
     // The claimed name was taken behind our back (by another program): the
     // next free one, never replacing anything.
     Claim ClaimAgain(const QString& fileName, const QString& extension);
 
   private:
     Claim ClaimName(const QString& name, bool neverReplace);
+    void AddSource(const QString& sourcePath);
     bool ClaimedByOtherRun(const QString& name);
     QString ClaimFile(const QString& name) const;
 
@@ -54,6 +64,7 @@ class OutputNamer {
     QString dir_;
     ExistingPolicy policy_;
     bool deletingSources_;
+    bool dry_;
     int dirFd_ = -1;                             // flock'ed while a name is chosen
     int runLockFd_ = -1;                         // flock'ed for the run's life: our claims are live
     QString runId_;                              // the run lock's file name, written in each claim

@@ -1,6 +1,11 @@
 #include "batch/tokens.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
+
+#include "imaging/codec.h"
+#include "imaging/picture_io.h"
+#include "imaging/resize.h"
 
 namespace velda {
 
@@ -59,6 +64,30 @@ TokenLookup FileTokens(const FileFacts& facts) {
         if (facts.size.isValid() && token == u"height") return QString::number(facts.size.height());
         return MetadataText(facts.metadata.get(), token);
     };
+}
+
+QString ResultStem(const QString& nameTemplate, const QString& sourcePath, int counter,
+                   const ResizeSpec& resize) {
+    FileFacts facts{sourcePath, counter, nullptr, QSize()};
+    // Only what the template asks for is read from the file.
+    static const QRegularExpression needsFile(QStringLiteral(R"(\{(date|year|width|height|\w+\.))"));
+    QByteArray data;
+    if (nameTemplate.contains(needsFile) && ReadPictureFile(sourcePath, &data).ok()) {
+        int orientation = 1;
+        facts.metadata = ReadMetadata(data, &orientation);
+        HeaderInfo header;
+        if (ReadHeader(SniffKind(data, sourcePath), data, kPhotoCdBase, &header).ok()) {
+            QSize size(header.width, header.height);
+            if (orientation >= 5) size.transpose();
+            facts.size = ResizedSize(resize, size);
+        }
+    }
+    QString stem = ExpandTokens(nameTemplate, FileTokens(facts)).trimmed();
+    for (QChar& c : stem) {
+        if (c == u'/' || c == u'\\' || c.unicode() < 0x20) c = u'_';
+    }
+    if (stem.isEmpty() || stem == u"." || stem == u"..") return QFileInfo(sourcePath).completeBaseName();
+    return stem;
 }
 
 }  // namespace velda

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "imaging/metadata.h"
+#include "settings/section_settings.h"
 
 namespace velda {
 
@@ -40,5 +41,12 @@ TokenLookup FileTokens(const FileFacts& facts);
 inline QString ExpandFileTokens(const QString& text, const FileFacts& facts) {
     return HasTokens(text) ? ExpandTokens(text, FileTokens(facts)) : text;
 }
+
+// The name (without extension) a name template gives the result of one
+// source: its tokens filled from the file (its size as the result will
+// have it, after resize), characters no file name may hold replaced. A
+// template that comes out empty gives the source's own name.
+QString ResultStem(const QString& nameTemplate, const QString& sourcePath, int counter,
+                   const ResizeSpec& resize);
 
 }  // namespace velda

@@ -8,6 +8,7 @@
 #include "batch/tokens.h"
 #include "imaging/loaders.h"
 #include "imaging/picture_io.h"
+#include "imaging/resize.h"
 
 namespace velda {
 
@@ -56,6 +57,7 @@ qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels, int sourceDepth) {
     }
     if (job.depth < 24 && job.output != OutputOption::Jpg) perPixel += 2;  // palette and indices
     if (sourceDepth <= 8) perPixel += 4;  // a palette picture raised to true colour
+    if (job.resize.kind != ResizeSpec::Kind::None) perPixel += 4;  // the smaller copy
     return pixels * perPixel;
 }
 
@@ -77,7 +79,9 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
                                               ReadMetadata(data, &orientation), QSize()}));
     }
     QString wholeReason;  // why a JPEG asked to keep its blocks was wholly re-encoded
-    if (job.losslessJpeg && job.output == OutputOption::Jpg) {
+    // A resized photo has no source blocks to keep.
+    if (job.losslessJpeg && job.output == OutputOption::Jpg &&
+        job.resize.kind == ResizeSpec::Kind::None) {
         JpegRemark remark;
         if (Status s = RemarkJpegData(data, JobMarks(job, text), job.keepMetadata, admit, &remark);
             !s.ok()) {
@@ -106,6 +110,11 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
         if (s = picture.IncreaseColors(24); !s.ok()) return s;
     }
 
+    // Resized first, so that the marks are drawn crisp at the final size.
+    const QSize full(picture.Xresolution(), picture.Yresolution());
+    if (const QSize to = ResizedSize(job.resize, full); to != full) {
+        if (s = picture.Resize(to); !s.ok()) return s;
+    }
     DrawJobMarks(job, text, picture);
     const QString omitted = OmittedMarks(job, QSize(picture.Xresolution(), picture.Yresolution()));
 
@@ -117,6 +126,11 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     if (job.output == OutputOption::Jpg) {
         depth = 24;
         picture.WriteCompression = job.jpegQuality;
+    }
+    if (job.output == OutputOption::Webp) {
+        depth = 24;  // WebP has no palette form
+        picture.WriteCompression = job.jpegQuality;
+        picture.WriteLossless = job.webpLossless;
     }
     if (depth > ComparableDepth(picture.ColorDepth())) {
         if (s = picture.IncreaseColors(depth); !s.ok()) return s;

@@ -33,6 +33,16 @@ bool CliHost::Ask(const QString& text, Icon) {
     return true;
 }
 
+void CliHost::Planned(const QString& source, const QString& target) {
+    const QString line = messages::ReportName(source) + QStringLiteral(" -> ") +
+                         (target.isEmpty() ? QStringLiteral("(skipped: name taken)")
+                                           : messages::ReportName(target)) +
+                         u'\n';
+    if (!target.isEmpty()) ++planned_;
+    const QByteArray bytes = line.toLocal8Bit();
+    fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+}
+
 void CliHost::Inform(const QString& text, Icon) {
     if (text == messages::kStopped) return;  // said once, at the end
     Err(text);

@@ -18,10 +18,14 @@ class CliHost : public BatchHost {
     void Inform(const QString& text, Icon icon) override;
     void FileDone(const QString& source, Outcome outcome, const Status& status, int done) override;
     void Total(int files) override { total_ = files; }
+    // A dry run's line on standard output: "SOURCE -> RESULT".
+    void Planned(const QString& source, const QString& target) override;
+    int planned() const { return planned_; }
     void EndProgress();
 
   private:
     int total_ = 0;
+    int planned_ = 0;
     bool quiet_;
     bool terminal_;
     bool barShown_ = false;

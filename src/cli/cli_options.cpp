@@ -6,7 +6,8 @@
 #include "cli/cli_host.h"
 #include "imaging/loaders.h"
 #include "settings/ini_file.h"
-#include "settings/marks_settings.h"
+#include "settings/presets.h"
+#include "settings/section_settings.h"
 #include "settings/settings.h"
 
 namespace velda::cli {
@@ -21,17 +22,21 @@ bool ParseInt(const QString& text, int min, int max, int* out) {
     return true;
 }
 
-// The keys of [Marks], one a line, with what each does.
-QString MarksKeysHelp() {
-    QString out = QStringLiteral("\nKeys of [Marks] (empty: the classic placement):\n");
-    for (const KeySpec& k : MarksKeys()) {
-        out += QStringLiteral("  %1%2\n")
-                   .arg(QString::fromUtf16(k.name), -17)
-                   .arg(QString::fromUtf16(k.help));
-        if (k.choices)
-            out += QStringLiteral("  %1one of: %2\n")
-                       .arg(QString(), -17)
-                       .arg(QString::fromUtf16(k.choices));
+// The keys of [Marks] and [Output], one a line, with what each does.
+QString SectionKeysHelp() {
+    QString out;
+    for (const SectionSpec* spec : {&MarksSection(), &OutputSection()}) {
+        out += QStringLiteral("\nKeys of [%1] (empty: as before the section existed):\n")
+                   .arg(spec->name);
+        for (const KeySpec& k : spec->keys) {
+            out += QStringLiteral("  %1%2\n")
+                       .arg(QString::fromUtf16(k.name), -17)
+                       .arg(QString::fromUtf16(k.help));
+            if (k.choices)
+                out += QStringLiteral("  %1one of: %2\n")
+                           .arg(QString(), -17)
+                           .arg(QString::fromUtf16(k.choices));
+        }
     }
     return out;
 }
@@ -49,7 +54,10 @@ QString HelpText() {
                "                     (.bmp .jpg .pcx .png .tif .tga .fif .gif)\n"
                "  --recursive        every picture of INPUT_DIR and all its subdirectories\n"
                "  --settings FILE    the velda.ini to read (default: the desktop program's)\n"
-               "  --set KEY=VALUE    override one key of [MainVeldaDetails] or [Marks], e.g.\n"
+               "  --preset NAME      the settings of [Preset NAME] over the file's own\n"
+               "  --list-presets     the presets of the settings file, one a line\n"
+               "  --set KEY=VALUE    override one key of [MainVeldaDetails], [Marks] or [Output],\n"
+               "                     after any preset, e.g.\n"
                "                     --set WaterMarkFile=logo.png --set MixValue=128\n"
                "                     --set Text=\"(c) 2026\" --set Textclr=0000FF "
                "(blue,green,red)\n"
@@ -88,7 +96,7 @@ QString HelpText() {
                "Standard output holds the report: \"N files processed.\" and the files that\n"
                "could not be converted. Exit status: 0 all written, 1 some files failed,\n"
                "2 run refused or bad arguments, 130 interrupted.\n")
-        .arg(MarksKeysHelp());
+        .arg(SectionKeysHelp());
 }
 
 bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
@@ -100,6 +108,9 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
     bool recursive = false;
     bool strip = false;
     bool lossless = false;
+    bool webpLossless = false, keepTree = false;
+    QString preset, resize, nameTemplate;
+    bool resizeGiven = false, nameGiven = false;
 
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -129,6 +140,22 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
             strip = true;
         } else if (name == u"--lossless") {
             lossless = true;
+        } else if (name == u"--webp-lossless") {
+            webpLossless = true;
+        } else if (name == u"--keep-tree") {
+            keepTree = true;
+        } else if (name == u"--dry-run") {
+            out->batch.dryRun = true;
+        } else if (name == u"--list-presets") {
+            out->listPresets = true;
+        } else if (name == u"--preset") {
+            if (!value(&preset)) return false;
+        } else if (name == u"--resize") {
+            if (!value(&resize)) return false;
+            resizeGiven = true;
+        } else if (name == u"--name") {
+            if (!value(&nameTemplate)) return false;
+            nameGiven = true;
         } else if (name == u"--delete-sources") {
             out->batch.deleteSources = true;
         } else if (name == u"--settings") {
@@ -163,6 +190,11 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         }
     }
     if (out->help || out->version) return true;
+    if (out->listPresets) {
+        if (!settingsGiven) settingsFile = SettingsFilePath();
+        out->presets = PresetNames(settingsFile);
+        return true;
+    }
 
     if (positional.size() < 2) {
         *error = QStringLiteral("INPUT_DIR and OUTPUT_DIR are needed");
@@ -211,7 +243,19 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
     }
     ReadWatermarkSettings(settingsFile, s);
     MarksSettings marks;
-    ReadMarksSettings(settingsFile, marks);
+    marks.Read(settingsFile);
+    OutputSettings output;
+    output.Read(settingsFile);
+    if (!preset.isEmpty()) {
+        QStringList refused;
+        if (!ApplyPreset(settingsFile, preset, s, marks, output, &refused)) {
+            *error = QStringLiteral("no preset %1 in %2").arg(preset, settingsFile);
+            return false;
+        }
+        for (const QString& kv : refused)
+            Err(QStringLiteral("warning: preset %1: %2 is not a setting; left out")
+                    .arg(preset, kv));
+    }
     if (FileExists(settingsFile) &&
         !IniDocument::Load(settingsFile).HasSection(QStringLiteral("MainVeldaDetails"))) {
         Err(QStringLiteral("warning: %1 has no [MainVeldaDetails] section; its settings are not "
@@ -225,32 +269,37 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
             return false;
         }
         const QString key = kv.left(eq), val = kv.mid(eq + 1);
-        if (!ApplyWatermarkKey(s, key, val) && !ApplyMarksKey(marks, key, val)) {
+        if (!SetWatermarkKey(s, key, val) && !marks.Apply(key, val) && !output.Apply(key, val)) {
             *error = QStringLiteral("--set %1: unknown key or value out of range").arg(kv);
             return false;
         }
-        // An empty text value clears the key here: the way to switch off a
-        // watermark or text that the settings file names.
-        if (val.trimmed().isEmpty()) {
-            if (key.compare(QStringLiteral("WaterMarkFile"), Qt::CaseInsensitive) == 0)
-                s.WaterMarkFile.clear();
-            if (key.compare(QStringLiteral("TemplateFile"), Qt::CaseInsensitive) == 0)
-                s.TemplateFile.clear();
-            if (key.compare(QStringLiteral("Text"), Qt::CaseInsensitive) == 0) s.Text.clear();
-        }
     }
+    // The options are shorthands for their keys.
+    if (resizeGiven && !output.Apply(QStringLiteral("Resize"), resize)) {
+        *error = QStringLiteral("--resize takes long:N, short:N, width:N, height:N or fit:WxH");
+        return false;
+    }
+    if (nameGiven && !output.Apply(QStringLiteral("NameTemplate"), nameTemplate)) {
+        *error = QStringLiteral("--name takes a file name without folders");
+        return false;
+    }
+    if (keepTree) output.Apply(QStringLiteral("KeepTree"), QStringLiteral("True"));
 
     BatchJob& job = out->job;
     ApplyPanelSettings(s, &job);
     job.layout = MarkLayoutFrom(marks);
+    ApplyOutputSettings(output, &job);
+    job.webpLossless = webpLossless;
+    b.keepTree = DecodeBooleanWord(output.Value(QStringLiteral("KeepTree")));
     job.keepMetadata = !strip && ReadKeepMetadata(settingsFile);
     job.losslessJpeg = lossless || ReadLosslessJpeg(settingsFile);
     static const QStringList formats = {QStringLiteral("tga"), QStringLiteral("tif"),
                                         QStringLiteral("pcx"), QStringLiteral("bmp"),
-                                        QStringLiteral("gif"), QStringLiteral("jpg")};
+                                        QStringLiteral("gif"), QStringLiteral("jpg"),
+                                        QStringLiteral("png"), QStringLiteral("webp")};
     const qsizetype f = formats.indexOf(format.toLower());
     if (f < 0) {
-        *error = QStringLiteral("--format must be jpg, tif, tga, bmp, pcx or gif");
+        *error = QStringLiteral("--format must be jpg, tif, tga, bmp, pcx, gif, png or webp");
         return false;
     }
     job.output = static_cast<OutputOption>(f);

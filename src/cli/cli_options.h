@@ -13,6 +13,8 @@ struct CliRequest {
     bool help = false;
     bool version = false;
     bool quiet = false;
+    bool listPresets = false;
+    QStringList presets;  // the settings file's presets, for --list-presets
     BatchRequest batch;
     BatchJob job;
     WatermarkSettings settings;

@@ -90,6 +90,11 @@ int main(int argc, char** argv) {
         Out(QStringLiteral("velda-batch 1.40"));
         return 0;
     }
+    if (request.listPresets) {
+        for (const QString& name : request.presets)
+            Out(name);
+        return 0;
+    }
     if (request.batch.files.isEmpty() && !request.batch.tree) {
         return Refuse(velda::messages::kMustSelectFiles);
     }
@@ -115,6 +120,10 @@ int main(int argc, char** argv) {
     host.EndProgress();
     gRun = nullptr;
 
+    if (request.batch.dryRun && run.Started()) {
+        Out(QStringLiteral("%1 files would be written.").arg(host.planned()));
+        return 0;
+    }
     if (!run.Started()) {  // the host has said why
         velda::cli::Err(QStringLiteral("Try 'velda-batch --help' for more."));
         return 2;

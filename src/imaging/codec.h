@@ -62,6 +62,11 @@ Status EncodeGif(const QImage& image, QByteArray* out);
 Status EncodePcx(const QImage& image, int depth, QByteArray* out);
 Status EncodeTiff(const QImage& image, int depth, QByteArray* out);
 Status EncodeTarga(const QImage& image, int depth, QByteArray* out);
+// PNG: true colour with alpha when any pixel is transparent, or a
+// palette of 8 or 4 bits (transparent entries kept).
+Status EncodePng(const QImage& image, int depth, QByteArray* out);
+// WebP: lossy at quality 0-100, or lossless; alpha kept.
+Status EncodeWebp(const QImage& image, int quality, bool lossless, QByteArray* out);
 Status EncodeWithMagick(FileKind kind, const QImage& image, int depth, QByteArray* out);
 
 // One-time set-up of the codec libraries: ImageMagick with our resource

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "settings/marks_settings.h"
+#include "settings/section_settings.h"
 
 namespace velda {
 
@@ -62,10 +62,6 @@ QPoint AnchoredAt(Anchor anchor, Length marginX, Length marginY, QSize picture, 
 // The watermark's size on this picture: its own, or scaled to the
 // relative size with its proportions kept.
 QSize MarkSizeOn(const MarkLayout& layout, QSize picture, QSize own);
-
-// A resampling fit for marks and photos: area averaging when shrinking,
-// Lanczos-3 when enlarging (alpha kept, edges without dark fringes).
-QImage ResizeHighQuality(const QImage& image, QSize size);
 
 // The top-left corners of the tiles covering the picture: a lattice of
 // cells of the mark's size plus the gap, turned by the angle about the

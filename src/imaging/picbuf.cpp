@@ -1,5 +1,7 @@
 #include "imaging/picbuf.h"
 
+#include "imaging/resize.h"
+
 #include "imaging/compositing.h"
 #include "imaging/picture_io.h"
 #include "imaging/quantize.h"
@@ -19,11 +21,11 @@ Status Picbuf::Store() const {
     if (FileName.isEmpty())
         return Status::Error(ErrorCode::WriteFailed, QStringLiteral("no file name"));
     QByteArray bytes;
-    if (Status s = EncodePicture(picture_, ImageFormat, WriteCompression, &bytes); !s.ok()) {
+    if (Status s = EncodePicture(picture_, ImageFormat, WriteCompression, &bytes, WriteLossless);
+        !s.ok()) {
         return s;
     }
-    if (KeepMetadata && picture_.metadata &&
-        (ImageFormat == kFormatJpeg || ImageFormat == kFormatTiff)) {
+    if (KeepMetadata && picture_.metadata && FormatHoldsMetadata(ImageFormat)) {
         // Metadata that cannot be written does not cost the picture.
         QByteArray withMetadata = bytes;
         if (EmbedMetadata(&withMetadata, *picture_.metadata, Xresolution(), Yresolution()).ok()) {
@@ -114,6 +116,22 @@ Status Picbuf::TextDraw() {
     run.strikeOut = Font.StrikeThrough;
     run.transparent = FontTransparent;
     return DrawTextRun(picture_.image, run);
+}
+
+Status Picbuf::Resize(QSize size) {
+    if (!HasPicture()) return Status::Error(ErrorCode::NoPicture);
+    if (size == picture_.image.size()) return Status::Ok();
+    if (picture_.depth < 24) {
+        if (Status s = RaiseToTrueColour(); !s.ok()) return s;
+    }
+    QImage resized = ResizeHighQuality(picture_.image, size);
+    if (resized.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+    // The smooth scaling hands alpha back premultiplied.
+    if (resized.format() != QImage::Format_RGB32)
+        resized = resized.convertToFormat(resized.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                                    : QImage::Format_RGB32);
+    picture_.image = std::move(resized);
+    return Status::Ok();
 }
 
 Status Picbuf::PaintMarks(const RegionMarks& marks) {

@@ -24,7 +24,8 @@ class Picbuf {
     // Properties set by the callers before an operation.
     QString FileName;          // read by LoadFile, written by Store
     int ImageFormat = 0;       // format code for Store; 0 when loading
-    int WriteCompression = 0;  // JPEG quality for Store
+    int WriteCompression = 0;  // JPEG and WebP quality for Store
+    bool WriteLossless = false;  // WebP: lossless
     double Xorigin = 0;        // a source or mask with origin (-x, -y)
     double Yorigin = 0;        //   lands at (x, y) of the target
     int SelectLeft = 0, SelectTop = 0, SelectWidth = 0, SelectHeight = 0;
@@ -72,6 +73,9 @@ class Picbuf {
     Status TextDraw();
     // Draws marks over the whole picture (true colour from then on).
     Status PaintMarks(const RegionMarks& marks);
+    // Brings the picture to a smaller size (true colour from then on),
+    // averaging the pixels each new one covers.
+    Status Resize(QSize size);
 
     // Memory transfers. A copy carries the picture and its file name; a
     // paste replaces this buffer's picture and file name with them.

@@ -26,6 +26,10 @@ QString ExtensionForFormat(int formatCode) {
             return QStringLiteral(".pcx");
         case kFormatJpeg:
             return QStringLiteral(".jpg");
+        case kFormatPng:
+            return QStringLiteral(".png");
+        case kFormatWebp:
+            return QStringLiteral(".webp");
         default:
             return QString();
     }
@@ -143,10 +147,23 @@ Status RemarkJpegData(const QByteArray& data, const RegionMarks& marks, bool kee
     return Status::Ok();
 }
 
-Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteArray* out) {
+bool FormatHoldsMetadata(int formatCode) {
+    return formatCode == kFormatJpeg || formatCode == kFormatTiff || formatCode == kFormatPng ||
+           formatCode == kFormatWebp;
+}
+
+Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteArray* out,
+                     bool lossless) {
     if (picture.isNull()) return Status::Error(ErrorCode::NoPicture);
     const int depth = picture.depth >= 24 ? 24 : (picture.depth > 4 ? 8 : 4);
     const QImage& image = picture.image;
+    if (formatCode == kFormatWebp) {
+        try {
+            return EncodeWebp(image, quality, lossless, out);
+        } catch (const std::bad_alloc&) {
+            return Status::Error(ErrorCode::OutOfMemory);
+        }
+    }
     if (depth <= 8 && image.format() != QImage::Format_Indexed8) {
         return Status::Error(ErrorCode::BadArgument, QStringLiteral("palette picture expected"));
     }
@@ -162,6 +179,8 @@ Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteA
                 return EncodeTiff(image, depth, out);
             case kFormatTarga:
                 return EncodeTarga(image, depth, out);
+            case kFormatPng:
+                return EncodePng(image, depth, out);
             case kFormatGif:
                 if (depth > 8)
                     return Status::Error(ErrorCode::BadArgument,

@@ -20,6 +20,8 @@ enum FormatCode : int {
     kFormatGif = 4,
     kFormatPcx = 6,
     kFormatJpeg = 7,
+    kFormatPng = 10,
+    kFormatWebp = 11,
 };
 
 // The extension written for a format code (".tif"), empty for none.
@@ -57,8 +59,13 @@ Status RemarkJpegData(const QByteArray& data, const RegionMarks& marks, bool kee
                       const DecodeGate& gate, JpegRemark* out);
 
 // Encodes picture in a format at its depth (24 or 32, 8, 4; 1 is written as
-// 4). JPEG is always 24-bit colour at quality (0 means 1).
-Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteArray* out);
+// 4). JPEG is always 24-bit colour at quality (0 means 1); WebP is lossy at
+// quality, or lossless.
+Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteArray* out,
+                     bool lossless = false);
+
+// Formats whose files carry EXIF, IPTC or XMP and a colour profile.
+bool FormatHoldsMetadata(int formatCode);
 
 // Writes bytes to path through a temporary file in the same directory,
 // renamed into place: a failed or interrupted write never leaves a partial

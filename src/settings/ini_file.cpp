@@ -108,6 +108,38 @@ QString IniDocument::Text() const {
     return text;
 }
 
+QStringList IniDocument::SectionNames() const {
+    QStringList names;
+    for (const QString& line : lines_) {
+        QString name;
+        if (SectionName(line, &name) && !names.contains(name, Qt::CaseInsensitive))
+            names.append(name);
+    }
+    return names;
+}
+
+QList<std::pair<QString, QString>> IniDocument::Entries(const QString& section) const {
+    QList<std::pair<QString, QString>> out;
+    const Location loc = Find(section, QString());
+    if (loc.sectionLine < 0) return out;
+    for (qsizetype i = loc.sectionLine + 1; i <= loc.lastLine; ++i) {
+        QString k, v;
+        if (KeyValue(lines_[i], &k, &v)) out.append({k, v});
+    }
+    return out;
+}
+
+void IniDocument::RemoveSection(const QString& section) {
+    const Location loc = Find(section, QString());
+    if (loc.sectionLine < 0) return;
+    // Up to the next section, so that comments of this one go with it.
+    qsizetype end = loc.sectionLine + 1;
+    QString name;
+    while (end < lines_.size() && !SectionName(lines_[end], &name))
+        ++end;
+    lines_.remove(loc.sectionLine, end - loc.sectionLine);
+}
+
 bool IniDocument::HasSection(const QString& section) const {
     return Find(section, QString()).sectionLine >= 0;
 }

@@ -32,6 +32,12 @@ class IniDocument {
 
     QString Text() const;
     bool HasSection(const QString& section) const;
+    // The names of the sections, each once, in the file's order.
+    QStringList SectionNames() const;
+    // The keys of a section with their values, in the file's order.
+    QList<std::pair<QString, QString>> Entries(const QString& section) const;
+    // Removes a section with every line of it.
+    void RemoveSection(const QString& section);
 
   private:
     struct Location {

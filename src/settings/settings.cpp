@@ -183,6 +183,19 @@ bool ApplyWatermarkKey(WatermarkSettings& s, const QString& key, const QString& 
     return false;
 }
 
+bool SetWatermarkKey(WatermarkSettings& s, const QString& key, const QString& value) {
+    if (!ApplyWatermarkKey(s, key, value)) return false;
+    if (value.trimmed().isEmpty()) {
+        auto is = [&key](const char* name) {
+            return key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+        };
+        if (is("WaterMarkFile")) s.WaterMarkFile.clear();
+        if (is("TemplateFile")) s.TemplateFile.clear();
+        if (is("Text")) s.Text.clear();
+    }
+    return true;
+}
+
 void ReadWatermarkSettings(const QString& path, WatermarkSettings& s) {
     if (!FileExists(path)) return;
     const IniDocument doc = IniDocument::Load(path);
@@ -199,9 +212,15 @@ void ReadWatermarkSettings(const QString& path, WatermarkSettings& s) {
 
 bool WriteWatermarkSettings(const QString& path, const WatermarkSettings& s) {
     IniDocument doc = IniDocument::Load(path);
-    const QString section = kMainSection;
+    for (const auto& [key, value] : WatermarkEntries(s))
+        doc.SetValue(kMainSection, key, value);
+    return doc.Save(path);
+}
+
+QList<std::pair<QString, QString>> WatermarkEntries(const WatermarkSettings& s) {
+    QList<std::pair<QString, QString>> out;
     auto put = [&](const char* key, const QString& value) {
-        doc.SetValue(section, QString::fromLatin1(key), value);
+        out.append({QString::fromLatin1(key), value});
     };
     put("OrigFile", s.OrigFile.trimmed());
     put("WaterMarkFile", s.WaterMarkFile.trimmed());
@@ -223,7 +242,7 @@ bool WriteWatermarkSettings(const QString& path, const WatermarkSettings& s) {
     put("ty", NumberText(s.ty));
     put("ts", NumberText(s.ts));
     put("tfont", s.tfont.trimmed());
-    return doc.Save(path);
+    return out;
 }
 
 void ReadSaveAsSettings(const QString& path, SaveAsSettings& s) {

@@ -78,6 +78,13 @@ struct WatermarkSettings {
 // Returns false for an unknown key or a refused value.
 bool ApplyWatermarkKey(WatermarkSettings& s, const QString& key, const QString& value);
 
+// As ApplyWatermarkKey, except that an empty value clears the watermark,
+// template or text: the way to switch off one that the file names.
+bool SetWatermarkKey(WatermarkSettings& s, const QString& key, const QString& value);
+
+// The section's keys with their values as the file writes them, in order.
+QList<std::pair<QString, QString>> WatermarkEntries(const WatermarkSettings& s);
+
 // Reads the section over s; keys absent from the file keep s's values,
 // except "Textclr", which falls back to "FFFFFF". A missing file changes
 // nothing.

@@ -680,7 +680,7 @@ void ControlPanel::LoadSettings() {
     const QString path = state_.settingsPath;
     if (!FileExists(path)) return;
     MarksSettings marks;
-    ReadMarksSettings(path, marks);
+    marks.Read(path);
     layout_->SetSettings(marks);
     layout_mnu->setChecked(ReadOptionFlag(path, QStringLiteral("LayoutPanel"), true));
     keepmeta_mnu->setChecked(ReadKeepMetadata(path));
@@ -784,7 +784,7 @@ void ControlPanel::SaveSettings() {
     WriteLosslessJpeg(state_.settingsPath, lossless_mnu->isChecked());
     WriteOptionFlag(state_.settingsPath, QStringLiteral("FitToWindow"), state_.FitToWindow);
     WriteOptionFlag(state_.settingsPath, QStringLiteral("LayoutPanel"), layout_mnu->isChecked());
-    WriteMarksSettings(state_.settingsPath, layout_->Settings());
+    layout_->Settings().Write(state_.settingsPath);
 }
 
 std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {

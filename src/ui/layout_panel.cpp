@@ -192,7 +192,7 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
 MarksSettings LayoutPanel::Settings() const {
     MarksSettings s;
     auto put = [&s](const char* key, const QString& value) {
-        ApplyMarksKey(s, QString::fromLatin1(key), value);  // a refused value stays out
+        s.Apply(QString::fromLatin1(key), value);  // a refused value stays out
     };
     auto number = [](double v) { return v > 0 ? FormatNumberText(v) : QString(); };
     auto flag = [](const QCheckBox* b) {

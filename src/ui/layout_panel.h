@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "settings/marks_settings.h"
+#include "settings/section_settings.h"
 
 class QCheckBox;
 class QComboBox;

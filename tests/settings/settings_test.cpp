@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "settings/marks_settings.h"
+#include "settings/section_settings.h"
 #include "settings/numbers.h"
 #include "settings/settings.h"
 #include "support/test_support.h"
@@ -220,34 +220,34 @@ TEST_F(IniTest, MarksKeysAreCheckedAndKeptInTheirOwnSection) {
     MarksSettings m;
     // Any case in, one spelling out; empty clears; a refused value
     // changes nothing.
-    EXPECT_TRUE(ApplyMarksKey(m, QStringLiteral("anchor"), QStringLiteral(" br ")));
-    EXPECT_TRUE(ApplyMarksKey(m, QStringLiteral("WatermarkSizeOf"), QStringLiteral("SHORT")));
-    EXPECT_TRUE(ApplyMarksKey(m, QStringLiteral("MarginX"), QStringLiteral("3.50%")));
-    EXPECT_TRUE(ApplyMarksKey(m, QStringLiteral("MarginY"), QStringLiteral("-12")));
-    EXPECT_TRUE(ApplyMarksKey(m, QStringLiteral("tile"), QStringLiteral("true")));
-    EXPECT_TRUE(ApplyMarksKey(m, QStringLiteral("TileAngle"), QStringLiteral("-45")));
+    EXPECT_TRUE(m.Apply(QStringLiteral("anchor"), QStringLiteral(" br ")));
+    EXPECT_TRUE(m.Apply(QStringLiteral("WatermarkSizeOf"), QStringLiteral("SHORT")));
+    EXPECT_TRUE(m.Apply(QStringLiteral("MarginX"), QStringLiteral("3.50%")));
+    EXPECT_TRUE(m.Apply(QStringLiteral("MarginY"), QStringLiteral("-12")));
+    EXPECT_TRUE(m.Apply(QStringLiteral("tile"), QStringLiteral("true")));
+    EXPECT_TRUE(m.Apply(QStringLiteral("TileAngle"), QStringLiteral("-45")));
     for (const char* bad : {"Anchor=X", "WatermarkSize=101", "TileAngle=-91", "MarginX=3%%",
                             "TextOutline=-1", "TextShadow=1", "NoSuchKey=1", "WatermarkSize=1e400"})
-        EXPECT_FALSE(ApplyMarksKey(m, QString::fromLatin1(bad).section(u'=', 0, 0),
+        EXPECT_FALSE(m.Apply(QString::fromLatin1(bad).section(u'=', 0, 0),
                                    QString::fromLatin1(bad).section(u'=', 1)))
             << bad;
     EXPECT_EQ(m.Value(QStringLiteral("Anchor")), QStringLiteral("BR"));
     EXPECT_EQ(m.Value(QStringLiteral("WatermarkSizeOf")), QStringLiteral("short"));
     EXPECT_EQ(m.Value(QStringLiteral("MarginX")), QStringLiteral("3.5%"));
     EXPECT_EQ(m.Value(QStringLiteral("Tile")), QStringLiteral("True"));
-    EXPECT_TRUE(ApplyMarksKey(m, QStringLiteral("TileAngle"), QString()));
-    EXPECT_FALSE(m.values.contains(QStringLiteral("TileAngle")));
+    EXPECT_TRUE(m.Apply(QStringLiteral("TileAngle"), QString()));
+    EXPECT_FALSE(m.values().contains(QStringLiteral("TileAngle")));
 
     // Written beside the other sections and read back the same; a file
     // without the section is not given an empty one.
     const QString file = Path();
     WriteIniKey(file, kMainSection, QStringLiteral("Text"), QStringLiteral("hi"));
     const QByteArray before = test::ReadAll(file);
-    ASSERT_TRUE(WriteMarksSettings(file, MarksSettings()));
+    ASSERT_TRUE(MarksSettings().Write(file));
     EXPECT_EQ(test::ReadAll(file), before);
-    ASSERT_TRUE(WriteMarksSettings(file, m));
+    ASSERT_TRUE(m.Write(file));
     MarksSettings back;
-    ReadMarksSettings(file, back);
+    back.Read(file);
     EXPECT_EQ(back, m);
     EXPECT_EQ(ReadIniKey(file, kMainSection, QStringLiteral("Text")).value, QStringLiteral("hi"));
 }

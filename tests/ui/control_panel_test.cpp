@@ -20,7 +20,7 @@
 #include <QTest>
 
 #include "app/main_window.h"
-#include "settings/marks_settings.h"
+#include "settings/section_settings.h"
 #include "settings/settings.h"
 #include "ui/result_window.h"
 #include "ui/twips.h"

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+
+#include "settings/section_settings.h"
+
+namespace velda {
+
+// A resampling fit for marks and photos: area averaging when shrinking,
+// Lanczos-3 when enlarging (alpha kept, edges without dark fringes).
+QImage ResizeHighQuality(const QImage& image, QSize size);
+
+// The size a picture of this size is brought to: the spec's length on the
+// edge it names, the other edge in proportion, rounded; never larger than
+// it was.
+QSize ResizedSize(const ResizeSpec& spec, QSize size);
+
+}  // namespace velda

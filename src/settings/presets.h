@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "settings/section_settings.h"
+#include "settings/settings.h"
+
+namespace velda {
+
+// Named sets of settings, each a section "[Preset NAME]" of velda.ini
+// holding keys of "MainVeldaDetails", "Marks" and "Output".
+inline const QString kPresetPrefix = QStringLiteral("Preset ");
+
+// The presets the file holds, in its order.
+QStringList PresetNames(const QString& path);
+
+// Applies a preset over the settings; an empty value in it clears its key.
+// False when the file has no such preset; refused lists the keys (as
+// "KEY=VALUE") that no section takes.
+bool ApplyPreset(const QString& path, const QString& name, WatermarkSettings& main,
+                 SectionValues& marks, SectionValues& output, QStringList* refused);
+
+// Writes the settings as the preset of that name, replacing one of that
+// name: every key of "Marks" and "Output", and the keys of
+// "MainVeldaDetails" that say how pictures are marked (not the folders
+// and files of the session).
+bool SavePreset(const QString& path, const QString& name, const WatermarkSettings& main,
+                const SectionValues& marks, const SectionValues& output);
+
+}  // namespace velda

@@ -1,0 +1,204 @@
+#include "settings/section_settings.h"
+
+#include "settings/ini_file.h"
+#include "settings/numbers.h"
+
+namespace velda {
+
+namespace {
+
+using Kind = KeySpec::Kind;
+
+const KeySpec* FindKey(const SectionSpec& spec, const QString& key) {
+    for (const KeySpec& k : spec.keys) {
+        if (key.compare(QStringView(k.name), Qt::CaseInsensitive) == 0) return &k;
+    }
+    return nullptr;
+}
+
+// The canonical text of a value its key accepts.
+std::optional<QString> Canonical(const KeySpec& k, const QString& text) {
+    const QString t = text.trimmed();
+    switch (k.kind) {
+        case Kind::Percent:
+            if (const auto v = ParseNumberIn(t, 0, 100)) return FormatNumberText(*v);
+            return std::nullopt;
+        case Kind::Angle:
+            if (const auto v = ParseNumberIn(t, -90, 90)) return FormatNumberText(*v);
+            return std::nullopt;
+        case Kind::Pixels:
+            if (const auto v = ParseNumberIn(t, 0, 1000)) return FormatNumberText(*v);
+            return std::nullopt;
+        case Kind::Length:
+            if (const auto v = ParseLength(t))
+                return FormatNumberText(v->value) + (v->percent ? QStringLiteral("%") : QString());
+            return std::nullopt;
+        case Kind::Bool:
+            if (t.compare(u"true", Qt::CaseInsensitive) == 0) return QStringLiteral("True");
+            if (t.compare(u"false", Qt::CaseInsensitive) == 0) return QStringLiteral("False");
+            return std::nullopt;
+        case Kind::Resize:
+            if (const auto v = ParseResizeSpec(t)) return ResizeSpecText(*v);
+            return std::nullopt;
+        case Kind::Name:
+            // A file name's stem: no folders, nothing that names no file.
+            if (t.contains(u'/') || t.contains(u'\\') || t == u"." || t == u"..")
+                return std::nullopt;
+            return t;
+        case Kind::Choice:
+            for (const QString& word :
+                 QString::fromUtf16(k.choices).split(u' ', Qt::SkipEmptyParts)) {
+                if (word.compare(t, Qt::CaseInsensitive) == 0) return word;
+            }
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<double> ParseNumberIn(const QString& text, double min, double max) {
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);
+    if (!ok || !(v >= min && v <= max)) return std::nullopt;
+    return v;
+}
+
+std::optional<Length> ParseLength(const QString& text) {
+    QString t = text.trimmed();
+    const bool percent = t.endsWith(u'%');
+    if (percent) t.chop(1);
+    // A margin beyond any picture is a typing mistake, not a placement.
+    const auto v = ParseNumberIn(t, percent ? -100 : -100000, percent ? 100 : 100000);
+    if (!v) return std::nullopt;
+    return Length{*v, percent};
+}
+
+std::optional<ResizeSpec> ParseResizeSpec(const QString& text) {
+    const QString t = text.trimmed().toLower();
+    if (t.isEmpty()) return ResizeSpec{};
+    const qsizetype colon = t.indexOf(u':');
+    if (colon < 0) return std::nullopt;
+    static const QStringList kinds = {QStringLiteral("long"), QStringLiteral("short"),
+                                      QStringLiteral("width"), QStringLiteral("height"),
+                                      QStringLiteral("fit")};
+    const qsizetype k = kinds.indexOf(t.left(colon));
+    if (k < 0) return std::nullopt;
+    ResizeSpec spec;
+    spec.kind = static_cast<ResizeSpec::Kind>(k + 1);
+    const QStringList numbers = t.mid(colon + 1).split(u'x');
+    if (numbers.size() != (spec.kind == ResizeSpec::Kind::Fit ? 2 : 1)) return std::nullopt;
+    int v[2] = {0, 0};
+    for (qsizetype i = 0; i < numbers.size(); ++i) {
+        bool ok = false;
+        v[i] = numbers[i].toInt(&ok);
+        if (!ok || v[i] < 1 || v[i] > 65535) return std::nullopt;
+    }
+    spec.width = v[0];
+    spec.height = spec.kind == ResizeSpec::Kind::Fit ? v[1] : v[0];
+    return spec;
+}
+
+QString ResizeSpecText(const ResizeSpec& s) {
+    switch (s.kind) {
+        case ResizeSpec::Kind::Long:
+            return QStringLiteral("long:%1").arg(s.width);
+        case ResizeSpec::Kind::Short:
+            return QStringLiteral("short:%1").arg(s.width);
+        case ResizeSpec::Kind::Width:
+            return QStringLiteral("width:%1").arg(s.width);
+        case ResizeSpec::Kind::Height:
+            return QStringLiteral("height:%1").arg(s.width);
+        case ResizeSpec::Kind::Fit:
+            return QStringLiteral("fit:%1x%2").arg(s.width).arg(s.height);
+        default:
+            return QString();
+    }
+}
+
+const SectionSpec& OutputSection() {
+    static const SectionSpec spec{
+        kOutputSection,
+        {
+            {u"Resize", Kind::Resize, nullptr,
+             u"long:N, short:N, width:N, height:N or fit:WxH; never enlarges (empty: full size)"},
+            {u"NameTemplate", Kind::Name, nullptr,
+             u"result name without extension: {name} {counter} {counter:3} {date} {width} "
+             u"{height} (default {name})"},
+            {u"KeepTree", Kind::Bool, nullptr,
+             u"True: results of a tree go to the same relative folders"},
+        }};
+    return spec;
+}
+
+const SectionSpec& MarksSection() {
+    static const SectionSpec spec{
+        kMarksSection,
+        {
+            {u"WatermarkSize", Kind::Percent, nullptr,
+             u"watermark width as a percent of WatermarkSizeOf (0: its own size)"},
+            {u"WatermarkSizeOf", Kind::Choice, u"width height short long",
+             u"the picture measure WatermarkSize refers to"},
+            {u"Anchor", Kind::Choice, u"TL T TR L C R BL B BR",
+             u"corner or edge the watermark keeps to (empty: wx, wy, centre)"},
+            {u"MarginX", Kind::Length, nullptr,
+             u"from the anchored edge: pixels, or N% of the width"},
+            {u"MarginY", Kind::Length, nullptr,
+             u"from the anchored edge: pixels, or N% of the height"},
+            {u"Tile", Kind::Bool, nullptr, u"True: repeat the watermark across the picture"},
+            {u"TileGap", Kind::Percent, nullptr, u"space between tiles, percent of the mark (50)"},
+            {u"TileAngle", Kind::Angle, nullptr, u"the tiled pattern turned by -90 to 90 degrees"},
+            {u"TextSize", Kind::Percent, nullptr,
+             u"text line height, percent of the shorter edge (0: ts pixels)"},
+            {u"TextAnchor", Kind::Choice, u"TL T TR L C R BL B BR",
+             u"corner or edge the text keeps to (empty: tx, ty)"},
+            {u"TextMarginX", Kind::Length, nullptr, u"as MarginX, for the text"},
+            {u"TextMarginY", Kind::Length, nullptr, u"as MarginY, for the text"},
+            {u"TextOutline", Kind::Pixels, nullptr, u"outline in the contrasting tone, pixels"},
+            {u"TextShadow", Kind::Bool, nullptr, u"True: a soft drop shadow under the text"},
+            {u"TextAutoTone", Kind::Bool, nullptr,
+             u"True: white or black text, whichever stands out (overrides Textclr)"},
+        }};
+    return spec;
+}
+
+bool SectionValues::Apply(const QString& key, const QString& value) {
+    const KeySpec* k = FindKey(*spec_, key);
+    if (!k) return false;
+    const QString name = QString::fromUtf16(k->name);
+    if (value.trimmed().isEmpty()) {
+        values_.remove(name);
+        return true;
+    }
+    const auto v = Canonical(*k, value);
+    if (!v) return false;
+    values_.insert(name, *v);
+    return true;
+}
+
+void SectionValues::Read(const QString& path, const QString& section) {
+    const IniDocument doc = IniDocument::Load(path);
+    for (const KeySpec& k : spec_->keys) {
+        const QString name = QString::fromUtf16(k.name);
+        const auto v = doc.Value(section.isEmpty() ? spec_->name : section, name);
+        if (!v) continue;
+        // In its own section an empty value is an absent key; in a preset
+        // it clears the key, so that a preset gives the same result
+        // whatever was set before.
+        if (!v->trimmed().isEmpty() || !section.isEmpty()) Apply(name, *v);
+    }
+}
+
+bool SectionValues::Write(const QString& path) const {
+    IniDocument doc = IniDocument::Load(path);
+    // A file that never had the section keeps its old look while every
+    // key would be empty.
+    if (values_.isEmpty() && !doc.HasSection(spec_->name)) return true;
+    for (const KeySpec& k : spec_->keys) {
+        const QString name = QString::fromUtf16(k.name);
+        doc.SetValue(spec_->name, name, Value(name));
+    }
+    return doc.Save(path);
+}
+
+}  // namespace velda

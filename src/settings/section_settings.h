@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <optional>
+#include <vector>
+
+#include "settings/ini_file.h"
+
+namespace velda {
+
+// The sections added beside the classic ones. Every key absent or empty
+// means what the file meant before the section existed.
+// "Marks": how the watermark and text fit each picture (size relative to
+// the picture, anchors, tiling, legibility).
+inline const QString kMarksSection = QStringLiteral("Marks");
+// "Output": how results are sized and named.
+inline const QString kOutputSection = QStringLiteral("Output");
+
+// A distance: pixels, or a percent of the picture's extent ("12", "5%").
+struct Length {
+    double value = 0;
+    bool percent = false;
+    double Pixels(int extent) const { return percent ? value / 100.0 * extent : value; }
+};
+std::optional<Length> ParseLength(const QString& text);
+// A plain number within [min, max]; nothing for any other text.
+std::optional<double> ParseNumberIn(const QString& text, double min, double max);
+
+// How a result is resized: never enlarged, its proportions kept.
+struct ResizeSpec {
+    enum class Kind { None, Long, Short, Width, Height, Fit };
+    Kind kind = Kind::None;
+    int width = 0, height = 0;  // the length asked for (Fit: the box)
+    bool operator==(const ResizeSpec&) const = default;
+};
+// "long:2048", "short:1080", "width:1200", "height:800", "fit:1920x1080";
+// an empty text is None.
+std::optional<ResizeSpec> ParseResizeSpec(const QString& text);
+QString ResizeSpecText(const ResizeSpec& spec);
+
+// One key of a section: its name, what it accepts, and a line of help.
+struct KeySpec {
+    enum class Kind { Percent, Choice, Length, Bool, Angle, Pixels, Resize, Name };
+    const char16_t* name;
+    Kind kind;
+    const char16_t* choices;  // Choice: the words, separated by blanks
+    const char16_t* help;
+};
+struct SectionSpec {
+    QString name;
+    std::vector<KeySpec> keys;
+};
+const SectionSpec& MarksSection();
+const SectionSpec& OutputSection();
+
+// A section's values as the file holds them, each checked and in its
+// canonical spelling; a key without a value is absent.
+class SectionValues {
+  public:
+    explicit SectionValues(const SectionSpec& spec) : spec_(&spec) {}
+    const SectionSpec& spec() const { return *spec_; }
+    QString Value(const QString& key) const { return values_.value(key); }
+    const QMap<QString, QString>& values() const { return values_; }
+    // Applies one key: a value its key refuses changes nothing and gives
+    // false, as does a key of another section; an empty value clears it.
+    bool Apply(const QString& key, const QString& value);
+    // Reads the section (or the keys of it that another section, a
+    // preset, holds) over these values; a missing file changes nothing.
+    void Read(const QString& path, const QString& section = QString());
+    // Writes every key of the section, empty ones too; a file without the
+    // section gets none while every key is empty.
+    bool Write(const QString& path) const;
+    bool operator==(const SectionValues& o) const {
+        return spec_ == o.spec_ && values_ == o.values_;
+    }
+
+  private:
+    const SectionSpec* spec_;
+    QMap<QString, QString> values_;
+};
+
+struct MarksSettings : SectionValues {
+    MarksSettings() : SectionValues(MarksSection()) {}
+};
+struct OutputSettings : SectionValues {
+    OutputSettings() : SectionValues(OutputSection()) {}
+};
+
+}  // namespace velda
