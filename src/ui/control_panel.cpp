@@ -26,6 +26,7 @@
 #include "imaging/loaders.h"
 #include "imaging/text.h"
 #include "settings/numbers.h"
+#include "settings/presets.h"
 #include "settings/settings.h"
 #include "ui/file_lists.h"
 #include "ui/result_window.h"
@@ -260,7 +261,7 @@ void ControlPanel::SyncClassicControls() {
 }
 
 void ControlPanel::BuildBatchSection() {
-    Frame3D6 = Place<QGroupBox>(this, "Frame3D6", 960, 2325, 8505, 3615,
+    Frame3D6 = Place<QGroupBox>(this, "Frame3D6", 960, 2325, 8505, 4035,
                                 tr("Select files to batch watermark:"));
     Frame3D4 = Place<QGroupBox>(Frame3D6, "Frame3D4", 90, 225, 1455, 2055, tr("Image formats:"));
     All_Option = Radio(Frame3D4, "All_Option", "ALL", 75, 225, 585, 255);
@@ -288,36 +289,56 @@ void ControlPanel::BuildBatchSection() {
     OutputDir = Place<DirectoryList>(Frame3D7, "OutputDir", 135, 690, 1800, 2340);
 
     Frame3D5 =
-        Place<QGroupBox>(Frame3D6, "Frame3D5", 5805, 225, 2595, 2715, tr("File output options:"));
-    SSFrame1 = Place<QGroupBox>(Frame3D5, "SSFrame1", 195, 285, 2235, 855, tr("Image Format:"));
+        Place<QGroupBox>(Frame3D6, "Frame3D5", 5805, 225, 2595, 2985, tr("File output options:"));
+    SSFrame1 = Place<QGroupBox>(Frame3D5, "SSFrame1", 195, 285, 2235, 1125, tr("Image Format:"));
     TGAO = Radio(SSFrame1, "TGAO", "TGA", 135, 270, 720, 255);
     JPGO = Radio(SSFrame1, "JPGO", "JPG", 855, 285, 615, 210);
     TIFo = Radio(SSFrame1, "TIFo", "TIF", 1530, 285, 615, 210);
     BMPO = Radio(SSFrame1, "BMPO", "BMP", 135, 540, 690, 210);
     PCXO = Radio(SSFrame1, "PCXO", "PCX", 855, 540, 675, 210);
     GIFO = Radio(SSFrame1, "GIFO", "GIF", 1530, 540, 630, 210);
+    // The web formats on a row of their own, the rest of the frame below.
+    PNGO = Radio(SSFrame1, "PNGO", "PNG", 135, 810, 690, 210);
+    WEBPO = Radio(SSFrame1, "WEBPO", "WebP", 855, 810, 900, 210);
     JPGO->setChecked(true);
     // Quality, depth and deletion sit a little closer than they were laid
     // out, so that "Delete orginal files" lies inside its frame.
-    Label(Frame3D5, "Label13", "Jpeg quality:", 180, 1170, 915, 210);
-    jpegval = Place<QScrollBar>(Frame3D5, "jpegval", 180, 1380, 2235, 240, Qt::Horizontal);
+    Label(Frame3D5, "Label13", "Jpeg quality:", 180, 1440, 915, 210);
+    jpegval = Place<QScrollBar>(Frame3D5, "jpegval", 180, 1650, 2235, 240, Qt::Horizontal);
     jpegval->setRange(0, 100);
     jpegval->setSingleStep(1);
     jpegval->setPageStep(5);
-    Label(Frame3D5, "Label14", "Low", 165, 1620, 345, 210);
-    Label(Frame3D5, "Label15", "High", 2070, 1620, 465, 210);
-    jval = Label(Frame3D5, "jval", "", 945, 1620, 690, 210, Qt::AlignCenter);
-    Frame3D9 = Place<QGroupBox>(Frame3D5, "Frame3D9", 180, 1845, 2235, 600, tr("Colour Depth:"));
+    Label(Frame3D5, "Label14", "Low", 165, 1890, 345, 210);
+    Label(Frame3D5, "Label15", "High", 2070, 1890, 465, 210);
+    jval = Label(Frame3D5, "jval", "", 945, 1890, 690, 210, Qt::AlignCenter);
+    Frame3D9 = Place<QGroupBox>(Frame3D5, "Frame3D9", 180, 2115, 2235, 600, tr("Colour Depth:"));
     bit24 = Radio(Frame3D9, "bit24", "24 Bit", 60, 300, 780, 210);
     bit8 = Radio(Frame3D9, "bit8", "8 Bit", 840, 300, 660, 210);
     bit4 = Radio(Frame3D9, "bit4", "4 Bit", 1500, 300, 660, 210);
     bit24->setChecked(true);
     delete_files =
-        CheckRight(Frame3D5, "delete_files", "Delete orginal files:", 315, 2460, 1620, 210);
-    Compress_Number = Label(Frame3D6, "Compress_Number", "", 5940, 2940, 2325, 225);
-    Start = Place<QPushButton>(Frame3D6, "Start", 5940, 3165, 1095, 375, tr("&Start "));
+        CheckRight(Frame3D5, "delete_files", "Delete orginal files:", 315, 2730, 1620, 210);
+    Compress_Number = Label(Frame3D6, "Compress_Number", "", 5940, 3225, 2325, 225);
+    Start = Place<QPushButton>(Frame3D6, "Start", 5940, 3495, 1095, 375, tr("&Start "));
     Command3D1 =
-        Place<QPushButton>(Frame3D6, "Command3D1", 7125, 3165, 1185, 375, tr("&Cancel Batch"));
+        Place<QPushButton>(Frame3D6, "Command3D1", 7125, 3495, 1185, 375, tr("&Cancel Batch"));
+    // How results are sized, named and filed: the [Output] keys.
+    Label(Frame3D6, "Label17", "Resize:", 90, 3585, 600, 210);
+    ResizeBox = Place<QLineEdit>(Frame3D6, "ResizeBox", 720, 3540, 1410, 285);
+    ResizeBox->setPlaceholderText(QStringLiteral("long:2048"));
+    ResizeBox->setToolTip(
+        tr("long:N, short:N, width:N, height:N or fit:WxH; never enlarges; "
+           "empty: full size"));
+    Label(Frame3D6, "Label18", "Name:", 2220, 3585, 510, 210);
+    NameBox = Place<QLineEdit>(Frame3D6, "NameBox", 2760, 3540, 1500, 285);
+    NameBox->setPlaceholderText(QStringLiteral("{name}"));
+    NameBox->setToolTip(
+        tr("The result's name without extension: {name} {counter} {counter:3} {date} {width} "
+           "{height}"));
+    KeepTree = Place<QCheckBox>(Frame3D6, "KeepTree", 4350, 3585, 1500, 210, tr("Keep folders"));
+    KeepTree->setToolTip(
+        tr("With Scan Subdirectories: results in the same folders under the "
+           "output path"));
     // A bar beside the label, for a long run.
     batchProgress = Place<QProgressBar>(Frame3D6, "batchProgress", 90, 2940, 1455, 240);
     batchProgress->setTextVisible(true);
@@ -365,14 +386,14 @@ void ControlPanel::BuildKeyboard() {
 }
 
 void ControlPanel::SetTabOrder() {
-    TabChain({ofile,       origbrw,    wfile,      waterbrw,   tfile,      templbrw,     ipix,
-              Iper,        wx,         wy,         centre,     mixvalue,   ApplyStuff,   CopyText,
-              tpix,        Textclr,    tper,       tx,         ty,         ts,           wmfont,
-              All_Option,  FIF_option, JPG_Option, GIF_Option, tga_option, TIF_Option,   PCX_Option,
-              Bmp_Option,  Option3D1,  pcdbase,    InputDrive, InputDir,   InputFile,    SubCheck,
-              OutputDrive, OutputDir,  TGAO,       JPGO,       TIFo,       BMPO,         PCXO,
-              GIFO,        jpegval,    bit24,      bit8,       bit4,       delete_files, Start,
-              Command3D1});
+    TabChain({ofile,        origbrw,    wfile,      waterbrw,   tfile,      templbrw,   ipix,
+              Iper,         wx,         wy,         centre,     mixvalue,   ApplyStuff, CopyText,
+              tpix,         Textclr,    tper,       tx,         ty,         ts,         wmfont,
+              All_Option,   FIF_option, JPG_Option, GIF_Option, tga_option, TIF_Option, PCX_Option,
+              Bmp_Option,   Option3D1,  pcdbase,    InputDrive, InputDir,   InputFile,  SubCheck,
+              OutputDrive,  OutputDir,  TGAO,       JPGO,       TIFo,       BMPO,       PCXO,
+              GIFO,         PNGO,       WEBPO,      jpegval,    bit24,      bit8,       bit4,
+              delete_files, ResizeBox,  NameBox,    KeepTree,   Start,      Command3D1});
 }
 
 void ControlPanel::BuildMenu() {
@@ -382,6 +403,19 @@ void ControlPanel::BuildMenu() {
     batch_mnu->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     about_mnu = fileMenu_->addAction(tr("About Velda"), this, [this] { host_.About(); });
     about_mnu->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    savepreset_mnu =
+        fileMenu_->addAction(tr("Save settings as preset..."), this, &ControlPanel::SavePresetAs);
+    savepreset_mnu->setObjectName(QStringLiteral("savepreset_mnu"));
+    presetMenu = fileMenu_->addMenu(tr("Load preset"));
+    presetMenu->setObjectName(QStringLiteral("loadpreset_mnu"));
+    // Listed anew each time: velda-batch users add presets by hand too.
+    connect(presetMenu, &QMenu::aboutToShow, this, [this] {
+        presetMenu->clear();
+        const QStringList names = PresetNames(state_.settingsPath);
+        for (const QString& name : names)
+            presetMenu->addAction(name, this, [this, name] { LoadPreset(name); });
+        if (names.isEmpty()) presetMenu->addAction(tr("(none saved)"))->setEnabled(false);
+    });
     help_mnu = fileMenu_->addAction(tr("&Help"), this, [this] { host_.Help(); });
     help_mnu->setShortcut(QKeySequence(Qt::Key_F1));
     fileMenu_->addSeparator();
@@ -682,6 +716,11 @@ void ControlPanel::LoadSettings() {
     MarksSettings marks;
     marks.Read(path);
     layout_->SetSettings(marks);
+    OutputSettings output;
+    output.Read(path);
+    ResizeBox->setText(output.Value(QStringLiteral("Resize")));
+    NameBox->setText(output.Value(QStringLiteral("NameTemplate")));
+    KeepTree->setChecked(output.Value(QStringLiteral("KeepTree")) == u"True");
     layout_mnu->setChecked(ReadOptionFlag(path, QStringLiteral("LayoutPanel"), true));
     keepmeta_mnu->setChecked(ReadKeepMetadata(path));
     lossless_mnu->setChecked(ReadLosslessJpeg(path));
@@ -785,6 +824,46 @@ void ControlPanel::SaveSettings() {
     WriteOptionFlag(state_.settingsPath, QStringLiteral("FitToWindow"), state_.FitToWindow);
     WriteOptionFlag(state_.settingsPath, QStringLiteral("LayoutPanel"), layout_mnu->isChecked());
     layout_->Settings().Write(state_.settingsPath);
+    OutputPanelSettings().Write(state_.settingsPath);
+}
+
+OutputSettings ControlPanel::OutputPanelSettings() const {
+    OutputSettings o;
+    // A value its key refuses is not kept: Start says why first.
+    o.Apply(QStringLiteral("Resize"), ResizeBox->text());
+    o.Apply(QStringLiteral("NameTemplate"), NameBox->text());
+    if (KeepTree->isChecked()) o.Apply(QStringLiteral("KeepTree"), QStringLiteral("True"));
+    return o;
+}
+
+void ControlPanel::SavePresetAs() {
+    const auto name = prompter_.AskText(tr("Name of the preset:"), QString());
+    if (!name || name->trimmed().isEmpty()) return;
+    if (PresetNames(state_.settingsPath).contains(name->trimmed(), Qt::CaseInsensitive) &&
+        !prompter_.Message(
+            tr("A preset named %1 exists. Do you want to replace it?").arg(name->trimmed()),
+            Prompter::Icon::Question, Prompter::Buttons::YesNo))
+        return;
+    if (!SavePreset(state_.settingsPath, *name, PanelSettings(), layout_->Settings(),
+                    OutputPanelSettings())) {
+        prompter_.Message(tr("The preset could not be saved in %1").arg(state_.settingsPath),
+                          Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+    }
+}
+
+void ControlPanel::LoadPreset(const QString& name) {
+    WatermarkSettings main = PanelSettings();
+    MarksSettings marks = layout_->Settings();
+    OutputSettings output = OutputPanelSettings();
+    if (!ApplyPreset(state_.settingsPath, name, main, marks, output, nullptr)) return;
+    // Through the settings file, as a start-up restores it: every control
+    // and picture the preset names is set the one way.
+    WriteWatermarkSettings(state_.settingsPath, main);
+    marks.Write(state_.settingsPath);
+    output.Write(state_.settingsPath);
+    LoadSettings();
+    SyncClassicControls();
+    SchedulePreview();
 }
 
 std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
@@ -793,14 +872,16 @@ std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
     auto job = std::make_shared<BatchJob>();
     ApplyPanelSettings(PanelSettings(), job.get());
     job->layout = MarkLayoutFrom(layout_->Settings());
+    ApplyOutputSettings(OutputPanelSettings(), job.get());
     if (!wfile->text().trimmed().isEmpty()) {
         job->watermark = Waterm_Picbuf;
         job->mask = Mask_Picbuf;
     }
     PrepareMarks(job.get());
     const std::pair<QRadioButton*, OutputOption> outputs[] = {
-        {TGAO, OutputOption::Tga}, {TIFo, OutputOption::Tif}, {PCXO, OutputOption::Pcx},
-        {BMPO, OutputOption::Bmp}, {GIFO, OutputOption::Gif}, {JPGO, OutputOption::Jpg}};
+        {TGAO, OutputOption::Tga}, {TIFo, OutputOption::Tif},  {PCXO, OutputOption::Pcx},
+        {BMPO, OutputOption::Bmp}, {GIFO, OutputOption::Gif},  {JPGO, OutputOption::Jpg},
+        {PNGO, OutputOption::Png}, {WEBPO, OutputOption::Webp}};
     for (const auto& [button, option] : outputs) {
         if (button->isChecked()) {
             job->output = option;
@@ -882,6 +963,12 @@ class PanelBatchHost : public BatchHost {
 void ControlPanel::Start_Click() {
     if (BatchRunning()) return;
     SaveSettings();
+    if (!ParseResizeSpec(ResizeBox->text())) {
+        prompter_.Message(tr("Resize takes long:N, short:N, width:N, height:N or fit:WxH, for "
+                             "example long:2048"),
+                          Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+        return;
+    }
     if (wfile->text().trimmed().isEmpty() && CopyText->toPlainText().trimmed().isEmpty() &&
         !prompter_.Message(messages::kNothingToApply, Prompter::Icon::Question,
                            Prompter::Buttons::YesNo)) {
@@ -896,6 +983,7 @@ void ControlPanel::Start_Click() {
     request.files = InputFile->SelectedNames();
     request.listed = InputFile->count();
     request.deleteSources = delete_files->isChecked();
+    request.keepTree = KeepTree->isChecked();
     // A tree is counted on the batch's thread, after its checks.
     request.countTree = true;
 

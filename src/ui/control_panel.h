@@ -86,6 +86,7 @@ class ControlPanel : public QWidget {
     void SaveSettings();
     // The form's values as the settings file holds them.
     WatermarkSettings PanelSettings() const;
+    OutputSettings OutputPanelSettings() const;
     // What a batch started now would do.
     std::shared_ptr<BatchJob> MakeBatchJob();
 
@@ -102,8 +103,9 @@ class ControlPanel : public QWidget {
     QRadioButton *ipix, *Iper, *tpix, *tper;
     QRadioButton *All_Option, *FIF_option, *JPG_Option, *GIF_Option, *tga_option, *TIF_Option,
         *PCX_Option, *Bmp_Option, *Option3D1;
-    QRadioButton *TGAO, *JPGO, *TIFo, *BMPO, *PCXO, *GIFO, *bit24, *bit8, *bit4;
-    QCheckBox *centre, *SubCheck, *delete_files;
+    QRadioButton *TGAO, *JPGO, *TIFo, *BMPO, *PCXO, *GIFO, *PNGO, *WEBPO, *bit24, *bit8, *bit4;
+    QCheckBox *centre, *SubCheck, *delete_files, *KeepTree;
+    QLineEdit *ResizeBox, *NameBox;  // the [Output] keys Resize and NameTemplate
     QScrollBar *mixvalue, *jpegval;
     QLabel *tval, *jval, *Compress_Number;
     QPlainTextEdit* CopyText;
@@ -112,7 +114,9 @@ class ControlPanel : public QWidget {
     DirectoryList *InputDir, *OutputDir;
     FileListBox* InputFile;
     QProgressBar* batchProgress;
-    QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu, *keepmeta_mnu, *lossless_mnu, *layout_mnu;
+    QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu, *keepmeta_mnu, *lossless_mnu, *layout_mnu,
+        *savepreset_mnu;
+    QMenu* presetMenu;
 
     // Stops a batch under way between files and waits for the files in
     // progress, so none is left half done.
@@ -133,6 +137,10 @@ class ControlPanel : public QWidget {
     // Draws the marks again on the shown picture a moment after the last
     // change of a mark's setting, without the Apply button.
     void SchedulePreview();
+    // File menu: the settings as a named preset, and a preset as the
+    // settings.
+    void SavePresetAs();
+    void LoadPreset(const QString& name);
     bool PreviewPending() const { return previewTimer_.isActive(); }
 
   protected:

@@ -1,5 +1,8 @@
 #include "ui/prompter.h"
 
+#include <QInputDialog>
+#include <QLineEdit>
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -71,6 +74,14 @@ std::optional<QString> DialogPrompter::OpenFile(const QString& title, const QStr
     QApplication::restoreOverrideCursor();
     if (!chosen) return std::nullopt;
     return QDir::toNativeSeparators(dialog.selectedFiles().first());
+}
+
+std::optional<QString> DialogPrompter::AskText(const QString& question, const QString& initial) {
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent_, QStringLiteral("Velda Watermarking System"),
+                                               question, QLineEdit::Normal, initial, &ok);
+    if (!ok) return std::nullopt;
+    return text;
 }
 
 }  // namespace velda

@@ -20,6 +20,11 @@ class Prompter {
     // "Description|pattern|..." form.
     virtual std::optional<QString> OpenFile(const QString& title, const QString& dir,
                                             const QString& filters) = 0;
+    // A line of text (a preset's name), or nothing when cancelled.
+    virtual std::optional<QString> AskText(const QString& question, const QString& initial) {
+        (void)question, (void)initial;
+        return std::nullopt;
+    }
 };
 
 // The real thing: QMessageBox and QFileDialog, titled
@@ -31,6 +36,7 @@ class DialogPrompter : public Prompter {
     bool Message(const QString& text, Icon icon, Buttons buttons) override;
     std::optional<QString> OpenFile(const QString& title, const QString& dir,
                                     const QString& filters) override;
+    std::optional<QString> AskText(const QString& question, const QString& initial) override;
 
   private:
     QWidget* parent_;

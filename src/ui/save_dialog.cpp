@@ -38,7 +38,7 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
     setObjectName(QStringLiteral("Image_Save_Form"));
     setWindowTitle(tr("Save Current Image As..."));
     const FormUnits units(font());
-    setFixedSize(units.X(6795), units.Y(3225));
+    setFixedSize(units.X(6795), units.Y(3495));
 
     Frame3D3 = Place<QGroupBox>(this, "Frame3D3", 60, 60, 3975, 3030, tr("Save image file:"));
     FileDrive = Place<DriveList>(Frame3D3, "FileDrive", 120, 270, 3735, 315);
@@ -47,8 +47,8 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
     FileList->setPattern(QStringLiteral("*.fif;*.jpg"));
     File = Place<QLineEdit>(Frame3D3, "File", 120, 2580, 3735, 315);
 
-    Frame3D4 = Place<QGroupBox>(this, "Frame3D4", 4155, 75, 2535, 2625, tr("Save filetype as:"));
-    Frame3D1 = Place<QGroupBox>(Frame3D4, "Frame3D1", 150, 240, 2235, 855, tr("Image Format:"));
+    Frame3D4 = Place<QGroupBox>(this, "Frame3D4", 4155, 75, 2535, 2895, tr("Save filetype as:"));
+    Frame3D1 = Place<QGroupBox>(Frame3D4, "Frame3D1", 150, 240, 2235, 1125, tr("Image Format:"));
     tga_option =
         Place<QRadioButton>(Frame3D1, "tga_option", 75, 270, 700, 210, QStringLiteral("TGA"));
     JPG_Option =
@@ -61,30 +61,35 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
         Place<QRadioButton>(Frame3D1, "PCX_Option", 795, 540, 700, 210, QStringLiteral("PCX"));
     GIF_Option =
         Place<QRadioButton>(Frame3D1, "GIF_Option", 1515, 540, 700, 210, QStringLiteral("GIF"));
+    // The web formats on a row of their own.
+    PNG_Option =
+        Place<QRadioButton>(Frame3D1, "PNG_Option", 75, 810, 700, 210, QStringLiteral("PNG"));
+    WEBP_Option =
+        Place<QRadioButton>(Frame3D1, "WEBP_Option", 795, 810, 900, 210, QStringLiteral("WebP"));
     FIF_option = Place<QRadioButton>(Frame3D1, "FIF_option", 2085, 270, 1200, 210,
                                      QStringLiteral("FIF (Fractal)"));
     // FIF cannot be written, and its button stood outside its frame.
     FIF_option->hide();
     TIF_Option->setChecked(true);
-    Frame3D2 = Place<QGroupBox>(Frame3D4, "Frame3D2", 150, 1140, 2235, 540, tr("Colour Depth:"));
+    Frame3D2 = Place<QGroupBox>(Frame3D4, "Frame3D2", 150, 1410, 2235, 540, tr("Colour Depth:"));
     bit24 = Place<QRadioButton>(Frame3D2, "bit24", 75, 240, 750, 210, QStringLiteral("24 Bit"));
     bit8 = Place<QRadioButton>(Frame3D2, "bit8", 825, 240, 675, 210, QStringLiteral("8 Bit"));
     bit4 = Place<QRadioButton>(Frame3D2, "bit4", 1500, 240, 660, 210, QStringLiteral("4 Bit"));
-    Place<QLabel>(Frame3D4, "Label1", 150, 1740, 1200, 210, tr("Jpeg quality:"));
-    jpegval = Place<QScrollBar>(Frame3D4, "jpegval", 150, 1980, 2235, 240, Qt::Horizontal);
+    Place<QLabel>(Frame3D4, "Label1", 150, 2010, 2200, 210, tr("Jpeg (and WebP) quality:"));
+    jpegval = Place<QScrollBar>(Frame3D4, "jpegval", 150, 2250, 2235, 240, Qt::Horizontal);
     jpegval->setRange(0, 100);
     jpegval->setPageStep(5);
     jpegval->setValue(75);
     jpegval->setEnabled(false);
     jpegval->setFocusPolicy(Qt::StrongFocus);
     jpegval->setInvertedControls(false);
-    Place<QLabel>(Frame3D4, "Label10", 150, 2250, 400, 210, tr("Low"));
-    Place<QLabel>(Frame3D4, "Label9", 1985, 2250, 400, 210, tr("High"));
-    Ok_Button = Place<QPushButton>(this, "Ok_Button", 4140, 2760, 1215, 375, tr("&Ok"));
-    Cancel_Button = Place<QPushButton>(this, "Cancel_Button", 5460, 2760, 1215, 375, tr("&Cancel"));
+    Place<QLabel>(Frame3D4, "Label10", 150, 2520, 400, 210, tr("Low"));
+    Place<QLabel>(Frame3D4, "Label9", 1985, 2520, 400, 210, tr("High"));
+    Ok_Button = Place<QPushButton>(this, "Ok_Button", 4140, 3030, 1215, 375, tr("&Ok"));
+    Cancel_Button = Place<QPushButton>(this, "Cancel_Button", 5460, 3030, 1215, 375, tr("&Cancel"));
 
-    for (QRadioButton* option :
-         {tga_option, JPG_Option, TIF_Option, Bmp_Option, PCX_Option, GIF_Option, FIF_option}) {
+    for (QRadioButton* option : {tga_option, JPG_Option, TIF_Option, Bmp_Option, PCX_Option,
+                                 GIF_Option, PNG_Option, WEBP_Option, FIF_option}) {
         connect(option, &QRadioButton::clicked, this, [this, option] { FormatClicked(option); });
     }
     connect(FileDrive, &DriveList::driveChosen, this,
@@ -107,6 +112,14 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
     LoadSaveAsSettings();
 }
 
+QList<std::pair<QString, QRadioButton*>> SaveAsDialog::ExtraFormats() const {
+    // The formats without a key of their own in the Save As section are
+    // kept beside it, so that the dialog comes back with the last choice.
+    return {{QStringLiteral("SaveAsGIF"), GIF_Option},
+            {QStringLiteral("SaveAsPNG"), PNG_Option},
+            {QStringLiteral("SaveAsWebP"), WEBP_Option}};
+}
+
 void SaveAsDialog::FormatClicked(QRadioButton* option) {
     static const std::map<QString, FormatInfo> formats = {
         {QStringLiteral("TIF_Option"), {"*.TIF", 0, 1, ".tif"}},
@@ -115,12 +128,14 @@ void SaveAsDialog::FormatClicked(QRadioButton* option) {
         {QStringLiteral("GIF_Option"), {"*.GIF", 0, 4, ".gif"}},
         {QStringLiteral("PCX_Option"), {"*.PCX", -1, 6, ".pcx"}},
         {QStringLiteral("JPG_Option"), {"*.JPG", 1, 7, ".jpg"}},
+        {QStringLiteral("PNG_Option"), {"*.PNG", -1, kFormatPng, ".png"}},
+        {QStringLiteral("WEBP_Option"), {"*.WEBP", 1, kFormatWebp, ".webp"}},
         {QStringLiteral("FIF_option"), {"*.FIF", 0, 0, ""}},
     };
     const FormatInfo& f = formats.at(option->objectName());
     FileList->setPattern(QString::fromLatin1(f.pattern));
     if (f.slider != 0) jpegval->setEnabled(f.slider > 0);
-    if (option == JPG_Option) bit24->setChecked(true);
+    if (option == JPG_Option || option == WEBP_Option) bit24->setChecked(true);
 }
 
 void SaveAsDialog::LoadSaveAsSettings() {
@@ -155,9 +170,11 @@ void SaveAsDialog::LoadSaveAsSettings() {
     option("PCXOption", PCX_Option, true);
     // GIF has no key of its own in that section; it is kept beside it, so a
     // dialog after a GIF save comes back with GIF chosen.
-    if (ReadIniKey(path, kOptionsSection, QStringLiteral("SaveAsGIF")).value == u"True") {
-        GIF_Option->setChecked(true);
-        FormatClicked(GIF_Option);
+    for (const auto& [key, button] : ExtraFormats()) {
+        if (ReadIniKey(path, kOptionsSection, key).value == u"True") {
+            button->setChecked(true);
+            FormatClicked(button);
+        }
     }
 }
 
@@ -174,8 +191,9 @@ void SaveAsDialog::SaveSaveAsSettings() {
     s.BMPOption = Bmp_Option->isChecked();
     s.PCXOption = PCX_Option->isChecked();
     WriteSaveAsSettings(state_.settingsPath, s);
-    WriteIniKey(state_.settingsPath, kOptionsSection, QStringLiteral("SaveAsGIF"),
-                EncodeBooleanWord(GIF_Option->isChecked()));
+    for (const auto& [key, button] : ExtraFormats())
+        WriteIniKey(state_.settingsPath, kOptionsSection, key,
+                    EncodeBooleanWord(button->isChecked()));
 }
 
 void SaveAsDialog::Ok_Button_Click() {
@@ -185,8 +203,8 @@ void SaveAsDialog::Ok_Button_Click() {
                           Prompter::Buttons::Ok);
         return;
     }
-    const QList<QRadioButton*> formats = {tga_option, TIF_Option, PCX_Option,
-                                          Bmp_Option, GIF_Option, JPG_Option};
+    const QList<QRadioButton*> formats = {tga_option, TIF_Option, PCX_Option, Bmp_Option,
+                                          GIF_Option, JPG_Option, PNG_Option, WEBP_Option};
     if (std::none_of(formats.begin(), formats.end(),
                      [](const QRadioButton* b) { return b->isChecked(); })) {
         prompter_.Message(tr("Please choose the file type to save as"), Prompter::Icon::Critical,
@@ -207,13 +225,15 @@ void SaveAsDialog::Ok_Button_Click() {
     r.JpegQuality = jpegval->value();
     QString extension;
     const std::pair<QRadioButton*, std::pair<int, const char*>> order[] = {
-        {tga_option, {2, ".tga"}}, {TIF_Option, {1, ".tif"}}, {PCX_Option, {6, ".pcx"}},
-        {Bmp_Option, {3, ".bmp"}}, {GIF_Option, {4, ".gif"}}, {JPG_Option, {7, ".jpg"}}};
+        {tga_option, {2, ".tga"}},          {TIF_Option, {1, ".tif"}},
+        {PCX_Option, {6, ".pcx"}},          {Bmp_Option, {3, ".bmp"}},
+        {GIF_Option, {4, ".gif"}},          {JPG_Option, {7, ".jpg"}},
+        {PNG_Option, {kFormatPng, ".png"}}, {WEBP_Option, {kFormatWebp, ".webp"}}};
     for (const auto& [button, format] : order) {
         if (!button->isChecked()) continue;
         r.FormatCode = format.first;
         extension = QString::fromLatin1(format.second);
-        if (button == JPG_Option) r.Depth = 24;
+        if (button == JPG_Option || button == WEBP_Option) r.Depth = 24;
         break;
     }
     if (!r.FileName.contains(u'.')) r.FileName += extension;
@@ -298,7 +318,8 @@ void SaveResultAs(const Picbuf& full, Lead& lead, AppState& state, Prompter& pro
     out.FileName = r.FileName;
     out.KeepMetadata = state.KeepMetadata;
     out.ImageFormat = r.FormatCode;
-    out.WriteCompression = r.FormatCode == 7 ? r.JpegQuality : 0;
+    out.WriteCompression =
+        r.FormatCode == kFormatJpeg || r.FormatCode == kFormatWebp ? r.JpegQuality : 0;
     if (out.ImageFormat == 4) out.WriteCompression = 1;
     const int current = out.ColorDepth() == 32 ? 24 : out.ColorDepth();
     if (r.Depth > current) {

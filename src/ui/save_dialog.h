@@ -35,7 +35,7 @@ class SaveAsDialog : public QDialog {
     FileListBox* FileList;
     QLineEdit* File;
     QRadioButton *tga_option, *JPG_Option, *TIF_Option, *Bmp_Option, *PCX_Option, *GIF_Option,
-        *FIF_option;
+        *PNG_Option, *WEBP_Option, *FIF_option;
     QRadioButton *bit24, *bit8, *bit4;
     QScrollBar* jpegval;
     QPushButton *Ok_Button, *Cancel_Button;
@@ -50,6 +50,7 @@ class SaveAsDialog : public QDialog {
     void LoadSaveAsSettings();
     void SaveSaveAsSettings();
     void FormatClicked(QRadioButton* option);
+    QList<std::pair<QString, QRadioButton*>> ExtraFormats() const;
 
     AppState& state_;
     Prompter& prompter_;
