@@ -124,9 +124,9 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
     TileAngle = SpinBox<QDoubleSpinBox>("TileAngle", -90, 90, QStringLiteral("°"));
     TileAngle->setDecimals(1);
 
-    TextSize = SpinBox<QDoubleSpinBox>("TextSize", 0, 100, QStringLiteral(" %"));
+    TextSize = SpinBox<QDoubleSpinBox>("TextSize", 0, 100, tr(" % of the shorter edge"));
     TextSize->setDecimals(1);
-    TextSize->setSpecialValueText(tr("Size box (pixels)"));
+    TextSize->setSpecialValueText(tr("Size box, in pixels"));
     TextAnchor = Choices("TextAnchor", kAnchors);
     TextMarginX = MarginBox("TextMarginX");
     TextMarginY = MarginBox("TextMarginY");
@@ -148,8 +148,7 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
     auto* text = new QGroupBox(tr("Text:"));
     text->setObjectName(QStringLiteral("LayoutText"));
     auto* textForm = new QFormLayout(text);
-    Row(textForm, tr("Line &height:"), Pair(TextSize, tr("of the shorter edge"), nullptr),
-        TextSize);
+    Row(textForm, tr("Line &height:"), TextSize);
     Row(textForm, tr("A&nchor:"), TextAnchor);
     Row(textForm, tr("Ma&rgins:"), Pair(TextMarginX, tr("across,"), TextMarginY), TextMarginX);
     Row(textForm, tr("O&utline:"), TextOutline);
