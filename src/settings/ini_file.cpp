@@ -129,7 +129,7 @@ QList<std::pair<QString, QString>> IniDocument::Entries(const QString& section) 
     return out;
 }
 
-void IniDocument::RemoveSection(const QString& section) {
+void IniDocument::RemoveSection(const QString& section, bool keepHeader) {
     const Location loc = Find(section, QString());
     if (loc.sectionLine < 0) return;
     // Up to the next section, so that comments of this one go with it.
@@ -137,7 +137,10 @@ void IniDocument::RemoveSection(const QString& section) {
     QString name;
     while (end < lines_.size() && !SectionName(lines_[end], &name))
         ++end;
-    lines_.remove(loc.sectionLine, end - loc.sectionLine);
+    const qsizetype from = loc.sectionLine + (keepHeader ? 1 : 0);
+    lines_.remove(from, end - from);
+    // A blank line before the next section, as a new section gets.
+    if (keepHeader && from < lines_.size()) lines_.insert(from, QString());
 }
 
 bool IniDocument::HasSection(const QString& section) const {

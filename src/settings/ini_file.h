@@ -36,8 +36,9 @@ class IniDocument {
     QStringList SectionNames() const;
     // The keys of a section with their values, in the file's order.
     QList<std::pair<QString, QString>> Entries(const QString& section) const;
-    // Removes a section with every line of it.
-    void RemoveSection(const QString& section);
+    // Removes every line of a section; with keepHeader its [name] line
+    // stays, so that keys set again keep the section's place.
+    void RemoveSection(const QString& section, bool keepHeader = false);
 
   private:
     struct Location {

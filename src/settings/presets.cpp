@@ -44,7 +44,7 @@ bool SavePreset(const QString& path, const QString& name, const WatermarkSetting
     if (name.trimmed().isEmpty() || name.contains(u']')) return false;
     IniDocument doc = IniDocument::Load(path);
     const QString section = kPresetPrefix + name.trimmed();
-    doc.RemoveSection(section);
+    doc.RemoveSection(section, true);
     for (const auto& [key, value] : WatermarkEntries(main)) {
         if (!SessionKey(key)) doc.SetValue(section, key, value);
     }

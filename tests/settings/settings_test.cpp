@@ -4,8 +4,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "settings/section_settings.h"
 #include "settings/numbers.h"
+#include "settings/presets.h"
+#include "settings/section_settings.h"
 #include "settings/settings.h"
 #include "support/test_support.h"
 
@@ -229,7 +230,7 @@ TEST_F(IniTest, MarksKeysAreCheckedAndKeptInTheirOwnSection) {
     for (const char* bad : {"Anchor=X", "WatermarkSize=101", "TileAngle=-91", "MarginX=3%%",
                             "TextOutline=-1", "TextShadow=1", "NoSuchKey=1", "WatermarkSize=1e400"})
         EXPECT_FALSE(m.Apply(QString::fromLatin1(bad).section(u'=', 0, 0),
-                                   QString::fromLatin1(bad).section(u'=', 1)))
+                             QString::fromLatin1(bad).section(u'=', 1)))
             << bad;
     EXPECT_EQ(m.Value(QStringLiteral("Anchor")), QStringLiteral("BR"));
     EXPECT_EQ(m.Value(QStringLiteral("WatermarkSizeOf")), QStringLiteral("short"));
@@ -250,6 +251,51 @@ TEST_F(IniTest, MarksKeysAreCheckedAndKeptInTheirOwnSection) {
     back.Read(file);
     EXPECT_EQ(back, m);
     EXPECT_EQ(ReadIniKey(file, kMainSection, QStringLiteral("Text")).value, QStringLiteral("hi"));
+}
+
+TEST_F(IniTest, OutputKeysAndPresetsKeepToTheirSections) {
+    OutputSettings o;
+    for (const char* good :
+         {"Resize=LONG:2048", "Resize=fit:1920x1080", "NameTemplate={name}-web", "KeepTree=true"})
+        EXPECT_TRUE(o.Apply(QString::fromLatin1(good).section(u'=', 0, 0),
+                            QString::fromLatin1(good).section(u'=', 1)))
+            << good;
+    for (const char* bad : {"Resize=long", "Resize=long:0", "Resize=fit:10", "Resize=wide:10",
+                            "NameTemplate=a/b", "NameTemplate=..", "Anchor=BR"})
+        EXPECT_FALSE(o.Apply(QString::fromLatin1(bad).section(u'=', 0, 0),
+                             QString::fromLatin1(bad).section(u'=', 1)))
+            << bad;
+    EXPECT_EQ(o.Value(QStringLiteral("Resize")), QStringLiteral("fit:1920x1080"));
+    EXPECT_EQ(o.Value(QStringLiteral("KeepTree")), QStringLiteral("True"));
+
+    // A preset holds the keys of all three sections; applied, its empty
+    // values clear, and the session's files stay out of it.
+    const QString file = Path();
+    WatermarkSettings main;
+    main.Text = QStringLiteral("(c) me");
+    main.OrigFile = QStringLiteral("/photos/a.jpg");
+    main.MixValue = 99;
+    MarksSettings marks;
+    ASSERT_TRUE(marks.Apply(QStringLiteral("Anchor"), QStringLiteral("BR")));
+    ASSERT_TRUE(SavePreset(file, QStringLiteral("web"), main, marks, o));
+    ASSERT_TRUE(SavePreset(file, QStringLiteral("print"), WatermarkSettings(), MarksSettings(),
+                           OutputSettings()));
+    ASSERT_TRUE(SavePreset(file, QStringLiteral("web"), main, marks, o));  // replaced, not added
+    EXPECT_EQ(PresetNames(file), (QStringList{QStringLiteral("web"), QStringLiteral("print")}));
+    EXPECT_FALSE(test::ReadAll(file).contains("OrigFile"));
+    WatermarkSettings m2;
+    m2.Text = QStringLiteral("old");
+    MarksSettings k2;
+    OutputSettings o2;
+    ASSERT_TRUE(ApplyPreset(file, QStringLiteral("web"), m2, k2, o2, nullptr));
+    EXPECT_EQ(m2.Text, QStringLiteral("(c) me"));
+    EXPECT_EQ(m2.MixValue, 99);
+    EXPECT_EQ(k2, marks);
+    EXPECT_EQ(o2, o);
+    ASSERT_TRUE(ApplyPreset(file, QStringLiteral("print"), m2, k2, o2, nullptr));
+    EXPECT_TRUE(m2.Text.isEmpty());
+    EXPECT_TRUE(k2.values().isEmpty() && o2.values().isEmpty());
+    EXPECT_FALSE(ApplyPreset(file, QStringLiteral("none"), m2, k2, o2, nullptr));
 }
 
 TEST_F(IniTest, SaveAsSettingsRoundTrip) {
