@@ -137,7 +137,7 @@ TEST_F(VeldaBatchTest, RefusalsExitTwoWithAReason) {
         {{in_, out_, QStringLiteral("a.png"), QStringLiteral("--recursive")}, "cannot go together"},
         {{in_, out_, QStringLiteral("--set"), QStringLiteral("NoSuchKey=1")}, "unknown key"},
         {{in_, out_, QStringLiteral("--set"), QStringLiteral("MixValue=300")}, "out of range"},
-        {{in_, out_, QStringLiteral("--format"), QStringLiteral("png")}, "--format"},
+        {{in_, out_, QStringLiteral("--format"), QStringLiteral("heic")}, "--format"},
         {{in_, out_, QStringLiteral("--bogus")}, "unknown option"},
         {{in_, in_ + QStringLiteral("/")}, "Output directory must be different to the source"},
         {{empty, out_}, "Must select files to be compressed"},
