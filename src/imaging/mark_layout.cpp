@@ -28,37 +28,16 @@ QImage Turned(const QImage& image, double angle, bool keepAlpha) {
 }  // namespace
 
 QPoint AnchoredAt(Anchor anchor, Length marginX, Length marginY, QSize picture, QSize box) {
-    const double mx = marginX.Pixels(picture.width()), my = marginY.Pixels(picture.height());
-    const double free_x = picture.width() - box.width(), free_y = picture.height() - box.height();
-    double x = free_x / 2, y = free_y / 2;
-    switch (anchor) {
-        case Anchor::TopLeft:
-        case Anchor::Left:
-        case Anchor::BottomLeft:
-            x = mx;
-            break;
-        case Anchor::TopRight:
-        case Anchor::Right:
-        case Anchor::BottomRight:
-            x = free_x - mx;
-            break;
-        default:
-            break;
-    }
-    switch (anchor) {
-        case Anchor::TopLeft:
-        case Anchor::Top:
-        case Anchor::TopRight:
-            y = my;
-            break;
-        case Anchor::BottomLeft:
-        case Anchor::Bottom:
-        case Anchor::BottomRight:
-            y = free_y - my;
-            break;
-        default:
-            break;
-    }
+    // The anchors run in reading order, three to a row: its column and row
+    // say which edge each axis keeps to (0 the near one, 1 centred, 2 the
+    // far one).
+    const int i = std::max(0, static_cast<int>(anchor) - 1);
+    auto along = [](int side, double margin, int room) {
+        return side == 0 ? margin : side == 2 ? room - margin : room / 2.0;
+    };
+    const double x = along(i % 3, marginX.Pixels(picture.width()), picture.width() - box.width());
+    const double y =
+        along(i / 3, marginY.Pixels(picture.height()), picture.height() - box.height());
     return {static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y))};
 }
 
