@@ -70,7 +70,8 @@ QString ResultStem(const QString& nameTemplate, const QString& sourcePath, int c
                    const ResizeSpec& resize) {
     FileFacts facts{sourcePath, counter, nullptr, QSize()};
     // Only what the template asks for is read from the file.
-    static const QRegularExpression needsFile(QStringLiteral(R"(\{(date|year|width|height|\w+\.))"));
+    static const QRegularExpression needsFile(
+        QStringLiteral(R"(\{(date|year|width|height|\w+\.))"));
     QByteArray data;
     if (nameTemplate.contains(needsFile) && ReadPictureFile(sourcePath, &data).ok()) {
         int orientation = 1;
@@ -86,7 +87,8 @@ QString ResultStem(const QString& nameTemplate, const QString& sourcePath, int c
     for (QChar& c : stem) {
         if (c == u'/' || c == u'\\' || c.unicode() < 0x20) c = u'_';
     }
-    if (stem.isEmpty() || stem == u"." || stem == u"..") return QFileInfo(sourcePath).completeBaseName();
+    if (stem.isEmpty() || stem == u"." || stem == u"..")
+        return QFileInfo(sourcePath).completeBaseName();
     return stem;
 }
 

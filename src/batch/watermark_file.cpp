@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include "batch/messages.h"
 #include "batch/tokens.h"
@@ -31,10 +30,11 @@ void DeleteSourceIfDone(const QString& sourcePath, const QString& targetPath,
 
 // Success, with whichever remarks there are.
 Status Notes(const QStringList& remarks) {
-    const QString text = QStringList(remarks)
-                             .filter(QRegularExpression(QStringLiteral(".")))
-                             .join(QStringLiteral("; "));
-    return text.isEmpty() ? Status::Ok() : Status::Note(text);
+    QStringList said;
+    for (const QString& r : remarks) {
+        if (!r.isEmpty()) said.append(r);
+    }
+    return said.isEmpty() ? Status::Ok() : Status::Note(said.join(QStringLiteral("; ")));
 }
 
 }  // namespace
@@ -79,9 +79,12 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
                                               ReadMetadata(data, &orientation), QSize()}));
     }
     QString wholeReason;  // why a JPEG asked to keep its blocks was wholly re-encoded
+    const bool keepBlocks = job.losslessJpeg && job.output == OutputOption::Jpg;
     // A resized photo has no source blocks to keep.
-    if (job.losslessJpeg && job.output == OutputOption::Jpg &&
-        job.resize.kind == ResizeSpec::Kind::None) {
+    if (keepBlocks && job.resize.kind != ResizeSpec::Kind::None &&
+        SniffKind(data, sourcePath) == FileKind::Jpeg)
+        wholeReason = QStringLiteral("resized");
+    if (keepBlocks && job.resize.kind == ResizeSpec::Kind::None) {
         JpegRemark remark;
         if (Status s = RemarkJpegData(data, JobMarks(job, text), job.keepMetadata, admit, &remark);
             !s.ok()) {

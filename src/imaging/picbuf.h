@@ -22,12 +22,12 @@ struct PicbufFont {
 class Picbuf {
   public:
     // Properties set by the callers before an operation.
-    QString FileName;          // read by LoadFile, written by Store
-    int ImageFormat = 0;       // format code for Store; 0 when loading
-    int WriteCompression = 0;  // JPEG and WebP quality for Store
+    QString FileName;            // read by LoadFile, written by Store
+    int ImageFormat = 0;         // format code for Store; 0 when loading
+    int WriteCompression = 0;    // JPEG and WebP quality for Store
     bool WriteLossless = false;  // WebP: lossless
-    double Xorigin = 0;        // a source or mask with origin (-x, -y)
-    double Yorigin = 0;        //   lands at (x, y) of the target
+    double Xorigin = 0;          // a source or mask with origin (-x, -y)
+    double Yorigin = 0;          //   lands at (x, y) of the target
     int SelectLeft = 0, SelectTop = 0, SelectWidth = 0, SelectHeight = 0;
     bool TextAutoSize = false;
     bool FontTransparent = false;

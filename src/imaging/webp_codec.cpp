@@ -10,14 +10,14 @@ namespace velda {
 
 Status EncodeWebp(const QImage& source, int quality, bool lossless, QByteArray* out) {
     if (source.width() > WEBP_MAX_DIMENSION || source.height() > WEBP_MAX_DIMENSION) {
-        return Status::Error(ErrorCode::WriteFailed,
-                             QStringLiteral("WebP holds at most %1 pixels a side")
-                                 .arg(WEBP_MAX_DIMENSION));
+        return Status::Error(
+            ErrorCode::WriteFailed,
+            QStringLiteral("WebP holds at most %1 pixels a side").arg(WEBP_MAX_DIMENSION));
     }
     // In memory, RGB32 and ARGB32 are B, G, R, A bytes on this machine's
     // order: what WebP calls BGRA.
-    const QImage image = source.convertToFormat(
-        source.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    const QImage image = source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                                         : QImage::Format_RGB32);
     const uint8_t* bgra = image.constBits();
     uint8_t* data = nullptr;
     const int stride = static_cast<int>(image.bytesPerLine());

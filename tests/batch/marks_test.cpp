@@ -81,8 +81,7 @@ class MarksTest : public ::testing::Test {
         s.tfont = QStringLiteral("DejaVu Sans");
         MarksSettings m;
         for (const QString& kv : marks)
-            EXPECT_TRUE(m.Apply(kv.section(u'=', 0, 0), kv.section(u'=', 1)))
-                << kv.toStdString();
+            EXPECT_TRUE(m.Apply(kv.section(u'=', 0, 0), kv.section(u'=', 1))) << kv.toStdString();
         BatchJob job;
         ApplyPanelSettings(s, &job);
         QString message;

@@ -135,6 +135,15 @@ TEST_F(OutputTest, ResizeNeverEnlargesAndMarksFitTheFinalPicture) {
         QString::fromLatin1(kRedBox),
         {out_ + QStringLiteral("/wide.png"), dir_.filePath(QStringLiteral("out600/wide.png"))});
     EXPECT_EQ(boxes, QStringLiteral("528 376 588 400\n528 376 588 400\n"));
+
+    // A JPEG's blocks cannot be kept at a new size, and the report says so.
+    QProcess p;
+    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/velda-batch"),
+            {QStringLiteral("--settings"), ini_, QStringLiteral("--lossless"),
+             QStringLiteral("--resize=long:300"), in_, out_, QStringLiteral("wide.jpg")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_TRUE(p.readAllStandardError().contains("wide.jpg: wholly re-encoded (resized)"));
+    EXPECT_EQ(Size(out_ + QStringLiteral("/wide.jpg")), QStringLiteral("300x200"));
 }
 
 TEST_F(OutputTest, PngAndWebpReadBackWithTheirKindAndMetadata) {

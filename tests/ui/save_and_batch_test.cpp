@@ -22,6 +22,7 @@
 #include "app/main_window.h"
 #include "batch/messages.h"
 #include "imaging/codec.h"
+#include "imaging/picture_io.h"
 #include "settings/settings.h"
 #include "ui/file_lists.h"
 #include "ui/layout_panel.h"
@@ -110,40 +111,41 @@ class SaveAndBatchTest : public QObject {
         QCOMPARE(prompter_.shown.last(), QStringLiteral("Please enter a filename"));
         QVERIFY(!state_.SaveRequest.Confirmed);
 
-        dialog.File->setText(QStringLiteral("pic"));
-        QTest::mouseClick(dialog.JPG_Option, Qt::LeftButton);
-        QVERIFY(dialog.jpegval->isEnabled());
-        dialog.bit8->setChecked(true);
-        dialog.Ok_Button_Click();
-        QCOMPARE(state_.SaveRequest.FileName, dir_.path() + QStringLiteral("/pic.jpg"));
-        QCOMPARE(state_.SaveRequest.FormatCode, 7);
-        QCOMPARE(state_.SaveRequest.Depth, 24);
-
-        SaveAsDialog root(state_, prompter_);
-        root.FileDir->setPath(QStringLiteral("/"));
-        root.File->setText(QStringLiteral("pic"));
-        QTest::mouseClick(root.tga_option, Qt::LeftButton);
-        QVERIFY(!root.jpegval->isEnabled());
-        root.Ok_Button_Click();
-        QCOMPARE(state_.SaveRequest.FileName, QStringLiteral("/pic.tga"));
-        QCOMPARE(state_.SaveRequest.FormatCode, 2);
-
+        // A name without a dot gets the format's extension (a folder's dot
+        // does not count); JPEG and WebP are always 24 bits, with quality.
         QDir().mkpath(Path(QStringLiteral("my.pics")));
-        SaveAsDialog dotted(state_, prompter_);
-        dotted.FileDir->setPath(Path(QStringLiteral("my.pics")));
-        dotted.File->setText(QStringLiteral("pic"));
-        QTest::mouseClick(dotted.GIF_Option, Qt::LeftButton);
-        dotted.Ok_Button_Click();
-        QCOMPARE(state_.SaveRequest.FileName, Path(QStringLiteral("my.pics/pic")));
-        QCOMPARE(state_.SaveRequest.FormatCode, 4);
-
-        SaveAsDialog typed(state_, prompter_);
-        typed.FileDir->setPath(dir_.path());
-        typed.File->setText(QStringLiteral("pic.bmp"));
-        QTest::mouseClick(typed.JPG_Option, Qt::LeftButton);
-        typed.Ok_Button_Click();
-        QCOMPARE(state_.SaveRequest.FileName, dir_.path() + QStringLiteral("/pic.bmp"));
-        QCOMPARE(state_.SaveRequest.FormatCode, 7);
+        const QString d = dir_.path();
+        const struct {
+            QString folder;
+            const char* typed;
+            QRadioButton* SaveAsDialog::*format;
+            QString file;
+            int code, depth;
+            bool quality;
+        } cases[] = {
+            {d, "pic", &SaveAsDialog::JPG_Option, d + QStringLiteral("/pic.jpg"), 7, 24, true},
+            {QStringLiteral("/"), "pic", &SaveAsDialog::tga_option, QStringLiteral("/pic.tga"), 2,
+             8, false},
+            {Path(QStringLiteral("my.pics")), "pic", &SaveAsDialog::GIF_Option,
+             Path(QStringLiteral("my.pics/pic")), 4, 8, false},
+            {d, "pic.bmp", &SaveAsDialog::JPG_Option, d + QStringLiteral("/pic.bmp"), 7, 24, true},
+            {d, "web", &SaveAsDialog::PNG_Option, d + QStringLiteral("/web.png"), kFormatPng, 8,
+             false},
+            {d, "web", &SaveAsDialog::WEBP_Option, d + QStringLiteral("/web.webp"), kFormatWebp, 24,
+             true},
+        };
+        for (const auto& c : cases) {
+            SaveAsDialog one(state_, prompter_);
+            one.FileDir->setPath(c.folder);
+            one.File->setText(QLatin1String(c.typed));
+            QTest::mouseClick(one.*c.format, Qt::LeftButton);
+            one.bit8->setChecked(true);
+            if (c.code != 4) QCOMPARE(one.jpegval->isEnabled(), c.quality);
+            one.Ok_Button_Click();
+            QCOMPARE(state_.SaveRequest.FileName, c.file);
+            QCOMPARE(state_.SaveRequest.FormatCode, c.code);
+            QCOMPARE(state_.SaveRequest.Depth, c.depth);
+        }
     }
 
     void saveAsWritesTheShownPictureAndCancelWritesNothing() {
@@ -247,17 +249,27 @@ class SaveAndBatchTest : public QObject {
                  other + QStringLiteral(" already exists. Do you want to replace it?"));
         QVERIFY(bytes(other).startsWith("\xFF\xD8"));
 
-        // After a GIF save the dialog comes back with GIF chosen, and saves.
-        for (const char* name : {"anim", "anim2"}) {
-            AnswerSaveAs([&](SaveAsDialog* d) {
-                if (QLatin1String(name) == u"anim2") QVERIFY(d->GIF_Option->isChecked());
-                d->FileDir->setPath(dir_.path());
-                d->File->setText(QLatin1String(name));
-                QTest::mouseClick(d->GIF_Option, Qt::LeftButton);
-                QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
-            });
-            emit result->saveRequested();
-            QVERIFY(QFile::exists(Path(QLatin1String(name) + QStringLiteral(".gif"))));
+        // After a GIF, PNG or WebP save the dialog comes back with that
+        // format chosen, and saves a file of that kind.
+        const std::pair<QRadioButton * SaveAsDialog::*, const char*> kept[] = {
+            {&SaveAsDialog::GIF_Option, "GIF"},
+            {&SaveAsDialog::PNG_Option, "PNG"},
+            {&SaveAsDialog::WEBP_Option, "WEBP"}};
+        for (const auto& [format, kind] : kept) {
+            for (const char* name : {"one", "two"}) {
+                AnswerSaveAs([&](SaveAsDialog* d) {
+                    if (QLatin1String(name) == u"two") QVERIFY((d->*format)->isChecked());
+                    d->FileDir->setPath(dir_.path());
+                    d->File->setText(QLatin1String(kind) + QLatin1String(name));
+                    QTest::mouseClick(d->*format, Qt::LeftButton);
+                    QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
+                });
+                emit result->saveRequested();
+            }
+            const QByteArray head = bytes(Path(QLatin1String(kind) + QStringLiteral("two.") +
+                                               QString::fromLatin1(kind).toLower()))
+                                        .left(16);
+            QVERIFY2(head.contains(kind), kind);
         }
         QVERIFY(!prompter_.shown.last().startsWith(QStringLiteral("Error")));
 
