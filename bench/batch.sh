@@ -80,10 +80,13 @@ magick_job() {
 }
 export -f magick_job; export CONVERT CORPUS work BIN
 
-# The runs, NAME then command; each round runs every one once, in turn, so
-# that a noisy machine hits all of them alike, starting one further along
-# each round, so that none always follows the same one (the floor's many
-# processes leave memory for the next run to compact).
+# The runs, NAME then command; each round runs every one once, so that a
+# noisy machine hits all of them alike, in an order shuffled anew each round
+# (the same shuffles every time the benchmark runs): a run pays for the
+# memory the machine has not handed out lately (the host backs a guest's
+# pages on first touch), so a run that always followed a smaller one would
+# pay that for both. A fixed turn, even one starting further along each
+# round, keeps every run behind the same neighbour.
 declare -A CMD
 CMD[floor]="'$BIN/tj_floor' '$work/out' '$work'/in/*.jpg"
 CMD[perfile]="ls '$work'/in/*.jpg | xargs -n1 '$BIN/tj_floor' '$work/out'"
@@ -97,8 +100,8 @@ NAMES=(floor perfile perfile2 jobs1 jobs2 strip lossless magick)
 declare -A T S F M B
 for name in "${NAMES[@]}"; do : >"$work/$name.times"; M[$name]=0; done
 for ((round = 0; round < RUNS; round++)); do
-  for ((k = 0; k < ${#NAMES[@]}; k++)); do
-    name=${NAMES[$(((round + k) % ${#NAMES[@]}))]}
+  for name in $(printf '%s\n' "${NAMES[@]}" |
+    awk -v seed=$((round + 1)) 'BEGIN {srand(seed)} {print rand() "\t" $0}' | sort -n | cut -f2); do
     rm -rf "$work/out"; mkdir -p "$work/out"
     /usr/bin/time -o "$work/t" -f '%e %S %R %M' bash -c "${CMD[$name]}" >/dev/null 2>&1
     read -r e sys minflt kb < <(tail -1 "$work/t")
