@@ -121,10 +121,9 @@ const SectionSpec& OutputSection() {
         kOutputSection,
         {
             {u"Resize", Kind::Resize, nullptr,
-             u"long:N, short:N, width:N, height:N or fit:WxH; never enlarges (empty: full size)"},
+             u"long:N, short:N, width:N, height:N or fit:WxH; never enlarges"},
             {u"NameTemplate", Kind::Name, nullptr,
-             u"result name without extension: {name} {counter} {counter:3} {date} {width} "
-             u"{height} (default {name})"},
+             u"result name from {name} {counter} {date} {width} {height}"},
             {u"KeepTree", Kind::Bool, nullptr,
              u"True: results of a tree go to the same relative folders"},
         }};
@@ -136,7 +135,7 @@ const SectionSpec& MarksSection() {
         kMarksSection,
         {
             {u"WatermarkSize", Kind::Percent, nullptr,
-             u"watermark width as a percent of WatermarkSizeOf (0: its own size)"},
+             u"watermark width, percent of WatermarkSizeOf (0: its own)"},
             {u"WatermarkSizeOf", Kind::Choice, u"width height short long",
              u"the picture measure WatermarkSize refers to"},
             {u"Anchor", Kind::Choice, u"TL T TR L C R BL B BR",
@@ -157,7 +156,7 @@ const SectionSpec& MarksSection() {
             {u"TextOutline", Kind::Pixels, nullptr, u"outline in the contrasting tone, pixels"},
             {u"TextShadow", Kind::Bool, nullptr, u"True: a soft drop shadow under the text"},
             {u"TextAutoTone", Kind::Bool, nullptr,
-             u"True: white or black text, whichever stands out (overrides Textclr)"},
+             u"True: black or white text, whichever stands out (not Textclr)"},
         }};
     return spec;
 }
