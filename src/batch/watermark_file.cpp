@@ -103,7 +103,10 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     }
     Picture loaded;
     const int resolution = IsPhotoCdName(sourcePath) ? job.photoCdResolution : kPhotoCdBase;
-    if (Status s = DecodePicture(data, sourcePath, resolution, &loaded, admit); !s.ok()) return s;
+    if (Status s = DecodePicture(data, sourcePath, resolution, &loaded, admit, job.resize);
+        !s.ok()) {
+        return s;
+    }
     data = QByteArray();
     Picbuf picture;
     picture.PasteClipboard(loaded);

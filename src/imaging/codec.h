@@ -44,7 +44,10 @@ FileKind SniffKind(const QByteArray& data, const QString& fileName);
 Status ReadHeader(FileKind kind, const QByteArray& data, int photoCdResolution, HeaderInfo* info);
 
 // Decoders. Each fills a Picture in one of the three layouts of picture.h.
-Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out);
+// atLeast: the picture may come out smaller, at the smallest of the
+// decoder's DCT scales (1/8 to 1) that is still at least this size.
+Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out,
+                  QSize atLeast = QSize());
 Status DecodeWithQt(const QByteArray& data, const char* format, const HeaderInfo& header,
                     Picture* out);
 Status DecodeTarga(const QByteArray& data, const HeaderInfo& header, Picture* out);

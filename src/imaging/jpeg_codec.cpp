@@ -21,7 +21,7 @@ constexpr int kRgb32Pixel = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF
 
 }  // namespace
 
-Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out) {
+Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out, QSize atLeast) {
     TjHandle tj(tjInitDecompress());
     if (!tj) return Status::Error(ErrorCode::OutOfMemory);
     const auto* src = reinterpret_cast<const unsigned char*>(data.constData());
@@ -33,6 +33,24 @@ Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out
     if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) {
         // TurboJPEG cannot turn CMYK into RGB; Qt's reader can.
         return DecodeWithQt(data, "jpeg", header, out);
+    }
+    if (atLeast.isValid()) {
+        // Decoding at a fraction of the size skips most of the work of a
+        // picture that is to be made smaller anyway.
+        int count = 0;
+        const tjscalingfactor* factors = tjGetScalingFactors(&count);
+        int bestW = w, bestH = h;
+        for (int i = 0; factors && i < count; ++i) {
+            const tjscalingfactor f = factors[i];
+            if (f.num > f.denom) continue;
+            const int sw = TJSCALED(w, f), sh = TJSCALED(h, f);
+            if (sw >= atLeast.width() && sh >= atLeast.height() && sw < bestW) {
+                bestW = sw;
+                bestH = sh;
+            }
+        }
+        w = bestW;
+        h = bestH;
     }
     const bool grey = colorspace == TJCS_GRAY;
     QImage image(w, h, grey ? QImage::Format_Indexed8 : QImage::Format_RGB32);

@@ -1,5 +1,7 @@
 #include "imaging/picture_io.h"
 
+#include "imaging/resize.h"
+
 #include "settings/file_access.h"
 
 namespace velda {
@@ -36,7 +38,7 @@ QString ExtensionForFormat(int formatCode) {
 }
 
 Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoCdResolution,
-                     Picture* out, const DecodeGate& gate) {
+                     Picture* out, const DecodeGate& gate, const ResizeSpec& resize) {
     const FileKind kind = SniffKind(data, nameHint);
     HeaderInfo header;
     if (Status s = ReadHeader(kind, data, photoCdResolution, &header); !s.ok()) return s;
@@ -48,10 +50,25 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
     }
     Picture picture;
     Status s;
+    // Turned upright as the camera meant it, so that marks land where the
+    // user sees them.
+    int orientation = 1;
+    const bool oriented = kind == FileKind::Jpeg || kind == FileKind::Tiff || kind == FileKind::Png;
+    if (oriented) picture.metadata = ReadMetadata(data, &orientation);
+    const auto upright = [orientation](QSize size) {
+        return orientation >= 5 ? size.transposed() : size;
+    };
+    // The size a resized JPEG ends at, from its full size: the same
+    // whatever scale it is decoded at.
+    QSize resized;
+    if (kind == FileKind::Jpeg && resize.kind != ResizeSpec::Kind::None) {
+        const QSize full = upright(QSize(header.width, header.height));
+        if (const QSize to = ResizedSize(resize, full); to != full) resized = to;
+    }
     try {
         switch (kind) {
             case FileKind::Jpeg:
-                s = DecodeJpeg(data, header, &picture);
+                s = DecodeJpeg(data, header, &picture, upright(resized));
                 break;
             case FileKind::Png:
                 s = DecodeWithQt(data, "png", header, &picture);
@@ -77,16 +94,16 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
         return Status::Error(ErrorCode::OutOfMemory);
     }
     if (!s.ok()) return s;
-    if (kind == FileKind::Jpeg || kind == FileKind::Tiff || kind == FileKind::Png) {
-        // Turned upright as the camera meant it, so that marks land where
-        // the user sees them.
-        int orientation = 1;
-        picture.metadata = ReadMetadata(data, &orientation);
-        if (orientation != 1) {
-            QImage upright = ApplyOrientation(picture.image, orientation);
-            if (upright.isNull()) return Status::Error(ErrorCode::OutOfMemory);
-            picture.image = NormalizeImage(upright);
-        }
+    if (oriented && orientation != 1) {
+        QImage turned = ApplyOrientation(picture.image, orientation);
+        if (turned.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+        picture.image = NormalizeImage(turned);
+    }
+    if (resized.isValid() && picture.image.size() != resized) {
+        QImage smaller = ResizeHighQuality(picture.image, resized);
+        if (smaller.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+        picture.image = smaller.convertToFormat(QImage::Format_RGB32);
+        picture.depth = 24;
     }
     picture.fileName = nameHint;
     *out = std::move(picture);

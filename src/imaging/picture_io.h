@@ -8,6 +8,7 @@
 #include "imaging/jpeg_remark.h"
 #include "imaging/picture.h"
 #include "imaging/status.h"
+#include "settings/section_settings.h"
 
 namespace velda {
 
@@ -46,8 +47,10 @@ Status LoadPicture(const QString& path, int photoCdResolution, Picture* out,
                    const DecodeGate& gate = {});
 // The bytes of a picture file, read as LoadPicture reads them.
 Status ReadPictureFile(const QString& path, QByteArray* out);
+// With a resize, a JPEG comes out already brought down to it (decoded at
+// a fraction of its size where it can); other kinds come out whole.
 Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoCdResolution,
-                     Picture* out, const DecodeGate& gate = {});
+                     Picture* out, const DecodeGate& gate = {}, const ResizeSpec& resize = {});
 
 // Marks a JPEG held in memory without re-encoding the blocks the marks
 // leave alone (see jpeg_remark.h), its header checked and its decode

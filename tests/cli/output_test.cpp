@@ -27,6 +27,7 @@ im.crop((0, 0, 1200, 800)).resize((600, 400), Image.LANCZOS).save(out + '/same60
 board = Image.new('L', (400, 400))
 board.putdata([255 * ((x + y) % 2) for y in range(400) for x in range(400)])
 board.convert('RGB').save(out + '/in/board.png')
+board.convert('RGB').save(out + '/in/board.jpg', quality=100, subsampling=0)
 Image.new('RGBA', (200, 100), (0, 128, 255, 100)).save(out + '/in/glass.png')
 Image.new('RGB', (100, 40), (255, 0, 0)).save(out + '/red.png')
 )";
@@ -104,15 +105,20 @@ TEST_F(OutputTest, ResizeNeverEnlargesAndMarksFitTheFinalPicture) {
             << c.spec;
     }
     // Area averaging: a 1-pixel checkerboard shrunk is an even grey, not
-    // a pattern of picked pixels.
-    QDir(out_).removeRecursively();
-    Batch({QStringLiteral("--resize=long:100"), QStringLiteral("--format=png"), in_, out_,
-           QStringLiteral("board.png")});
-    const QStringList stats = test::Identify(out_ + QStringLiteral("/board.png"),
-                                             QStringLiteral("%[mean] %[standard-deviation]"))
-                                  .split(u' ');
-    EXPECT_NEAR(stats[0].toDouble() / 65535, 0.5, 0.02);
-    EXPECT_LT(stats[1].toDouble() / 65535, 0.02);
+    // a pattern of picked pixels; a JPEG one too, decoded at a fraction of
+    // its size first.
+    for (const char* board : {"board.png", "board.jpg"}) {
+        QDir(out_).removeRecursively();
+        Batch({QStringLiteral("--resize=long:100"), QStringLiteral("--format=png"), in_, out_,
+               QLatin1String(board)});
+        const QStringList stats =
+            test::Identify(out_ + QStringLiteral("/board.png"),
+                           QStringLiteral("%wx%h %[mean] %[standard-deviation]"))
+                .split(u' ');
+        EXPECT_EQ(stats[0], QStringLiteral("100x100")) << board;
+        EXPECT_NEAR(stats[1].toDouble() / 65535, 0.5, 0.02) << board;
+        EXPECT_LT(stats[2].toDouble() / 65535, 0.02) << board;
+    }
 
     // A mark sized in percent lands on the resized photo exactly as on a
     // photo that was that size to begin with.
