@@ -130,7 +130,7 @@ QRgb ToneFor(const QImage& image, const QRect& box) {
 }  // namespace
 
 void ApplyOutputSettings(const OutputSettings& o, BatchJob* job) {
-    job->resize = ParseResizeSpec(o.Value(QStringLiteral("Resize"))).value_or(ResizeSpec{});
+    job->resize = ParseResizeTarget(o.Value(QStringLiteral("Resize"))).value_or(ResizeTarget{});
     job->nameTemplate = o.Value(QStringLiteral("NameTemplate"));
 }
 

@@ -41,7 +41,7 @@ struct BatchJob {
     bool keepMetadata = true;              // results carry their sources' photo metadata
     bool losslessJpeg = false;  // JPEG to JPEG re-encodes only the blocks under the marks
     bool webpLossless = false;  // WebP results are lossless
-    ResizeSpec resize;          // results brought down to this size before the marks
+    ResizeTarget resize;        // results brought down to this size before the marks
     QString nameTemplate;       // result names from tokens; empty: the source's name
     MarkLayout layout;          // relative size, anchors, tiles, text effects
     // The watermark as scaled for each picture size met; PrepareMarks

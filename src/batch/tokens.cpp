@@ -67,7 +67,7 @@ TokenLookup FileTokens(const FileFacts& facts) {
 }
 
 QString ResultStem(const QString& nameTemplate, const QString& sourcePath, int counter,
-                   const ResizeSpec& resize) {
+                   const ResizeTarget& resize) {
     FileFacts facts{sourcePath, counter, nullptr, QSize()};
     // Only what the template asks for is read from the file.
     static const QRegularExpression needsFile(

@@ -47,6 +47,6 @@ inline QString ExpandFileTokens(const QString& text, const FileFacts& facts) {
 // have it, after resize), characters no file name may hold replaced. A
 // template that comes out empty gives the source's own name.
 QString ResultStem(const QString& nameTemplate, const QString& sourcePath, int counter,
-                   const ResizeSpec& resize);
+                   const ResizeTarget& resize);
 
 }  // namespace velda

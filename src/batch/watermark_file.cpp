@@ -57,7 +57,7 @@ qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels, int sourceDepth) {
     }
     if (job.depth < 24 && job.output != OutputOption::Jpg) perPixel += 2;  // palette and indices
     if (sourceDepth <= 8) perPixel += 4;  // a palette picture raised to true colour
-    if (job.resize.kind != ResizeSpec::Kind::None) perPixel += 4;  // the smaller copy
+    if (job.resize.kind != ResizeTarget::Kind::None) perPixel += 4;  // the smaller copy
     return pixels * perPixel;
 }
 
@@ -81,10 +81,10 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     QString wholeReason;  // why a JPEG asked to keep its blocks was wholly re-encoded
     const bool keepBlocks = job.losslessJpeg && job.output == OutputOption::Jpg;
     // A resized photo has no source blocks to keep.
-    if (keepBlocks && job.resize.kind != ResizeSpec::Kind::None &&
+    if (keepBlocks && job.resize.kind != ResizeTarget::Kind::None &&
         SniffKind(data, sourcePath) == FileKind::Jpeg)
         wholeReason = QStringLiteral("resized");
-    if (keepBlocks && job.resize.kind == ResizeSpec::Kind::None) {
+    if (keepBlocks && job.resize.kind == ResizeTarget::Kind::None) {
         JpegRemark remark;
         if (Status s = RemarkJpegData(data, JobMarks(job, text), job.keepMetadata, admit, &remark);
             !s.ok()) {

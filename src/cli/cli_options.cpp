@@ -25,10 +25,10 @@ bool ParseInt(const QString& text, int min, int max, int* out) {
 // The keys of [Marks] and [Output], one a line, with what each does.
 QString SectionKeysHelp() {
     QString out;
-    for (const SectionSpec* spec : {&MarksSection(), &OutputSection()}) {
+    for (const KeyTable* table : {&MarksSection(), &OutputSection()}) {
         out += QStringLiteral("\nKeys of [%1] (empty: as before the section existed):\n")
-                   .arg(spec->name);
-        for (const KeySpec& k : spec->keys) {
+                   .arg(table->name);
+        for (const KeyInfo& k : table->keys) {
             out += QStringLiteral("  %1%2\n")
                        .arg(QString::fromUtf16(k.name), -17)
                        .arg(QString::fromUtf16(k.help));

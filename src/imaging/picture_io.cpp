@@ -38,7 +38,7 @@ QString ExtensionForFormat(int formatCode) {
 }
 
 Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoCdResolution,
-                     Picture* out, const DecodeGate& gate, const ResizeSpec& resize) {
+                     Picture* out, const DecodeGate& gate, const ResizeTarget& resize) {
     const FileKind kind = SniffKind(data, nameHint);
     HeaderInfo header;
     if (Status s = ReadHeader(kind, data, photoCdResolution, &header); !s.ok()) return s;
@@ -61,7 +61,7 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
     // The size a resized JPEG ends at, from its full size: the same
     // whatever scale it is decoded at.
     QSize resized;
-    if (kind == FileKind::Jpeg && resize.kind != ResizeSpec::Kind::None) {
+    if (kind == FileKind::Jpeg && resize.kind != ResizeTarget::Kind::None) {
         const QSize full = upright(QSize(header.width, header.height));
         if (const QSize to = ResizedSize(resize, full); to != full) resized = to;
     }

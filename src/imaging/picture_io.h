@@ -50,7 +50,7 @@ Status ReadPictureFile(const QString& path, QByteArray* out);
 // With a resize, a JPEG comes out already brought down to it (decoded at
 // a fraction of its size where it can); other kinds come out whole.
 Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoCdResolution,
-                     Picture* out, const DecodeGate& gate = {}, const ResizeSpec& resize = {});
+                     Picture* out, const DecodeGate& gate = {}, const ResizeTarget& resize = {});
 
 // Marks a JPEG held in memory without re-encoding the blocks the marks
 // leave alone (see jpeg_remark.h), its header checked and its decode

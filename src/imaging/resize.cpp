@@ -109,25 +109,25 @@ QImage ResizeHighQuality(const QImage& image, QSize size) {
     return Lanczos(image, size);
 }
 
-QSize ResizedSize(const ResizeSpec& spec, QSize size) {
+QSize ResizedSize(const ResizeTarget& target, QSize size) {
     const double w = size.width(), h = size.height();
     if (w <= 0 || h <= 0) return size;
     double scale = 1;
-    switch (spec.kind) {
-        case ResizeSpec::Kind::Long:
-            scale = spec.width / std::max(w, h);
+    switch (target.kind) {
+        case ResizeTarget::Kind::Long:
+            scale = target.width / std::max(w, h);
             break;
-        case ResizeSpec::Kind::Short:
-            scale = spec.width / std::min(w, h);
+        case ResizeTarget::Kind::Short:
+            scale = target.width / std::min(w, h);
             break;
-        case ResizeSpec::Kind::Width:
-            scale = spec.width / w;
+        case ResizeTarget::Kind::Width:
+            scale = target.width / w;
             break;
-        case ResizeSpec::Kind::Height:
-            scale = spec.width / h;
+        case ResizeTarget::Kind::Height:
+            scale = target.width / h;
             break;
-        case ResizeSpec::Kind::Fit:
-            scale = std::min(spec.width / w, spec.height / h);
+        case ResizeTarget::Kind::Fit:
+            scale = std::min(target.width / w, target.height / h);
             break;
         default:
             break;

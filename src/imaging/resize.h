@@ -11,9 +11,9 @@ namespace velda {
 // Lanczos-3 when enlarging (alpha kept, edges without dark fringes).
 QImage ResizeHighQuality(const QImage& image, QSize size);
 
-// The size a picture of this size is brought to: the spec's length on the
+// The size a picture of this size is brought to: the target's length on the
 // edge it names, the other edge in proportion, rounded; never larger than
 // it was.
-QSize ResizedSize(const ResizeSpec& spec, QSize size);
+QSize ResizedSize(const ResizeTarget& target, QSize size);
 
 }  // namespace velda

@@ -49,7 +49,7 @@ bool SavePreset(const QString& path, const QString& name, const WatermarkSetting
         if (!SessionKey(key)) doc.SetValue(section, key, value);
     }
     for (const SectionValues* values : {&marks, &output}) {
-        for (const KeySpec& k : values->spec().keys) {
+        for (const KeyInfo& k : values->table().keys) {
             const QString key = QString::fromUtf16(k.name);
             doc.SetValue(section, key, values->Value(key));
         }

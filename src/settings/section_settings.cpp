@@ -7,17 +7,17 @@ namespace velda {
 
 namespace {
 
-using Kind = KeySpec::Kind;
+using Kind = KeyInfo::Kind;
 
-const KeySpec* FindKey(const SectionSpec& spec, const QString& key) {
-    for (const KeySpec& k : spec.keys) {
+const KeyInfo* FindKey(const KeyTable& table, const QString& key) {
+    for (const KeyInfo& k : table.keys) {
         if (key.compare(QStringView(k.name), Qt::CaseInsensitive) == 0) return &k;
     }
     return nullptr;
 }
 
 // The canonical text of a value its key accepts.
-std::optional<QString> Canonical(const KeySpec& k, const QString& text) {
+std::optional<QString> Canonical(const KeyInfo& k, const QString& text) {
     const QString t = text.trimmed();
     switch (k.kind) {
         case Kind::Percent:
@@ -38,7 +38,7 @@ std::optional<QString> Canonical(const KeySpec& k, const QString& text) {
             if (t.compare(u"false", Qt::CaseInsensitive) == 0) return QStringLiteral("False");
             return std::nullopt;
         case Kind::Resize:
-            if (const auto v = ParseResizeSpec(t)) return ResizeSpecText(*v);
+            if (const auto v = ParseResizeTarget(t)) return ResizeTargetText(*v);
             return std::nullopt;
         case Kind::Name:
             // A file name's stem: no folders, nothing that names no file.
@@ -74,9 +74,9 @@ std::optional<Length> ParseLength(const QString& text) {
     return Length{*v, percent};
 }
 
-std::optional<ResizeSpec> ParseResizeSpec(const QString& text) {
+std::optional<ResizeTarget> ParseResizeTarget(const QString& text) {
     const QString t = text.trimmed().toLower();
-    if (t.isEmpty()) return ResizeSpec{};
+    if (t.isEmpty()) return ResizeTarget{};
     const qsizetype colon = t.indexOf(u':');
     if (colon < 0) return std::nullopt;
     static const QStringList kinds = {QStringLiteral("long"), QStringLiteral("short"),
@@ -84,40 +84,40 @@ std::optional<ResizeSpec> ParseResizeSpec(const QString& text) {
                                       QStringLiteral("fit")};
     const qsizetype k = kinds.indexOf(t.left(colon));
     if (k < 0) return std::nullopt;
-    ResizeSpec spec;
-    spec.kind = static_cast<ResizeSpec::Kind>(k + 1);
+    ResizeTarget target;
+    target.kind = static_cast<ResizeTarget::Kind>(k + 1);
     const QStringList numbers = t.mid(colon + 1).split(u'x');
-    if (numbers.size() != (spec.kind == ResizeSpec::Kind::Fit ? 2 : 1)) return std::nullopt;
+    if (numbers.size() != (target.kind == ResizeTarget::Kind::Fit ? 2 : 1)) return std::nullopt;
     int v[2] = {0, 0};
     for (qsizetype i = 0; i < numbers.size(); ++i) {
         bool ok = false;
         v[i] = numbers[i].toInt(&ok);
         if (!ok || v[i] < 1 || v[i] > 65535) return std::nullopt;
     }
-    spec.width = v[0];
-    spec.height = spec.kind == ResizeSpec::Kind::Fit ? v[1] : v[0];
-    return spec;
+    target.width = v[0];
+    target.height = target.kind == ResizeTarget::Kind::Fit ? v[1] : v[0];
+    return target;
 }
 
-QString ResizeSpecText(const ResizeSpec& s) {
+QString ResizeTargetText(const ResizeTarget& s) {
     switch (s.kind) {
-        case ResizeSpec::Kind::Long:
+        case ResizeTarget::Kind::Long:
             return QStringLiteral("long:%1").arg(s.width);
-        case ResizeSpec::Kind::Short:
+        case ResizeTarget::Kind::Short:
             return QStringLiteral("short:%1").arg(s.width);
-        case ResizeSpec::Kind::Width:
+        case ResizeTarget::Kind::Width:
             return QStringLiteral("width:%1").arg(s.width);
-        case ResizeSpec::Kind::Height:
+        case ResizeTarget::Kind::Height:
             return QStringLiteral("height:%1").arg(s.width);
-        case ResizeSpec::Kind::Fit:
+        case ResizeTarget::Kind::Fit:
             return QStringLiteral("fit:%1x%2").arg(s.width).arg(s.height);
         default:
             return QString();
     }
 }
 
-const SectionSpec& OutputSection() {
-    static const SectionSpec spec{
+const KeyTable& OutputSection() {
+    static const KeyTable table{
         kOutputSection,
         {
             {u"Resize", Kind::Resize, nullptr,
@@ -127,11 +127,11 @@ const SectionSpec& OutputSection() {
             {u"KeepTree", Kind::Bool, nullptr,
              u"True: results of a tree go to the same relative folders"},
         }};
-    return spec;
+    return table;
 }
 
-const SectionSpec& MarksSection() {
-    static const SectionSpec spec{
+const KeyTable& MarksSection() {
+    static const KeyTable table{
         kMarksSection,
         {
             {u"WatermarkSize", Kind::Percent, nullptr,
@@ -158,11 +158,11 @@ const SectionSpec& MarksSection() {
             {u"TextAutoTone", Kind::Bool, nullptr,
              u"True: black or white text, whichever stands out (not Textclr)"},
         }};
-    return spec;
+    return table;
 }
 
 bool SectionValues::Apply(const QString& key, const QString& value) {
-    const KeySpec* k = FindKey(*spec_, key);
+    const KeyInfo* k = FindKey(*table_, key);
     if (!k) return false;
     const QString name = QString::fromUtf16(k->name);
     if (value.trimmed().isEmpty()) {
@@ -177,9 +177,9 @@ bool SectionValues::Apply(const QString& key, const QString& value) {
 
 void SectionValues::Read(const QString& path, const QString& section) {
     const IniDocument doc = IniDocument::Load(path);
-    for (const KeySpec& k : spec_->keys) {
+    for (const KeyInfo& k : table_->keys) {
         const QString name = QString::fromUtf16(k.name);
-        const auto v = doc.Value(section.isEmpty() ? spec_->name : section, name);
+        const auto v = doc.Value(section.isEmpty() ? table_->name : section, name);
         if (!v) continue;
         // In its own section an empty value is an absent key; in a preset
         // it clears the key, so that a preset gives the same result
@@ -192,10 +192,10 @@ bool SectionValues::Write(const QString& path) const {
     IniDocument doc = IniDocument::Load(path);
     // A file that never had the section keeps its old look while every
     // key would be empty.
-    if (values_.isEmpty() && !doc.HasSection(spec_->name)) return true;
-    for (const KeySpec& k : spec_->keys) {
+    if (values_.isEmpty() && !doc.HasSection(table_->name)) return true;
+    for (const KeyInfo& k : table_->keys) {
         const QString name = QString::fromUtf16(k.name);
-        doc.SetValue(spec_->name, name, Value(name));
+        doc.SetValue(table_->name, name, Value(name));
     }
     return doc.Save(path);
 }

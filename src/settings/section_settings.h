@@ -28,38 +28,38 @@ std::optional<Length> ParseLength(const QString& text);
 std::optional<double> ParseNumberIn(const QString& text, double min, double max);
 
 // How a result is resized: never enlarged, its proportions kept.
-struct ResizeSpec {
+struct ResizeTarget {
     enum class Kind { None, Long, Short, Width, Height, Fit };
     Kind kind = Kind::None;
     int width = 0, height = 0;  // the length asked for (Fit: the box)
-    bool operator==(const ResizeSpec&) const = default;
+    bool operator==(const ResizeTarget&) const = default;
 };
 // "long:2048", "short:1080", "width:1200", "height:800", "fit:1920x1080";
 // an empty text is None.
-std::optional<ResizeSpec> ParseResizeSpec(const QString& text);
-QString ResizeSpecText(const ResizeSpec& spec);
+std::optional<ResizeTarget> ParseResizeTarget(const QString& text);
+QString ResizeTargetText(const ResizeTarget& table);
 
 // One key of a section: its name, what it accepts, and a line of help.
-struct KeySpec {
+struct KeyInfo {
     enum class Kind { Percent, Choice, Length, Bool, Angle, Pixels, Resize, Name };
     const char16_t* name;
     Kind kind;
     const char16_t* choices;  // Choice: the words, separated by blanks
     const char16_t* help;
 };
-struct SectionSpec {
+struct KeyTable {
     QString name;
-    std::vector<KeySpec> keys;
+    std::vector<KeyInfo> keys;
 };
-const SectionSpec& MarksSection();
-const SectionSpec& OutputSection();
+const KeyTable& MarksSection();
+const KeyTable& OutputSection();
 
 // A section's values as the file holds them, each checked and in its
 // canonical spelling; a key without a value is absent.
 class SectionValues {
   public:
-    explicit SectionValues(const SectionSpec& spec) : spec_(&spec) {}
-    const SectionSpec& spec() const { return *spec_; }
+    explicit SectionValues(const KeyTable& table) : table_(&table) {}
+    const KeyTable& table() const { return *table_; }
     QString Value(const QString& key) const { return values_.value(key); }
     const QMap<QString, QString>& values() const { return values_; }
     // Applies one key: a value its key refuses changes nothing and gives
@@ -72,11 +72,11 @@ class SectionValues {
     // section gets none while every key is empty.
     bool Write(const QString& path) const;
     bool operator==(const SectionValues& o) const {
-        return spec_ == o.spec_ && values_ == o.values_;
+        return table_ == o.table_ && values_ == o.values_;
     }
 
   private:
-    const SectionSpec* spec_;
+    const KeyTable* table_;
     QMap<QString, QString> values_;
 };
 

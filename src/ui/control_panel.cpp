@@ -963,7 +963,7 @@ class PanelBatchHost : public BatchHost {
 void ControlPanel::Start_Click() {
     if (BatchRunning()) return;
     SaveSettings();
-    if (!ParseResizeSpec(ResizeBox->text())) {
+    if (!ParseResizeTarget(ResizeBox->text())) {
         prompter_.Message(tr("Resize takes long:N, short:N, width:N, height:N or fit:WxH, for "
                              "example long:2048"),
                           Prompter::Icon::Exclamation, Prompter::Buttons::Ok);

@@ -88,7 +88,7 @@ class OutputTest : public ::testing::Test {
 
 TEST_F(OutputTest, ResizeNeverEnlargesAndMarksFitTheFinalPicture) {
     const struct {
-        const char* spec;
+        const char* size;
         const char* wide;   // of 1200 x 800
         const char* small;  // of 300 x 500, never enlarged
     } cases[] = {{"long:600", "600x400", "300x500"},
@@ -98,11 +98,11 @@ TEST_F(OutputTest, ResizeNeverEnlargesAndMarksFitTheFinalPicture) {
                  {"fit:500x500", "500x333", "300x500"}};
     for (const auto& c : cases) {
         QDir(out_).removeRecursively();
-        Batch({QStringLiteral("--resize"), QString::fromLatin1(c.spec), in_, out_,
+        Batch({QStringLiteral("--resize"), QString::fromLatin1(c.size), in_, out_,
                QStringLiteral("wide.jpg"), QStringLiteral("small.jpg")});
-        EXPECT_EQ(Size(out_ + QStringLiteral("/wide.jpg")), QString::fromLatin1(c.wide)) << c.spec;
+        EXPECT_EQ(Size(out_ + QStringLiteral("/wide.jpg")), QString::fromLatin1(c.wide)) << c.size;
         EXPECT_EQ(Size(out_ + QStringLiteral("/small.jpg")), QString::fromLatin1(c.small))
-            << c.spec;
+            << c.size;
     }
     // Area averaging: a 1-pixel checkerboard shrunk is an even grey, not
     // a pattern of picked pixels; a JPEG one too, decoded at a fraction of
