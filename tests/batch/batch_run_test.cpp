@@ -17,6 +17,8 @@
 #include "imaging/picture_io.h"
 #include "support/test_support.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
@@ -47,8 +49,8 @@ class ScriptedHost : public BatchHost {
 class BatchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        in_ = dir_.filePath(QStringLiteral("in"));
-        out_ = dir_.filePath(QStringLiteral("out"));
+        in_ = dir_.filePath(u"in"_s);
+        out_ = dir_.filePath(u"out"_s);
         QDir().mkpath(in_);
         QDir().mkpath(out_);
     }
@@ -56,8 +58,8 @@ class BatchTest : public ::testing::Test {
         const QString path = in_ + u'/' + relative;
         QDir().mkpath(QFileInfo(path).path());
         const QImage img = test::MakePhoto(w, h);
-        EXPECT_TRUE(img.save(
-            path, relative.endsWith(QStringLiteral(".gif"), Qt::CaseInsensitive) ? "png" : nullptr))
+        EXPECT_TRUE(
+            img.save(path, relative.endsWith(u".gif"_s, Qt::CaseInsensitive) ? "png" : nullptr))
             << path.toStdString();
         return path;
     }
@@ -91,23 +93,21 @@ TEST_F(BatchTest, ChecksComeInOrderWithTheirExactWords) {
     EXPECT_EQ(run_.RunBatch(Request(false), job_, host_), 0);
     EXPECT_EQ(host_.told, QStringList{messages::kMustSelectFiles});
 
-    BatchRequest r = Request(false, {QStringLiteral("a.png")});
-    r.outputDir = dir_.filePath(QStringLiteral("new"));
+    BatchRequest r = Request(false, {u"a.png"_s});
+    r.outputDir = dir_.filePath(u"new"_s);
     host_.answers = {false};
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
     EXPECT_EQ(host_.asked.last(), messages::kOutputMissing);
     EXPECT_FALSE(QFileInfo::exists(r.outputDir));
 
-    r.outputDir = dir_.filePath(QStringLiteral("no/parent"));
+    r.outputDir = dir_.filePath(u"no/parent"_s);
     host_.answers = {true};
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
-    EXPECT_EQ(host_.told.last(),
-              messages::kErrorCreatingOutput + QStringLiteral("\rNo such file or directory"));
+    EXPECT_EQ(host_.told.last(), messages::kErrorCreatingOutput + u"\rNo such file or directory"_s);
 
     // One directory named three ways is the same directory.
-    QFile::link(in_, dir_.filePath(QStringLiteral("alias")));
-    for (const QString& same :
-         {in_ + u'/', out_ + QStringLiteral("/../in"), dir_.filePath(QStringLiteral("alias"))}) {
+    QFile::link(in_, dir_.filePath(u"alias"_s));
+    for (const QString& same : {in_ + u'/', out_ + u"/../in"_s, dir_.filePath(u"alias"_s)}) {
         r.outputDir = same;
         host_.told.clear();
         EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
@@ -117,40 +117,37 @@ TEST_F(BatchTest, ChecksComeInOrderWithTheirExactWords) {
     r.outputDir = out_;
     host_.answers = {false};
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
-    EXPECT_EQ(host_.asked.last(),
-              QStringLiteral("You have selected to watermark the selected files from, ") + in_ +
-                  QStringLiteral(", to ") + out_ + QStringLiteral("  Continue ?"));
+    EXPECT_EQ(host_.asked.last(), u"You have selected to watermark the selected files from, "_s +
+                                      in_ + u", to "_s + out_ + u"  Continue ?"_s);
     EXPECT_FALSE(run_.Started());
     EXPECT_TRUE(Outputs().isEmpty());
 
     // A list with a missing file still counts it, and names it as failed.
     // Names are taken as given: a leading blank is part of the name.
-    Picture(QStringLiteral("b.png"));
-    Picture(QStringLiteral(" b.png"));
-    EXPECT_EQ(run_.RunBatch(Request(false, {QStringLiteral(" b.png"), QStringLiteral("gone.png")}),
-                            job_, host_),
-              2);
-    EXPECT_EQ(Outputs(), QStringList{QStringLiteral(" b.jpg")});
-    EXPECT_EQ(FailedPaths(), QStringList{in_ + QStringLiteral("/gone.png")});
-    EXPECT_TRUE(run_.Failures()[0].reason.startsWith(QStringLiteral("file not found")));
+    Picture(u"b.png"_s);
+    Picture(u" b.png"_s);
+    EXPECT_EQ(run_.RunBatch(Request(false, {u" b.png"_s, u"gone.png"_s}), job_, host_), 2);
+    EXPECT_EQ(Outputs(), QStringList{u" b.jpg"_s});
+    EXPECT_EQ(FailedPaths(), QStringList{in_ + u"/gone.png"_s});
+    EXPECT_TRUE(run_.Failures()[0].reason.startsWith(u"file not found"_s));
 }
 
 TEST_F(BatchTest, TreeWalkTakesPicturesInOrderAndSkipsWhatItMust) {
-    Picture(QStringLiteral("b.png"));
-    Picture(QStringLiteral("A.JPG"));
-    Picture(QStringLiteral("sub/x.png"));
-    Picture(QStringLiteral("sub/deeper/x.bmp"));  // same name as sub/x.png: numbered
-    Picture(QStringLiteral("photo.jpeg"));
-    Picture(QStringLiteral("scan.pcd.png"));
-    Picture(QStringLiteral(".hidden.png"));
-    Picture(QStringLiteral(".hiddendir/h.png"));
-    Picture(QStringLiteral("readonly.png"));
-    QFile::setPermissions(in_ + QStringLiteral("/readonly.png"),
+    Picture(u"b.png"_s);
+    Picture(u"A.JPG"_s);
+    Picture(u"sub/x.png"_s);
+    Picture(u"sub/deeper/x.bmp"_s);  // same name as sub/x.png: numbered
+    Picture(u"photo.jpeg"_s);
+    Picture(u"scan.pcd.png"_s);
+    Picture(u".hidden.png"_s);
+    Picture(u".hiddendir/h.png"_s);
+    Picture(u"readonly.png"_s);
+    QFile::setPermissions(in_ + u"/readonly.png"_s,
                           QFileDevice::ReadOwner | QFileDevice::ReadGroup);
-    QFile::link(in_ + QStringLiteral("/sub"), in_ + QStringLiteral("/linked"));
-    test::WriteAll(in_ + QStringLiteral("/x.gif.bak"), "x");
+    QFile::link(in_ + u"/sub"_s, in_ + u"/linked"_s);
+    test::WriteAll(in_ + u"/x.gif.bak"_s, "x");
     // The output directory inside the input tree is never walked.
-    const QString nestedOut = in_ + QStringLiteral("/zout");
+    const QString nestedOut = in_ + u"/zout"_s;
     QDir().mkpath(nestedOut);
 
     BatchRequest r = Request(true);
@@ -161,14 +158,10 @@ TEST_F(BatchTest, TreeWalkTakesPicturesInOrderAndSkipsWhatItMust) {
     ASSERT_EQ(host_.finished.size(), 5);
     QStringList top = host_.finished.mid(0, 3);
     top.sort();
-    EXPECT_EQ(top, (QStringList{QStringLiteral("A.JPG"), QStringLiteral("b.png"),
-                                QStringLiteral("scan.pcd.png")}));
-    EXPECT_EQ(host_.finished.mid(3),
-              (QStringList{QStringLiteral("x.png"), QStringLiteral("x.bmp")}));
+    EXPECT_EQ(top, (QStringList{u"A.JPG"_s, u"b.png"_s, u"scan.pcd.png"_s}));
+    EXPECT_EQ(host_.finished.mid(3), (QStringList{u"x.png"_s, u"x.bmp"_s}));
     EXPECT_EQ(QDir(nestedOut).entryList(QDir::Files, QDir::Name),
-              (QStringList{QStringLiteral("A.jpg"), QStringLiteral("b.jpg"),
-                           QStringLiteral("scan.pcd.jpg"), QStringLiteral("x (2).jpg"),
-                           QStringLiteral("x.jpg")}));
+              (QStringList{u"A.jpg"_s, u"b.jpg"_s, u"scan.pcd.jpg"_s, u"x (2).jpg"_s, u"x.jpg"_s}));
     EXPECT_TRUE(host_.asked.last().startsWith(messages::kConfirmTree));
 
     // A second run replaces the first run's results rather than numbering.
@@ -182,35 +175,30 @@ TEST_F(BatchTest, TreeWalkTakesPicturesInOrderAndSkipsWhatItMust) {
 class LargestFirstTest : public BatchTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(LargestFirstTest, WhileNamesAndTheReportKeepTheListingOrder) {
-    Picture(QStringLiteral("a.bmp"), 40, 30);  // 3.6 KB
-    Picture(QStringLiteral("a.png"), 400, 300);
-    Picture(QStringLiteral("c.png"), 120, 90);
-    test::WriteAll(in_ + QStringLiteral("/d.png"), QByteArray(5000, 'x'));
-    test::WriteAll(in_ + QStringLiteral("/e.png"), QByteArray(50, 'x'));
-    BatchRequest r = Request(
-        GetParam(), {QStringLiteral("a.bmp"), QStringLiteral("a.png"), QStringLiteral("c.png"),
-                     QStringLiteral("d.png"), QStringLiteral("e.png")});
+    Picture(u"a.bmp"_s, 40, 30);  // 3.6 KB
+    Picture(u"a.png"_s, 400, 300);
+    Picture(u"c.png"_s, 120, 90);
+    test::WriteAll(in_ + u"/d.png"_s, QByteArray(5000, 'x'));
+    test::WriteAll(in_ + u"/e.png"_s, QByteArray(50, 'x'));
+    BatchRequest r =
+        Request(GetParam(), {u"a.bmp"_s, u"a.png"_s, u"c.png"_s, u"d.png"_s, u"e.png"_s});
     r.jobs = 1;
     r.existing = ExistingPolicy::Rename;
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 5);
-    EXPECT_EQ(host_.finished, (QStringList{QStringLiteral("a.png"), QStringLiteral("c.png"),
-                                           QStringLiteral("d.png"), QStringLiteral("a.bmp"),
-                                           QStringLiteral("e.png")}));
-    EXPECT_EQ(FailedPaths(),
-              (QStringList{in_ + QStringLiteral("/d.png"), in_ + QStringLiteral("/e.png")}));
+    EXPECT_EQ(host_.finished,
+              (QStringList{u"a.png"_s, u"c.png"_s, u"d.png"_s, u"a.bmp"_s, u"e.png"_s}));
+    EXPECT_EQ(FailedPaths(), (QStringList{in_ + u"/d.png"_s, in_ + u"/e.png"_s}));
     // a.bmp was met first, so it has the plain name though it was done last.
-    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/a.jpg"), QStringLiteral("%w")),
-              QStringLiteral("40"));
-    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/a (2).jpg"), QStringLiteral("%w")),
-              QStringLiteral("400"));
+    EXPECT_EQ(test::Identify(out_ + u"/a.jpg"_s, u"%w"_s), u"40"_s);
+    EXPECT_EQ(test::Identify(out_ + u"/a (2).jpg"_s, u"%w"_s), u"400"_s);
 }
 
 INSTANTIATE_TEST_SUITE_P(TreeAndList, LargestFirstTest, ::testing::Bool());
 
 TEST_F(BatchTest, StopTakesEffectBetweenFilesAndUnreadableFoldersDoNotEndTheWalk) {
     for (int i = 0; i < 6; ++i)
-        Picture(QStringLiteral("f%1.png").arg(i));
-    Picture(QStringLiteral("sub/s.png"));
+        Picture(u"f%1.png"_s.arg(i));
+    Picture(u"sub/s.png"_s);
     host_.run = &run_;
     host_.stopAfter = 1;
     BatchRequest r = Request(true);
@@ -225,33 +213,31 @@ TEST_F(BatchTest, StopTakesEffectBetweenFilesAndUnreadableFoldersDoNotEndTheWalk
     QDir(out_).removeRecursively();
     QDir().mkpath(out_);
     BatchRequest list = Request(
-        false, {QStringLiteral("f0.png"), QStringLiteral("f1.png"), QStringLiteral("f2.png"),
-                QStringLiteral("f3.png"), QStringLiteral("f4.png"), QStringLiteral("f5.png")});
+        false, {u"f0.png"_s, u"f1.png"_s, u"f2.png"_s, u"f3.png"_s, u"f4.png"_s, u"f5.png"_s});
     list.jobs = 1;
     EXPECT_LT(run_.RunBatch(list, job_, host_), 6);
 
     // A folder that cannot be listed is reported; Yes goes on with the rest.
     host_.stopAfter = 0;
-    Picture(QStringLiteral("bad/b.png"));
+    Picture(u"bad/b.png"_s);
     r.lister = [](const QString& d, QList<QFileInfo>* e) {
-        if (d.endsWith(QStringLiteral("/bad")))
-            return Status::Error(ErrorCode::DirectoryUnreadable, d);
+        if (d.endsWith(u"/bad"_s)) return Status::Error(ErrorCode::DirectoryUnreadable, d);
         return ListDirectory(d, e);
     };
     host_.asked.clear();
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 7);
     EXPECT_EQ(host_.asked.last(),
-              QStringLiteral("Error watermarking image. Error - 11\rDo you wish to continue?"));
-    EXPECT_EQ(FailedPaths(), QStringList{in_ + QStringLiteral("/bad")});
+              u"Error watermarking image. Error - 11\rDo you wish to continue?"_s);
+    EXPECT_EQ(FailedPaths(), QStringList{in_ + u"/bad"_s});
 
     // No at the error ends the run: files not yet started are dropped,
     // nothing more is deleted, and the count is of the results written.
     // Pictures large enough that the walk reaches the bad folder while the
     // last ones are still waiting.
-    const QString big = dir_.filePath(QStringLiteral("big"));
-    QDir().mkpath(big + QStringLiteral("/bad"));
+    const QString big = dir_.filePath(u"big"_s);
+    QDir().mkpath(big + u"/bad"_s);
     for (int i = 0; i < 6; ++i)
-        ASSERT_TRUE(test::MakePhoto(1600, 1200).save(big + QStringLiteral("/g%1.png").arg(i)));
+        ASSERT_TRUE(test::MakePhoto(1600, 1200).save(big + u"/g%1.png"_s.arg(i)));
     QDir(out_).removeRecursively();
     QDir().mkpath(out_);
     r.inputDir = big;
@@ -261,10 +247,10 @@ TEST_F(BatchTest, StopTakesEffectBetweenFilesAndUnreadableFoldersDoNotEndTheWalk
     EXPECT_EQ(written, run_.Written());
     EXPECT_EQ(static_cast<int>(Outputs().size()), written);
     EXPECT_LT(written, 6);
-    EXPECT_FALSE(QFile::exists(out_ + QStringLiteral("/g5.jpg")));
+    EXPECT_FALSE(QFile::exists(out_ + u"/g5.jpg"_s));
     for (int i = 0; i < 6; ++i) {
-        const bool kept = QFile::exists(big + QStringLiteral("/g%1.png").arg(i));
-        const bool result = QFile::exists(out_ + QStringLiteral("/g%1.jpg").arg(i));
+        const bool kept = QFile::exists(big + u"/g%1.png"_s.arg(i));
+        const bool result = QFile::exists(out_ + u"/g%1.jpg"_s.arg(i));
         EXPECT_TRUE(kept || result) << i;  // a deleted source always has its result
     }
 }
@@ -277,12 +263,12 @@ TEST_F(BatchTest, DepthAndFormatRulesAndSafeDeletion) {
         const char* target;
         int fileDepth;
     };
-    const QString bmp = Picture(QStringLiteral("photo.bmp"));
+    const QString bmp = Picture(u"photo.bmp"_s);
     QFile::remove(bmp);
-    test::Run(test::ConvertTool(), {Picture(QStringLiteral("p.png")), QStringLiteral("-type"),
-                                    QStringLiteral("TrueColor"), QStringLiteral("BMP3:") + bmp});
-    test::Run(test::ConvertTool(), {in_ + QStringLiteral("/p.png"), QStringLiteral("-colors"),
-                                    QStringLiteral("64"), in_ + QStringLiteral("/anim.gif")});
+    test::Run(test::ConvertTool(),
+              {Picture(u"p.png"_s), u"-type"_s, u"TrueColor"_s, u"BMP3:"_s + bmp});
+    test::Run(test::ConvertTool(),
+              {in_ + u"/p.png"_s, u"-colors"_s, u"64"_s, in_ + u"/anim.gif"_s});
     const QList<Case> cases = {
         {"photo.bmp", OutputOption::Jpg, 8, "photo.jpg", 24},
         {"p.png", OutputOption::Tif, 4, "p.tif", 4},
@@ -305,24 +291,21 @@ TEST_F(BatchTest, DepthAndFormatRulesAndSafeDeletion) {
         ASSERT_TRUE(ReadHeader(SniffKind(data, target), data, 3, &h).ok());
         EXPECT_EQ(h.depth, c.fileDepth);
     }
-    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/photo.jpg"), QStringLiteral("%Q")),
-              QStringLiteral("33"));
-    EXPECT_EQ(OutputName(QStringLiteral("README"), QStringLiteral(".jpg")),
-              QStringLiteral("README.jpg"));
-    EXPECT_EQ(OutputName(QStringLiteral("a.b.jpeg"), QStringLiteral(".tif")),
-              QStringLiteral("a.b.tif"));
+    EXPECT_EQ(test::Identify(out_ + u"/photo.jpg"_s, u"%Q"_s), u"33"_s);
+    EXPECT_EQ(OutputName(u"README"_s, u".jpg"_s), u"README.jpg"_s);
+    EXPECT_EQ(OutputName(u"a.b.jpeg"_s, u".tif"_s), u"a.b.tif"_s);
 
     // Deletion: only after a good write, and never of the result itself.
-    const QString good = Picture(QStringLiteral("del/good.png"));
-    const QString bad = in_ + QStringLiteral("/del/bad.png");
+    const QString good = Picture(u"del/good.png"_s);
+    const QString bad = in_ + u"/del/bad.png"_s;
     test::WriteAll(bad, "not a picture");
     BatchJob job;
-    EXPECT_TRUE(WatermarkFile(job, good, out_ + QStringLiteral("/good.jpg"), true).ok());
+    EXPECT_TRUE(WatermarkFile(job, good, out_ + u"/good.jpg"_s, true).ok());
     EXPECT_FALSE(QFile::exists(good));
-    EXPECT_FALSE(WatermarkFile(job, bad, out_ + QStringLiteral("/bad.jpg"), true).ok());
+    EXPECT_FALSE(WatermarkFile(job, bad, out_ + u"/bad.jpg"_s, true).ok());
     EXPECT_TRUE(QFile::exists(bad));
-    EXPECT_FALSE(QFile::exists(out_ + QStringLiteral("/bad.jpg")));
-    const QString self = Picture(QStringLiteral("self.jpg"));
+    EXPECT_FALSE(QFile::exists(out_ + u"/bad.jpg"_s));
+    const QString self = Picture(u"self.jpg"_s);
     EXPECT_TRUE(WatermarkFile(job, self, self, true).ok());
     EXPECT_TRUE(QFile::exists(self));
 }
@@ -333,47 +316,43 @@ TEST_F(BatchTest, NamesFitTheirLimitsAndClaimsKeepRunsApart) {
     // " (2)" on a name of 255 bytes shortens the stem, never cutting a
     // character in two.
     const QString longStem = QString(100, QChar(0x00E9)) + QString(50, u'x');  // 250 bytes
-    const QString name = longStem + QStringLiteral(".png");
-    EXPECT_EQ(QFile::encodeName(OutputName(name, QStringLiteral(".jpg"))).size(), 254);
-    const QString numbered = NumberedName(OutputName(name, QStringLiteral(".jpeg")), 12);
+    const QString name = longStem + u".png"_s;
+    EXPECT_EQ(QFile::encodeName(OutputName(name, u".jpg"_s)).size(), 254);
+    const QString numbered = NumberedName(OutputName(name, u".jpeg"_s), 12);
     EXPECT_LE(QFile::encodeName(numbered).size(), 255);
-    EXPECT_TRUE(numbered.endsWith(QStringLiteral("x (12).jpeg")));
-    const QString accents = NumberedName(QString(127, QChar(0x00E9)) + QStringLiteral(".jpg"), 2);
+    EXPECT_TRUE(numbered.endsWith(u"x (12).jpeg"_s));
+    const QString accents = NumberedName(QString(127, QChar(0x00E9)) + u".jpg"_s, 2);
     EXPECT_EQ(QFile::encodeName(accents).size(), 254);  // 124 whole characters, not 125.5
     EXPECT_FALSE(accents.contains(QChar::ReplacementCharacter));
-    Picture(QStringLiteral("long/") + name);
-    Picture(QStringLiteral("long/sub/") + name);
+    Picture(u"long/"_s + name);
+    Picture(u"long/sub/"_s + name);
     BatchRequest r = Request(true);
-    r.inputDir = in_ + QStringLiteral("/long");
+    r.inputDir = in_ + u"/long"_s;
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 2);
     EXPECT_TRUE(run_.Failures().isEmpty());
     EXPECT_EQ(Outputs().size(), 2);
 
     // A claim held by a live run moves this run to the next name; a claim
     // left by a run that died is cleared.
-    Picture(QStringLiteral("c.png"));
-    Picture(QStringLiteral("d.png"));
+    Picture(u"c.png"_s);
+    Picture(u"d.png"_s);
     {
         OutputNamer other(out_, ExistingPolicy::Replace, false);
-        EXPECT_EQ(other.ClaimFor(QStringLiteral("c.png"), QStringLiteral(".jpg"), QString()).path,
-                  out_ + QStringLiteral("/c.jpg"));
-        test::WriteAll(out_ + QStringLiteral("/.velda-claim-") +
+        EXPECT_EQ(other.ClaimFor(u"c.png"_s, u".jpg"_s, QString()).path, out_ + u"/c.jpg"_s);
+        test::WriteAll(out_ + u"/.velda-claim-"_s +
                            QString::fromLatin1(
                                QCryptographicHash::hash("d.jpg", QCryptographicHash::Sha1).toHex()),
                        ".velda-run-1-dead\nd.jpg");
-        EXPECT_EQ(run_.RunBatch(Request(false, {QStringLiteral("c.png"), QStringLiteral("d.png")}),
-                                job_, host_),
-                  2);
-        EXPECT_TRUE(QFile::exists(out_ + QStringLiteral("/c (2).jpg")));
-        EXPECT_TRUE(QFile::exists(out_ + QStringLiteral("/d.jpg")));
+        EXPECT_EQ(run_.RunBatch(Request(false, {u"c.png"_s, u"d.png"_s}), job_, host_), 2);
+        EXPECT_TRUE(QFile::exists(out_ + u"/c (2).jpg"_s));
+        EXPECT_TRUE(QFile::exists(out_ + u"/d.jpg"_s));
     }
-    EXPECT_EQ(QDir(out_).entryList({QStringLiteral(".velda*")}, QDir::Files | QDir::Hidden),
-              QStringList());
+    EXPECT_EQ(QDir(out_).entryList({u".velda*"_s}, QDir::Files | QDir::Hidden), QStringList());
 
     // Tree mode on the root folder: the walk starts at "/" itself. Only the
     // way down to our pictures is listed.
-    const QString target = in_ + QStringLiteral("/long");
-    r.inputDir = QStringLiteral("/");
+    const QString target = in_ + u"/long"_s;
+    r.inputDir = u"/"_s;
     r.lister = [target](const QString& d, QList<QFileInfo>* e) {
         if (!target.startsWith(d)) return ListDirectory(d, e);
         const QString rest = target.mid(d.endsWith(u'/') ? d.size() : d.size() + 1);
@@ -405,21 +384,21 @@ TEST_F(BatchTest, MemoryBudgetAndPermissionsHoldUnderParallelWork) {
     waiter.join();
     EXPECT_TRUE(admitted);
 
-    Picture(QStringLiteral("big.png"), 2000, 1500);
-    BatchRequest r = Request(false, {QStringLiteral("big.png")});
+    Picture(u"big.png"_s, 2000, 1500);
+    BatchRequest r = Request(false, {u"big.png"_s});
     r.memoryBytes = 16 << 20;
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 1);
     ASSERT_EQ(run_.Failures().size(), 1);
-    EXPECT_TRUE(run_.Failures()[0].reason.contains(QStringLiteral("memory budget of 16 MiB")))
+    EXPECT_TRUE(run_.Failures()[0].reason.contains(u"memory budget of 16 MiB"_s))
         << run_.Failures()[0].reason.toStdString();
 
     // Many results written by two workers at once get the umask's
     // permissions, and the umask stays what it was.
     const mode_t old = ::umask(022);
     for (int i = 0; i < 40; ++i)
-        Picture(QStringLiteral("m/p%1.png").arg(i), 16, 16);
+        Picture(u"m/p%1.png"_s.arg(i), 16, 16);
     r = Request(true);
-    r.inputDir = in_ + QStringLiteral("/m");
+    r.inputDir = in_ + u"/m"_s;
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 40);
     const mode_t now = ::umask(old);
     EXPECT_EQ(now, 022);
@@ -431,13 +410,13 @@ TEST_F(BatchTest, MemoryBudgetAndPermissionsHoldUnderParallelWork) {
 
 // A Photo CD source is read at the job's resolution.
 TEST_F(BatchTest, PhotoCdSourcesUseTheJobsResolution) {
-    const QString pcd = in_ + QStringLiteral("/scan.pcd");
-    test::Run(test::ConvertTool(), {Picture(QStringLiteral("s.png")), QStringLiteral("-resize"),
-                                    QStringLiteral("768x512!"), QStringLiteral("PCD:") + pcd});
+    const QString pcd = in_ + u"/scan.pcd"_s;
+    test::Run(test::ConvertTool(),
+              {Picture(u"s.png"_s), u"-resize"_s, u"768x512!"_s, u"PCD:"_s + pcd});
     BatchJob job;
     job.photoCdResolution = 1;
-    ASSERT_TRUE(WatermarkFile(job, pcd, out_ + QStringLiteral("/scan.jpg"), false).ok());
-    EXPECT_EQ(QImage(out_ + QStringLiteral("/scan.jpg")).width(), 192);
+    ASSERT_TRUE(WatermarkFile(job, pcd, out_ + u"/scan.jpg"_s, false).ok());
+    EXPECT_EQ(QImage(out_ + u"/scan.jpg"_s).width(), 192);
 }
 
 }  // namespace

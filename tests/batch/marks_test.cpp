@@ -11,10 +11,12 @@
 #include "batch/watermark_file.h"
 #include "support/test_support.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
-const QString kPhoto = QStringLiteral("/usr/share/backgrounds/Wine_by_Jakkub_Mede.jpg");
+const QString kPhoto = u"/usr/share/backgrounds/Wine_by_Jakkub_Mede.jpg"_s;
 
 // Grey pieces of a real photo (no pure red anywhere), plain pictures, and
 // a red watermark.
@@ -66,19 +68,19 @@ class MarksTest : public ::testing::Test {
     }
     static void TearDownTestSuite() { delete dir_; }
 
-    static QString In(const QString& name) { return dir_->filePath(name + QStringLiteral(".png")); }
+    static QString In(const QString& name) { return dir_->filePath(name + u".png"_s); }
 
     // Marks one source with the red watermark (opaque) and the keys of
     // [Marks] given; returns the result's path.
     QString Mark(const QString& source, const QStringList& marks, const QString& text = QString(),
                  Status* status = nullptr, bool watermark = true) {
         WatermarkSettings s;
-        s.WaterMarkFile = watermark ? In(QStringLiteral("red")) : QString();
+        s.WaterMarkFile = watermark ? In(u"red"_s) : QString();
         s.MixValue = 255;
         s.Text = text;
-        s.ts = QStringLiteral("30");
-        s.Textclr = QStringLiteral("0000FF");
-        s.tfont = QStringLiteral("DejaVu Sans");
+        s.ts = u"30"_s;
+        s.Textclr = u"0000FF"_s;
+        s.tfont = u"DejaVu Sans"_s;
         MarksSettings m;
         for (const QString& kv : marks)
             EXPECT_TRUE(m.Apply(kv.section(u'=', 0, 0), kv.section(u'=', 1))) << kv.toStdString();
@@ -89,7 +91,7 @@ class MarksTest : public ::testing::Test {
         job.layout = MarkLayoutFrom(m);
         PrepareMarks(&job);
         job.output = OutputOption::Bmp;
-        const QString out = dir_->filePath(QStringLiteral("out%1.bmp").arg(++count_));
+        const QString out = dir_->filePath(u"out%1.bmp"_s.arg(++count_));
         const Status st = WatermarkFile(job, In(source), out, false);
         EXPECT_TRUE(st.ok()) << st.text().toStdString();
         if (status) *status = st;
@@ -116,10 +118,9 @@ QTemporaryDir* MarksTest::dir_ = nullptr;
 
 TEST_F(MarksTest, RelativeSizeAndAnchorsPutTheMarkExactlyWhereAsked) {
     // 20 % of the shorter edge: 160 x 64 on landscape and portrait alike.
-    QStringList files = {
-        Mark(QStringLiteral("landscape"), {"WatermarkSize=20", "WatermarkSizeOf=short"}),
-        Mark(QStringLiteral("portrait"), {"WatermarkSize=20", "WatermarkSizeOf=short"}),
-        Mark(QStringLiteral("portrait"), {"WatermarkSize=20"})};
+    QStringList files = {Mark(u"landscape"_s, {"WatermarkSize=20", "WatermarkSizeOf=short"}),
+                         Mark(u"portrait"_s, {"WatermarkSize=20", "WatermarkSizeOf=short"}),
+                         Mark(u"portrait"_s, {"WatermarkSize=20"})};
     // Every anchor on the 1200 x 800 picture, margins 30 and 20 pixels,
     // then 5 % and 2.5 %, which are 60 and 20 pixels there.
     const struct {
@@ -129,14 +130,13 @@ TEST_F(MarksTest, RelativeSizeAndAnchorsPutTheMarkExactlyWhereAsked) {
                    {"L", 30, 368},  {"C", 520, 368}, {"R", 1010, 368},
                    {"BL", 30, 716}, {"B", 520, 716}, {"BR", 1010, 716}};
     for (const auto& a : anchors) {
-        files << Mark(QStringLiteral("landscape"),
-                      {"WatermarkSize=20", "WatermarkSizeOf=short",
-                       QStringLiteral("Anchor=") + a.anchor, "MarginX=30", "MarginY=20"});
+        files << Mark(u"landscape"_s, {"WatermarkSize=20", "WatermarkSizeOf=short",
+                                       u"Anchor="_s + a.anchor, "MarginX=30", "MarginY=20"});
     }
-    files << Mark(QStringLiteral("landscape"), {"WatermarkSize=20", "WatermarkSizeOf=short",
-                                                "Anchor=TL", "MarginX=5%", "MarginY=2.5%"})
-          << Mark(QStringLiteral("landscape"), {"WatermarkSize=20", "WatermarkSizeOf=short",
-                                                "Anchor=BR", "MarginX=5%", "MarginY=2.5%"});
+    files << Mark(u"landscape"_s, {"WatermarkSize=20", "WatermarkSizeOf=short", "Anchor=TL",
+                                   "MarginX=5%", "MarginY=2.5%"})
+          << Mark(u"landscape"_s, {"WatermarkSize=20", "WatermarkSizeOf=short", "Anchor=BR",
+                                   "MarginX=5%", "MarginY=2.5%"});
     const auto m = Measure(files);
     EXPECT_EQ(m[0].red.size(), QSize(160, 64));
     EXPECT_EQ(m[1].red.size(), QSize(160, 64));
@@ -149,17 +149,15 @@ TEST_F(MarksTest, RelativeSizeAndAnchorsPutTheMarkExactlyWhereAsked) {
 
     // A mark scaled under 8 pixels is left out, and the status says so.
     Status note;
-    const auto tiny =
-        Measure({Mark(QStringLiteral("landscape"), {"WatermarkSize=0.5"}, QString(), &note)});
+    const auto tiny = Measure({Mark(u"landscape"_s, {"WatermarkSize=0.5"}, QString(), &note)});
     EXPECT_EQ(tiny[0].redCount, 0);
-    EXPECT_TRUE(note.text().startsWith(QStringLiteral("watermark left out")))
-        << note.text().toStdString();
+    EXPECT_TRUE(note.text().startsWith(u"watermark left out"_s)) << note.text().toStdString();
 }
 
 TEST_F(MarksTest, TilesCoverThePictureWithTheGapAndAngleAsked) {
-    const QString straight = Mark(QStringLiteral("landscape"), {"Tile=True", "TileGap=50"});
-    const QString turned = Mark(QStringLiteral("landscape"), {"Tile=True", "TileAngle=30"});
-    const QString tight = Mark(QStringLiteral("landscape"), {"Tile=True", "TileGap=0"});
+    const QString straight = Mark(u"landscape"_s, {"Tile=True", "TileGap=50"});
+    const QString turned = Mark(u"landscape"_s, {"Tile=True", "TileAngle=30"});
+    const QString tight = Mark(u"landscape"_s, {"Tile=True", "TileGap=0"});
     const auto m = Measure({straight, turned, tight});
     // 100 x 40 tiles in 150 x 60 cells: 4/9 of the picture is red.
     const double area = 1200.0 * 800;
@@ -189,18 +187,17 @@ TEST_F(MarksTest, TilesCoverThePictureWithTheGapAndAngleAsked) {
 }
 
 TEST_F(MarksTest, TextStaysLegibleAndKeepsToItsAnchor) {
-    const QString text = QStringLiteral("VELDA");
+    const QString text = u"VELDA"_s;
     auto mark = [&](const QString& source, const QStringList& keys) {
         return Mark(source, keys, text, nullptr, false);
     };
     const auto m = Measure({
-        mark(QStringLiteral("white"), {"TextAutoTone=True"}),
-        mark(QStringLiteral("black"), {"TextAutoTone=True"}),
-        mark(QStringLiteral("grey"), {}),
-        mark(QStringLiteral("grey"), {"TextOutline=3"}),
-        mark(QStringLiteral("grey"), {"TextShadow=True"}),
-        mark(QStringLiteral("grey"),
-             {"TextSize=5", "TextAnchor=BR", "TextMarginX=10", "TextMarginY=10"}),
+        mark(u"white"_s, {"TextAutoTone=True"}),
+        mark(u"black"_s, {"TextAutoTone=True"}),
+        mark(u"grey"_s, {}),
+        mark(u"grey"_s, {"TextOutline=3"}),
+        mark(u"grey"_s, {"TextShadow=True"}),
+        mark(u"grey"_s, {"TextSize=5", "TextAnchor=BR", "TextMarginX=10", "TextMarginY=10"}),
     });
     // Auto tone: black on white, white on black, whatever Textclr says.
     EXPECT_LT(m[0].darkest, 40);
@@ -226,23 +223,20 @@ TEST_F(MarksTest, TextStaysLegibleAndKeepsToItsAnchor) {
 TEST_F(MarksTest, TokensComeFromTheFilesOwnMetadata) {
     // Braces, padding and unknown tokens.
     const auto lookup = [](const QString& t) -> std::optional<QString> {
-        if (t == u"a") return QStringLiteral("A");
+        if (t == u"a") return u"A"_s;
         return std::nullopt;
     };
-    EXPECT_EQ(ExpandTokens(QStringLiteral("{a}{{a}}{b}{a"), lookup), QStringLiteral("A{a}{b}{a"));
-    EXPECT_EQ(ExpandTokens(QStringLiteral("}}{{}"), lookup), QStringLiteral("}{}"));
+    EXPECT_EQ(ExpandTokens(u"{a}{{a}}{b}{a"_s, lookup), u"A{a}{b}{a"_s);
+    EXPECT_EQ(ExpandTokens(u"}}{{}"_s, lookup), u"}{}"_s);
 
     // Metadata written by the exiv2 tool into a copy of a real photo.
-    const QString photo = dir_->filePath(QStringLiteral("Holiday 1.jpg"));
+    const QString photo = dir_->filePath(u"Holiday 1.jpg"_s);
     ASSERT_TRUE(QFile::copy(kPhoto, photo));
-    test::Run(QStringLiteral("exiv2"),
-              {QStringLiteral("-M"), QStringLiteral("set Exif.Image.Artist Ann Author"),
-               QStringLiteral("-M"), QStringLiteral("set Exif.Image.Copyright (c) Ann"),
-               QStringLiteral("-M"),
-               QStringLiteral("set Exif.Photo.DateTimeOriginal 2021:06:15 10:00:00"),
-               QStringLiteral("-M"), QStringLiteral("set Iptc.Application2.Byline Ann Byline"),
-               QStringLiteral("-M"), QStringLiteral("set Xmp.dc.creator Ann Creator"),
-               QStringLiteral("mo"), photo});
+    test::Run(u"exiv2"_s, {u"-M"_s, u"set Exif.Image.Artist Ann Author"_s, u"-M"_s,
+                           u"set Exif.Image.Copyright (c) Ann"_s, u"-M"_s,
+                           u"set Exif.Photo.DateTimeOriginal 2021:06:15 10:00:00"_s, u"-M"_s,
+                           u"set Iptc.Application2.Byline Ann Byline"_s, u"-M"_s,
+                           u"set Xmp.dc.creator Ann Creator"_s, u"mo"_s, photo});
     int orientation = 0;
     const QByteArray data = test::ReadAll(photo);
     const QString all = QStringLiteral(
@@ -253,27 +247,26 @@ TEST_F(MarksTest, TokensComeFromTheFilesOwnMetadata) {
               QStringLiteral("Holiday 1|2021-06-15|2021|7|007|Ann Author|(c) Ann|Ann Byline|"
                              "Ann Creator||{Exif.Nothing}|4|{bogus}"));
     // Without EXIF the date is the file's own.
-    const QString plain = In(QStringLiteral("grey"));
-    test::Run(QStringLiteral("touch"),
-              {QStringLiteral("-d"), QStringLiteral("2019-03-04 12:00"), plain});
-    EXPECT_EQ(ExpandFileTokens(QStringLiteral("{date} {year} {Exif.Image.Artist}."),
-                               {plain, 1, nullptr, QSize()}),
-              QStringLiteral("2019-03-04 2019 ."));
+    const QString plain = In(u"grey"_s);
+    test::Run(u"touch"_s, {u"-d"_s, u"2019-03-04 12:00"_s, plain});
+    EXPECT_EQ(
+        ExpandFileTokens(u"{date} {year} {Exif.Image.Artist}."_s, {plain, 1, nullptr, QSize()}),
+        u"2019-03-04 2019 ."_s);
 
     // A batch draws the expanded line, exactly as if it had been typed.
     BatchJob job;
     WatermarkSettings s;
-    s.ts = QStringLiteral("60");
-    s.Text = QStringLiteral("{Exif.Image.Artist} {date}");
+    s.ts = u"60"_s;
+    s.Text = u"{Exif.Image.Artist} {date}"_s;
     ApplyPanelSettings(s, &job);
     job.output = OutputOption::Bmp;
-    const QString a = dir_->filePath(QStringLiteral("tokens.bmp"));
-    const QString b = dir_->filePath(QStringLiteral("typed.bmp"));
+    const QString a = dir_->filePath(u"tokens.bmp"_s);
+    const QString b = dir_->filePath(u"typed.bmp"_s);
     ASSERT_TRUE(WatermarkFile(job, photo, a, false).ok());
-    job.text = QStringLiteral("Ann Author 2021-06-15");
+    job.text = u"Ann Author 2021-06-15"_s;
     ASSERT_TRUE(WatermarkFile(job, photo, b, false).ok());
     EXPECT_EQ(test::ReadAll(a), test::ReadAll(b));
-    job.text = QStringLiteral("Ann Author 2021-06-16");
+    job.text = u"Ann Author 2021-06-16"_s;
     ASSERT_TRUE(WatermarkFile(job, photo, b, false).ok());
     EXPECT_NE(test::ReadAll(a), test::ReadAll(b));
 }

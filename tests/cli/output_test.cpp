@@ -11,6 +11,8 @@
 
 #include "support/test_support.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
@@ -46,32 +48,25 @@ for f in sys.argv[1:]:
 class OutputTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        in_ = dir_.filePath(QStringLiteral("in"));
-        out_ = dir_.filePath(QStringLiteral("out"));
-        ini_ = dir_.filePath(QStringLiteral("velda.ini"));
+        in_ = dir_.filePath(u"in"_s);
+        out_ = dir_.filePath(u"out"_s);
+        ini_ = dir_.filePath(u"velda.ini"_s);
         QDir().mkpath(in_);
-        test::Python(
-            QString::fromLatin1(kSources),
-            {QStringLiteral("/usr/share/backgrounds/Wine_by_Jakkub_Mede.jpg"), dir_.path()});
-        test::Run(QStringLiteral("exiv2"),
-                  {QStringLiteral("-M"), QStringLiteral("set Exif.Image.Artist Ann Author"),
-                   QStringLiteral("-M"),
-                   QStringLiteral("set Exif.Photo.DateTimeOriginal 2021:06:15 10:00:00"),
-                   QStringLiteral("-M"), QStringLiteral("set Xmp.dc.creator Ann Creator"),
-                   QStringLiteral("mo"), in_ + QStringLiteral("/wide.jpg")});
+        test::Python(QString::fromLatin1(kSources),
+                     {u"/usr/share/backgrounds/Wine_by_Jakkub_Mede.jpg"_s, dir_.path()});
+        test::Run(u"exiv2"_s, {u"-M"_s, u"set Exif.Image.Artist Ann Author"_s, u"-M"_s,
+                               u"set Exif.Photo.DateTimeOriginal 2021:06:15 10:00:00"_s, u"-M"_s,
+                               u"set Xmp.dc.creator Ann Creator"_s, u"mo"_s, in_ + u"/wide.jpg"_s});
         test::WriteAll(ini_, "[MainVeldaDetails]\nMixValue=255\n");
     }
     // Runs velda-batch; returns standard output, expecting exit status code.
     QString Batch(QStringList args, int code = 0) {
-        QProcess p;
-        p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/velda-batch"),
-                QStringList{QStringLiteral("--settings"), ini_, QStringLiteral("-q")} + args);
-        p.waitForFinished(120000);
-        EXPECT_EQ(p.exitCode(), code)
-            << args.join(u' ').toStdString() << ": " << p.readAllStandardError().toStdString();
-        return QString::fromUtf8(p.readAllStandardOutput());
+        const test::BatchResult r =
+            test::RunVeldaBatch(QStringList{u"--settings"_s, ini_, u"-q"_s} + args);
+        EXPECT_EQ(r.code, code) << args.join(u' ').toStdString() << ": " << r.err.toStdString();
+        return r.out;
     }
-    QString Size(const QString& file) { return test::Identify(file, QStringLiteral("%wx%h")); }
+    QString Size(const QString& file) { return test::Identify(file, u"%wx%h"_s); }
     // Every file under a folder, relative to it, sorted.
     static QStringList Files(const QString& root) {
         QStringList out;
@@ -98,24 +93,21 @@ TEST_F(OutputTest, ResizeNeverEnlargesAndMarksFitTheFinalPicture) {
                  {"fit:500x500", "500x333", "300x500"}};
     for (const auto& c : cases) {
         QDir(out_).removeRecursively();
-        Batch({QStringLiteral("--resize"), QString::fromLatin1(c.size), in_, out_,
-               QStringLiteral("wide.jpg"), QStringLiteral("small.jpg")});
-        EXPECT_EQ(Size(out_ + QStringLiteral("/wide.jpg")), QString::fromLatin1(c.wide)) << c.size;
-        EXPECT_EQ(Size(out_ + QStringLiteral("/small.jpg")), QString::fromLatin1(c.small))
-            << c.size;
+        Batch(
+            {u"--resize"_s, QString::fromLatin1(c.size), in_, out_, u"wide.jpg"_s, u"small.jpg"_s});
+        EXPECT_EQ(Size(out_ + u"/wide.jpg"_s), QString::fromLatin1(c.wide)) << c.size;
+        EXPECT_EQ(Size(out_ + u"/small.jpg"_s), QString::fromLatin1(c.small)) << c.size;
     }
     // Area averaging: a 1-pixel checkerboard shrunk is an even grey, not
     // a pattern of picked pixels; a JPEG one too, decoded at a fraction of
     // its size first.
     for (const char* board : {"board.png", "board.jpg"}) {
         QDir(out_).removeRecursively();
-        Batch({QStringLiteral("--resize=long:100"), QStringLiteral("--format=png"), in_, out_,
-               QLatin1String(board)});
+        Batch({u"--resize=long:100"_s, u"--format=png"_s, in_, out_, QLatin1String(board)});
         const QStringList stats =
-            test::Identify(out_ + QStringLiteral("/board.png"),
-                           QStringLiteral("%wx%h %[mean] %[standard-deviation]"))
+            test::Identify(out_ + u"/board.png"_s, u"%wx%h %[mean] %[standard-deviation]"_s)
                 .split(u' ');
-        EXPECT_EQ(stats[0], QStringLiteral("100x100")) << board;
+        EXPECT_EQ(stats[0], u"100x100"_s) << board;
         EXPECT_NEAR(stats[1].toDouble() / 65535, 0.5, 0.02) << board;
         EXPECT_LT(stats[2].toDouble() / 65535, 0.02) << board;
     }
@@ -123,155 +115,119 @@ TEST_F(OutputTest, ResizeNeverEnlargesAndMarksFitTheFinalPicture) {
     // A mark sized in percent lands on the resized photo exactly as on a
     // photo that was that size to begin with.
     QDir(out_).removeRecursively();
-    QDir().mkpath(dir_.filePath(QStringLiteral("in600")));
-    QFile::rename(dir_.filePath(QStringLiteral("same600.png")),
-                  dir_.filePath(QStringLiteral("in600/wide.png")));
-    const QStringList marks = {
-        QStringLiteral("--set"),
-        QStringLiteral("WaterMarkFile=") + dir_.filePath(QStringLiteral("red.png")),
-        QStringLiteral("--set=WatermarkSize=10"),
-        QStringLiteral("--set=Anchor=BR"),
-        QStringLiteral("--set=MarginX=2%"),
-        QStringLiteral("--format=png")};
-    Batch(marks +
-          QStringList{QStringLiteral("--resize=width:600"), in_, out_, QStringLiteral("wide.jpg")});
-    Batch(marks + QStringList{dir_.filePath(QStringLiteral("in600")),
-                              dir_.filePath(QStringLiteral("out600"))});
+    QDir().mkpath(dir_.filePath(u"in600"_s));
+    QFile::rename(dir_.filePath(u"same600.png"_s), dir_.filePath(u"in600/wide.png"_s));
+    const QStringList marks = {u"--set"_s,
+                               u"WaterMarkFile="_s + dir_.filePath(u"red.png"_s),
+                               u"--set=WatermarkSize=10"_s,
+                               u"--set=Anchor=BR"_s,
+                               u"--set=MarginX=2%"_s,
+                               u"--format=png"_s};
+    Batch(marks + QStringList{u"--resize=width:600"_s, in_, out_, u"wide.jpg"_s});
+    Batch(marks + QStringList{dir_.filePath(u"in600"_s), dir_.filePath(u"out600"_s)});
     const QString boxes = test::Python(
-        QString::fromLatin1(kRedBox),
-        {out_ + QStringLiteral("/wide.png"), dir_.filePath(QStringLiteral("out600/wide.png"))});
-    EXPECT_EQ(boxes, QStringLiteral("528 376 588 400\n528 376 588 400\n"));
+        QString::fromLatin1(kRedBox), {out_ + u"/wide.png"_s, dir_.filePath(u"out600/wide.png"_s)});
+    EXPECT_EQ(boxes, u"528 376 588 400\n528 376 588 400\n"_s);
 
     // A JPEG's blocks cannot be kept at a new size, and the report says so.
-    QProcess p;
-    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/velda-batch"),
-            {QStringLiteral("--settings"), ini_, QStringLiteral("--lossless"),
-             QStringLiteral("--resize=long:300"), in_, out_, QStringLiteral("wide.jpg")});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_TRUE(p.readAllStandardError().contains("wide.jpg: wholly re-encoded (resized)"));
-    EXPECT_EQ(Size(out_ + QStringLiteral("/wide.jpg")), QStringLiteral("300x200"));
+    const test::BatchResult r = test::RunVeldaBatch(
+        {u"--settings"_s, ini_, u"--lossless"_s, u"--resize=long:300"_s, in_, out_, u"wide.jpg"_s});
+    EXPECT_TRUE(r.err.contains(u"wide.jpg: wholly re-encoded (resized)"_s));
+    EXPECT_EQ(Size(out_ + u"/wide.jpg"_s), u"300x200"_s);
 }
 
 TEST_F(OutputTest, PngAndWebpReadBackWithTheirKindAndMetadata) {
-    Batch({QStringLiteral("--format=png"), in_, out_, QStringLiteral("wide.jpg"),
-           QStringLiteral("glass.png")});
-    Batch({QStringLiteral("--format=png"), QStringLiteral("--depth=8"), in_,
-           out_ + QStringLiteral("8"), QStringLiteral("wide.jpg")});
-    Batch({QStringLiteral("--format=png"), QStringLiteral("--depth=4"), in_,
-           out_ + QStringLiteral("4"), QStringLiteral("wide.jpg")});
-    Batch({QStringLiteral("--format=webp"), QStringLiteral("--quality=80"), in_, out_,
-           QStringLiteral("wide.jpg")});
-    Batch({QStringLiteral("--format=webp"), QStringLiteral("--webp-lossless"), in_,
-           out_ + QStringLiteral("L"), QStringLiteral("glass.png")});
+    Batch({u"--format=png"_s, in_, out_, u"wide.jpg"_s, u"glass.png"_s});
+    Batch({u"--format=png"_s, u"--depth=8"_s, in_, out_ + u"8"_s, u"wide.jpg"_s});
+    Batch({u"--format=png"_s, u"--depth=4"_s, in_, out_ + u"4"_s, u"wide.jpg"_s});
+    Batch({u"--format=webp"_s, u"--quality=80"_s, in_, out_, u"wide.jpg"_s});
+    Batch({u"--format=webp"_s, u"--webp-lossless"_s, in_, out_ + u"L"_s, u"glass.png"_s});
     const QString format = QStringLiteral(
         "%m %wx%h %[channels] %[png:IHDR.color-type-orig] %[png:IHDR.bit-depth-orig]");
-    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/wide.png"), format),
-              QStringLiteral("PNG 1200x800 srgb 2 8"));
-    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/glass.png"), format),
-              QStringLiteral("PNG 200x100 srgba 6 8"));
-    EXPECT_EQ(test::Identify(out_ + QStringLiteral("8/wide.png"), format),
-              QStringLiteral("PNG 1200x800 srgb 3 8"));
-    EXPECT_EQ(test::Identify(out_ + QStringLiteral("4/wide.png"), format),
-              QStringLiteral("PNG 1200x800 srgb 3 4"));
-    const QString lossy =
-        test::Run(QStringLiteral("webpinfo"), {out_ + QStringLiteral("/wide.webp")});
-    EXPECT_TRUE(lossy.contains(QStringLiteral("Format: Lossy"))) << lossy.toStdString();
-    EXPECT_TRUE(lossy.contains(QStringLiteral("Chunk EXIF")) &&
-                lossy.contains(QStringLiteral("Chunk XMP")));
-    EXPECT_TRUE(lossy.contains(QStringLiteral("No error detected")));
-    const QString lossless =
-        test::Run(QStringLiteral("webpinfo"), {out_ + QStringLiteral("L/glass.webp")});
-    EXPECT_TRUE(lossless.contains(QStringLiteral("Format: Lossless"))) << lossless.toStdString();
-    EXPECT_TRUE(lossless.contains(QStringLiteral("Alpha: 1")));
+    EXPECT_EQ(test::Identify(out_ + u"/wide.png"_s, format), u"PNG 1200x800 srgb 2 8"_s);
+    EXPECT_EQ(test::Identify(out_ + u"/glass.png"_s, format), u"PNG 200x100 srgba 6 8"_s);
+    EXPECT_EQ(test::Identify(out_ + u"8/wide.png"_s, format), u"PNG 1200x800 srgb 3 8"_s);
+    EXPECT_EQ(test::Identify(out_ + u"4/wide.png"_s, format), u"PNG 1200x800 srgb 3 4"_s);
+    const QString lossy = test::Run(u"webpinfo"_s, {out_ + u"/wide.webp"_s});
+    EXPECT_TRUE(lossy.contains(u"Format: Lossy"_s)) << lossy.toStdString();
+    EXPECT_TRUE(lossy.contains(u"Chunk EXIF"_s) && lossy.contains(u"Chunk XMP"_s));
+    EXPECT_TRUE(lossy.contains(u"No error detected"_s));
+    const QString lossless = test::Run(u"webpinfo"_s, {out_ + u"L/glass.webp"_s});
+    EXPECT_TRUE(lossless.contains(u"Format: Lossless"_s)) << lossless.toStdString();
+    EXPECT_TRUE(lossless.contains(u"Alpha: 1"_s));
     // The photo's own metadata, made true for the new file.
-    for (const QString& file :
-         {out_ + QStringLiteral("/wide.png"), out_ + QStringLiteral("/wide.webp")}) {
-        const QString tags = test::Run(QStringLiteral("exiv2"), {QStringLiteral("-pa"), file});
-        EXPECT_TRUE(tags.contains(QStringLiteral("Ann Author"))) << file.toStdString();
-        EXPECT_TRUE(tags.contains(QStringLiteral("Ann Creator"))) << file.toStdString();
+    for (const QString& file : {out_ + u"/wide.png"_s, out_ + u"/wide.webp"_s}) {
+        const QString tags = test::Run(u"exiv2"_s, {u"-pa"_s, file});
+        EXPECT_TRUE(tags.contains(u"Ann Author"_s)) << file.toStdString();
+        EXPECT_TRUE(tags.contains(u"Ann Creator"_s)) << file.toStdString();
     }
     // Decoded by libwebp's own tool, the lossless glass is the source.
-    test::Run(QStringLiteral("dwebp"), {out_ + QStringLiteral("L/glass.webp"), QStringLiteral("-o"),
-                                        dir_.filePath(QStringLiteral("glass-back.png"))});
-    EXPECT_EQ(
-        test::Identify(dir_.filePath(QStringLiteral("glass-back.png")),
-                       QStringLiteral("%[pixel:p{10,10}]")),
-        test::Identify(in_ + QStringLiteral("/glass.png"), QStringLiteral("%[pixel:p{10,10}]")));
+    test::Run(u"dwebp"_s, {out_ + u"L/glass.webp"_s, u"-o"_s, dir_.filePath(u"glass-back.png"_s)});
+    EXPECT_EQ(test::Identify(dir_.filePath(u"glass-back.png"_s), u"%[pixel:p{10,10}]"_s),
+              test::Identify(in_ + u"/glass.png"_s, u"%[pixel:p{10,10}]"_s));
 }
 
 TEST_F(OutputTest, NamesTreesAndTheDryRunAgreeWithWhatIsWritten) {
     // Every token, and three results that want one name.
-    Batch({QStringLiteral("--name={name}-{counter:3}-{date}-{width}x{height}"),
-           QStringLiteral("--resize=long:600"), in_, out_, QStringLiteral("wide.jpg"),
-           QStringLiteral("small.jpg")});
-    EXPECT_EQ(Files(out_), (QStringList{QStringLiteral("small-002-") +
-                                            QFileInfo(in_ + QStringLiteral("/small.jpg"))
-                                                .lastModified()
-                                                .date()
-                                                .toString(Qt::ISODate) +
-                                            QStringLiteral("-300x500.jpg"),
-                                        QStringLiteral("wide-001-2021-06-15-600x400.jpg")}));
-    QDir(out_).removeRecursively();
-    Batch({QStringLiteral("--name=same"), in_, out_, QStringLiteral("wide.jpg"),
-           QStringLiteral("small.jpg"), QStringLiteral("board.png")});
+    Batch({u"--name={name}-{counter:3}-{date}-{width}x{height}"_s, u"--resize=long:600"_s, in_,
+           out_, u"wide.jpg"_s, u"small.jpg"_s});
     EXPECT_EQ(Files(out_),
-              (QStringList{QStringLiteral("same (2).jpg"), QStringLiteral("same (3).jpg"),
-                           QStringLiteral("same.jpg")}));
+              (QStringList{
+                  u"small-002-"_s +
+                      QFileInfo(in_ + u"/small.jpg"_s).lastModified().date().toString(Qt::ISODate) +
+                      u"-300x500.jpg"_s,
+                  u"wide-001-2021-06-15-600x400.jpg"_s}));
+    QDir(out_).removeRecursively();
+    Batch({u"--name=same"_s, in_, out_, u"wide.jpg"_s, u"small.jpg"_s, u"board.png"_s});
+    EXPECT_EQ(Files(out_), (QStringList{u"same (2).jpg"_s, u"same (3).jpg"_s, u"same.jpg"_s}));
 
     // A three-level tree, mirrored; the dry run's plan is what the real
     // run writes, with the existing-file policy at work.
-    const QString tree = dir_.filePath(QStringLiteral("tree"));
+    const QString tree = dir_.filePath(u"tree"_s);
     for (const char* sub : {"", "/a", "/a/b", "/c"}) {
         QDir().mkpath(tree + QString::fromLatin1(sub));
-        QFile::copy(in_ + QStringLiteral("/small.jpg"),
-                    tree + QString::fromLatin1(sub) + QStringLiteral("/p.jpg"));
+        QFile::copy(in_ + u"/small.jpg"_s, tree + QString::fromLatin1(sub) + u"/p.jpg"_s);
     }
-    const QString mirror = dir_.filePath(QStringLiteral("mirror"));
-    QDir().mkpath(mirror + QStringLiteral("/a"));
-    test::WriteAll(mirror + QStringLiteral("/a/p.png"), "not ours");
-    const QStringList run = {QStringLiteral("--recursive"),
-                             QStringLiteral("--keep-tree"),
-                             QStringLiteral("--format=png"),
-                             QStringLiteral("--existing=rename"),
+    const QString mirror = dir_.filePath(u"mirror"_s);
+    QDir().mkpath(mirror + u"/a"_s);
+    test::WriteAll(mirror + u"/a/p.png"_s, "not ours");
+    const QStringList run = {u"--recursive"_s,
+                             u"--keep-tree"_s,
+                             u"--format=png"_s,
+                             u"--existing=rename"_s,
                              tree,
                              mirror};
-    const QString plan = Batch(run + QStringList{QStringLiteral("--dry-run")});
-    EXPECT_EQ(Files(mirror), QStringList{QStringLiteral("a/p.png")});  // nothing written
+    const QString plan = Batch(run + QStringList{u"--dry-run"_s});
+    EXPECT_EQ(Files(mirror), QStringList{u"a/p.png"_s});  // nothing written
     Batch(run);
-    const QStringList written = {QStringLiteral("a/b/p.png"), QStringLiteral("a/p (2).png"),
-                                 QStringLiteral("a/p.png"), QStringLiteral("c/p.png"),
-                                 QStringLiteral("p.png")};
+    const QStringList written = {u"a/b/p.png"_s, u"a/p (2).png"_s, u"a/p.png"_s, u"c/p.png"_s,
+                                 u"p.png"_s};
     EXPECT_EQ(Files(mirror), written);
     QStringList planned;
     for (const QString& line : plan.split(u'\n', Qt::SkipEmptyParts)) {
-        if (line.contains(QStringLiteral(" -> ")))
-            planned.append(QDir(mirror).relativeFilePath(line.section(QStringLiteral(" -> "), 1)));
+        if (line.contains(u" -> "_s))
+            planned.append(QDir(mirror).relativeFilePath(line.section(u" -> "_s, 1)));
     }
-    planned.append(QStringLiteral("a/p.png"));  // the file that was there
+    planned.append(u"a/p.png"_s);  // the file that was there
     planned.sort();
     EXPECT_EQ(planned, written);
-    EXPECT_TRUE(plan.endsWith(QStringLiteral("4 files would be written.\n"))) << plan.toStdString();
+    EXPECT_TRUE(plan.endsWith(u"4 files would be written.\n"_s)) << plan.toStdString();
 
     // Two runs side by side on the two halves of the tree give what one
     // run gives.
-    const QString halves = dir_.filePath(QStringLiteral("halves"));
-    const QString whole = dir_.filePath(QStringLiteral("whole"));
+    const QString halves = dir_.filePath(u"halves"_s);
+    const QString whole = dir_.filePath(u"whole"_s);
     QDir().mkpath(halves);
     QDir().mkpath(whole);
     QProcess a, b;
-    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/velda-batch");
-    const QStringList common = {QStringLiteral("--settings"), ini_, QStringLiteral("-q"),
-                                QStringLiteral("--recursive"), QStringLiteral("--keep-tree")};
-    a.start(program,
-            common + QStringList{tree + QStringLiteral("/a"), halves + QStringLiteral("/a")});
-    b.start(program,
-            common + QStringList{tree + QStringLiteral("/c"), halves + QStringLiteral("/c")});
+    const QString program = test::VeldaBatchProgram();
+    const QStringList common = {u"--settings"_s, ini_, u"-q"_s, u"--recursive"_s, u"--keep-tree"_s};
+    a.start(program, common + QStringList{tree + u"/a"_s, halves + u"/a"_s});
+    b.start(program, common + QStringList{tree + u"/c"_s, halves + u"/c"_s});
     ASSERT_TRUE(a.waitForFinished(120000) && b.waitForFinished(120000));
     EXPECT_EQ(a.exitCode() + b.exitCode(), 0);
-    Batch({QStringLiteral("--recursive"), QStringLiteral("--keep-tree"),
-           tree + QStringLiteral("/a"), whole + QStringLiteral("/a")});
-    Batch({QStringLiteral("--recursive"), QStringLiteral("--keep-tree"),
-           tree + QStringLiteral("/c"), whole + QStringLiteral("/c")});
+    Batch({u"--recursive"_s, u"--keep-tree"_s, tree + u"/a"_s, whole + u"/a"_s});
+    Batch({u"--recursive"_s, u"--keep-tree"_s, tree + u"/c"_s, whole + u"/c"_s});
     EXPECT_EQ(Files(halves), Files(whole));
     for (const QString& f : Files(whole))
         EXPECT_EQ(test::ReadAll(halves + u'/' + f), test::ReadAll(whole + u'/' + f))
@@ -283,15 +239,13 @@ TEST_F(OutputTest, PresetsRunAndLaterSettingsWin) {
                    "[MainVeldaDetails]\nMixValue=255\n\n[Preset web]\nResize=long:300\n"
                    "NameTemplate={name}-web\nJPEGValue=40\nNoSuchKey=1\n\n[Preset print]\n"
                    "KeepTree=True\n");
-    EXPECT_EQ(Batch({QStringLiteral("--list-presets")}), QStringLiteral("web\nprint\n"));
-    Batch({QStringLiteral("--preset=web"), in_, out_, QStringLiteral("wide.jpg")});
-    EXPECT_EQ(Size(out_ + QStringLiteral("/wide-web.jpg")), QStringLiteral("300x200"));
-    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/wide-web.jpg"), QStringLiteral("%Q")),
-              QStringLiteral("40"));
-    Batch({QStringLiteral("--preset=web"), QStringLiteral("--set=Resize=width:150"), in_, out_,
-           QStringLiteral("small.jpg")});
-    EXPECT_EQ(Size(out_ + QStringLiteral("/small-web.jpg")), QStringLiteral("150x250"));
-    Batch({QStringLiteral("--preset=none"), in_, out_}, 2);
+    EXPECT_EQ(Batch({u"--list-presets"_s}), u"web\nprint\n"_s);
+    Batch({u"--preset=web"_s, in_, out_, u"wide.jpg"_s});
+    EXPECT_EQ(Size(out_ + u"/wide-web.jpg"_s), u"300x200"_s);
+    EXPECT_EQ(test::Identify(out_ + u"/wide-web.jpg"_s, u"%Q"_s), u"40"_s);
+    Batch({u"--preset=web"_s, u"--set=Resize=width:150"_s, in_, out_, u"small.jpg"_s});
+    EXPECT_EQ(Size(out_ + u"/small-web.jpg"_s), u"150x250"_s);
+    Batch({u"--preset=none"_s, in_, out_}, 2);
 }
 
 }  // namespace

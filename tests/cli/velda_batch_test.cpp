@@ -16,20 +16,19 @@
 
 #include "support/test_support.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
-struct Result {
-    int code = -1;
-    QString out, err;
-};
+using Result = test::BatchResult;
 
 class VeldaBatchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        in_ = dir_.filePath(QStringLiteral("in"));
-        out_ = dir_.filePath(QStringLiteral("out"));
-        ini_ = dir_.filePath(QStringLiteral("velda.ini"));
+        in_ = dir_.filePath(u"in"_s);
+        out_ = dir_.filePath(u"out"_s);
+        ini_ = dir_.filePath(u"velda.ini"_s);
         QDir().mkpath(in_);
         // A mid-grey picture: the white watermark and red text show on it.
         for (const char* name : {"a.png", "b.png", "c.png"}) {
@@ -39,24 +38,17 @@ class VeldaBatchTest : public ::testing::Test {
         }
         QImage wm(20, 10, QImage::Format_RGB32);
         wm.fill(qRgb(255, 255, 255));
-        ASSERT_TRUE(wm.save(dir_.filePath(QStringLiteral("wm.png"))));
+        ASSERT_TRUE(wm.save(dir_.filePath(u"wm.png"_s)));
         test::WriteAll(
-            ini_, "[MainVeldaDetails]\nWaterMarkFile=" +
-                      dir_.filePath(QStringLiteral("wm.png")).toUtf8() +
+            ini_, "[MainVeldaDetails]\nWaterMarkFile=" + dir_.filePath(u"wm.png"_s).toUtf8() +
                       "\nMixValue=255\nwx=10\nwy=20\nText=HI\nTextclr=0000FF\nTextPercent=False\n"
                       "tx=100\nty=50\nts=30\ntfont=DejaVu Sans\nJPEGValue=90\n");
     }
     Result Run(QStringList args, bool withSettings = true) {
-        if (withSettings) args = QStringList{QStringLiteral("--settings"), ini_} + args;
-        QProcess p;
-        p.start(Program(), args);
-        p.waitForFinished(120000);
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        if (withSettings) args = QStringList{u"--settings"_s, ini_} + args;
+        return test::RunVeldaBatch(args);
     }
-    static QString Program() {
-        return QCoreApplication::applicationDirPath() + QStringLiteral("/velda-batch");
-    }
+    static QString Program() { return test::VeldaBatchProgram(); }
     QStringList Outputs() const { return QDir(out_).entryList(QDir::Files, QDir::Name); }
 
     QTemporaryDir dir_;
@@ -64,15 +56,14 @@ class VeldaBatchTest : public ::testing::Test {
 };
 
 TEST_F(VeldaBatchTest, ListModeWritesMarkedPicturesInTheChosenFormat) {
-    QFile::copy(in_ + QStringLiteral("/a.png"), in_ + QStringLiteral("/noext"));
-    const Result r = Run(
-        {in_, out_, QStringLiteral("c.png"), QStringLiteral("noext"), QStringLiteral("--quiet")});
+    QFile::copy(in_ + u"/a.png"_s, in_ + u"/noext"_s);
+    const Result r = Run({in_, out_, u"c.png"_s, u"noext"_s, u"--quiet"_s});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, QStringLiteral("2 files processed.\n"));
+    EXPECT_EQ(r.out, u"2 files processed.\n"_s);
     EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
-    EXPECT_EQ(Outputs(), (QStringList{QStringLiteral("c.jpg"), QStringLiteral("noext.jpg")}));
-    const QString c = out_ + QStringLiteral("/c.jpg");
-    EXPECT_EQ(test::Identify(c, QStringLiteral("%m %w %h %Q")), QStringLiteral("JPEG 200 100 90"));
+    EXPECT_EQ(Outputs(), (QStringList{u"c.jpg"_s, u"noext.jpg"_s}));
+    const QString c = out_ + u"/c.jpg"_s;
+    EXPECT_EQ(test::Identify(c, u"%m %w %h %Q"_s), u"JPEG 200 100 90"_s);
 
     QImage img(c);
     const QRgb mark = img.pixel(20, 25), plain = img.pixel(5, 5);
@@ -89,88 +80,79 @@ TEST_F(VeldaBatchTest, ListModeWritesMarkedPicturesInTheChosenFormat) {
         EXPECT_LT(qRed(img.pixel(150, y)), 120);
 
     const Result gif =
-        Run({in_, out_, QStringLiteral("a.png"), QStringLiteral("--format"), QStringLiteral("gif"),
-             QStringLiteral("--depth"), QStringLiteral("24"), QStringLiteral("-q")});
+        Run({in_, out_, u"a.png"_s, u"--format"_s, u"gif"_s, u"--depth"_s, u"24"_s, u"-q"_s});
     EXPECT_EQ(gif.code, 0);
-    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/a.gif"), QStringLiteral("%m %w")),
-              QStringLiteral("GIF 200"));
-    const Result bmp = Run({in_, out_, QStringLiteral("a.png"), QStringLiteral("--format=bmp"),
-                            QStringLiteral("--depth=4"), QStringLiteral("-q")});
+    EXPECT_EQ(test::Identify(out_ + u"/a.gif"_s, u"%m %w"_s), u"GIF 200"_s);
+    const Result bmp = Run({in_, out_, u"a.png"_s, u"--format=bmp"_s, u"--depth=4"_s, u"-q"_s});
     EXPECT_EQ(bmp.code, 0);
-    const QByteArray header = test::ReadAll(out_ + QStringLiteral("/a.bmp"));
+    const QByteArray header = test::ReadAll(out_ + u"/a.bmp"_s);
     ASSERT_GT(header.size(), 54);
     EXPECT_EQ(header[28], 4);
-    EXPECT_LE(test::Identify(out_ + QStringLiteral("/a.bmp"), QStringLiteral("%k")).toInt(), 16);
+    EXPECT_LE(test::Identify(out_ + u"/a.bmp"_s, u"%k"_s).toInt(), 16);
 }
 
 TEST_F(VeldaBatchTest, TreeModeFailuresAndDeletion) {
-    QDir().mkpath(in_ + QStringLiteral("/sub"));
-    QFile::copy(in_ + QStringLiteral("/a.png"), in_ + QStringLiteral("/sub/a.png"));
-    test::WriteAll(in_ + QStringLiteral("/sub/broken.jpg"), "\xFF\xD8\xFF garbage");
-    const Result r =
-        Run({QStringLiteral("--recursive"), QStringLiteral("--delete-sources"), in_, out_});
+    QDir().mkpath(in_ + u"/sub"_s);
+    QFile::copy(in_ + u"/a.png"_s, in_ + u"/sub/a.png"_s);
+    test::WriteAll(in_ + u"/sub/broken.jpg"_s, "\xFF\xD8\xFF garbage");
+    const Result r = Run({u"--recursive"_s, u"--delete-sources"_s, in_, out_});
     EXPECT_EQ(r.code, 1) << r.err.toStdString();
-    EXPECT_EQ(r.out, QStringLiteral("5 files processed.\n1 files could not be converted:\n") + in_ +
+    EXPECT_EQ(r.out, u"5 files processed.\n1 files could not be converted:\n"_s + in_ +
                          QStringLiteral("/sub/broken.jpg: corrupt or truncated picture data: "
                                         "JPEG header is not valid\n"));
-    EXPECT_EQ(Outputs(), (QStringList{QStringLiteral("a (2).jpg"), QStringLiteral("a.jpg"),
-                                      QStringLiteral("b.jpg"), QStringLiteral("c.jpg")}));
+    EXPECT_EQ(Outputs(), (QStringList{u"a (2).jpg"_s, u"a.jpg"_s, u"b.jpg"_s, u"c.jpg"_s}));
     // Sources written are gone; the one that failed stays.
     EXPECT_EQ(QDir(in_).entryList(QDir::Files), QStringList());
-    EXPECT_EQ(QDir(in_ + QStringLiteral("/sub")).entryList(QDir::Files),
-              QStringList{QStringLiteral("broken.jpg")});
-    EXPECT_TRUE(
-        r.err.contains(QStringLiteral("5/5")));  // one progress line per file when not a terminal
+    EXPECT_EQ(QDir(in_ + u"/sub"_s).entryList(QDir::Files), QStringList{u"broken.jpg"_s});
+    EXPECT_TRUE(r.err.contains(u"5/5"_s));  // one progress line per file when not a terminal
 }
 
 TEST_F(VeldaBatchTest, RefusalsExitTwoWithAReason) {
-    const QString missingWm = dir_.filePath(QStringLiteral("bad.ini"));
+    const QString missingWm = dir_.filePath(u"bad.ini"_s);
     test::WriteAll(missingWm, "[MainVeldaDetails]\nWaterMarkFile=/no/such/logo.png\n");
-    const QString empty = dir_.filePath(QStringLiteral("empty"));
+    const QString empty = dir_.filePath(u"empty"_s);
     QDir().mkpath(empty);
     struct Case {
         QStringList args;
         const char* reason;
     };
     const QList<Case> cases = {
-        {{in_, out_, QStringLiteral("sub/a.png")}, "plain name"},
-        {{in_, out_, QStringLiteral("a.png"), QStringLiteral("--recursive")}, "cannot go together"},
-        {{in_, out_, QStringLiteral("--set"), QStringLiteral("NoSuchKey=1")}, "unknown key"},
-        {{in_, out_, QStringLiteral("--set"), QStringLiteral("MixValue=300")}, "out of range"},
-        {{in_, out_, QStringLiteral("--format"), QStringLiteral("heic")}, "--format"},
-        {{in_, out_, QStringLiteral("--bogus")}, "unknown option"},
-        {{in_, in_ + QStringLiteral("/")}, "Output directory must be different to the source"},
+        {{in_, out_, u"sub/a.png"_s}, "plain name"},
+        {{in_, out_, u"a.png"_s, u"--recursive"_s}, "cannot go together"},
+        {{in_, out_, u"--set"_s, u"NoSuchKey=1"_s}, "unknown key"},
+        {{in_, out_, u"--set"_s, u"MixValue=300"_s}, "out of range"},
+        {{in_, out_, u"--format"_s, u"heic"_s}, "--format"},
+        {{in_, out_, u"--bogus"_s}, "unknown option"},
+        {{in_, in_ + u"/"_s}, "Output directory must be different to the source"},
         {{empty, out_}, "Must select files to be compressed"},
-        {{in_, dir_.filePath(QStringLiteral("x/y"))}, "Error creating output directory"},
-        {{QStringLiteral("--settings"), missingWm, in_, out_},
+        {{in_, dir_.filePath(u"x/y"_s)}, "Error creating output directory"},
+        {{u"--settings"_s, missingWm, in_, out_},
          "Error loading watermark image (/no/such/logo.png), Check format/file is ok. Error - 1"},
-        {{QStringLiteral("--settings"), dir_.filePath(QStringLiteral("none.ini")), in_, out_},
-         "settings file not found"},
+        {{u"--settings"_s, dir_.filePath(u"none.ini"_s), in_, out_}, "settings file not found"},
     };
     for (const Case& c : cases) {
-        const Result r = Run(c.args, !c.args.contains(QStringLiteral("--settings")));
+        const Result r = Run(c.args, !c.args.contains(u"--settings"_s));
         EXPECT_EQ(r.code, 2) << c.reason;
         EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.reason))) << r.err.toStdString();
-        EXPECT_TRUE(r.err.contains(QStringLiteral("--help"))) << c.reason;
+        EXPECT_TRUE(r.err.contains(u"--help"_s)) << c.reason;
         EXPECT_TRUE(r.out.isEmpty()) << c.reason;
     }
     EXPECT_FALSE(QFileInfo::exists(out_));
     // The missing output directory itself is made.
-    EXPECT_EQ(Run({in_, out_, QStringLiteral("-q")}).code, 0);
+    EXPECT_EQ(Run({in_, out_, u"-q"_s}).code, 0);
     EXPECT_EQ(Outputs().size(), 3);
 }
 
 TEST_F(VeldaBatchTest, InterruptFinishesFilesInProgressAndReportsTheCount) {
     const QImage big = test::MakePhoto(1500, 1000);
     for (int i = 0; i < 12; ++i)
-        ASSERT_TRUE(big.save(in_ + QStringLiteral("/big%1.png").arg(i, 2, 10, QChar(u'0'))));
+        ASSERT_TRUE(big.save(in_ + u"/big%1.png"_s.arg(i, 2, 10, QChar(u'0'))));
     QProcess p;
-    p.start(Program(), {QStringLiteral("--settings"), ini_, QStringLiteral("--jobs"),
-                        QStringLiteral("1"), in_, out_});
+    p.start(Program(), {u"--settings"_s, ini_, u"--jobs"_s, u"1"_s, in_, out_});
     ASSERT_TRUE(p.waitForStarted());
     // Wait for the first finished file, then interrupt.
     QString err;
-    while (!err.contains(QStringLiteral("1/15")) && p.state() == QProcess::Running) {
+    while (!err.contains(u"1/15"_s) && p.state() == QProcess::Running) {
         p.waitForReadyRead(100);
         err += QString::fromUtf8(p.readAllStandardError());
     }
@@ -178,80 +160,69 @@ TEST_F(VeldaBatchTest, InterruptFinishesFilesInProgressAndReportsTheCount) {
     ASSERT_TRUE(p.waitForFinished(60000));
     err += QString::fromUtf8(p.readAllStandardError());
     EXPECT_EQ(p.exitCode(), 130);
-    EXPECT_TRUE(err.contains(QStringLiteral("Watermarking system stopped"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(u"Watermarking system stopped"_s)) << err.toStdString();
     const int written = static_cast<int>(Outputs().size());
     EXPECT_GE(written, 1);
     EXPECT_LT(written, 15);
     // The report still says what was written, counting only what was.
     EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()),
-              QStringLiteral("Watermarking system stopped: %1 files written.\n").arg(written));
+              u"Watermarking system stopped: %1 files written.\n"_s.arg(written));
     // Every file left is whole: no temporary and nothing unreadable.
     for (const QString& f : Outputs()) {
-        EXPECT_TRUE(f.endsWith(QStringLiteral(".jpg"))) << f.toStdString();
+        EXPECT_TRUE(f.endsWith(u".jpg"_s)) << f.toStdString();
         EXPECT_FALSE(QImage(out_ + u'/' + f).isNull()) << f.toStdString();
     }
 }
 
 TEST_F(VeldaBatchTest, PhotoMetadataKeptUnlessStripped) {
-    const QString photo = in_ + QStringLiteral("/photo.jpg");
-    ASSERT_TRUE(QImage(in_ + QStringLiteral("/a.png")).save(photo, "JPEG"));
-    test::Run(QStringLiteral("exiv2"),
-              {QStringLiteral("-Mset Exif.Image.Make TestCam"),
-               QStringLiteral("-Mset Exif.GPSInfo.GPSLatitudeRef N"), photo});
+    const QString photo = in_ + u"/photo.jpg"_s;
+    ASSERT_TRUE(QImage(in_ + u"/a.png"_s).save(photo, "JPEG"));
+    test::Run(u"exiv2"_s, {u"-Mset Exif.Image.Make TestCam"_s,
+                           u"-Mset Exif.GPSInfo.GPSLatitudeRef N"_s, photo});
     auto tags = [this] {
         QProcess p;
-        p.start(QStringLiteral("exiv2"),
-                {QStringLiteral("-Pkv"), out_ + QStringLiteral("/photo.jpg")});
+        p.start(u"exiv2"_s, {u"-Pkv"_s, out_ + u"/photo.jpg"_s});
         p.waitForFinished();
         return QString::fromUtf8(p.readAllStandardOutput());
     };
-    ASSERT_EQ(Run({in_, out_, QStringLiteral("photo.jpg"), QStringLiteral("-q")}).code, 0);
-    EXPECT_TRUE(tags().contains(QStringLiteral("TestCam")));
-    ASSERT_EQ(Run({in_, out_, QStringLiteral("photo.jpg"), QStringLiteral("-q"),
-                   QStringLiteral("--strip-metadata")})
-                  .code,
-              0);
+    ASSERT_EQ(Run({in_, out_, u"photo.jpg"_s, u"-q"_s}).code, 0);
+    EXPECT_TRUE(tags().contains(u"TestCam"_s));
+    ASSERT_EQ(Run({in_, out_, u"photo.jpg"_s, u"-q"_s, u"--strip-metadata"_s}).code, 0);
     EXPECT_TRUE(tags().trimmed().isEmpty());
     // The settings file's own choice, as the desktop program keeps it.
     QFile ini(ini_);
     ASSERT_TRUE(ini.open(QIODevice::Append));
     ini.write("\n[Options]\nKeepMetadata=False\n");
     ini.close();
-    ASSERT_EQ(Run({in_, out_, QStringLiteral("photo.jpg"), QStringLiteral("-q")}).code, 0);
-    EXPECT_FALSE(tags().contains(QStringLiteral("GPS")));
+    ASSERT_EQ(Run({in_, out_, u"photo.jpg"_s, u"-q"_s}).code, 0);
+    EXPECT_FALSE(tags().contains(u"GPS"_s));
 }
 
 TEST_F(VeldaBatchTest, LosslessKeepsTheSourcesBlocksAndSaysWhenItCannot) {
     // A real photo with a camera's tags, one turned CMYK, one arithmetic-coded,
     // and a PNG, which the normal path takes without remark.
-    const QString photo = in_ + QStringLiteral("/photo.jpg");
+    const QString photo = in_ + u"/photo.jpg"_s;
     test::Python(QStringLiteral("import sys\nfrom PIL import Image\n"
                                 "Image.open(sys.argv[1]).crop((0, 0, 640, 480))"
                                 ".save(sys.argv[2], quality=88)"),
-                 {QStringLiteral("/usr/share/backgrounds/Bridge_by_Sander_Klootwijk.jpg"), photo});
-    test::Run(QStringLiteral("exiv2"), {QStringLiteral("-Mset Exif.Image.Make TestCam"),
-                                        QStringLiteral("-Mset Exif.Image.Orientation 6"), photo});
-    test::Run(test::ConvertTool(), {photo, QStringLiteral("-colorspace"), QStringLiteral("CMYK"),
-                                    in_ + QStringLiteral("/cmyk.jpg")});
-    test::Run(QStringLiteral("jpegtran"),
-              {QStringLiteral("-arithmetic"), QStringLiteral("-outfile"),
-               in_ + QStringLiteral("/arith.jpg"), photo});
-    const QString result = out_ + QStringLiteral("/photo.jpg");
+                 {u"/usr/share/backgrounds/Bridge_by_Sander_Klootwijk.jpg"_s, photo});
+    test::Run(u"exiv2"_s,
+              {u"-Mset Exif.Image.Make TestCam"_s, u"-Mset Exif.Image.Orientation 6"_s, photo});
+    test::Run(test::ConvertTool(), {photo, u"-colorspace"_s, u"CMYK"_s, in_ + u"/cmyk.jpg"_s});
+    test::Run(u"jpegtran"_s, {u"-arithmetic"_s, u"-outfile"_s, in_ + u"/arith.jpg"_s, photo});
+    const QString result = out_ + u"/photo.jpg"_s;
 
-    const Result r = Run({in_, out_, QStringLiteral("--lossless"), QStringLiteral("--quality"),
-                          QStringLiteral("20")});
+    const Result r = Run({in_, out_, u"--lossless"_s, u"--quality"_s, u"20"_s});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, QStringLiteral("6 files processed.\n"));
-    EXPECT_TRUE(r.err.contains(QStringLiteral("in/cmyk.jpg: wholly re-encoded (CMYK)")))
-        << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("in/arith.jpg: wholly re-encoded (arithmetic)")));
-    EXPECT_FALSE(r.err.contains(QStringLiteral("photo.jpg:")));
-    EXPECT_FALSE(r.err.contains(QStringLiteral("a.png:")));
-    EXPECT_EQ(test::Identify(out_ + QStringLiteral("/cmyk.jpg"), QStringLiteral("%m %Q")),
-              QStringLiteral("JPEG 20"));
+    EXPECT_EQ(r.out, u"6 files processed.\n"_s);
+    EXPECT_TRUE(r.err.contains(u"in/cmyk.jpg: wholly re-encoded (CMYK)"_s)) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(u"in/arith.jpg: wholly re-encoded (arithmetic)"_s));
+    EXPECT_FALSE(r.err.contains(u"photo.jpg:"_s));
+    EXPECT_FALSE(r.err.contains(u"a.png:"_s));
+    EXPECT_EQ(test::Identify(out_ + u"/cmyk.jpg"_s, u"%m %Q"_s), u"JPEG 20"_s);
     // The photo keeps its quality tables and its turn, not --quality's.
-    EXPECT_EQ(test::Identify(result, QStringLiteral("%Q %w %h %[EXIF:Orientation]")),
-              test::Identify(photo, QStringLiteral("%Q %w %h %[EXIF:Orientation]")));
+    EXPECT_EQ(test::Identify(result, u"%Q %w %h %[EXIF:Orientation]"_s),
+              test::Identify(photo, u"%Q %w %h %[EXIF:Orientation]"_s));
     const QByteArray first = test::ReadAll(result);
     QDir(out_).removeRecursively();
 
@@ -260,14 +231,11 @@ TEST_F(VeldaBatchTest, LosslessKeepsTheSourcesBlocksAndSaysWhenItCannot) {
     ASSERT_TRUE(ini.open(QIODevice::Append));
     ini.write("\n[Options]\nLosslessJpeg=True\n");
     ini.close();
-    ASSERT_EQ(Run({in_, out_, QStringLiteral("photo.jpg"), QStringLiteral("-q")}).code, 0);
+    ASSERT_EQ(Run({in_, out_, u"photo.jpg"_s, u"-q"_s}).code, 0);
     EXPECT_EQ(test::ReadAll(result), first);
-    ASSERT_EQ(Run({in_, out_, QStringLiteral("photo.jpg"), QStringLiteral("-q"),
-                   QStringLiteral("--strip-metadata")})
-                  .code,
-              0);
+    ASSERT_EQ(Run({in_, out_, u"photo.jpg"_s, u"-q"_s, u"--strip-metadata"_s}).code, 0);
     QProcess tags;
-    tags.start(QStringLiteral("exiv2"), {QStringLiteral("-Pkv"), result});
+    tags.start(u"exiv2"_s, {u"-Pkv"_s, result});
     tags.waitForFinished();
     EXPECT_TRUE(tags.readAllStandardOutput().trimmed().isEmpty());
 }
@@ -281,12 +249,11 @@ TEST_F(VeldaBatchTest, RunsSharingAnOutputFolderNeverLoseAPhoto) {
         const QString dir = dir_.filePath(QString::fromLatin1(name));
         QDir().mkpath(dir);
         for (int i = 0; i < 10; ++i)
-            QFile::copy(in_ + QStringLiteral("/a.png"), dir + QStringLiteral("/p%1.png").arg(i));
+            QFile::copy(in_ + u"/a.png"_s, dir + u"/p%1.png"_s.arg(i));
         inputs.append(dir);
     }
     QProcess first, second;
-    const QStringList common = {QStringLiteral("--settings"), ini_, QStringLiteral("-q"),
-                                QStringLiteral("--delete-sources")};
+    const QStringList common = {u"--settings"_s, ini_, u"-q"_s, u"--delete-sources"_s};
     first.start(Program(), common + QStringList{inputs[0], out_});
     second.start(Program(), common + QStringList{inputs[1], out_});
     ASSERT_TRUE(first.waitForFinished(60000) && second.waitForFinished(60000));
@@ -301,28 +268,25 @@ TEST_F(VeldaBatchTest, RunsSharingAnOutputFolderNeverLoseAPhoto) {
     // One after the other: a later run treats the earlier results as
     // files it must not replace while it deletes its sources.
     for (int i = 0; i < 10; ++i)
-        QFile::copy(in_ + QStringLiteral("/a.png"), inputs[0] + QStringLiteral("/p%1.png").arg(i));
-    EXPECT_EQ(Run({QStringLiteral("-q"), QStringLiteral("--delete-sources"), inputs[0], out_}).code,
-              0);
+        QFile::copy(in_ + u"/a.png"_s, inputs[0] + u"/p%1.png"_s.arg(i));
+    EXPECT_EQ(Run({u"-q"_s, u"--delete-sources"_s, inputs[0], out_}).code, 0);
     EXPECT_EQ(Outputs().size(), 30);
 
     // An unrelated photo of the result's name: replaced by default, kept
     // when asked (rename), left and reported with skip.
-    const QString other = out_ + QStringLiteral("/a.jpg");
+    const QString other = out_ + u"/a.jpg"_s;
     test::WriteAll(other, "not ours");
-    Result r = Run({QStringLiteral("-q"), QStringLiteral("--existing"), QStringLiteral("rename"),
-                    in_, out_, QStringLiteral("a.png")});
+    Result r = Run({u"-q"_s, u"--existing"_s, u"rename"_s, in_, out_, u"a.png"_s});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(test::ReadAll(other), QByteArray("not ours"));
-    EXPECT_TRUE(QFile::exists(out_ + QStringLiteral("/a (2).jpg")));
-    r = Run({QStringLiteral("-q"), QStringLiteral("--existing=skip"), in_, out_,
-             QStringLiteral("a.png"), QStringLiteral("b.png")});
+    EXPECT_TRUE(QFile::exists(out_ + u"/a (2).jpg"_s));
+    r = Run({u"-q"_s, u"--existing=skip"_s, in_, out_, u"a.png"_s, u"b.png"_s});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(test::ReadAll(other), QByteArray("not ours"));
     EXPECT_EQ(r.out, QStringLiteral("2 files processed.\n1 files skipped: their results' names "
                                     "were taken:\n") +
-                         in_ + QStringLiteral("/a.png\n"));
-    r = Run({QStringLiteral("-q"), in_, out_, QStringLiteral("a.png")});
+                         in_ + u"/a.png\n"_s);
+    r = Run({u"-q"_s, in_, out_, u"a.png"_s});
     EXPECT_NE(test::ReadAll(other), QByteArray("not ours"));
 }
 
@@ -330,20 +294,19 @@ TEST_F(VeldaBatchTest, RunsSharingAnOutputFolderNeverLoseAPhoto) {
 // own, says why, and the run goes on.
 TEST_F(VeldaBatchTest, HostileInputsFailFastAndReportsStayHonest) {
     // A pipe as watermark refuses the run at once rather than hanging.
-    const QString fifo = dir_.filePath(QStringLiteral("logo.png"));
+    const QString fifo = dir_.filePath(u"logo.png"_s);
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    Result r = Run({QStringLiteral("--set"), QStringLiteral("WaterMarkFile=") + fifo, in_, out_});
+    Result r = Run({u"--set"_s, u"WaterMarkFile="_s + fifo, in_, out_});
     EXPECT_EQ(r.code, 2);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("Error - 12"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(u"Error - 12"_s)) << r.err.toStdString();
 
     // A pipe among the inputs, and a name with a line break: the quiet
     // report lists each failure on one line with its reason.
-    ASSERT_EQ(mkfifo(QFile::encodeName(in_ + QStringLiteral("/pipe.png")).constData(), 0600), 0);
-    test::WriteAll(in_ + QStringLiteral("/evil\n3 files processed..png"), "junk");
-    r = Run({QStringLiteral("-q"), in_, out_, QStringLiteral("pipe.png"),
-             QStringLiteral("evil\n3 files processed..png"), QStringLiteral("a.png")});
+    ASSERT_EQ(mkfifo(QFile::encodeName(in_ + u"/pipe.png"_s).constData(), 0600), 0);
+    test::WriteAll(in_ + u"/evil\n3 files processed..png"_s, "junk");
+    r = Run({u"-q"_s, in_, out_, u"pipe.png"_s, u"evil\n3 files processed..png"_s, u"a.png"_s});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.out, QStringLiteral("3 files processed.\n2 files could not be converted:\n") + in_ +
+    EXPECT_EQ(r.out, u"3 files processed.\n2 files could not be converted:\n"_s + in_ +
                          QStringLiteral("/pipe.png: not a regular file: not a regular file "
                                         "(a folder, pipe or device)\n\"") +
                          in_ +
@@ -354,13 +317,10 @@ TEST_F(VeldaBatchTest, HostileInputsFailFastAndReportsStayHonest) {
     // A settings file of another kind is named; one written on Windows in
     // its code page keeps its text and finds a watermark whose name is in
     // that code page on disk.
-    const QString wrong = dir_.filePath(QStringLiteral("wrong.ini"));
+    const QString wrong = dir_.filePath(u"wrong.ini"_s);
     test::WriteAll(wrong, QByteArray("\xFF\xFE[\0M\0"));
-    r = Run({QStringLiteral("--settings"), wrong, QStringLiteral("-q"), in_, out_,
-             QStringLiteral("a.png")},
-            false);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("wrong.ini has no [MainVeldaDetails]")))
-        << r.err.toStdString();
+    r = Run({u"--settings"_s, wrong, u"-q"_s, in_, out_, u"a.png"_s}, false);
+    EXPECT_TRUE(r.err.contains(u"wrong.ini has no [MainVeldaDetails]"_s)) << r.err.toStdString();
     const QByteArray legacyName = QFile::encodeName(dir_.path()) + "/M\xFCller.png";
     QImage wm(20, 10, QImage::Format_RGB32);
     wm.fill(qRgb(0, 255, 0));
@@ -372,19 +332,16 @@ TEST_F(VeldaBatchTest, HostileInputsFailFastAndReportsStayHonest) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::write(fd, png.constData(), static_cast<size_t>(png.size())), png.size());
     ::close(fd);
-    const QString cp1252 = dir_.filePath(QStringLiteral("windows.ini"));
+    const QString cp1252 = dir_.filePath(u"windows.ini"_s);
     test::WriteAll(cp1252, "[MainVeldaDetails]\r\nWaterMarkFile=" + legacyName +
                                "\r\nMixValue=255\r\nwx=0\r\nwy=0\r\nText=\xA9 2026 M\xFCller\r\n");
-    r = Run({QStringLiteral("--settings"), cp1252, QStringLiteral("-q"), in_, out_,
-             QStringLiteral("a.png")},
-            false);
+    r = Run({u"--settings"_s, cp1252, u"-q"_s, in_, out_, u"a.png"_s}, false);
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_GT(qGreen(QImage(out_ + QStringLiteral("/a.jpg")).pixel(5, 5)), 200);
+    EXPECT_GT(qGreen(QImage(out_ + u"/a.jpg"_s).pixel(5, 5)), 200);
 
     // A closed progress reader does not end the run.
     QProcess p;
-    p.start(Program(), {QStringLiteral("--settings"), ini_, in_, out_, QStringLiteral("a.png"),
-                        QStringLiteral("b.png"), QStringLiteral("c.png")});
+    p.start(Program(), {u"--settings"_s, ini_, in_, out_, u"a.png"_s, u"b.png"_s, u"c.png"_s});
     ASSERT_TRUE(p.waitForStarted());
     p.closeReadChannel(QProcess::StandardError);
     ASSERT_TRUE(p.waitForFinished(60000));
@@ -404,11 +361,8 @@ TEST_F(VeldaBatchTest, MarksSectionLeavesOldSettingsAloneAndTakesItsKeys) {
     for (const char* marks : sections) {
         test::WriteAll(ini_, old + marks);
         QDir(out_).removeRecursively();
-        ASSERT_EQ(Run({QStringLiteral("-q"), QStringLiteral("--format"), QStringLiteral("bmp"), in_,
-                       out_, QStringLiteral("a.png")})
-                      .code,
-                  0);
-        bytes << QString::fromLatin1(test::ReadAll(out_ + QStringLiteral("/a.bmp")).toHex());
+        ASSERT_EQ(Run({u"-q"_s, u"--format"_s, u"bmp"_s, in_, out_, u"a.png"_s}).code, 0);
+        bytes << QString::fromLatin1(test::ReadAll(out_ + u"/a.bmp"_s).toHex());
     }
     EXPECT_EQ(bytes[0], bytes[1]);
     EXPECT_EQ(bytes[0], bytes[2]);
@@ -416,21 +370,20 @@ TEST_F(VeldaBatchTest, MarksSectionLeavesOldSettingsAloneAndTakesItsKeys) {
     // The file's keys and --set alike; a refused value stops the run.
     test::WriteAll(ini_, old + "[Marks]\nAnchor=BR\nMarginX=0\nMarginY=0\n");
     QDir(out_).removeRecursively();
-    Result r = Run({QStringLiteral("-q"), QStringLiteral("--set"), QStringLiteral("text="),
-                    QStringLiteral("--set"), QStringLiteral("watermarksize=10"), in_, out_,
-                    QStringLiteral("--format=bmp"), QStringLiteral("--jobs=2")});
+    Result r = Run({u"-q"_s, u"--set"_s, u"text="_s, u"--set"_s, u"watermarksize=10"_s, in_, out_,
+                    u"--format=bmp"_s, u"--jobs=2"_s});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    const QImage img(out_ + QStringLiteral("/a.bmp"));
+    const QImage img(out_ + u"/a.bmp"_s);
     EXPECT_GT(qRed(img.pixel(199, 99)), 240);  // 20 x 10 in the bottom-right corner
     EXPECT_GT(qRed(img.pixel(180, 90)), 240);
     EXPECT_LT(qRed(img.pixel(179, 99)), 110);
     EXPECT_LT(qRed(img.pixel(20, 25)), 110);  // wx, wy no longer count
     for (const char* bad : {"Anchor=middle", "TileAngle=91", "MarginX=5px", "Tile=yes"}) {
-        r = Run({QStringLiteral("--set"), QString::fromLatin1(bad), in_, out_});
+        r = Run({u"--set"_s, QString::fromLatin1(bad), in_, out_});
         EXPECT_EQ(r.code, 2) << bad;
-        EXPECT_TRUE(r.err.contains(QStringLiteral("unknown key or value out of range"))) << bad;
+        EXPECT_TRUE(r.err.contains(u"unknown key or value out of range"_s)) << bad;
     }
-    const QString help = Run({QStringLiteral("--help")}, false).out;
+    const QString help = Run({u"--help"_s}, false).out;
     for (const char* key : {"WatermarkSizeOf", "TileAngle", "TextAutoTone", "{Exif.Image.Artist}"})
         EXPECT_TRUE(help.contains(QString::fromLatin1(key))) << key;
 }

@@ -15,6 +15,8 @@
 #include "imaging/picture_io.h"
 #include "support/test_support.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
@@ -26,7 +28,7 @@ using test::WriteAll;
 class CodecsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        source_ = dir_.filePath(QStringLiteral("source.png"));
+        source_ = dir_.filePath(u"source.png"_s);
         ASSERT_TRUE(test::MakePhoto(97, 61).save(source_));
     }
     // convert source.png ARGS... OUT
@@ -126,29 +128,27 @@ TEST_F(CodecsTest, ReadsEveryFormatAtTheDepthItsFileHolds) {
     for (int i = 0; i < 3; ++i)
         pcx[19 + i] = static_cast<char>(0xFF);  // entry 1 white
     pcx += QByteArray("\x55\x55\xC1\xAA\xC1\xAA", 6);
-    WriteAll(dir_.filePath(QStringLiteral("mono.pcx")), pcx);
-    const Picbuf mono = Load(dir_.filePath(QStringLiteral("mono.pcx")));
+    WriteAll(dir_.filePath(u"mono.pcx"_s), pcx);
+    const Picbuf mono = Load(dir_.filePath(u"mono.pcx"_s));
     EXPECT_EQ(mono.Xresolution(), 16);
     EXPECT_EQ(mono.ColorDepth(), 1);
     EXPECT_NE(mono.image().pixel(0, 0), mono.image().pixel(1, 0));
 
     // A Targa file with the version 2 footer reads the same as without.
-    QByteArray tga = ReadAll(dir_.filePath(QStringLiteral("true.tga")));
+    QByteArray tga = ReadAll(dir_.filePath(u"true.tga"_s));
     tga += QByteArray(8, '\0') + QByteArray("TRUEVISION-XFILE.", 17) + QByteArray(1, '\0');
-    WriteAll(dir_.filePath(QStringLiteral("footer.tga")), tga);
-    EXPECT_EQ(Load(dir_.filePath(QStringLiteral("footer.tga"))).ColorDepth(), 24);
+    WriteAll(dir_.filePath(u"footer.tga"_s), tga);
+    EXPECT_EQ(Load(dir_.filePath(u"footer.tga"_s)).ColorDepth(), 24);
 }
 
 TEST_F(CodecsTest, GreyJpegAndGifTransparencyKeepWhatTheFileHolds) {
-    const Picbuf grey =
-        Load(MakeAs(QStringLiteral("g.jpg"), QStringLiteral("JPEG"), {"-colorspace", "Gray"}));
+    const Picbuf grey = Load(MakeAs(u"g.jpg"_s, u"JPEG"_s, {"-colorspace", "Gray"}));
     EXPECT_TRUE(grey.image().isGrayscale());
 
     // A GIF whose palette has a transparent entry: raising it to true
     // colour turns that entry into alpha.
-    const QString gif = Make(
-        QStringLiteral("t.gif"),
-        {"-colors", "32", "-fill", "red", "-draw", "rectangle 0,0 20,20", "-transparent", "red"});
+    const QString gif = Make(u"t.gif"_s, {"-colors", "32", "-fill", "red", "-draw",
+                                          "rectangle 0,0 20,20", "-transparent", "red"});
     Lead lead;
     ASSERT_TRUE(lead.LoadImage(gif).ok());
     Picbuf p;
@@ -161,8 +161,7 @@ TEST_F(CodecsTest, GreyJpegAndGifTransparencyKeepWhatTheFileHolds) {
 }
 
 TEST_F(CodecsTest, PhotoCdAtEachResolutionThatCanBeMade) {
-    const QString pcd =
-        MakeAs(QStringLiteral("x.pcd"), QStringLiteral("PCD"), {"-resize", "768x512!"});
+    const QString pcd = MakeAs(u"x.pcd"_s, u"PCD"_s, {"-resize", "768x512!"});
     Lead lead;
     const int widths[] = {192, 384, 768};
     for (int r = 1; r <= 3; ++r) {
@@ -177,17 +176,15 @@ TEST_F(CodecsTest, PhotoCdAtEachResolutionThatCanBeMade) {
 }
 
 TEST_F(CodecsTest, PhotoCdColoursMatchImageMagicksSrgbConversion) {
-    const QString pcd =
-        MakeAs(QStringLiteral("c.pcd"), QStringLiteral("PCD"), {"-resize", "768x512!"});
+    const QString pcd = MakeAs(u"c.pcd"_s, u"PCD"_s, {"-resize", "768x512!"});
     Lead lead;
     for (int r = 1; r <= 3; ++r) {
         SCOPED_TRACE(r);
         lead.PhotoCdResolution = r;
         ASSERT_TRUE(lead.LoadImage(pcd).ok());
         const QImage ours = lead.CopyToClipboard().image.convertToFormat(QImage::Format_RGB32);
-        const QString ref = dir_.filePath(QStringLiteral("ref%1.png").arg(r));
-        test::Run(ConvertTool(), {pcd + QStringLiteral("[%1]").arg(r),
-                                  QStringLiteral("-colorspace"), QStringLiteral("sRGB"), ref});
+        const QString ref = dir_.filePath(u"ref%1.png"_s.arg(r));
+        test::Run(ConvertTool(), {pcd + u"[%1]"_s.arg(r), u"-colorspace"_s, u"sRGB"_s, ref});
         const QImage theirs = QImage(ref).convertToFormat(QImage::Format_RGB32);
         ASSERT_EQ(ours.size(), theirs.size());
         double diff[3] = {0, 0, 0};
@@ -218,13 +215,11 @@ TEST_F(CodecsTest, TargaRowOrderFollowsTheOriginBitsBothWays) {
         "      src.convert('RGB').save('%s/pil-%s.png' % (sys.argv[2], mode))\n");
     test::Python(script, {source_, dir_.path()});
     for (const char* mode : {"RGB", "P", "L"}) {
-        const QImage expected =
-            QImage(dir_.filePath(QStringLiteral("pil-%1.png").arg(QLatin1String(mode))))
-                .convertToFormat(QImage::Format_RGB32);
+        const QImage expected = QImage(dir_.filePath(u"pil-%1.png"_s.arg(QLatin1String(mode))))
+                                    .convertToFormat(QImage::Format_RGB32);
         for (int o : {-1, 1}) {
             for (int rle : {0, 1}) {
-                const QString name =
-                    QStringLiteral("pil-%1-%2-%3.tga").arg(QLatin1String(mode)).arg(o).arg(rle);
+                const QString name = u"pil-%1-%2-%3.tga"_s.arg(QLatin1String(mode)).arg(o).arg(rle);
                 SCOPED_TRACE(name.toStdString());
                 const Picbuf p = Load(dir_.filePath(name));
                 ASSERT_TRUE(p.HasPicture());
@@ -247,8 +242,8 @@ TEST_F(CodecsTest, TargaRowOrderFollowsTheOriginBitsBothWays) {
             file[17] = static_cast<char>(descriptor);
             for (const QByteArray& row : rows)
                 file += rle ? QByteArray(1, '\x01') + row : row;
-            WriteAll(dir_.filePath(QStringLiteral("t.tga")), file);
-            const QImage img = Load(dir_.filePath(QStringLiteral("t.tga"))).image();
+            WriteAll(dir_.filePath(u"t.tga"_s), file);
+            const QImage img = Load(dir_.filePath(u"t.tga"_s)).image();
             SCOPED_TRACE(descriptor);
             const int firstRow = (descriptor & 0x20) ? 0 : 1;
             const int firstCol = (descriptor & 0x10) ? 1 : 0;
@@ -266,14 +261,13 @@ TEST_F(CodecsTest, TargaRowOrderFollowsTheOriginBitsBothWays) {
             ASSERT_TRUE(p.ReduceColors(depth == 8 ? 256 : 16).ok());
         }
         p.ImageFormat = kFormatTarga;
-        p.FileName = dir_.filePath(QStringLiteral("ours.tga"));
+        p.FileName = dir_.filePath(u"ours.tga"_s);
         ASSERT_TRUE(p.Store().ok());
         test::Python(QStringLiteral("import sys\nfrom PIL import Image\n"
                                     "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])"),
-                     {p.FileName, dir_.filePath(QStringLiteral("back.png"))});
-        EXPECT_EQ(
-            QImage(dir_.filePath(QStringLiteral("back.png"))).convertToFormat(QImage::Format_RGB32),
-            p.image().convertToFormat(QImage::Format_RGB32));
+                     {p.FileName, dir_.filePath(u"back.png"_s)});
+        EXPECT_EQ(QImage(dir_.filePath(u"back.png"_s)).convertToFormat(QImage::Format_RGB32),
+                  p.image().convertToFormat(QImage::Format_RGB32));
     }
 }
 
@@ -293,10 +287,8 @@ TEST_F(CodecsTest, WritesEveryFormatAndDepthThatAnIndependentReaderAccepts) {
         {kFormatTarga, 4, "TGA", 4},   {kFormatGif, 8, "GIF", 8},
     };
     for (const WriteCase& c : cases) {
-        const QString name = QStringLiteral("out_%1_%2%3")
-                                 .arg(c.format)
-                                 .arg(c.depth)
-                                 .arg(ExtensionForFormat(c.format));
+        const QString name =
+            u"out_%1_%2%3"_s.arg(c.format).arg(c.depth).arg(ExtensionForFormat(c.format));
         SCOPED_TRACE(name.toStdString());
         Picbuf p = Load(source_);
         if (c.depth == 8) {
@@ -310,11 +302,11 @@ TEST_F(CodecsTest, WritesEveryFormatAndDepthThatAnIndependentReaderAccepts) {
         const Status s = p.Store();
         ASSERT_TRUE(s.ok()) << s.text().toStdString();
 
-        const QStringList id = Identify(p.FileName, QStringLiteral("%m %w %h %k")).split(u' ');
+        const QStringList id = Identify(p.FileName, u"%m %w %h %k"_s).split(u' ');
         ASSERT_EQ(id.size(), 4);
         EXPECT_TRUE(id[0].startsWith(QString::fromLatin1(c.identifyFormat))) << id[0].toStdString();
-        EXPECT_EQ(id[1], QStringLiteral("97"));
-        EXPECT_EQ(id[2], QStringLiteral("61"));
+        EXPECT_EQ(id[1], u"97"_s);
+        EXPECT_EQ(id[2], u"61"_s);
         const int colours = id[3].toInt();
         EXPECT_LE(colours, 1 << std::min(c.depth, 20));
         if (c.depth == 24) {
@@ -327,12 +319,11 @@ TEST_F(CodecsTest, WritesEveryFormatAndDepthThatAnIndependentReaderAccepts) {
         EXPECT_EQ(back.Xresolution(), 97);
         EXPECT_EQ(back.ColorDepth(), c.format == kFormatGif ? 8 : c.headerDepth);
     }
-    const QByteArray bmp4 = ReadAll(dir_.filePath(QStringLiteral("out_3_4.bmp")));
+    const QByteArray bmp4 = ReadAll(dir_.filePath(u"out_3_4.bmp"_s));
     EXPECT_EQ(qFromLittleEndian<quint16>(bmp4.constData() + 28), 4);
-    const QByteArray pcx4 = ReadAll(dir_.filePath(QStringLiteral("out_6_4.pcx")));
+    const QByteArray pcx4 = ReadAll(dir_.filePath(u"out_6_4.pcx"_s));
     EXPECT_EQ(static_cast<int>(pcx4[3]) * static_cast<int>(pcx4[65]), 4);
-    EXPECT_EQ(Identify(dir_.filePath(QStringLiteral("out_7_24.jpg")), QStringLiteral("%Q")),
-              QStringLiteral("40"));
+    EXPECT_EQ(Identify(dir_.filePath(u"out_7_24.jpg"_s), u"%Q"_s), u"40"_s);
 }
 
 TEST_F(CodecsTest, WritersWithoutAlphaFlattenOntoWhiteAndJpegIsAlwaysColour) {
@@ -340,31 +331,30 @@ TEST_F(CodecsTest, WritersWithoutAlphaFlattenOntoWhiteAndJpegIsAlwaysColour) {
     clear.fill(qRgba(0, 0, 0, 0));
     Picbuf p;
     p.PasteClipboard(Picture{clear, 32, QString()});
-    p.FileName = dir_.filePath(QStringLiteral("clear.bmp"));
+    p.FileName = dir_.filePath(u"clear.bmp"_s);
     p.ImageFormat = kFormatBmp;
     ASSERT_TRUE(p.Store().ok());
     EXPECT_EQ(Load(p.FileName).image().pixel(3, 3), qRgb(255, 255, 255));
 
-    Picbuf grey =
-        Load(MakeAs(QStringLiteral("g.jpg"), QStringLiteral("JPEG"), {"-colorspace", "Gray"}));
-    grey.FileName = dir_.filePath(QStringLiteral("grey_out.jpg"));
+    Picbuf grey = Load(MakeAs(u"g.jpg"_s, u"JPEG"_s, {"-colorspace", "Gray"}));
+    grey.FileName = dir_.filePath(u"grey_out.jpg"_s);
     grey.ImageFormat = kFormatJpeg;
     grey.WriteCompression = 0;  // means the lowest quality, 1
     ASSERT_TRUE(grey.Store().ok());
-    EXPECT_EQ(Identify(grey.FileName, QStringLiteral("%[channels] %Q")), QStringLiteral("srgb 1"));
+    EXPECT_EQ(Identify(grey.FileName, u"%[channels] %Q"_s), u"srgb 1"_s);
 }
 
 TEST_F(CodecsTest, BadFilesFailThatCallAndLeaveTheBufferAlone) {
     // One good file of every readable format, then damaged copies of it.
     const QStringList good = {
-        MakeAs(QStringLiteral("a.jpg"), QStringLiteral("JPEG"), {}),
-        MakeAs(QStringLiteral("a.bmp"), QStringLiteral("BMP3"), {"-type", "TrueColor"}),
-        MakeAs(QStringLiteral("a.pcx"), QStringLiteral("PCX"), {}),
-        MakeAs(QStringLiteral("a.png"), QStringLiteral("PNG"), {}),
-        MakeAs(QStringLiteral("a.tif"), QStringLiteral("TIFF"), {"-compress", "LZW"}),
-        MakeAs(QStringLiteral("a.tga"), QStringLiteral("TGA"), {"-compress", "RLE"}),
-        MakeAs(QStringLiteral("a.gif"), QStringLiteral("GIF"), {}),
-        MakeAs(QStringLiteral("a.pcd"), QStringLiteral("PCD"), {}),
+        MakeAs(u"a.jpg"_s, u"JPEG"_s, {}),
+        MakeAs(u"a.bmp"_s, u"BMP3"_s, {"-type", "TrueColor"}),
+        MakeAs(u"a.pcx"_s, u"PCX"_s, {}),
+        MakeAs(u"a.png"_s, u"PNG"_s, {}),
+        MakeAs(u"a.tif"_s, u"TIFF"_s, {"-compress", "LZW"}),
+        MakeAs(u"a.tga"_s, u"TGA"_s, {"-compress", "RLE"}),
+        MakeAs(u"a.gif"_s, u"GIF"_s, {}),
+        MakeAs(u"a.pcd"_s, u"PCD"_s, {}),
     };
     Picbuf keep = Load(source_);
     const QImage before = keep.image();
@@ -387,7 +377,7 @@ TEST_F(CodecsTest, BadFilesFailThatCallAndLeaveTheBufferAlone) {
         };
         for (const Damage& d : damages) {
             SCOPED_TRACE(d.what);
-            const QString bad = dir_.filePath(QStringLiteral("bad") + suffix);
+            const QString bad = dir_.filePath(u"bad"_s + suffix);
             WriteAll(bad, d.bytes);
             keep.FileName = bad;
             const Status s = keep.LoadFile();
@@ -411,35 +401,35 @@ TEST_F(CodecsTest, BadFilesFailThatCallAndLeaveTheBufferAlone) {
         Load(path, &s);
         EXPECT_EQ(s.code(), code) << name.toStdString() << ": " << s.text().toStdString();
     };
-    expectError(QStringLiteral("text.jpg"), "this is not a picture", ErrorCode::NotAPicture);
-    expectError(QStringLiteral("empty.png"), QByteArray(), ErrorCode::NotAPicture);
-    expectError(QStringLiteral("fractal.fif"), QByteArray(64, 'F'), ErrorCode::UnsupportedFormat);
+    expectError(u"text.jpg"_s, "this is not a picture", ErrorCode::NotAPicture);
+    expectError(u"empty.png"_s, QByteArray(), ErrorCode::NotAPicture);
+    expectError(u"fractal.fif"_s, QByteArray(64, 'F'), ErrorCode::UnsupportedFormat);
     Status missing;
-    Load(dir_.filePath(QStringLiteral("nothing-here.jpg")), &missing);
+    Load(dir_.filePath(u"nothing-here.jpg"_s), &missing);
     EXPECT_EQ(missing.code(), ErrorCode::FileNotFound);
 
     // Headers that declare 60000 x 60000 pixels are refused before decoding.
     QByteArray bmp = ReadAll(good[1]);
     qToLittleEndian<qint32>(60000, bmp.data() + 18);
     qToLittleEndian<qint32>(60000, bmp.data() + 22);
-    expectError(QStringLiteral("huge.bmp"), bmp, ErrorCode::TooLarge);
+    expectError(u"huge.bmp"_s, bmp, ErrorCode::TooLarge);
     QByteArray png = ReadAll(good[3]);
     qToBigEndian<quint32>(60000, png.data() + 16);
     qToBigEndian<quint32>(60000, png.data() + 20);
-    expectError(QStringLiteral("huge.png"), png, ErrorCode::TooLarge);
+    expectError(u"huge.png"_s, png, ErrorCode::TooLarge);
     QByteArray jpg = ReadAll(good[0]);
     const qsizetype sof = jpg.indexOf("\xFF\xC0");
     ASSERT_GT(sof, 0);
     qToBigEndian<quint16>(60000, jpg.data() + sof + 5);
     qToBigEndian<quint16>(60000, jpg.data() + sof + 7);
-    expectError(QStringLiteral("huge.jpg"), jpg, ErrorCode::TooLarge);
+    expectError(u"huge.jpg"_s, jpg, ErrorCode::TooLarge);
     // A GIF's picture is its first frame, whatever its screen says.
     QByteArray gif = ReadAll(good[6]);
     const qsizetype frame = gif.indexOf(QByteArray("\x2C\0\0\0\0", 5), 13);
     ASSERT_GT(frame, 0);
     qToLittleEndian<quint16>(65535, gif.data() + frame + 5);
     qToLittleEndian<quint16>(65535, gif.data() + frame + 7);
-    expectError(QStringLiteral("huge.gif"), gif, ErrorCode::TooLarge);
+    expectError(u"huge.gif"_s, gif, ErrorCode::TooLarge);
 }
 
 // Paths that are not regular files, files that declare pictures their data
@@ -450,35 +440,31 @@ TEST_F(CodecsTest, HostileFilesFailFastWithAReason) {
         Load(path, &s);
         return s;
     };
-    const QString fifo = dir_.filePath(QStringLiteral("pipe.jpg"));
+    const QString fifo = dir_.filePath(u"pipe.jpg"_s);
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     EXPECT_EQ(loadStatus(fifo).code(), ErrorCode::NotRegularFile);
-    const QString zero = dir_.filePath(QStringLiteral("zero.bmp"));
-    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
+    const QString zero = dir_.filePath(u"zero.bmp"_s);
+    ASSERT_TRUE(QFile::link(u"/dev/zero"_s, zero));
     EXPECT_EQ(loadStatus(zero).code(), ErrorCode::NotRegularFile);
     EXPECT_EQ(loadStatus(dir_.path()).code(), ErrorCode::NotRegularFile);
 
     // A JPEG cut inside its header, and a BMP whose pixels are cut short,
     // say that they are damaged.
-    const QByteArray jpg =
-        ReadAll(MakeAs(QStringLiteral("p.jpg"), QStringLiteral("JPEG"), {"-interlace", "Plane"}));
-    WriteAll(dir_.filePath(QStringLiteral("cut.jpg")), jpg.left(40));
-    Status s = loadStatus(dir_.filePath(QStringLiteral("cut.jpg")));
+    const QByteArray jpg = ReadAll(MakeAs(u"p.jpg"_s, u"JPEG"_s, {"-interlace", "Plane"}));
+    WriteAll(dir_.filePath(u"cut.jpg"_s), jpg.left(40));
+    Status s = loadStatus(dir_.filePath(u"cut.jpg"_s));
     EXPECT_EQ(s.code(), ErrorCode::CorruptData) << s.text().toStdString();
-    const QByteArray bmp =
-        ReadAll(MakeAs(QStringLiteral("p.bmp"), QStringLiteral("BMP3"), {"-type", "TrueColor"}));
-    WriteAll(dir_.filePath(QStringLiteral("cut.bmp")), bmp.left(bmp.size() - 100));
-    s = loadStatus(dir_.filePath(QStringLiteral("cut.bmp")));
+    const QByteArray bmp = ReadAll(MakeAs(u"p.bmp"_s, u"BMP3"_s, {"-type", "TrueColor"}));
+    WriteAll(dir_.filePath(u"cut.bmp"_s), bmp.left(bmp.size() - 100));
+    s = loadStatus(dir_.filePath(u"cut.bmp"_s));
     EXPECT_EQ(s.code(), ErrorCode::CorruptData);
-    EXPECT_TRUE(s.text().contains(QStringLiteral("picture data is cut short")))
-        << s.text().toStdString();
+    EXPECT_TRUE(s.text().contains(u"picture data is cut short"_s)) << s.text().toStdString();
 
-    const QByteArray tif = ReadAll(MakeAs(QStringLiteral("p.tif"), QStringLiteral("TIFF"), {}));
-    WriteAll(dir_.filePath(QStringLiteral("cut.tif")), tif.left(tif.size() / 2));
-    s = loadStatus(dir_.filePath(QStringLiteral("cut.tif")));
+    const QByteArray tif = ReadAll(MakeAs(u"p.tif"_s, u"TIFF"_s, {}));
+    WriteAll(dir_.filePath(u"cut.tif"_s), tif.left(tif.size() / 2));
+    s = loadStatus(dir_.filePath(u"cut.tif"_s));
     EXPECT_EQ(s.code(), ErrorCode::CorruptData);
-    EXPECT_FALSE(s.text().contains(QStringLiteral("header is cut short")))
-        << s.text().toStdString();
+    EXPECT_FALSE(s.text().contains(u"header is cut short"_s)) << s.text().toStdString();
 
     // 400 copies of the last scan of a progressive JPEG: refused unread.
     const qsizetype lastScan = jpg.lastIndexOf("\xFF\xDA");
@@ -488,33 +474,33 @@ TEST_F(CodecsTest, HostileFilesFailFastWithAReason) {
     for (int i = 0; i < 400; ++i)
         bomb += jpg.mid(lastScan, eoi - lastScan);
     bomb += "\xFF\xD9";
-    WriteAll(dir_.filePath(QStringLiteral("bomb.jpg")), bomb);
-    s = loadStatus(dir_.filePath(QStringLiteral("bomb.jpg")));
+    WriteAll(dir_.filePath(u"bomb.jpg"_s), bomb);
+    s = loadStatus(dir_.filePath(u"bomb.jpg"_s));
     EXPECT_EQ(s.code(), ErrorCode::CorruptData);
-    EXPECT_TRUE(s.text().contains(QStringLiteral("scans"))) << s.text().toStdString();
-    EXPECT_TRUE(Load(dir_.filePath(QStringLiteral("p.jpg"))).HasPicture());
+    EXPECT_TRUE(s.text().contains(u"scans"_s)) << s.text().toStdString();
+    EXPECT_TRUE(Load(dir_.filePath(u"p.jpg"_s)).HasPicture());
 
     // ImageMagick's own words are turned into ours.
-    const QByteArray pcx = ReadAll(MakeAs(QStringLiteral("p.pcx"), QStringLiteral("PCX"), {}));
-    WriteAll(dir_.filePath(QStringLiteral("cut.pcx")), pcx.left(pcx.size() * 3 / 4));
-    s = loadStatus(dir_.filePath(QStringLiteral("cut.pcx")));
-    EXPECT_TRUE(s.text().startsWith(QStringLiteral("corrupt or truncated picture data")))
+    const QByteArray pcx = ReadAll(MakeAs(u"p.pcx"_s, u"PCX"_s, {}));
+    WriteAll(dir_.filePath(u"cut.pcx"_s), pcx.left(pcx.size() * 3 / 4));
+    s = loadStatus(dir_.filePath(u"cut.pcx"_s));
+    EXPECT_TRUE(s.text().startsWith(u"corrupt or truncated picture data"_s))
         << s.text().toStdString();
-    EXPECT_FALSE(s.text().contains(QStringLiteral("Magick"))) << s.text().toStdString();
-    EXPECT_FALSE(s.text().contains(QStringLiteral("@ "))) << s.text().toStdString();
+    EXPECT_FALSE(s.text().contains(u"Magick"_s)) << s.text().toStdString();
+    EXPECT_FALSE(s.text().contains(u"@ "_s)) << s.text().toStdString();
 }
 
 TEST_F(CodecsTest, StoreFailsCleanlyWhereItCannotWrite) {
     Picbuf p = Load(source_);
     p.ImageFormat = kFormatJpeg;
-    p.FileName = dir_.filePath(QStringLiteral("no/such/dir/x.jpg"));
+    p.FileName = dir_.filePath(u"no/such/dir/x.jpg"_s);
     EXPECT_EQ(p.Store().code(), ErrorCode::WriteFailed);
-    p.FileName = dir_.filePath(QStringLiteral("x.xyz"));
+    p.FileName = dir_.filePath(u"x.xyz"_s);
     p.ImageFormat = 5;
     EXPECT_EQ(p.Store().code(), ErrorCode::BadArgument);
     EXPECT_FALSE(QFile::exists(p.FileName));
     Picbuf empty;
-    empty.FileName = dir_.filePath(QStringLiteral("e.jpg"));
+    empty.FileName = dir_.filePath(u"e.jpg"_s);
     empty.ImageFormat = kFormatJpeg;
     EXPECT_EQ(empty.Store().code(), ErrorCode::NoPicture);
 }

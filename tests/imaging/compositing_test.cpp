@@ -6,6 +6,8 @@
 #include "imaging/loaders.h"
 #include "imaging/picbuf.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
@@ -132,18 +134,18 @@ TEST(Loaders, UniformMaskTemplateAndPhotoCdResolutionText) {
     Lead lead;
     Status s;
     Picbuf target = Uniform(5, 5, qRgb(0, 0, 0));
-    EXPECT_EQ(LoadWatermarkPicture(QStringLiteral("/no/such/file.png"), target, mask, 70, lead, &s),
+    EXPECT_EQ(LoadWatermarkPicture(u"/no/such/file.png"_s, target, mask, 70, lead, &s),
               LoadOutcome::Missing);
     EXPECT_FALSE(target.HasPicture());
     EXPECT_EQ(LoadTemplatePicture(QString(), mask, lead, &s), LoadOutcome::Missing);
     EXPECT_FALSE(mask.HasPicture());
 
-    EXPECT_EQ(PhotoCdResolutionFromText(QStringLiteral("Base/16"), 3), 1);
-    EXPECT_EQ(PhotoCdResolutionFromText(QStringLiteral(" Base*16 "), 3), 5);
-    EXPECT_EQ(PhotoCdResolutionFromText(QStringLiteral("base*4"), 2), 2);
-    EXPECT_TRUE(IsGifName(QStringLiteral("LOGO.GIF")));
-    EXPECT_FALSE(IsGifName(QStringLiteral("logo.gif.png")));
-    EXPECT_TRUE(IsPhotoCdName(QStringLiteral("img0001.PCD")));
+    EXPECT_EQ(PhotoCdResolutionFromText(u"Base/16"_s, 3), 1);
+    EXPECT_EQ(PhotoCdResolutionFromText(u" Base*16 "_s, 3), 5);
+    EXPECT_EQ(PhotoCdResolutionFromText(u"base*4"_s, 2), 2);
+    EXPECT_TRUE(IsGifName(u"LOGO.GIF"_s));
+    EXPECT_FALSE(IsGifName(u"logo.gif.png"_s));
+    EXPECT_TRUE(IsPhotoCdName(u"img0001.PCD"_s));
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include "../../fuzz/fuzz_one.h"
 #include "support/test_support.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
@@ -38,7 +40,7 @@ TEST(FuzzReplayTest, EveryRegressionFileIsHandledCleanlyInItsOwnDecoder) {
             // others must be refused.
             Picture picture;
             const bool decoded = DecodePicture(bytes, QLatin1String(t.name), 3, &picture).ok();
-            EXPECT_TRUE(!decoded || file.startsWith(QStringLiteral("valid-")));
+            EXPECT_TRUE(!decoded || file.startsWith(u"valid-"_s));
             ++replayed;
         }
     }

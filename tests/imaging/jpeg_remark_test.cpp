@@ -11,11 +11,13 @@
 #include "imaging/picture_io.h"
 #include "support/test_support.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
 // A real photograph (progressive, 4:2:0, 2572 x 1740: no multiple of the MCU).
-const QString kPhoto = QStringLiteral("/usr/share/backgrounds/Picture_0B_by_freespace.jpg");
+const QString kPhoto = u"/usr/share/backgrounds/Picture_0B_by_freespace.jpg"_s;
 
 // The photo's corner in each form: baseline at every subsampling, progressive,
 // greyscale, and with restart markers every five MCUs; 1003 x 707 pixels.
@@ -64,21 +66,20 @@ class JpegRemarkTest : public ::testing::Test {
         // line of text: both across MCU edges.
         Picture logo;
         ASSERT_TRUE(
-            LoadPicture(QStringLiteral("/usr/share/backgrounds/Wine_by_Jakkub_Mede.jpg"), 3, &logo)
-                .ok());
+            LoadPicture(u"/usr/share/backgrounds/Wine_by_Jakkub_Mede.jpg"_s, 3, &logo).ok());
         job_.watermark.PasteClipboard(TrueColour(logo.image.copy(900, 1500, 181, 75)));
         QImage grey(181, 75, QImage::Format_RGB32);
         grey.fill(qRgb(153, 153, 153));
         job_.mask.PasteClipboard(TrueColour(grey));
         job_.placement.x = 413.4;
         job_.placement.y = 301;
-        job_.text = QStringLiteral("(c) 2026 Velda");
+        job_.text = u"(c) 2026 Velda"_s;
         job_.textX = 37;
         job_.textY = 45;
         job_.textSize = 29;
         job_.textStyle.pixels = true;
-        job_.textStyle.colour = QStringLiteral("00FFFF");
-        job_.textStyle.font = QStringLiteral("DejaVu Sans");
+        job_.textStyle.colour = u"00FFFF"_s;
+        job_.textStyle.font = u"DejaVu Sans"_s;
     }
 
     QString Path(const QString& name) const { return dir_.filePath(name); }
@@ -110,16 +111,15 @@ class JpegRemarkTest : public ::testing::Test {
 
 TEST_F(JpegRemarkTest, OnlyTheBlocksUnderTheMarksChangeInEveryForm) {
     test::Python(QString::fromLatin1(kVariants), {kPhoto, dir_.path()});
-    test::Run(QStringLiteral("jpegtran"),
-              {QStringLiteral("-restart"), QStringLiteral("5B"), QStringLiteral("-outfile"),
-               Path("restart.jpg"), Path("s420.jpg")});
+    test::Run(u"jpegtran"_s,
+              {u"-restart"_s, u"5B"_s, u"-outfile"_s, Path("restart.jpg"), Path("s420.jpg")});
     QStringList sources = {kPhoto};
     for (const char* name : {"s444", "s422", "s420", "progressive", "grey", "restart"})
-        sources << Path(QString::fromLatin1(name) + QStringLiteral(".jpg"));
+        sources << Path(QString::fromLatin1(name) + u".jpg"_s);
 
     for (const QString& source : sources) {
         SCOPED_TRACE(source.toStdString());
-        const QString result = Path(QStringLiteral("result.jpg"));
+        const QString result = Path(u"result.jpg"_s);
         const JpegRemark remark = Remark(source, result);
         ASSERT_GT(remark.blocksRedone, 0);
         Picture written;
@@ -138,7 +138,7 @@ TEST_F(JpegRemarkTest, OnlyTheBlocksUnderTheMarksChangeInEveryForm) {
         // Under the marks, the normal path's drawing at the source's quality
         // (in grey for a grey photo, which stays one).
         QImage normal = NormalPath(source);
-        if (source.endsWith(QStringLiteral("grey.jpg")))
+        if (source.endsWith(u"grey.jpg"_s))
             normal = normal.convertToFormat(QImage::Format_Grayscale8)
                          .convertToFormat(QImage::Format_RGB32);
         const QImage mine = written.image.convertToFormat(QImage::Format_RGB32);
@@ -151,7 +151,7 @@ TEST_F(JpegRemarkTest, OnlyTheBlocksUnderTheMarksChangeInEveryForm) {
 
 TEST_F(JpegRemarkTest, TurnedPhotosKeepTheirOrientationAndShowTheMarksUpright) {
     test::Python(QString::fromLatin1(kVariants), {kPhoto, dir_.path()});
-    const QString upright = Path(QStringLiteral("s420.jpg"));
+    const QString upright = Path(u"s420.jpg"_s);
     Picture straight;
     ASSERT_TRUE(LoadPicture(upright, 3, &straight).ok());
     // Stored turned as a camera held otherwise stores it, then tagged.
@@ -159,16 +159,15 @@ TEST_F(JpegRemarkTest, TurnedPhotosKeepTheirOrientationAndShowTheMarksUpright) {
         {3, "ROTATE_180"}, {6, "ROTATE_90"}, {8, "ROTATE_270"}};
     for (const auto& [orientation, rotate] : turns) {
         SCOPED_TRACE(orientation);
-        const QString stored = Path(QStringLiteral("turned%1.jpg").arg(orientation));
+        const QString stored = Path(u"turned%1.jpg"_s.arg(orientation));
         test::Python(QStringLiteral("import sys\nfrom PIL import Image\n"
                                     "Image.open(sys.argv[1]).transpose(Image.Transpose.%1)"
                                     ".save(sys.argv[2], quality=90)")
                          .arg(QString::fromLatin1(rotate)),
                      {upright, stored});
-        test::Run(QStringLiteral("exiv2"),
-                  {QStringLiteral("-Mset Exif.Image.Orientation %1").arg(orientation), stored});
+        test::Run(u"exiv2"_s, {u"-Mset Exif.Image.Orientation %1"_s.arg(orientation), stored});
 
-        const QString result = Path(QStringLiteral("result%1.jpg").arg(orientation));
+        const QString result = Path(u"result%1.jpg"_s.arg(orientation));
         const JpegRemark remark = Remark(stored, result);
         int kept = 0;
         ReadMetadata(remark.file, &kept);
@@ -239,11 +238,10 @@ TEST_F(JpegRemarkTest, StoredPointsFollowTheOrientationsTurns) {
 
 TEST_F(JpegRemarkTest, PicturesThatCannotKeepTheirBlocksSayWhyAndDamageFails) {
     test::Python(QString::fromLatin1(kVariants), {kPhoto, dir_.path()});
-    test::Run(test::ConvertTool(), {Path("s420.jpg"), QStringLiteral("-colorspace"),
-                                    QStringLiteral("CMYK"), Path("cmyk.jpg")});
-    test::Run(QStringLiteral("jpegtran"),
-              {QStringLiteral("-arithmetic"), QStringLiteral("-outfile"), Path("arith.jpg"),
-               Path("s420.jpg")});
+    test::Run(test::ConvertTool(),
+              {Path("s420.jpg"), u"-colorspace"_s, u"CMYK"_s, Path("cmyk.jpg")});
+    test::Run(u"jpegtran"_s,
+              {u"-arithmetic"_s, u"-outfile"_s, Path("arith.jpg"), Path("s420.jpg")});
     for (const auto& [name, why] : {std::pair{"cmyk.jpg", "CMYK"}, {"arith.jpg", "arithmetic"}}) {
         JpegRemark remark;
         ASSERT_TRUE(
@@ -258,7 +256,7 @@ TEST_F(JpegRemarkTest, PicturesThatCannotKeepTheirBlocksSayWhyAndDamageFails) {
                                    VELDA_TEST_DATA "/fuzz/jpeg/valid-component-without-scans.jpg")),
                                JobMarks(job_), true, {}, &partial)
                     .ok());
-    EXPECT_EQ(partial.wholeReason, QStringLiteral("incomplete"));
+    EXPECT_EQ(partial.wholeReason, u"incomplete"_s);
     // Not a JPEG: nothing to say, the normal path takes it.
     JpegRemark png;
     ASSERT_TRUE(

@@ -13,18 +13,20 @@
 #include "imaging/picture_io.h"
 #include "support/test_support.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
 QString Exiv2Tool() {
-    return QStringLiteral("exiv2");
+    return u"exiv2"_s;
 }
 
 // Every key and raw value exiv2 finds, one "key value" a line; empty when
 // the file has none.
 QString AllTags(const QString& file) {
     QProcess p;
-    p.start(Exiv2Tool(), {QStringLiteral("-Pkv"), file});
+    p.start(Exiv2Tool(), {u"-Pkv"_s, file});
     p.waitForFinished(60000);
     return QString::fromUtf8(p.readAllStandardOutput());
 }
@@ -63,15 +65,15 @@ class MetadataTest : public ::testing::Test {
         const QString path = dir_.filePath(QString::fromLatin1(name));
         EXPECT_TRUE(stored.save(path, "JPEG", 95));
         const QString base = path.left(path.size() - 4);
-        test::WriteAll(base + QStringLiteral(".icc"), IccProfile());
-        test::MakePhoto(16, 8).save(base + QStringLiteral("-thumb.jpg"), "JPEG");
+        test::WriteAll(base + u".icc"_s, IccProfile());
+        test::MakePhoto(16, 8).save(base + u"-thumb.jpg"_s, "JPEG");
         const QStringList sets = {"set Exif.Image.Make TestCam",
                                   "set Exif.Image.Model X100",
                                   "set Exif.Photo.DateTimeOriginal 2026:01:02 03:04:05",
                                   "set Exif.Image.Copyright (c) Tester",
                                   "set Exif.GPSInfo.GPSLatitudeRef N",
                                   "set Exif.GPSInfo.GPSLatitude 48/1 51/1 24/1",
-                                  QStringLiteral("set Exif.Image.Orientation %1").arg(orientation),
+                                  u"set Exif.Image.Orientation %1"_s.arg(orientation),
                                   "set Exif.Photo.PixelXDimension Short 30",
                                   "set Exif.Photo.PixelYDimension Short 60",
                                   "set Exif.Iop.InteroperabilityIndex R98",
@@ -79,11 +81,11 @@ class MetadataTest : public ::testing::Test {
                                   "set Xmp.dc.creator Tester"};
         QStringList args;
         for (const QString& s : sets)
-            args << QStringLiteral("-M") + s;
+            args << u"-M"_s + s;
         test::Run(Exiv2Tool(), args + QStringList{path});
-        test::Run(Exiv2Tool(), {QStringLiteral("-iC"), path});
-        test::Run(Exiv2Tool(), {QStringLiteral("-it"), path});
-        EXPECT_EQ(Tag(AllTags(path), QStringLiteral("Exif.Image.Make")), QStringLiteral("TestCam"));
+        test::Run(Exiv2Tool(), {u"-iC"_s, path});
+        test::Run(Exiv2Tool(), {u"-it"_s, path});
+        EXPECT_EQ(Tag(AllTags(path), u"Exif.Image.Make"_s), u"TestCam"_s);
         return path;
     }
     // Loads, marks the top-left corner blue, and stores in format.
@@ -123,32 +125,27 @@ TEST_F(MetadataTest, RotatedPhotosLoadUprightAndKeepEveryTag) {
             const QString out =
                 MarkAndStore(src, format, true, format == kFormatJpeg ? "out.jpg" : "out.tif");
             const QString tags = AllTags(out);
-            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.Image.Make")), QStringLiteral("TestCam"));
-            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.Image.Model")), QStringLiteral("X100"));
-            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.Photo.DateTimeOriginal")),
-                      QStringLiteral("2026:01:02 03:04:05"));
-            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.Image.Copyright")),
-                      QStringLiteral("(c) Tester"));
-            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.GPSInfo.GPSLatitude")),
-                      QStringLiteral("48/1 51/1 24/1"));
-            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.Image.Orientation")), QStringLiteral("1"));
-            EXPECT_EQ(Tag(tags, QStringLiteral("Exif.Photo.PixelXDimension")),
-                      QStringLiteral("60"));
-            EXPECT_EQ(Tag(tags, QStringLiteral("Iptc.Application2.Byline")),
-                      QStringLiteral("Tester"));
-            EXPECT_EQ(Tag(tags, QStringLiteral("Xmp.dc.creator")), QStringLiteral("Tester"));
-            EXPECT_FALSE(tags.contains(QStringLiteral("Exif.Thumbnail.JPEGInterchangeFormat ")));
+            EXPECT_EQ(Tag(tags, u"Exif.Image.Make"_s), u"TestCam"_s);
+            EXPECT_EQ(Tag(tags, u"Exif.Image.Model"_s), u"X100"_s);
+            EXPECT_EQ(Tag(tags, u"Exif.Photo.DateTimeOriginal"_s), u"2026:01:02 03:04:05"_s);
+            EXPECT_EQ(Tag(tags, u"Exif.Image.Copyright"_s), u"(c) Tester"_s);
+            EXPECT_EQ(Tag(tags, u"Exif.GPSInfo.GPSLatitude"_s), u"48/1 51/1 24/1"_s);
+            EXPECT_EQ(Tag(tags, u"Exif.Image.Orientation"_s), u"1"_s);
+            EXPECT_EQ(Tag(tags, u"Exif.Photo.PixelXDimension"_s), u"60"_s);
+            EXPECT_EQ(Tag(tags, u"Iptc.Application2.Byline"_s), u"Tester"_s);
+            EXPECT_EQ(Tag(tags, u"Xmp.dc.creator"_s), u"Tester"_s);
+            EXPECT_FALSE(tags.contains(u"Exif.Thumbnail.JPEGInterchangeFormat "_s));
             if (format == kFormatTiff) {
                 // libtiff reads every tag without a word of complaint.
                 QProcess identify;
-                identify.start(test::IdentifyTool(), {QStringLiteral("-verbose"), out});
+                identify.start(test::IdentifyTool(), {u"-verbose"_s, out});
                 identify.waitForFinished(60000);
                 EXPECT_EQ(identify.readAllStandardError(), QByteArray());
             }
             // The colour profile, byte for byte.
-            QDir(out_.path()).remove(QStringLiteral("out.icc"));
-            test::Run(Exiv2Tool(), {QStringLiteral("-eC"), QStringLiteral("-f"), out});
-            EXPECT_EQ(test::ReadAll(out_.filePath(QStringLiteral("out.icc"))), IccProfile());
+            QDir(out_.path()).remove(u"out.icc"_s);
+            test::Run(Exiv2Tool(), {u"-eC"_s, u"-f"_s, out});
+            EXPECT_EQ(test::ReadAll(out_.filePath(u"out.icc"_s)), IccProfile());
             // The mark sits in the upright picture's corner.
             const QImage back(out);
             EXPECT_EQ(back.size(), QSize(60, 30));
@@ -163,9 +160,8 @@ TEST_F(MetadataTest, StrippingRemovesEverythingAndOtherFormatsGoWithout) {
     const QString src = CameraFile("six.jpg", 6);
     EXPECT_TRUE(AllTags(MarkAndStore(src, kFormatJpeg, false, "stripped.jpg")).trimmed().isEmpty());
     EXPECT_TRUE(AllTags(MarkAndStore(src, kFormatTiff, false, "stripped.tif"))
-                    .contains(QStringLiteral("Exif.Image.ImageWidth")));
-    EXPECT_FALSE(
-        AllTags(out_.filePath(QStringLiteral("stripped.tif"))).contains(QStringLiteral("GPS")));
+                    .contains(u"Exif.Image.ImageWidth"_s));
+    EXPECT_FALSE(AllTags(out_.filePath(u"stripped.tif"_s)).contains(u"GPS"_s));
     const QString bmp = MarkAndStore(src, kFormatBmp, true, "plain.bmp");
     EXPECT_EQ(QImage(bmp).size(), QSize(60, 30));
 }
@@ -177,7 +173,7 @@ TEST_F(MetadataTest, DamagedMetadataIsDroppedAndThePictureStillConverts) {
     ASSERT_GT(exif, 0);
     for (qsizetype i = exif + 14; i < exif + 60; ++i)
         data[i] = static_cast<char>(0xFF);
-    const QString damaged = dir_.filePath(QStringLiteral("damaged.jpg"));
+    const QString damaged = dir_.filePath(u"damaged.jpg"_s);
     test::WriteAll(damaged, data);
     const QString out = MarkAndStore(damaged, kFormatJpeg, true, "from-damaged.jpg");
     EXPECT_FALSE(QImage(out).isNull());

@@ -11,6 +11,8 @@
 #include "imaging/picture_io.h"
 #include "support/test_support.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
@@ -54,10 +56,10 @@ TEST(Picbuf, ReduceAndIncreaseColours) {
 }
 
 TEST(Picbuf, CopyAndPasteAreIndependentAndLeaveTheClipboardAlone) {
-    QGuiApplication::clipboard()->setText(QStringLiteral("the user's own text"));
+    QGuiApplication::clipboard()->setText(u"the user's own text"_s);
     Picbuf a;
     ASSERT_TRUE(a.CreatePicture(24, 4, 4, qRgb(1, 2, 3)).ok());
-    a.FileName = QStringLiteral("/x/a.png");
+    a.FileName = u"/x/a.png"_s;
     Picbuf b;
     b.PasteClipboard(a.CopyClipboard());
     ASSERT_TRUE(b.CreatePicture(24, 4, 4, qRgb(9, 9, 9)).ok());
@@ -70,19 +72,18 @@ TEST(Picbuf, CopyAndPasteAreIndependentAndLeaveTheClipboardAlone) {
     EXPECT_FALSE(a.HasPicture());
     EXPECT_TRUE(a.FileName.isEmpty());
     EXPECT_TRUE(c.HasPicture());
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("the user's own text"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), u"the user's own text"_s);
 }
 
 TEST(Loaders, WatermarkAndTemplateLoadRaisedToTrueColourThroughTheRightPath) {
     QTemporaryDir dir;
-    const QString png = dir.filePath(QStringLiteral("wm.png"));
+    const QString png = dir.filePath(u"wm.png"_s);
     ASSERT_TRUE(test::MakePhoto(30, 20).save(png));
-    const QString gif = dir.filePath(QStringLiteral("WM.GIF"));
-    test::Run(test::ConvertTool(), {png, QStringLiteral("-colors"), QStringLiteral("16"), gif});
-    const QString tmpl = dir.filePath(QStringLiteral("mask.png"));
+    const QString gif = dir.filePath(u"WM.GIF"_s);
+    test::Run(test::ConvertTool(), {png, u"-colors"_s, u"16"_s, gif});
+    const QString tmpl = dir.filePath(u"mask.png"_s);
     test::Run(test::ConvertTool(),
-              {png, QStringLiteral("-colorspace"), QStringLiteral("Gray"),
-               QStringLiteral("-define"), QStringLiteral("png:color-type=0"), tmpl});
+              {png, u"-colorspace"_s, u"Gray"_s, u"-define"_s, u"png:color-type=0"_s, tmpl});
 
     Lead lead;
     Picbuf wm, mask;
@@ -99,7 +100,7 @@ TEST(Loaders, WatermarkAndTemplateLoadRaisedToTrueColourThroughTheRightPath) {
     EXPECT_EQ(mask.FileName, tmpl);
 
     // A watermark that is not a picture fails and says why.
-    const QString junk = dir.filePath(QStringLiteral("junk.png"));
+    const QString junk = dir.filePath(u"junk.png"_s);
     test::WriteAll(junk, "junk");
     EXPECT_EQ(LoadWatermarkPicture(junk, wm, mask, 90, lead, &s), LoadOutcome::Failed);
     EXPECT_EQ(s.code(), ErrorCode::NotAPicture);
@@ -112,10 +113,10 @@ TEST(Loaders, WatermarkAndTemplateLoadRaisedToTrueColourThroughTheRightPath) {
     EXPECT_EQ(mask.image().pixel(5, 5), qRgb(10, 10, 10));
 
     // GIF out through LEAD from a true-colour picture: 8 bits per pixel.
-    const QString out = dir.filePath(QStringLiteral("out.gif"));
+    const QString out = dir.filePath(u"out.gif"_s);
     ASSERT_TRUE(SaveThroughLead(out, wm, lead).ok());
     EXPECT_FALSE(lead.HasBitmap());
-    EXPECT_EQ(test::Identify(out, QStringLiteral("%m %w %h")), QStringLiteral("GIF 30 20"));
+    EXPECT_EQ(test::Identify(out, u"%m %w %h"_s), u"GIF 30 20"_s);
     lead.Paste(wm.CopyClipboard());
     EXPECT_EQ(lead.Save(out, 3, 8, 11, false).code(), ErrorCode::BadArgument);
 }

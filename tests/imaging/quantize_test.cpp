@@ -11,14 +11,15 @@
 #include "imaging/quantize.h"
 #include "support/test_support.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
 TEST(Quantize, RealPhotoStaysCloseAndRareColoursSurvive) {
     Picture photo;
     ASSERT_TRUE(
-        LoadPicture(QStringLiteral("/usr/share/backgrounds/Picture_0B_by_freespace.jpg"), 3, &photo)
-            .ok());
+        LoadPicture(u"/usr/share/backgrounds/Picture_0B_by_freespace.jpg"_s, 3, &photo).ok());
     // A one-pixel line of magenta: a few thousand pixels of millions.
     QImage marked = photo.image;
     {
@@ -60,7 +61,7 @@ TEST(Quantize, GifKeepsTransparencyForAnIndependentReader) {
     p.PasteClipboard(Picture{logo, 32, QString()});
     ASSERT_TRUE(p.ReduceColors(256).ok());
     p.ImageFormat = kFormatGif;
-    p.FileName = dir.filePath(QStringLiteral("logo.gif"));
+    p.FileName = dir.filePath(u"logo.gif"_s);
     ASSERT_TRUE(p.Store().ok());
     const QString seen = test::Python(
         QStringLiteral("import sys\nfrom PIL import Image\n"
@@ -69,7 +70,7 @@ TEST(Quantize, GifKeepsTransparencyForAnIndependentReader) {
                        "print(im.size, im.mode, im.getpixel((200, 150)) == t, "
                        "im.getpixel((10, 10)) == t, im.convert('RGBA').getpixel((10, 10))[3])"),
         {p.FileName});
-    EXPECT_EQ(seen.trimmed(), QStringLiteral("(400, 300) P True False 255"));
+    EXPECT_EQ(seen.trimmed(), u"(400, 300) P True False 255"_s);
 }
 
 }  // namespace

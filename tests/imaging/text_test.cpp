@@ -5,10 +5,12 @@
 #include "imaging/picbuf.h"
 #include "imaging/text.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
-const QString kFont = QStringLiteral("DejaVu Sans");
+const QString kFont = u"DejaVu Sans"_s;
 
 Picbuf Black(int w, int h) {
     Picbuf p;
@@ -30,8 +32,7 @@ QRect Inked(const QImage& img) {
 TEST(TextWatermark, DrawnWhereAndAsTallAsAsked) {
     for (int size : {12, 40, 100}) {
         Picbuf p = Black(800, 300);
-        DrawTextWatermark(p, QStringLiteral("HELLO"), 30, 50, size, 800, 300,
-                          {true, QStringLiteral("FFFFFF"), kFont});
+        DrawTextWatermark(p, u"HELLO"_s, 30, 50, size, 800, 300, {true, u"FFFFFF"_s, kFont});
         const QRect r = Inked(p.image());
         ASSERT_FALSE(r.isNull()) << size;
         // Capitals sit inside the line, standing most of its height.
@@ -46,32 +47,27 @@ TEST(TextWatermark, DrawnWhereAndAsTallAsAsked) {
 
 TEST(TextWatermark, PercentUsesWholeHundredthsAndBlankTextDrawsNothing) {
     Picbuf p = Black(640, 480);
-    DrawTextWatermark(p, QStringLiteral("I"), 50, 50, 30, 640, 480,
-                      {false, QStringLiteral("FFFFFF"), kFont});
+    DrawTextWatermark(p, u"I"_s, 50, 50, 30, 640, 480, {false, u"FFFFFF"_s, kFont});
     EXPECT_EQ(p.SelectLeft, 300);
     EXPECT_EQ(p.SelectTop, 200);
     EXPECT_GE(Inked(p.image()).left(), 300);
 
     Picbuf narrow = Black(250, 90);
-    DrawTextWatermark(narrow, QStringLiteral("I"), 10, 10, 20, 250, 90,
-                      {false, QStringLiteral("FFFFFF"), kFont});
+    DrawTextWatermark(narrow, u"I"_s, 10, 10, 20, 250, 90, {false, u"FFFFFF"_s, kFont});
     EXPECT_EQ(narrow.SelectLeft, 20);
     EXPECT_EQ(narrow.SelectTop, 0);
 
     Picbuf blank = Black(100, 100);
-    DrawTextWatermark(blank, QStringLiteral("   "), 0, 0, 30, 100, 100,
-                      {true, QStringLiteral("FFFFFF"), kFont});
+    DrawTextWatermark(blank, u"   "_s, 0, 0, 30, 100, 100, {true, u"FFFFFF"_s, kFont});
     EXPECT_TRUE(Inked(blank.image()).isNull());
-    DrawTextWatermark(blank, QStringLiteral("X"), 0, 0, 0, 100, 100,
-                      {true, QStringLiteral("FFFFFF"), kFont});
+    DrawTextWatermark(blank, u"X"_s, 0, 0, 0, 100, 100, {true, u"FFFFFF"_s, kFont});
     EXPECT_TRUE(Inked(blank.image()).isNull());
 }
 
 TEST(TextWatermark, ColourInWindowsByteOrderAndBadColoursNeverStop) {
     auto colourOf = [](const QString& textclr) {
         Picbuf p = Black(200, 80);
-        DrawTextWatermark(p, QStringLiteral("\u2588\u2588"), 5, 5, 60, 200, 80,
-                          {true, textclr, kFont});
+        DrawTextWatermark(p, u"\u2588\u2588"_s, 5, 5, 60, 200, 80, {true, textclr, kFont});
         // The most saturated pixel is the glyph's own colour.
         QRgb best = 0;
         int bestSum = -1;
@@ -86,14 +82,14 @@ TEST(TextWatermark, ColourInWindowsByteOrderAndBadColoursNeverStop) {
         }
         return best & 0xFFFFFF;
     };
-    EXPECT_EQ(colourOf(QStringLiteral("0000FF")), qRgb(255, 0, 0) & 0xFFFFFF);
-    EXPECT_EQ(colourOf(QStringLiteral("FF0000")), qRgb(0, 0, 255) & 0xFFFFFF);
-    EXPECT_EQ(colourOf(QStringLiteral("00FF00")), qRgb(0, 255, 0) & 0xFFFFFF);
-    EXPECT_EQ(colourOf(QStringLiteral("10")), qRgb(16, 0, 0) & 0xFFFFFF);
-    EXPECT_EQ(colourOf(QStringLiteral("zz")), qRgb(255, 255, 255) & 0xFFFFFF);
-    EXPECT_EQ(colourOf(QStringLiteral("1234567")), qRgb(255, 255, 255) & 0xFFFFFF);
+    EXPECT_EQ(colourOf(u"0000FF"_s), qRgb(255, 0, 0) & 0xFFFFFF);
+    EXPECT_EQ(colourOf(u"FF0000"_s), qRgb(0, 0, 255) & 0xFFFFFF);
+    EXPECT_EQ(colourOf(u"00FF00"_s), qRgb(0, 255, 0) & 0xFFFFFF);
+    EXPECT_EQ(colourOf(u"10"_s), qRgb(16, 0, 0) & 0xFFFFFF);
+    EXPECT_EQ(colourOf(u"zz"_s), qRgb(255, 255, 255) & 0xFFFFFF);
+    EXPECT_EQ(colourOf(u"1234567"_s), qRgb(255, 255, 255) & 0xFFFFFF);
     EXPECT_FALSE(ParseWindowsColour(QString()).has_value());
-    EXPECT_EQ(ParseWindowsColour(QStringLiteral("&H0080FF")), qRgb(255, 128, 0));
+    EXPECT_EQ(ParseWindowsColour(u"&H0080FF"_s), qRgb(255, 128, 0));
 }
 
 TEST(TextWatermark, PaletteTargetRaisedAndHugeNumbersHarmless) {
@@ -102,14 +98,12 @@ TEST(TextWatermark, PaletteTargetRaisedAndHugeNumbersHarmless) {
     grey.fill(0);
     Picbuf p;
     p.PasteClipboard(Picture{grey, 8, QString()});
-    DrawTextWatermark(p, QStringLiteral("A"), 0, 0, 40, 50, 50,
-                      {true, QStringLiteral("FFFFFF"), kFont});
+    DrawTextWatermark(p, u"A"_s, 0, 0, 40, 50, 50, {true, u"FFFFFF"_s, kFont});
     EXPECT_EQ(p.ColorDepth(), 24);
     EXPECT_FALSE(Inked(p.image()).isNull());
-    DrawTextWatermark(p, QStringLiteral("A"), 32767, -32768, 32767, 50, 50,
-                      {true, QStringLiteral("FFFFFF"), QStringLiteral("No Such Font")});
-    DrawTextWatermark(p, QStringLiteral("A"), 32767, 32767, 20, 50, 50,
-                      {false, QStringLiteral("FFFFFF"), QString()});
+    DrawTextWatermark(p, u"A"_s, 32767, -32768, 32767, 50, 50,
+                      {true, u"FFFFFF"_s, u"No Such Font"_s});
+    DrawTextWatermark(p, u"A"_s, 32767, 32767, 20, 50, 50, {false, u"FFFFFF"_s, QString()});
 }
 
 TEST(TextWatermark, BoundsHoldEveryPixelDrawn) {
@@ -123,10 +117,10 @@ TEST(TextWatermark, BoundsHoldEveryPixelDrawn) {
             const QImage blank = image;
             TextStyle style;
             style.pixels = true;
-            style.colour = QStringLiteral("FFFFFF");
+            style.colour = u"FFFFFF"_s;
             style.font = QString::fromLatin1(font);
             const TextRun run =
-                TextWatermarkRun(QStringLiteral("Wjgy|/(c) Qf_"), 11, 17, size, 1400, 400, style);
+                TextWatermarkRun(u"Wjgy|/(c) Qf_"_s, 11, 17, size, 1400, 400, style);
             ASSERT_TRUE(DrawTextRun(image, run).ok());
             const QRect bounds = TextRunBounds(run);
             int drawn = 0;
@@ -146,7 +140,7 @@ TEST(TextWatermark, BoundsHoldEveryPixelDrawn) {
 TEST(FontList, OffersInstalledFamiliesWithoutCourier) {
     const QStringList fonts = FillFontList();
     EXPECT_TRUE(fonts.contains(kFont));
-    EXPECT_FALSE(fonts.contains(QStringLiteral("Courier")));
+    EXPECT_FALSE(fonts.contains(u"Courier"_s));
     EXPECT_LE(fonts.size(), 300);
 }
 

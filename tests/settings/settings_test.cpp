@@ -10,6 +10,8 @@
 #include "settings/settings.h"
 #include "support/test_support.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 namespace {
 
@@ -17,14 +19,14 @@ using test::ReadAll;
 using test::WriteAll;
 
 TEST(Numbers, LeadingNumberAndRoundingAsTypedIntoBoxes) {
-    EXPECT_EQ(LeadingNumber(QStringLiteral("12abc")), 12.0);
-    EXPECT_EQ(LeadingNumber(QStringLiteral("  -7.5 px")), -7.5);
-    EXPECT_EQ(LeadingNumber(QStringLiteral("1 2")), 12.0);  // blanks skipped
-    EXPECT_EQ(LeadingNumber(QStringLiteral("abc")), 0.0);
+    EXPECT_EQ(LeadingNumber(u"12abc"_s), 12.0);
+    EXPECT_EQ(LeadingNumber(u"  -7.5 px"_s), -7.5);
+    EXPECT_EQ(LeadingNumber(u"1 2"_s), 12.0);  // blanks skipped
+    EXPECT_EQ(LeadingNumber(u"abc"_s), 0.0);
     EXPECT_EQ(LeadingNumber(QString()), 0.0);
-    EXPECT_EQ(LeadingNumber(QStringLiteral("--5")), 0.0);
-    EXPECT_EQ(LeadingNumber(QStringLiteral("1e2x")), 100.0);
-    EXPECT_EQ(LeadingNumber(QStringLiteral(".5")), 0.5);
+    EXPECT_EQ(LeadingNumber(u"--5"_s), 0.0);
+    EXPECT_EQ(LeadingNumber(u"1e2x"_s), 100.0);
+    EXPECT_EQ(LeadingNumber(u".5"_s), 0.5);
 
     EXPECT_EQ(RoundToInt16(2.5), 2);
     EXPECT_EQ(RoundToInt16(3.5), 4);
@@ -35,39 +37,38 @@ TEST(Numbers, LeadingNumberAndRoundingAsTypedIntoBoxes) {
     EXPECT_EQ(RoundToInt16Clamped(1e9), 32767);
     EXPECT_EQ(RoundToInt16Clamped(-1e9), -32768);
 
-    EXPECT_EQ(FormatNumberText(10), QStringLiteral("10"));
-    EXPECT_EQ(FormatNumberText(12.5), QStringLiteral("12.5"));
-    EXPECT_EQ(FormatNumberText(-3), QStringLiteral("-3"));
-    EXPECT_EQ(FormatNumberText(-0.0), QStringLiteral("0"));
-    EXPECT_EQ(NumberText(QStringLiteral("7.50")), QStringLiteral("7.5"));
-    EXPECT_EQ(NumberText(QStringLiteral("1e20")), QStringLiteral("100000000000000000000"));
+    EXPECT_EQ(FormatNumberText(10), u"10"_s);
+    EXPECT_EQ(FormatNumberText(12.5), u"12.5"_s);
+    EXPECT_EQ(FormatNumberText(-3), u"-3"_s);
+    EXPECT_EQ(FormatNumberText(-0.0), u"0"_s);
+    EXPECT_EQ(NumberText(u"7.50"_s), u"7.5"_s);
+    EXPECT_EQ(NumberText(u"1e20"_s), u"100000000000000000000"_s);
 }
 
 TEST(Encodings, BooleanWordIntegerAndOptionState) {
-    EXPECT_TRUE(DecodeBooleanWord(QStringLiteral("True")));
-    EXPECT_FALSE(DecodeBooleanWord(QStringLiteral("true")));
-    EXPECT_FALSE(DecodeBooleanWord(QStringLiteral("1")));
-    EXPECT_EQ(DecodeInteger(QStringLiteral("12abc"), 0, 255), 12);
-    EXPECT_EQ(DecodeInteger(QStringLiteral("2.5"), 0, 255), 2);
-    EXPECT_EQ(DecodeInteger(QStringLiteral("3.5"), 0, 255), 4);
-    EXPECT_FALSE(DecodeInteger(QStringLiteral("300"), 0, 255).has_value());
-    EXPECT_FALSE(DecodeInteger(QStringLiteral("99999"), -32768, 32767).has_value());
+    EXPECT_TRUE(DecodeBooleanWord(u"True"_s));
+    EXPECT_FALSE(DecodeBooleanWord(u"true"_s));
+    EXPECT_FALSE(DecodeBooleanWord(u"1"_s));
+    EXPECT_EQ(DecodeInteger(u"12abc"_s, 0, 255), 12);
+    EXPECT_EQ(DecodeInteger(u"2.5"_s, 0, 255), 2);
+    EXPECT_EQ(DecodeInteger(u"3.5"_s, 0, 255), 4);
+    EXPECT_FALSE(DecodeInteger(u"300"_s, 0, 255).has_value());
+    EXPECT_FALSE(DecodeInteger(u"99999"_s, -32768, 32767).has_value());
     EXPECT_FALSE(DecodeInteger(QString(), 0, 255).has_value());
-    EXPECT_EQ(DecodeInteger(QStringLiteral("abc"), 0, 255), 0);
-    EXPECT_TRUE(DecodeOptionState(QStringLiteral("-1")));
-    EXPECT_TRUE(DecodeOptionState(QStringLiteral("7x")));
-    EXPECT_FALSE(DecodeOptionState(QStringLiteral("0")));
-    EXPECT_FALSE(DecodeOptionState(QStringLiteral("yes")));
+    EXPECT_EQ(DecodeInteger(u"abc"_s, 0, 255), 0);
+    EXPECT_TRUE(DecodeOptionState(u"-1"_s));
+    EXPECT_TRUE(DecodeOptionState(u"7x"_s));
+    EXPECT_FALSE(DecodeOptionState(u"0"_s));
+    EXPECT_FALSE(DecodeOptionState(u"yes"_s));
 }
 
 TEST(InitDir, CutBackToTheFolderOnlyWhenThePathHoldsADot) {
-    EXPECT_EQ(CutInitDir(QStringLiteral("/photos/holiday/img01.jpg")),
-              QStringLiteral("/photos/holiday"));
-    EXPECT_EQ(CutInitDir(QStringLiteral("/scans")), QStringLiteral("/scans"));
-    EXPECT_EQ(CutInitDir(QStringLiteral("/photos.old/scans")), QStringLiteral("/photos.old"));
-    EXPECT_EQ(CutInitDir(QStringLiteral("  /a/b.c/  ")),
-              QStringLiteral("/a"));  // last char not examined
-    EXPECT_EQ(CutInitDir(QStringLiteral("img.jpg")), QStringLiteral("img.jpg"));
+    EXPECT_EQ(CutInitDir(u"/photos/holiday/img01.jpg"_s), u"/photos/holiday"_s);
+    EXPECT_EQ(CutInitDir(u"/scans"_s), u"/scans"_s);
+    EXPECT_EQ(CutInitDir(u"/photos.old/scans"_s), u"/photos.old"_s);
+    EXPECT_EQ(CutInitDir(u"  /a/b.c/  "_s),
+              u"/a"_s);  // last char not examined
+    EXPECT_EQ(CutInitDir(u"img.jpg"_s), u"img.jpg"_s);
 }
 
 class IniTest : public ::testing::Test {
@@ -80,28 +81,25 @@ class IniTest : public ::testing::Test {
 
 TEST_F(IniTest, WritesCreateFileAndSectionAndKeepEverythingElse) {
     const QString path = Path();
-    ASSERT_TRUE(WriteIniKey(path, kMainSection, QStringLiteral("Text"), QStringLiteral("hello")));
-    EXPECT_EQ(ReadIniKey(path, QStringLiteral("mainveldadetails"), QStringLiteral("TEXT")).value,
-              QStringLiteral("hello"));
+    ASSERT_TRUE(WriteIniKey(path, kMainSection, u"Text"_s, u"hello"_s));
+    EXPECT_EQ(ReadIniKey(path, u"mainveldadetails"_s, u"TEXT"_s).value, u"hello"_s);
 
     WriteAll(
         path,
         "; my notes\n[Other]\nkeep=1\n\n[MAINVELDADETAILS]\ntext = old \nMixValue=5\n# tail\n");
-    ASSERT_TRUE(WriteIniKey(path, kMainSection, QStringLiteral("Text"), QStringLiteral("new")));
-    ASSERT_TRUE(WriteIniKey(path, kMainSection, QStringLiteral("wx"), QStringLiteral("7")));
-    ASSERT_TRUE(WriteIniKey(path, kSaveAsSection, QStringLiteral("Path"), QStringLiteral("/tmp")));
+    ASSERT_TRUE(WriteIniKey(path, kMainSection, u"Text"_s, u"new"_s));
+    ASSERT_TRUE(WriteIniKey(path, kMainSection, u"wx"_s, u"7"_s));
+    ASSERT_TRUE(WriteIniKey(path, kSaveAsSection, u"Path"_s, u"/tmp"_s));
     const QString text = QString::fromUtf8(ReadAll(path));
-    EXPECT_TRUE(text.startsWith(QStringLiteral("; my notes\n[Other]\nkeep=1\n")));
-    EXPECT_TRUE(text.contains(QStringLiteral("Text=new\nMixValue=5\nwx=7\n")));
-    EXPECT_TRUE(text.contains(QStringLiteral("# tail")));
-    EXPECT_TRUE(text.endsWith(QStringLiteral("[SaveAsDetails]\nPath=/tmp\n")));
+    EXPECT_TRUE(text.startsWith(u"; my notes\n[Other]\nkeep=1\n"_s));
+    EXPECT_TRUE(text.contains(u"Text=new\nMixValue=5\nwx=7\n"_s));
+    EXPECT_TRUE(text.contains(u"# tail"_s));
+    EXPECT_TRUE(text.endsWith(u"[SaveAsDetails]\nPath=/tmp\n"_s));
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files).size(), 1);  // no temporary left behind
 
     // A line break in a value cannot add keys to the file.
-    ASSERT_TRUE(
-        WriteIniKey(path, kMainSection, QStringLiteral("Text"), QStringLiteral("a\nMixValue=200")));
-    EXPECT_EQ(ReadIniKey(path, kMainSection, QStringLiteral("MixValue")).value,
-              QStringLiteral("5"));
+    ASSERT_TRUE(WriteIniKey(path, kMainSection, u"Text"_s, u"a\nMixValue=200"_s));
+    EXPECT_EQ(ReadIniKey(path, kMainSection, u"MixValue"_s).value, u"5"_s);
 }
 
 TEST_F(IniTest, ReadLimitEmptyValuesAndDamagedFiles) {
@@ -109,27 +107,23 @@ TEST_F(IniTest, ReadLimitEmptyValuesAndDamagedFiles) {
     WriteAll(path, "[S]\nlong=" + QByteArray(300, 'x') +
                        "\nwide=" + QString(300, QChar(0x00E9)).toUtf8() + "\nemoji=" +
                        QString(253, u'a').toUtf8() + "\xF0\x9F\x98\x80" + "\nempty=\n");
-    EXPECT_EQ(ReadIniKey(path, QStringLiteral("S"), QStringLiteral("long")).count, 254);
-    EXPECT_EQ(ReadIniKey(path, QStringLiteral("S"), QStringLiteral("wide")).value,
-              QString(254, QChar(0x00E9)));
-    const QString emoji = ReadIniKey(path, QStringLiteral("S"), QStringLiteral("emoji")).value;
+    EXPECT_EQ(ReadIniKey(path, u"S"_s, u"long"_s).count, 254);
+    EXPECT_EQ(ReadIniKey(path, u"S"_s, u"wide"_s).value, QString(254, QChar(0x00E9)));
+    const QString emoji = ReadIniKey(path, u"S"_s, u"emoji"_s).value;
     EXPECT_EQ(emoji.size(), 255);  // 253 letters and one whole surrogate pair
     EXPECT_TRUE(emoji.back().isLowSurrogate());
-    EXPECT_EQ(ReadIniKey(path, QStringLiteral("S"), QStringLiteral("empty")).count, 0);
-    EXPECT_EQ(ReadIniKey(path, QStringLiteral("S"), QStringLiteral("absent")).count, 0);
-    EXPECT_EQ(ReadIniKey(Path("missing.ini"), QStringLiteral("S"), QStringLiteral("long")).count,
-              0);
+    EXPECT_EQ(ReadIniKey(path, u"S"_s, u"empty"_s).count, 0);
+    EXPECT_EQ(ReadIniKey(path, u"S"_s, u"absent"_s).count, 0);
+    EXPECT_EQ(ReadIniKey(Path("missing.ini"), u"S"_s, u"long"_s).count, 0);
 
     // Garbage and binary bytes around a good section.
     QByteArray junk;
     for (int i = 0; i < 4096; ++i)
         junk.append(static_cast<char>((i * 7919) & 0xFF));
     WriteAll(path, junk + "\n[MainVeldaDetails]\nMixValue=99\n" + junk);
-    EXPECT_EQ(ReadIniKey(path, kMainSection, QStringLiteral("MixValue")).value,
-              QStringLiteral("99"));
-    EXPECT_TRUE(WriteIniKey(path, kMainSection, QStringLiteral("MixValue"), QStringLiteral("1")));
-    EXPECT_EQ(ReadIniKey(path, kMainSection, QStringLiteral("MixValue")).value,
-              QStringLiteral("1"));
+    EXPECT_EQ(ReadIniKey(path, kMainSection, u"MixValue"_s).value, u"99"_s);
+    EXPECT_TRUE(WriteIniKey(path, kMainSection, u"MixValue"_s, u"1"_s));
+    EXPECT_EQ(ReadIniKey(path, kMainSection, u"MixValue"_s).value, u"1"_s);
 }
 
 TEST_F(IniTest, FileExistsAndSettingsLocation) {
@@ -139,31 +133,31 @@ TEST_F(IniTest, FileExistsAndSettingsLocation) {
     WriteAll(Path("x"), "1");
     EXPECT_TRUE(FileExists(Path("x")));
 
-    EXPECT_EQ(SettingsFilePathFor(dir_.path()), dir_.path() + QStringLiteral("/velda.ini"));
-    EXPECT_EQ(SettingsFilePathFor(QStringLiteral("/")), QStringLiteral("//velda.ini"));
+    EXPECT_EQ(SettingsFilePathFor(dir_.path()), dir_.path() + u"/velda.ini"_s);
+    EXPECT_EQ(SettingsFilePathFor(u"/"_s), u"//velda.ini"_s);
     // A program directory that cannot be written sends the file to the
     // user's configuration directory.
-    const QString elsewhere = SettingsFilePathFor(dir_.filePath(QStringLiteral("no/such/dir")));
-    EXPECT_TRUE(elsewhere.endsWith(QStringLiteral("/velda/velda.ini")));
+    const QString elsewhere = SettingsFilePathFor(dir_.filePath(u"no/such/dir"_s));
+    EXPECT_TRUE(elsewhere.endsWith(u"/velda/velda.ini"_s));
     EXPECT_FALSE(elsewhere.startsWith(dir_.path()));
 }
 
 TEST_F(IniTest, WatermarkSettingsRoundTripAndLoaderRules) {
     const QString path = Path();
     WatermarkSettings s;
-    s.OrigFile = QStringLiteral("  /pics/a.jpg ");
-    s.WaterMarkFile = QStringLiteral("/pics/logo.png");
-    s.Text = QStringLiteral("(c) 2026");
-    s.Textclr = QStringLiteral("0000FF");
-    s.InitDir = QStringLiteral("/pics/a.jpg");
+    s.OrigFile = u"  /pics/a.jpg "_s;
+    s.WaterMarkFile = u"/pics/logo.png"_s;
+    s.Text = u"(c) 2026"_s;
+    s.Textclr = u"0000FF"_s;
+    s.InitDir = u"/pics/a.jpg"_s;
     s.ImagePercent = true;
     s.TextPercent = false;
     s.MixValue = 128;
     s.JPEGValue = 90;
-    s.wx = QStringLiteral("12.50");
+    s.wx = u"12.50"_s;
     s.CentreWatermark = 1;
-    s.ts = QStringLiteral("40abc");
-    s.tfont = QStringLiteral("DejaVu Sans");
+    s.ts = u"40abc"_s;
+    s.tfont = u"DejaVu Sans"_s;
     ASSERT_TRUE(WriteWatermarkSettings(path, s));
     const QString text = QString::fromUtf8(ReadAll(path));
     EXPECT_TRUE(text.startsWith(
@@ -173,14 +167,14 @@ TEST_F(IniTest, WatermarkSettingsRoundTripAndLoaderRules) {
 
     WatermarkSettings r;
     ReadWatermarkSettings(path, r);
-    EXPECT_EQ(r.OrigFile, QStringLiteral("/pics/a.jpg"));
+    EXPECT_EQ(r.OrigFile, u"/pics/a.jpg"_s);
     EXPECT_EQ(r.Text, s.Text);
     EXPECT_EQ(r.ImagePercent, std::optional<bool>(true));
     EXPECT_EQ(r.TextPercent, std::optional<bool>(false));
     EXPECT_EQ(r.MixValue, 128);
     EXPECT_EQ(r.JPEGValue, 90);
-    EXPECT_EQ(r.wx, QStringLiteral("12.5"));
-    EXPECT_EQ(r.ts, QStringLiteral("40"));
+    EXPECT_EQ(r.wx, u"12.5"_s);
+    EXPECT_EQ(r.ts, u"40"_s);
     EXPECT_EQ(r.CentreWatermark, 1);
     EXPECT_EQ(r.tfont, s.tfont);
 
@@ -191,16 +185,16 @@ TEST_F(IniTest, WatermarkSettingsRoundTripAndLoaderRules) {
     EXPECT_EQ(f.MixValue, 70);
     EXPECT_EQ(f.ImagePercent, std::optional<bool>(false));
     EXPECT_EQ(f.JPEGValue, 75);
-    EXPECT_EQ(f.wy, QStringLiteral("0"));
-    EXPECT_EQ(f.Textclr, QStringLiteral("FFFFFF"));
+    EXPECT_EQ(f.wy, u"0"_s);
+    EXPECT_EQ(f.Textclr, u"FFFFFF"_s);
     EXPECT_FALSE(f.TextPercent.has_value());
     WatermarkSettings none;
     ReadWatermarkSettings(Path("missing.ini"), none);
-    EXPECT_EQ(none.Textclr, QStringLiteral("10"));
+    EXPECT_EQ(none.Textclr, u"10"_s);
 
-    EXPECT_FALSE(ApplyWatermarkKey(f, QStringLiteral("NoSuchKey"), QStringLiteral("1")));
-    EXPECT_FALSE(ApplyWatermarkKey(f, QStringLiteral("CentreWatermark"), QStringLiteral("2")));
-    EXPECT_TRUE(ApplyWatermarkKey(f, QStringLiteral("mixvalue"), QStringLiteral("255")));
+    EXPECT_FALSE(ApplyWatermarkKey(f, u"NoSuchKey"_s, u"1"_s));
+    EXPECT_FALSE(ApplyWatermarkKey(f, u"CentreWatermark"_s, u"2"_s));
+    EXPECT_TRUE(ApplyWatermarkKey(f, u"mixvalue"_s, u"255"_s));
     EXPECT_EQ(f.MixValue, 255);
 }
 
@@ -211,8 +205,7 @@ TEST_F(IniTest, KeepMetadataLivesInItsOwnSectionAndDefaultsToKeeping) {
     ASSERT_TRUE(WriteWatermarkSettings(path, s));
     ASSERT_TRUE(WriteKeepMetadata(path, false));
     EXPECT_FALSE(ReadKeepMetadata(path));
-    EXPECT_TRUE(QString::fromUtf8(ReadAll(path))
-                    .endsWith(QStringLiteral("\n[Options]\nKeepMetadata=False\n")));
+    EXPECT_TRUE(QString::fromUtf8(ReadAll(path)).endsWith(u"\n[Options]\nKeepMetadata=False\n"_s));
     ASSERT_TRUE(WriteWatermarkSettings(path, s));  // the other sections stay as they are
     EXPECT_FALSE(ReadKeepMetadata(path));
 }
@@ -221,28 +214,28 @@ TEST_F(IniTest, MarksKeysAreCheckedAndKeptInTheirOwnSection) {
     MarksSettings m;
     // Any case in, one spelling out; empty clears; a refused value
     // changes nothing.
-    EXPECT_TRUE(m.Apply(QStringLiteral("anchor"), QStringLiteral(" br ")));
-    EXPECT_TRUE(m.Apply(QStringLiteral("WatermarkSizeOf"), QStringLiteral("SHORT")));
-    EXPECT_TRUE(m.Apply(QStringLiteral("MarginX"), QStringLiteral("3.50%")));
-    EXPECT_TRUE(m.Apply(QStringLiteral("MarginY"), QStringLiteral("-12")));
-    EXPECT_TRUE(m.Apply(QStringLiteral("tile"), QStringLiteral("true")));
-    EXPECT_TRUE(m.Apply(QStringLiteral("TileAngle"), QStringLiteral("-45")));
+    EXPECT_TRUE(m.Apply(u"anchor"_s, u" br "_s));
+    EXPECT_TRUE(m.Apply(u"WatermarkSizeOf"_s, u"SHORT"_s));
+    EXPECT_TRUE(m.Apply(u"MarginX"_s, u"3.50%"_s));
+    EXPECT_TRUE(m.Apply(u"MarginY"_s, u"-12"_s));
+    EXPECT_TRUE(m.Apply(u"tile"_s, u"true"_s));
+    EXPECT_TRUE(m.Apply(u"TileAngle"_s, u"-45"_s));
     for (const char* bad : {"Anchor=X", "WatermarkSize=101", "TileAngle=-91", "MarginX=3%%",
                             "TextOutline=-1", "TextShadow=1", "NoSuchKey=1", "WatermarkSize=1e400"})
         EXPECT_FALSE(m.Apply(QString::fromLatin1(bad).section(u'=', 0, 0),
                              QString::fromLatin1(bad).section(u'=', 1)))
             << bad;
-    EXPECT_EQ(m.Value(QStringLiteral("Anchor")), QStringLiteral("BR"));
-    EXPECT_EQ(m.Value(QStringLiteral("WatermarkSizeOf")), QStringLiteral("short"));
-    EXPECT_EQ(m.Value(QStringLiteral("MarginX")), QStringLiteral("3.5%"));
-    EXPECT_EQ(m.Value(QStringLiteral("Tile")), QStringLiteral("True"));
-    EXPECT_TRUE(m.Apply(QStringLiteral("TileAngle"), QString()));
-    EXPECT_FALSE(m.values().contains(QStringLiteral("TileAngle")));
+    EXPECT_EQ(m.Value(u"Anchor"_s), u"BR"_s);
+    EXPECT_EQ(m.Value(u"WatermarkSizeOf"_s), u"short"_s);
+    EXPECT_EQ(m.Value(u"MarginX"_s), u"3.5%"_s);
+    EXPECT_EQ(m.Value(u"Tile"_s), u"True"_s);
+    EXPECT_TRUE(m.Apply(u"TileAngle"_s, QString()));
+    EXPECT_FALSE(m.values().contains(u"TileAngle"_s));
 
     // Written beside the other sections and read back the same; a file
     // without the section is not given an empty one.
     const QString file = Path();
-    WriteIniKey(file, kMainSection, QStringLiteral("Text"), QStringLiteral("hi"));
+    WriteIniKey(file, kMainSection, u"Text"_s, u"hi"_s);
     const QByteArray before = test::ReadAll(file);
     ASSERT_TRUE(MarksSettings().Write(file));
     EXPECT_EQ(test::ReadAll(file), before);
@@ -250,7 +243,7 @@ TEST_F(IniTest, MarksKeysAreCheckedAndKeptInTheirOwnSection) {
     MarksSettings back;
     back.Read(file);
     EXPECT_EQ(back, m);
-    EXPECT_EQ(ReadIniKey(file, kMainSection, QStringLiteral("Text")).value, QStringLiteral("hi"));
+    EXPECT_EQ(ReadIniKey(file, kMainSection, u"Text"_s).value, u"hi"_s);
 }
 
 TEST_F(IniTest, OutputKeysAndPresetsKeepToTheirSections) {
@@ -265,49 +258,49 @@ TEST_F(IniTest, OutputKeysAndPresetsKeepToTheirSections) {
         EXPECT_FALSE(o.Apply(QString::fromLatin1(bad).section(u'=', 0, 0),
                              QString::fromLatin1(bad).section(u'=', 1)))
             << bad;
-    EXPECT_EQ(o.Value(QStringLiteral("Resize")), QStringLiteral("fit:1920x1080"));
-    EXPECT_EQ(o.Value(QStringLiteral("KeepTree")), QStringLiteral("True"));
+    EXPECT_EQ(o.Value(u"Resize"_s), u"fit:1920x1080"_s);
+    EXPECT_EQ(o.Value(u"KeepTree"_s), u"True"_s);
 
     // A preset holds the keys of all three sections; applied, its empty
     // values clear, and the session's files stay out of it.
     const QString file = Path();
     WatermarkSettings main;
-    main.Text = QStringLiteral("(c) me");
-    main.OrigFile = QStringLiteral("/photos/a.jpg");
+    main.Text = u"(c) me"_s;
+    main.OrigFile = u"/photos/a.jpg"_s;
     main.MixValue = 99;
     MarksSettings marks;
-    ASSERT_TRUE(marks.Apply(QStringLiteral("Anchor"), QStringLiteral("BR")));
-    ASSERT_TRUE(SavePreset(file, QStringLiteral("web"), main, marks, o));
-    ASSERT_TRUE(SavePreset(file, QStringLiteral("print"), WatermarkSettings(), MarksSettings(),
-                           OutputSettings()));
-    ASSERT_TRUE(SavePreset(file, QStringLiteral("web"), main, marks, o));  // replaced, not added
-    EXPECT_EQ(PresetNames(file), (QStringList{QStringLiteral("web"), QStringLiteral("print")}));
+    ASSERT_TRUE(marks.Apply(u"Anchor"_s, u"BR"_s));
+    ASSERT_TRUE(SavePreset(file, u"web"_s, main, marks, o));
+    ASSERT_TRUE(
+        SavePreset(file, u"print"_s, WatermarkSettings(), MarksSettings(), OutputSettings()));
+    ASSERT_TRUE(SavePreset(file, u"web"_s, main, marks, o));  // replaced, not added
+    EXPECT_EQ(PresetNames(file), (QStringList{u"web"_s, u"print"_s}));
     EXPECT_FALSE(test::ReadAll(file).contains("OrigFile"));
     WatermarkSettings m2;
-    m2.Text = QStringLiteral("old");
+    m2.Text = u"old"_s;
     MarksSettings k2;
     OutputSettings o2;
-    ASSERT_TRUE(ApplyPreset(file, QStringLiteral("web"), m2, k2, o2, nullptr));
-    EXPECT_EQ(m2.Text, QStringLiteral("(c) me"));
+    ASSERT_TRUE(ApplyPreset(file, u"web"_s, m2, k2, o2, nullptr));
+    EXPECT_EQ(m2.Text, u"(c) me"_s);
     EXPECT_EQ(m2.MixValue, 99);
     EXPECT_EQ(k2, marks);
     EXPECT_EQ(o2, o);
-    ASSERT_TRUE(ApplyPreset(file, QStringLiteral("print"), m2, k2, o2, nullptr));
+    ASSERT_TRUE(ApplyPreset(file, u"print"_s, m2, k2, o2, nullptr));
     EXPECT_TRUE(m2.Text.isEmpty());
     EXPECT_TRUE(k2.values().isEmpty() && o2.values().isEmpty());
-    EXPECT_FALSE(ApplyPreset(file, QStringLiteral("none"), m2, k2, o2, nullptr));
+    EXPECT_FALSE(ApplyPreset(file, u"none"_s, m2, k2, o2, nullptr));
 }
 
 TEST_F(IniTest, SaveAsSettingsRoundTrip) {
     const QString path = Path();
     SaveAsSettings s;
-    s.Path = QStringLiteral("/out");
+    s.Path = u"/out"_s;
     s.JPEGValue = 33;
     s.bit24 = false;
     s.bit8 = true;
     s.PCXOption = true;
     ASSERT_TRUE(WriteSaveAsSettings(path, s));
-    EXPECT_TRUE(QString::fromUtf8(ReadAll(path)).contains(QStringLiteral("24bit=0\n8bit=-1\n")));
+    EXPECT_TRUE(QString::fromUtf8(ReadAll(path)).contains(u"24bit=0\n8bit=-1\n"_s));
     SaveAsSettings r;
     ReadSaveAsSettings(path, r);
     EXPECT_EQ(r.Path, s.Path);

@@ -1,5 +1,9 @@
 #include "support/test_support.h"
 
+#include <QCoreApplication>
+
+using namespace Qt::StringLiterals;
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -35,14 +39,24 @@ QString IdentifyTool() {
     return Tool("identify-im6.q16", "identify");
 }
 
+QString VeldaBatchProgram() {
+    return QCoreApplication::applicationDirPath() + u"/velda-batch"_s;
+}
+
+BatchResult RunVeldaBatch(const QStringList& args) {
+    QProcess p;
+    p.start(VeldaBatchProgram(), args);
+    p.waitForFinished(120000);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
 QString Python(const QString& script, const QStringList& args) {
-    return Run(QStringLiteral("/usr/bin/python3"),
-               QStringList{QStringLiteral("-c"), script} + args);
+    return Run(u"/usr/bin/python3"_s, QStringList{u"-c"_s, script} + args);
 }
 
 QString Identify(const QString& file, const QString& format) {
-    return Run(IdentifyTool(), {QStringLiteral("-format"), format, file + QStringLiteral("[0]")})
-        .trimmed();
+    return Run(IdentifyTool(), {u"-format"_s, format, file + u"[0]"_s}).trimmed();
 }
 
 QImage MakePhoto(int width, int height) {

@@ -38,6 +38,14 @@ QImage MakePhoto(int width, int height);
 // whole picture when empty), in dB; 99 when they are equal.
 double Psnr(const QImage& a, const QImage& b, const QRect& rect = QRect());
 
+// velda-batch, built beside the test, run to its end.
+struct BatchResult {
+    int code = -1;
+    QString out, err;
+};
+QString VeldaBatchProgram();
+BatchResult RunVeldaBatch(const QStringList& args);
+
 QByteArray ReadAll(const QString& path);
 void WriteAll(const QString& path, const QByteArray& bytes);
 

@@ -25,6 +25,8 @@
 #include "ui/result_window.h"
 #include "ui/twips.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 
 class ScriptedPrompter : public Prompter {
@@ -75,7 +77,7 @@ class ControlPanelTest : public QObject {
                 [this](const QString& t) { captions_.append(t); });
         panel()->Form_Load();
         panel()->mixvalue->setValue(state_.MixLevel);
-        main_->setWindowTitle(QStringLiteral("Velda Watermarking System v1.40"));
+        main_->setWindowTitle(u"Velda Watermarking System v1.40"_s);
         captions_.clear();
     }
     ResultWindow* Result() { return main_->ExistingResult(); }
@@ -89,18 +91,18 @@ class ControlPanelTest : public QObject {
 
     void startsWithTheFormsValuesWithoutASettingsFile() {
         QCOMPARE(panel()->mixvalue->value(), 70);
-        QCOMPARE(panel()->tval->text(), QStringLiteral("70"));
+        QCOMPARE(panel()->tval->text(), u"70"_s);
         QCOMPARE(state_.MixLevel, 70);
-        QCOMPARE(panel()->jval->text(), QStringLiteral("75"));
+        QCOMPARE(panel()->jval->text(), u"75"_s);
         QCOMPARE(panel()->pcdbase->count(), 5);
-        QCOMPARE(panel()->pcdbase->itemText(0), QStringLiteral("Base/16"));
-        QCOMPARE(panel()->pcdbase->currentText(), QStringLiteral("Base"));
+        QCOMPARE(panel()->pcdbase->itemText(0), u"Base/16"_s);
+        QCOMPARE(panel()->pcdbase->currentText(), u"Base"_s);
         QVERIFY(panel()->wx->isEnabled());  // matches the unticked centre box
         QVERIFY(!panel()->ipix->isChecked() && !panel()->Iper->isChecked());
-        QCOMPARE(panel()->Textclr->text(), QStringLiteral("10"));
-        QVERIFY(panel()->wmfont->findText(QStringLiteral("DejaVu Sans")) >= 0);
-        QCOMPARE(panel()->windowTitle(), QStringLiteral("Velda control panel"));
-        QCOMPARE(main_->windowTitle(), QStringLiteral("Velda Watermarking System v1.40"));
+        QCOMPARE(panel()->Textclr->text(), u"10"_s);
+        QVERIFY(panel()->wmfont->findText(u"DejaVu Sans"_s) >= 0);
+        QCOMPARE(panel()->windowTitle(), u"Velda control panel"_s);
+        QCOMPARE(main_->windowTitle(), u"Velda Watermarking System v1.40"_s);
         QCOMPARE(panel()->HeightTwips(), 2520);
         QVERIFY(!QFile::exists(Path("velda.ini")));
         panel()->centre->setChecked(true);
@@ -115,15 +117,15 @@ class ControlPanelTest : public QObject {
         QVERIFY(Result());
         panel()->batch_mnu->trigger();
         QCOMPARE(panel()->HeightTwips(), 6600);
-        QCOMPARE(panel()->batch_mnu->text(), QStringLiteral("Remove batch section"));
+        QCOMPARE(panel()->batch_mnu->text(), u"Remove batch section"_s);
         // The whole batch section shows, and nothing of it in the compact form.
         QVERIFY(panel()->rect().contains(panel()->Frame3D6->geometry()));
         QTRY_VERIFY(!Result());
         panel()->batch_mnu->trigger();
         QCOMPARE(panel()->HeightTwips(), 2410);
         QVERIFY(panel()->height() <= panel()->Frame3D6->geometry().top());
-        QCOMPARE(panel()->batch_mnu->text(), QStringLiteral("Batch watermark"));
-        QVERIFY(panel()->Frame3D6->findChild<QPushButton*>(QStringLiteral("Start")));
+        QCOMPARE(panel()->batch_mnu->text(), u"Batch watermark"_s);
+        QVERIFY(panel()->Frame3D6->findChild<QPushButton*>(u"Start"_s));
     }
 
     void transparencyRemakesTheUniformMaskOnlyWithoutATemplate() {
@@ -135,7 +137,7 @@ class ControlPanelTest : public QObject {
         QCOMPARE(panel()->Mask_Picbuf.image().pixel(0, 0), qRgb(90, 90, 90));
         panel()->mixvalue->setValue(200);
         QCOMPARE(panel()->Mask_Picbuf.image().pixel(29, 19), qRgb(200, 200, 200));
-        QCOMPARE(panel()->tval->text(), QStringLiteral("200"));
+        QCOMPARE(panel()->tval->text(), u"200"_s);
 
         const QString tmpl = Picture("mask.png", 30, 20, qRgb(10, 10, 10));
         panel()->tfile->setText(tmpl);
@@ -144,7 +146,7 @@ class ControlPanelTest : public QObject {
         panel()->mixvalue->setValue(50);
         QCOMPARE(panel()->Mask_Picbuf.image().pixel(0, 0), qRgb(10, 10, 10));
 
-        panel()->tfile->setText(QStringLiteral("   "));  // clearing unloads the template
+        panel()->tfile->setText(u"   "_s);  // clearing unloads the template
         QVERIFY(!panel()->Mask_Picbuf.HasPicture());
         panel()->mixvalue->setValue(60);
         QCOMPARE(panel()->Mask_Picbuf.image().pixel(0, 0), qRgb(60, 60, 60));
@@ -153,12 +155,11 @@ class ControlPanelTest : public QObject {
     void loadersSetCaptionsAndSayWhatFailed() {
         const QString main = Picture("photo.png", 120, 80, qRgb(20, 40, 60));
         QVERIFY(panel()->LoadMainFile(main));
-        QVERIFY(captions_.contains(QStringLiteral("Loading main file to watermark....")));
-        QCOMPARE(main_->windowTitle(), QStringLiteral("Velda Watermarking System v1.40"));
-        const QString expected = QStringLiteral("Image to Watermark: ") + main +
-                                 QStringLiteral(" - (120 x 80 - 24 BPP, Size - ") +
-                                 QString::number(QFileInfo(main).size()) +
-                                 QStringLiteral(" bytes)");
+        QVERIFY(captions_.contains(u"Loading main file to watermark...."_s));
+        QCOMPARE(main_->windowTitle(), u"Velda Watermarking System v1.40"_s);
+        const QString expected = u"Image to Watermark: "_s + main +
+                                 u" - (120 x 80 - 24 BPP, Size - "_s +
+                                 QString::number(QFileInfo(main).size()) + u" bytes)"_s;
         QCOMPARE(Result()->parentWidget()->windowTitle(), expected);
         QVERIFY(prompter_.shown.isEmpty());
 
@@ -176,14 +177,14 @@ class ControlPanelTest : public QObject {
         QTRY_VERIFY(!Result());
 
         panel()->LoadWatermarkFile(junk);
-        QVERIFY(captions_.contains(QStringLiteral("Loading watermark file....")));
+        QVERIFY(captions_.contains(u"Loading watermark file...."_s));
         QCOMPARE(prompter_.shown.last(),
-                 QStringLiteral("Error loading watermark image (") + junk +
+                 u"Error loading watermark image ("_s + junk +
                      QStringLiteral("), Check format/file is ok. Error - 2 Watermarking will be "
                                     "disabled\rnot a picture in a known format"));
         panel()->LoadTemplateFile(junk);
         QCOMPARE(prompter_.shown.last(),
-                 QStringLiteral("Error setting template image (") + junk +
+                 u"Error setting template image ("_s + junk +
                      QStringLiteral("), Check format/file is ok. Error - 2 Watermarking will be "
                                     "disabled\rnot a picture in a known format"));
         QCOMPARE(prompter_.icons.last(), Prompter::Icon::Exclamation);
@@ -201,11 +202,11 @@ class ControlPanelTest : public QObject {
         panel()->LoadWatermarkFile(Picture("white.png", 10, 10, qRgb(255, 255, 255)));
         panel()->mixvalue->setValue(255);
         panel()->ipix->setChecked(true);
-        panel()->wx->setText(QStringLiteral("5"));
-        panel()->wy->setText(QStringLiteral("5"));
+        panel()->wx->setText(u"5"_s);
+        panel()->wy->setText(u"5"_s);
         QTest::mouseClick(panel()->ApplyStuff, Qt::LeftButton);
         QCOMPARE(Result()->Full_Picbuf.image().pixel(7, 7), qRgb(255, 255, 255));
-        panel()->wx->setText(QStringLiteral("50abc"));
+        panel()->wx->setText(u"50abc"_s);
         QTest::mouseClick(panel()->ApplyStuff, Qt::LeftButton);
         const QImage& img = Result()->Full_Picbuf.image();
         QCOMPARE(img.pixel(7, 7), qRgb(0, 0, 0));
@@ -216,12 +217,12 @@ class ControlPanelTest : public QObject {
         // Text alone, in pixels, on the shown picture.
         panel()->wfile->clear();
         panel()->Waterm_Picbuf.ClearPicture();
-        panel()->CopyText->setPlainText(QStringLiteral("  X  "));
+        panel()->CopyText->setPlainText(u"  X  "_s);
         panel()->tpix->setChecked(true);
-        panel()->Textclr->setText(QStringLiteral("0000FF"));
-        panel()->tx->setText(QStringLiteral("60"));
-        panel()->ty->setText(QStringLiteral("20"));
-        panel()->ts->setText(QStringLiteral("30"));
+        panel()->Textclr->setText(u"0000FF"_s);
+        panel()->tx->setText(u"60"_s);
+        panel()->ty->setText(u"20"_s);
+        panel()->ts->setText(u"30"_s);
         panel()->ofile->clear();
         panel()->ApplyStuff_Click();
         int red = 0;
@@ -253,30 +254,28 @@ class ControlPanelTest : public QObject {
         QVERIFY(panel()->LoadMainFile(Picture("huge2.png", 3000, 2000, qRgb(1, 2, 3))));
         QVERIFY(!Result()->view()->fit());
         panel()->SaveSettings();
-        QCOMPARE(
-            ReadIniKey(state_.settingsPath, kOptionsSection, QStringLiteral("FitToWindow")).value,
-            QStringLiteral("False"));
+        QCOMPARE(ReadIniKey(state_.settingsPath, kOptionsSection, u"FitToWindow"_s).value,
+                 u"False"_s);
     }
 
     void applyWithoutAPictureSaysSo() {
         panel()->ApplyStuff_Click();
-        QCOMPARE(prompter_.shown.last(), QStringLiteral("Must load an image to watermark"));
+        QCOMPARE(prompter_.shown.last(), u"Must load an image to watermark"_s);
         QCOMPARE(prompter_.icons.last(), Prompter::Icon::Exclamation);
         panel()->ofile->setText(Path("nowhere.jpg"));
         panel()->ApplyStuff_Click();
-        QCOMPARE(prompter_.shown.last(), QStringLiteral("Cannot find main image to watermark"));
+        QCOMPARE(prompter_.shown.last(), u"Cannot find main image to watermark"_s);
         QVERIFY(QFile::exists(Path("velda.ini")));
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
 
     void enterInAnEmptyBoxOpensTheDialogAndCutsInitDir() {
         const QString chosen = Picture("pick.me.png", 40, 30, qRgb(1, 2, 3));
-        state_.InitDir = QStringLiteral("/start/here");
+        state_.InitDir = u"/start/here"_s;
         prompter_.files = {chosen};
-        panel()->ofile->setText(QStringLiteral("   "));
+        panel()->ofile->setText(u"   "_s);
         QTest::keyClick(panel()->ofile, Qt::Key_Return);
-        QCOMPARE(prompter_.dialogs.last(),
-                 QStringLiteral("Open Image File|/start/here|All Files (*.*)"));
+        QCOMPARE(prompter_.dialogs.last(), u"Open Image File|/start/here|All Files (*.*)"_s);
         QCOMPARE(panel()->ofile->text(), chosen);
         QCOMPARE(state_.InitDir, dir_.path());
         QVERIFY(Result() && Result()->Full_Picbuf.Xresolution() == 40);
@@ -287,11 +286,11 @@ class ControlPanelTest : public QObject {
         QCOMPARE(panel()->wfile->text(), QString());
         QCOMPARE(state_.InitDir, dir_.path());
         const int dialogs = static_cast<int>(prompter_.dialogs.size());
-        panel()->wfile->setText(QStringLiteral("  ") + chosen + QStringLiteral("  "));
+        panel()->wfile->setText(u"  "_s + chosen + u"  "_s);
         QTest::keyClick(panel()->wfile, Qt::Key_Return);
         QCOMPARE(prompter_.dialogs.size(), dialogs);
         QCOMPARE(panel()->Waterm_Picbuf.Xresolution(), 40);
-        QCOMPARE(panel()->wfile->text(), QStringLiteral("  ") + chosen + QStringLiteral("  "));
+        QCOMPARE(panel()->wfile->text(), u"  "_s + chosen + u"  "_s);
     }
 
     // The Layout panel: each change shows on the picture without Apply,
@@ -308,7 +307,7 @@ class ControlPanelTest : public QObject {
         QCOMPARE(at(12, 12), qRgb(255, 255, 255));  // the classic 10, 10
         QVERIFY(panel()->wx->isEnabled() && panel()->ipix->isEnabled());
 
-        layout->Anchor->setCurrentIndex(layout->Anchor->findData(QStringLiteral("BR")));
+        layout->Anchor->setCurrentIndex(layout->Anchor->findData(u"BR"_s));
         layout->WatermarkSize->setValue(20);  // 40 x 20 on 200 pixels
         QTRY_COMPARE(at(199, 99), qRgb(255, 255, 255));
         QCOMPARE(at(160, 80), qRgb(255, 255, 255));
@@ -322,53 +321,46 @@ class ControlPanelTest : public QObject {
         panel()->layout_mnu->trigger();  // Ctrl+L: out of the way, still kept
         QVERIFY(!layout->isVisible());
         main_->close();
-        QCOMPARE(ReadIniKey(Path("velda.ini"), kMarksSection, QStringLiteral("Anchor")).value,
-                 QStringLiteral("BR"));
-        QCOMPARE(
-            ReadIniKey(Path("velda.ini"), kMarksSection, QStringLiteral("WatermarkSize")).value,
-            QStringLiteral("20"));
+        QCOMPARE(ReadIniKey(Path("velda.ini"), kMarksSection, u"Anchor"_s).value, u"BR"_s);
+        QCOMPARE(ReadIniKey(Path("velda.ini"), kMarksSection, u"WatermarkSize"_s).value, u"20"_s);
         main_.reset();
         Start();
-        QCOMPARE(panel()->Layout()->Anchor->currentData().toString(), QStringLiteral("BR"));
+        QCOMPARE(panel()->Layout()->Anchor->currentData().toString(), u"BR"_s);
         QVERIFY(!panel()->wx->isEnabled() && !panel()->layout_mnu->isChecked());
         // The restored form draws nothing by itself: the picture shows as
         // loaded until something changes.
         QTest::qWait(100);
         QCOMPARE(at(199, 99), qRgb(0, 0, 0));
-        panel()->Layout()->MarginX->setText(QStringLiteral("10"));
+        panel()->Layout()->MarginX->setText(u"10"_s);
         QTRY_COMPARE(at(189, 99), qRgb(255, 255, 255));
         QCOMPARE(at(199, 99), qRgb(0, 0, 0));
     }
 
     void settingsSurviveARestartAndExitWritesNothing() {
         panel()->mixvalue->setValue(123);
-        panel()->CopyText->setPlainText(QStringLiteral("(c) me"));
+        panel()->CopyText->setPlainText(u"(c) me"_s);
         panel()->Iper->setChecked(true);
-        panel()->wx->setText(QStringLiteral("7.50"));
+        panel()->wx->setText(u"7.50"_s);
         panel()->centre->setChecked(true);
         QVERIFY(panel()->keepmeta_mnu->isChecked());  // kept by default
         panel()->keepmeta_mnu->trigger();
         QVERIFY(!state_.KeepMetadata);
         main_->close();
-        QCOMPARE(
-            ReadIniKey(Path("velda.ini"), QStringLiteral("Options"), QStringLiteral("KeepMetadata"))
-                .value,
-            QStringLiteral("False"));
+        QCOMPARE(ReadIniKey(Path("velda.ini"), u"Options"_s, u"KeepMetadata"_s).value, u"False"_s);
         QVERIFY(QFile::exists(Path("velda.ini")));
         main_.reset();
         Start();
         QCOMPARE(panel()->mixvalue->value(), 123);
         QCOMPARE(state_.MixLevel, 123);
-        QCOMPARE(panel()->CopyText->toPlainText(), QStringLiteral("(c) me"));
+        QCOMPARE(panel()->CopyText->toPlainText(), u"(c) me"_s);
         QVERIFY(panel()->Iper->isChecked());
-        QCOMPARE(panel()->wx->text(), QStringLiteral("7.5"));
+        QCOMPARE(panel()->wx->text(), u"7.5"_s);
         QVERIFY(panel()->centre->isChecked() && !panel()->wx->isEnabled());
         QVERIFY(!panel()->keepmeta_mnu->isChecked() && !state_.KeepMetadata);
 
         panel()->mixvalue->setValue(5);
         panel()->exit_mnu->trigger();
-        QCOMPARE(ReadIniKey(Path("velda.ini"), kMainSection, QStringLiteral("MixValue")).value,
-                 QStringLiteral("123"));
+        QCOMPARE(ReadIniKey(Path("velda.ini"), kMainSection, u"MixValue"_s).value, u"123"_s);
     }
 };
 

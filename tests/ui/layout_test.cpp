@@ -25,6 +25,8 @@
 #include "ui/layout_panel.h"
 #include "ui/save_dialog.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 
 class SilentPrompter : public Prompter {
@@ -59,7 +61,7 @@ class LayoutTest : public QObject {
         const QList<QWidget*> controls = Controls(form);
         for (QWidget* w : controls) {
             if (!form->rect().contains(w->geometry()))
-                faults->append(Name(w) + QStringLiteral(" lies outside its frame"));
+                faults->append(Name(w) + u" lies outside its frame"_s);
             QString caption;
             if (auto* label = qobject_cast<QLabel*>(w)) caption = label->text();
             if (auto* button = qobject_cast<QAbstractButton*>(w)) caption = button->text();
@@ -68,13 +70,12 @@ class LayoutTest : public QObject {
             if (qobject_cast<QPushButton*>(w))
                 need = w->fontMetrics().horizontalAdvance(QString(caption).remove(u'&')) + 8;
             if (!caption.trimmed().isEmpty() && need > w->width()) {
-                faults->append(
-                    Name(w) +
-                    QStringLiteral(" cuts its caption (%1 of %2 px)").arg(w->width()).arg(need));
+                faults->append(Name(w) +
+                               u" cuts its caption (%1 of %2 px)"_s.arg(w->width()).arg(need));
             }
             for (QWidget* other : controls) {
                 if (other != w && w < other && w->geometry().intersects(other->geometry()))
-                    faults->append(Name(w) + QStringLiteral(" overlaps ") + other->objectName());
+                    faults->append(Name(w) + u" overlaps "_s + other->objectName());
             }
             Check(w, faults);
         }
@@ -89,7 +90,7 @@ class LayoutTest : public QObject {
     // A fresh program with its batch section shown.
     void init() {
         state_ = AppState();
-        state_.settingsPath = dir_.filePath(QStringLiteral("velda.ini"));
+        state_.settingsPath = dir_.filePath(u"velda.ini"_s);
         main_ = std::make_unique<MainWindow>(state_, prompter_);
         main_->show();
         main_->panel()->Form_Load();
@@ -146,7 +147,7 @@ class LayoutTest : public QObject {
             const QRect ra = a->geometry(), rb = b->geometry();
             const bool sameRow = std::abs(ra.center().y() - rb.center().y()) < ra.height() / 2 + 2;
             QVERIFY2(sameRow ? rb.left() > ra.left() : rb.top() > ra.top(),
-                     qPrintable(a->objectName() + QStringLiteral(" before ") + b->objectName()));
+                     qPrintable(a->objectName() + u" before "_s + b->objectName()));
         }
 
         // Tab goes through the Layout panel in reading order, and Ctrl+L
@@ -199,7 +200,7 @@ class LayoutTest : public QObject {
         closer.start(20);
         QLineEdit* box = p->wx->isEnabled() ? p->wx : p->ts;
         box->setFocus();
-        box->setText(QStringLiteral("12"));
+        box->setText(u"12"_s);
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
         QVERIFY(aboutShown);
         QVERIFY(box->selectedText().isEmpty());  // not taken as select-all

@@ -29,6 +29,8 @@
 #include "ui/result_window.h"
 #include "ui/save_dialog.h"
 
+using namespace Qt::StringLiterals;
+
 namespace velda {
 
 class AnsweringPrompter : public Prompter {
@@ -71,7 +73,7 @@ class SaveAndBatchTest : public QObject {
     void Start() {
         main_.reset();
         state_ = AppState();
-        state_.settingsPath = Path(QStringLiteral("velda.ini"));
+        state_.settingsPath = Path(u"velda.ini"_s);
         main_ = std::make_unique<MainWindow>(state_, prompter_);
         main_->resize(1400, 900);
         main_->show();
@@ -97,7 +99,7 @@ class SaveAndBatchTest : public QObject {
 
   private slots:
     void init() {
-        QFile::remove(Path(QStringLiteral("velda.ini")));
+        QFile::remove(Path(u"velda.ini"_s));
         prompter_ = AnsweringPrompter();
         Start();
     }
@@ -106,14 +108,14 @@ class SaveAndBatchTest : public QObject {
     void saveAsComposesTheNameAndFormat() {
         SaveAsDialog dialog(state_, prompter_);
         dialog.FileDir->setPath(dir_.path());
-        dialog.File->setText(QStringLiteral("   "));
+        dialog.File->setText(u"   "_s);
         dialog.Ok_Button_Click();
-        QCOMPARE(prompter_.shown.last(), QStringLiteral("Please enter a filename"));
+        QCOMPARE(prompter_.shown.last(), u"Please enter a filename"_s);
         QVERIFY(!state_.SaveRequest.Confirmed);
 
         // A name without a dot gets the format's extension (a folder's dot
         // does not count); JPEG and WebP are always 24 bits, with quality.
-        QDir().mkpath(Path(QStringLiteral("my.pics")));
+        QDir().mkpath(Path(u"my.pics"_s));
         const QString d = dir_.path();
         const struct {
             QString folder;
@@ -123,16 +125,13 @@ class SaveAndBatchTest : public QObject {
             int code, depth;
             bool quality;
         } cases[] = {
-            {d, "pic", &SaveAsDialog::JPG_Option, d + QStringLiteral("/pic.jpg"), 7, 24, true},
-            {QStringLiteral("/"), "pic", &SaveAsDialog::tga_option, QStringLiteral("/pic.tga"), 2,
-             8, false},
-            {Path(QStringLiteral("my.pics")), "pic", &SaveAsDialog::GIF_Option,
-             Path(QStringLiteral("my.pics/pic")), 4, 8, false},
-            {d, "pic.bmp", &SaveAsDialog::JPG_Option, d + QStringLiteral("/pic.bmp"), 7, 24, true},
-            {d, "web", &SaveAsDialog::PNG_Option, d + QStringLiteral("/web.png"), kFormatPng, 8,
+            {d, "pic", &SaveAsDialog::JPG_Option, d + u"/pic.jpg"_s, 7, 24, true},
+            {u"/"_s, "pic", &SaveAsDialog::tga_option, u"/pic.tga"_s, 2, 8, false},
+            {Path(u"my.pics"_s), "pic", &SaveAsDialog::GIF_Option, Path(u"my.pics/pic"_s), 4, 8,
              false},
-            {d, "web", &SaveAsDialog::WEBP_Option, d + QStringLiteral("/web.webp"), kFormatWebp, 24,
-             true},
+            {d, "pic.bmp", &SaveAsDialog::JPG_Option, d + u"/pic.bmp"_s, 7, 24, true},
+            {d, "web", &SaveAsDialog::PNG_Option, d + u"/web.png"_s, kFormatPng, 8, false},
+            {d, "web", &SaveAsDialog::WEBP_Option, d + u"/web.webp"_s, kFormatWebp, 24, true},
         };
         for (const auto& c : cases) {
             SaveAsDialog one(state_, prompter_);
@@ -149,7 +148,7 @@ class SaveAndBatchTest : public QObject {
     }
 
     void saveAsWritesTheShownPictureAndCancelWritesNothing() {
-        panel()->ofile->setText(Picture(QStringLiteral("photo.png")));
+        panel()->ofile->setText(Picture(u"photo.png"_s));
         QTest::keyClick(panel()->ofile, Qt::Key_Return);
         ResultWindow* result = main_->ExistingResult();
         QVERIFY(result);
@@ -157,14 +156,14 @@ class SaveAndBatchTest : public QObject {
         AnswerSaveAs([this](SaveAsDialog* d) {
             QVERIFY(d->bit24->isChecked());  // preset from the picture
             d->FileDir->setPath(dir_.path());
-            d->File->setText(QStringLiteral("out"));
+            d->File->setText(u"out"_s);
             QTest::mouseClick(d->TIF_Option, Qt::LeftButton);
             d->bit8->setChecked(true);
             QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
         });
         emit result->saveRequested();
-        QVERIFY(QFile::exists(Path(QStringLiteral("out.tif"))));
-        QCOMPARE(Depth(Path(QStringLiteral("out.tif"))), 8);
+        QVERIFY(QFile::exists(Path(u"out.tif"_s)));
+        QCOMPARE(Depth(Path(u"out.tif"_s)), 8);
         // The shown picture keeps its colours: only the file was reduced.
         QCOMPARE(result->Full_Picbuf.ColorDepth(), 24);
         QCOMPARE(result->Full_Picbuf.image(), result->Copy_Picbuf.image());
@@ -172,27 +171,24 @@ class SaveAndBatchTest : public QObject {
         AnswerSaveAs([this](SaveAsDialog* d) {
             QVERIFY(d->bit24->isChecked());       // preset from the picture again
             QVERIFY(d->TIF_Option->isChecked());  // remembered
-            d->File->setText(QStringLiteral("again"));
+            d->File->setText(u"again"_s);
             QTest::mouseClick(d->JPG_Option, Qt::LeftButton);
             QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
         });
         emit result->saveRequested();
-        QCOMPARE(Depth(Path(QStringLiteral("again.jpg"))), 24);
+        QCOMPARE(Depth(Path(u"again.jpg"_s)), 24);
 
         AnswerSaveAs([](SaveAsDialog* d) {
-            d->File->setText(QStringLiteral("never"));
+            d->File->setText(u"never"_s);
             QTest::mouseClick(d->Cancel_Button, Qt::LeftButton);
         });
         emit result->saveRequested();
-        QVERIFY(!QFile::exists(Path(QStringLiteral("never.jpg"))));
-        QCOMPARE(ReadIniKey(state_.settingsPath, kSaveAsSection, QStringLiteral("JPGOption")).value,
-                 QStringLiteral("-1"));
+        QVERIFY(!QFile::exists(Path(u"never.jpg"_s)));
+        QCOMPARE(ReadIniKey(state_.settingsPath, kSaveAsSection, u"JPGOption"_s).value, u"-1"_s);
 
         // A restored JPG choice with 8 bits shows JPG and 24 bits.
-        WriteIniKey(state_.settingsPath, kSaveAsSection, QStringLiteral("8bit"),
-                    QStringLiteral("-1"));
-        WriteIniKey(state_.settingsPath, kSaveAsSection, QStringLiteral("24bit"),
-                    QStringLiteral("0"));
+        WriteIniKey(state_.settingsPath, kSaveAsSection, u"8bit"_s, u"-1"_s);
+        WriteIniKey(state_.settingsPath, kSaveAsSection, u"24bit"_s, u"0"_s);
         SaveAsDialog restored(state_, prompter_);
         QVERIFY(restored.JPG_Option->isChecked() && restored.bit24->isChecked() &&
                 restored.jpegval->isEnabled());
@@ -200,8 +196,8 @@ class SaveAndBatchTest : public QObject {
     }
 
     void saveAsAsksBeforeReplacingAndSaysWhy() {
-        const QString photo = Path(QStringLiteral("keep.jpg"));
-        QVERIFY(QImage(Picture(QStringLiteral("keep.png"))).save(photo, "JPEG"));
+        const QString photo = Path(u"keep.jpg"_s);
+        QVERIFY(QImage(Picture(u"keep.png"_s)).save(photo, "JPEG"));
         auto bytes = [](const QString& f) {
             QFile file(f);
             file.open(QIODevice::ReadOnly);
@@ -219,7 +215,7 @@ class SaveAndBatchTest : public QObject {
         prompter_.answers = {false};
         AnswerSaveAs([&](SaveAsDialog* d) {
             QCOMPARE(d->FileList->path(), dir_.path());
-            d->File->setText(QStringLiteral("keep.jpg"));
+            d->File->setText(u"keep.jpg"_s);
             QTest::mouseClick(d->JPG_Option, Qt::LeftButton);
             QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
             stillOpen = d->isVisible();
@@ -233,8 +229,8 @@ class SaveAndBatchTest : public QObject {
         QCOMPARE(bytes(photo), original);
 
         // A full path typed into the box is that path; Yes replaces.
-        const QString other = Path(QStringLiteral("elsewhere/other.jpg"));
-        QDir().mkpath(Path(QStringLiteral("elsewhere")));
+        const QString other = Path(u"elsewhere/other.jpg"_s);
+        QDir().mkpath(Path(u"elsewhere"_s));
         QFile f(other);
         f.open(QIODevice::WriteOnly);
         f.write("old");
@@ -245,8 +241,7 @@ class SaveAndBatchTest : public QObject {
             QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
         });
         emit result->saveRequested();
-        QCOMPARE(prompter_.shown.last(),
-                 other + QStringLiteral(" already exists. Do you want to replace it?"));
+        QCOMPARE(prompter_.shown.last(), other + u" already exists. Do you want to replace it?"_s);
         QVERIFY(bytes(other).startsWith("\xFF\xD8"));
 
         // After a GIF, PNG or WebP save the dialog comes back with that
@@ -266,36 +261,36 @@ class SaveAndBatchTest : public QObject {
                 });
                 emit result->saveRequested();
             }
-            const QByteArray head = bytes(Path(QLatin1String(kind) + QStringLiteral("two.") +
-                                               QString::fromLatin1(kind).toLower()))
-                                        .left(16);
+            const QByteArray head =
+                bytes(Path(QLatin1String(kind) + u"two."_s + QString::fromLatin1(kind).toLower()))
+                    .left(16);
             QVERIFY2(head.contains(kind), kind);
         }
-        QVERIFY(!prompter_.shown.last().startsWith(QStringLiteral("Error")));
+        QVERIFY(!prompter_.shown.last().startsWith(u"Error"_s));
 
         // A failure gives the number and what it means.
         AnswerSaveAs([&](SaveAsDialog* d) {
-            d->File->setText(Path(QStringLiteral("no/such/dir/x.jpg")));
+            d->File->setText(Path(u"no/such/dir/x.jpg"_s));
             QTest::mouseClick(d->JPG_Option, Qt::LeftButton);
             QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
         });
         emit result->saveRequested();
         QVERIFY(prompter_.shown.last().startsWith(
-            QStringLiteral("Error saving image. Error: 7\rfile could not be written")));
+            u"Error saving image. Error: 7\rfile could not be written"_s));
     }
 
     void emptyWatermarkBoxMeansNoWatermark() {
-        panel()->ofile->setText(Picture(QStringLiteral("black.png"), 40, 30));
+        panel()->ofile->setText(Picture(u"black.png"_s, 40, 30));
         QTest::keyClick(panel()->ofile, Qt::Key_Return);
         QImage white(10, 10, QImage::Format_RGB32);
         white.fill(qRgb(255, 255, 255));
-        white.save(Path(QStringLiteral("white.png")));
-        panel()->wfile->setText(Path(QStringLiteral("white.png")));
+        white.save(Path(u"white.png"_s));
+        panel()->wfile->setText(Path(u"white.png"_s));
         QTest::keyClick(panel()->wfile, Qt::Key_Return);
         panel()->mixvalue->setValue(255);
         panel()->ipix->setChecked(true);
-        panel()->wx->setText(QStringLiteral("0"));
-        panel()->wy->setText(QStringLiteral("0"));
+        panel()->wx->setText(u"0"_s);
+        panel()->wy->setText(u"0"_s);
         panel()->ApplyStuff_Click();
         QCOMPARE(main_->ExistingResult()->Full_Picbuf.image().pixel(2, 2), qRgb(255, 255, 255));
         panel()->wfile->clear();
@@ -309,35 +304,32 @@ class SaveAndBatchTest : public QObject {
     // byte for byte; so are the desktop's settings saved as a preset and
     // run by velda-batch later, whatever the file's own settings are then.
     void desktopBatchAndVeldaBatchGiveTheSameFile() {
-        Picture(QStringLiteral("same/photo.png"), 200, 120);
+        Picture(u"same/photo.png"_s, 200, 120);
         QImage wm(30, 20, QImage::Format_RGB32);
         wm.fill(qRgb(250, 250, 0));
-        wm.save(Path(QStringLiteral("logo.png")));
-        panel()->wfile->setText(Path(QStringLiteral("logo.png")));
+        wm.save(Path(u"logo.png"_s));
+        panel()->wfile->setText(Path(u"logo.png"_s));
         QTest::keyClick(panel()->wfile, Qt::Key_Return);
-        panel()->CopyText->setPlainText(QStringLiteral("Velda"));
-        panel()->tx->setText(QStringLiteral("30"));
-        panel()->ty->setText(QStringLiteral("40"));
-        panel()->ts->setText(QStringLiteral("15"));
-        panel()->wmfont->setCurrentText(QStringLiteral("DejaVu Sans"));
+        panel()->CopyText->setPlainText(u"Velda"_s);
+        panel()->tx->setText(u"30"_s);
+        panel()->ty->setText(u"40"_s);
+        panel()->ts->setText(u"15"_s);
+        panel()->wmfont->setCurrentText(u"DejaVu Sans"_s);
         QVERIFY(!panel()->tpix->isChecked() && !panel()->tper->isChecked());
-        const QString desk = Path(QStringLiteral("desk")), cli = Path(QStringLiteral("cli"));
+        const QString desk = Path(u"desk"_s), cli = Path(u"cli"_s);
         QDir().mkpath(desk);
         QDir().mkpath(cli);
         QTest::mouseClick(panel()->All_Option, Qt::LeftButton);
-        panel()->InputDir->setPath(Path(QStringLiteral("same")));
+        panel()->InputDir->setPath(Path(u"same"_s));
         panel()->OutputDir->setPath(desk);
         panel()->InputFile->item(0)->setSelected(true);
         panel()->Start_Click();
         QTRY_VERIFY(!panel()->BatchRunning());
         auto same = [&](const QString& name, const QStringList& options) {
             QProcess p;
-            p.start(
-                QCoreApplication::applicationDirPath() + QStringLiteral("/velda-batch"),
-                QStringList{QStringLiteral("--settings"), state_.settingsPath,
-                            QStringLiteral("-q")} +
-                    options +
-                    QStringList{Path(QStringLiteral("same")), cli, QStringLiteral("photo.png")});
+            p.start(QCoreApplication::applicationDirPath() + u"/velda-batch"_s,
+                    QStringList{u"--settings"_s, state_.settingsPath, u"-q"_s} + options +
+                        QStringList{Path(u"same"_s), cli, u"photo.png"_s});
             QVERIFY(p.waitForFinished(60000));
             QCOMPARE(p.exitCode(), 0);
             QFile a(desk + u'/' + name), b(cli + u'/' + name);
@@ -346,83 +338,77 @@ class SaveAndBatchTest : public QObject {
             QVERIFY(!da.isEmpty());
             QVERIFY(da == db);
         };
-        same(QStringLiteral("photo.jpg"), {});
+        same(u"photo.jpg"_s, {});
 
-        panel()->ResizeBox->setText(QStringLiteral("width:100"));
-        panel()->NameBox->setText(QStringLiteral("{name}-{width}"));
+        panel()->ResizeBox->setText(u"width:100"_s);
+        panel()->NameBox->setText(u"{name}-{width}"_s);
         panel()->Layout()->Anchor->setCurrentIndex(9);
         panel()->Layout()->WatermarkSize->setValue(25);
         panel()->Start_Click();
         QTRY_VERIFY(!panel()->BatchRunning());
-        QVERIFY(QFile::exists(desk + QStringLiteral("/photo-100.jpg")));
-        prompter_.typed = QStringLiteral("web");
+        QVERIFY(QFile::exists(desk + u"/photo-100.jpg"_s));
+        prompter_.typed = u"web"_s;
         panel()->savepreset_mnu->trigger();
         panel()->ResizeBox->clear();
         panel()->NameBox->clear();
         panel()->Layout()->Anchor->setCurrentIndex(0);
-        panel()->CopyText->setPlainText(QStringLiteral("other"));
+        panel()->CopyText->setPlainText(u"other"_s);
         panel()->SaveSettings();
-        same(QStringLiteral("photo-100.jpg"), {QStringLiteral("--preset=web")});
+        same(u"photo-100.jpg"_s, {u"--preset=web"_s});
         // Loaded in the desktop program, the preset sets the controls back.
-        panel()->LoadPreset(QStringLiteral("web"));
-        QCOMPARE(panel()->ResizeBox->text(), QStringLiteral("width:100"));
-        QCOMPARE(panel()->CopyText->toPlainText(), QStringLiteral("Velda"));
+        panel()->LoadPreset(u"web"_s);
+        QCOMPARE(panel()->ResizeBox->text(), u"width:100"_s);
+        QCOMPARE(panel()->CopyText->toPlainText(), u"Velda"_s);
         QCOMPARE(panel()->Layout()->Anchor->currentIndex(), 9);
     }
 
     void saveAsKeepsThePhotosMetadata() {
-        const QString photo = Path(QStringLiteral("camera.jpg"));
-        QImage(Picture(QStringLiteral("camera.png"))).save(photo, "JPEG");
+        const QString photo = Path(u"camera.jpg"_s);
+        QImage(Picture(u"camera.png"_s)).save(photo, "JPEG");
         QProcess tag;
-        tag.start(QStringLiteral("exiv2"),
-                  {QStringLiteral("-Mset Exif.Image.Make SaveCam"), photo});
+        tag.start(u"exiv2"_s, {u"-Mset Exif.Image.Make SaveCam"_s, photo});
         QVERIFY(tag.waitForFinished() && tag.exitCode() == 0);
         panel()->ofile->setText(photo);
-        panel()->CopyText->setPlainText(QStringLiteral("mark"));
+        panel()->CopyText->setPlainText(u"mark"_s);
         panel()->ApplyStuff_Click();
         AnswerSaveAs([this](SaveAsDialog* d) {
             d->FileDir->setPath(dir_.path());
-            d->File->setText(QStringLiteral("kept"));
+            d->File->setText(u"kept"_s);
             QTest::mouseClick(d->JPG_Option, Qt::LeftButton);
             QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
         });
         emit main_->ExistingResult()->saveRequested();
         QProcess read;
-        read.start(QStringLiteral("exiv2"),
-                   {QStringLiteral("-Pkv"), Path(QStringLiteral("kept.jpg"))});
+        read.start(u"exiv2"_s, {u"-Pkv"_s, Path(u"kept.jpg"_s)});
         QVERIFY(read.waitForFinished());
-        QVERIFY(
-            QString::fromUtf8(read.readAllStandardOutput()).contains(QStringLiteral("SaveCam")));
+        QVERIFY(QString::fromUtf8(read.readAllStandardOutput()).contains(u"SaveCam"_s));
     }
 
     void saveAsKeepsTheLoadedJpegsBlocksWhenAsked() {
         // A real photo; the option is ticked in the menu and kept in velda.ini.
-        const QString photo = Path(QStringLiteral("photo.jpg"));
+        const QString photo = Path(u"photo.jpg"_s);
         QProcess crop;
-        crop.start(
-            QStringLiteral("/usr/bin/python3"),
-            {QStringLiteral("-c"),
-             QStringLiteral("import sys\nfrom PIL import Image\n"
-                            "Image.open(sys.argv[1]).crop((0, 0, 480, 320))"
-                            ".save(sys.argv[2], quality=93)"),
-             QStringLiteral("/usr/share/backgrounds/Bridge_by_Sander_Klootwijk.jpg"), photo});
+        crop.start(u"/usr/bin/python3"_s,
+                   {u"-c"_s,
+                    QStringLiteral("import sys\nfrom PIL import Image\n"
+                                   "Image.open(sys.argv[1]).crop((0, 0, 480, 320))"
+                                   ".save(sys.argv[2], quality=93)"),
+                    u"/usr/share/backgrounds/Bridge_by_Sander_Klootwijk.jpg"_s, photo});
         QVERIFY(crop.waitForFinished() && crop.exitCode() == 0);
         QVERIFY(!panel()->lossless_mnu->isChecked());
         panel()->lossless_mnu->trigger();
         QVERIFY(state_.LosslessJpeg);
         panel()->ofile->setText(photo);
-        panel()->CopyText->setPlainText(QStringLiteral("mark"));
-        panel()->tx->setText(QStringLiteral("10"));
-        panel()->ty->setText(QStringLiteral("10"));
-        panel()->ts->setText(QStringLiteral("40"));
+        panel()->CopyText->setPlainText(u"mark"_s);
+        panel()->tx->setText(u"10"_s);
+        panel()->ty->setText(u"10"_s);
+        panel()->ts->setText(u"40"_s);
         panel()->ApplyStuff_Click();
-        QCOMPARE(ReadIniKey(Path(QStringLiteral("velda.ini")), kOptionsSection,
-                            QStringLiteral("LosslessJpeg"))
-                     .value,
-                 QStringLiteral("True"));
+        QCOMPARE(ReadIniKey(Path(u"velda.ini"_s), kOptionsSection, u"LosslessJpeg"_s).value,
+                 u"True"_s);
         AnswerSaveAs([this](SaveAsDialog* d) {
             d->FileDir->setPath(dir_.path());
-            d->File->setText(QStringLiteral("blocks"));
+            d->File->setText(u"blocks"_s);
             QTest::mouseClick(d->JPG_Option, Qt::LeftButton);
             d->jpegval->setValue(10);
             QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
@@ -432,10 +418,9 @@ class SaveAndBatchTest : public QObject {
 
         // The source's tables, not the dialog's quality; the text is there,
         // and the far corner is the source's very pixels.
-        const QString kept = Path(QStringLiteral("blocks.jpg"));
+        const QString kept = Path(u"blocks.jpg"_s);
         QProcess q;
-        q.start(QStringLiteral("identify"),
-                {QStringLiteral("-format"), QStringLiteral("%Q"), kept});
+        q.start(u"identify"_s, {u"-format"_s, u"%Q"_s, kept});
         QVERIFY(q.waitForFinished());
         QCOMPARE(q.readAllStandardOutput(), QByteArray("93"));
         const QImage source(photo), result(kept),
@@ -452,28 +437,28 @@ class SaveAndBatchTest : public QObject {
 
     void formatOptionsFilterTheInputList() {
         for (const char* n : {"a.jpg", "b.PNG", "c.gif", "d.pcd", "e.txt", ".hidden.jpg"}) {
-            QFile f(Path(QStringLiteral("list/") + QString::fromLatin1(n)));
-            QDir().mkpath(Path(QStringLiteral("list")));
+            QFile f(Path(u"list/"_s + QString::fromLatin1(n)));
+            QDir().mkpath(Path(u"list"_s));
             f.open(QIODevice::WriteOnly);
         }
-        panel()->InputDir->setPath(Path(QStringLiteral("list")));
+        panel()->InputDir->setPath(Path(u"list"_s));
         QCOMPARE(panel()->InputFile->count(), 2);  // the start pattern has no PNG
         QTest::mouseClick(panel()->All_Option, Qt::LeftButton);
         QCOMPARE(panel()->InputFile->count(), 3);
         QTest::mouseClick(panel()->Option3D1, Qt::LeftButton);
         QCOMPARE(panel()->InputFile->count(), 1);
-        QCOMPARE(panel()->InputFile->item(0)->text(), QStringLiteral("d.pcd"));
-        QCOMPARE(panel()->pcdbase->currentText(), QStringLiteral("Base"));
+        QCOMPARE(panel()->InputFile->item(0)->text(), u"d.pcd"_s);
+        QCOMPARE(panel()->pcdbase->currentText(), u"Base"_s);
     }
 
     void batchFromTheWindowInListAndTreeMode() {
-        Picture(QStringLiteral("in/one.png"));
-        Picture(QStringLiteral("in/two.png"));
-        Picture(QStringLiteral("in/sub/three.png"));
-        const QString out = Path(QStringLiteral("out"));
-        panel()->CopyText->setPlainText(QStringLiteral("(c)"));
+        Picture(u"in/one.png"_s);
+        Picture(u"in/two.png"_s);
+        Picture(u"in/sub/three.png"_s);
+        const QString out = Path(u"out"_s);
+        panel()->CopyText->setPlainText(u"(c)"_s);
         QTest::mouseClick(panel()->All_Option, Qt::LeftButton);
-        panel()->InputDir->setPath(Path(QStringLiteral("in")));
+        panel()->InputDir->setPath(Path(u"in"_s));
         panel()->OutputDir->setPath(dir_.path());
         QDir().mkpath(out);
         panel()->OutputDir->setPath(out);
@@ -483,8 +468,8 @@ class SaveAndBatchTest : public QObject {
         QVERIFY(!panel()->Start->isEnabled());
         QTRY_VERIFY(!panel()->BatchRunning());
         QVERIFY(panel()->Start->isEnabled());
-        QCOMPARE(prompter_.shown.last(), QStringLiteral("1 files processed."));
-        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("two.jpg")});
+        QCOMPARE(prompter_.shown.last(), u"1 files processed."_s);
+        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{u"two.jpg"_s});
         QVERIFY(prompter_.shown.at(prompter_.shown.size() - 2)
                     .startsWith(QStringLiteral(
                         "You have selected to watermark the selected files from, ")));
@@ -501,30 +486,29 @@ class SaveAndBatchTest : public QObject {
         prompter_.answers = {true};
         panel()->Start_Click();
         QTRY_VERIFY(!panel()->BatchRunning());
-        QCOMPARE(prompter_.shown.last(), QStringLiteral("3 files processed."));
-        QCOMPARE(QDir(out).entryList({QStringLiteral("*.gif")}, QDir::Files).size(), 3);
+        QCOMPARE(prompter_.shown.last(), u"3 files processed."_s);
+        QCOMPARE(QDir(out).entryList({u"*.gif"_s}, QDir::Files).size(), 3);
 
         // The same folder twice is refused.
-        panel()->OutputDir->setPath(Path(QStringLiteral("in")));
+        panel()->OutputDir->setPath(Path(u"in"_s));
         panel()->Start_Click();
         QTRY_VERIFY(!panel()->BatchRunning());
-        QVERIFY(prompter_.shown.contains(
-            QStringLiteral("Output directory must be different to the source")));
+        QVERIFY(prompter_.shown.contains(u"Output directory must be different to the source"_s));
         QVERIFY(QFile::exists(state_.settingsPath));  // Start saves the settings first
     }
 
     void cancelStopsBetweenFilesWithoutAReport() {
         for (int i = 0; i < 8; ++i)
-            Picture(QStringLiteral("many/p%1.png").arg(i), 1200, 900);
-        const QString out = Path(QStringLiteral("many-out"));
+            Picture(u"many/p%1.png"_s.arg(i), 1200, 900);
+        const QString out = Path(u"many-out"_s);
         QDir().mkpath(out);
-        panel()->CopyText->setPlainText(QStringLiteral("x"));
-        panel()->InputDir->setPath(Path(QStringLiteral("many")));
+        panel()->CopyText->setPlainText(u"x"_s);
+        panel()->InputDir->setPath(Path(u"many"_s));
         panel()->OutputDir->setPath(out);
         panel()->SubCheck->setChecked(true);
         // Yes to the confirmation, and Cancel at once.
         prompter_.onMessage = [this](const QString& text) {
-            if (text.startsWith(QStringLiteral("You have selected"))) panel()->Command3D1_Click();
+            if (text.startsWith(u"You have selected"_s)) panel()->Command3D1_Click();
         };
         panel()->Start_Click();
         QTRY_VERIFY(!panel()->BatchRunning());
@@ -536,25 +520,25 @@ class SaveAndBatchTest : public QObject {
     }
 
     void settingsRoundTripAndRememberedPictures() {
-        const QString wm = Picture(QStringLiteral("wm.png"), 20, 10);
-        const QString main = Picture(QStringLiteral("main.png"));
+        const QString wm = Picture(u"wm.png"_s, 20, 10);
+        const QString main = Picture(u"main.png"_s);
         panel()->ofile->setText(main);
         panel()->wfile->setText(wm);
         QTest::keyClick(panel()->wfile, Qt::Key_Return);
         panel()->InputDir->setPath(dir_.path());
-        panel()->OutputDir->setPath(Path(QStringLiteral("..")));
+        panel()->OutputDir->setPath(Path(u".."_s));
         panel()->mixvalue->setValue(42);
         panel()->jpegval->setValue(33);
         panel()->tper->setChecked(true);
-        panel()->ts->setText(QStringLiteral("31.5"));
+        panel()->ts->setText(u"31.5"_s);
         main_->close();
         Start();
         QCOMPARE(panel()->mixvalue->value(), 42);
-        QCOMPARE(panel()->jval->text(), QStringLiteral("33"));
+        QCOMPARE(panel()->jval->text(), u"33"_s);
         QVERIFY(panel()->tper->isChecked());
-        QCOMPARE(panel()->ts->text(), QStringLiteral("31.5"));
+        QCOMPARE(panel()->ts->text(), u"31.5"_s);
         QCOMPARE(panel()->InputFile->path(), dir_.path());
-        QCOMPARE(panel()->OutputDir->path(), QDir::cleanPath(Path(QStringLiteral(".."))));
+        QCOMPARE(panel()->OutputDir->path(), QDir::cleanPath(Path(u".."_s)));
         QVERIFY(main_->ExistingResult() &&
                 main_->ExistingResult()->Full_Picbuf.Xresolution() == 60);
         QCOMPARE(panel()->Waterm_Picbuf.Xresolution(), 20);
@@ -574,18 +558,15 @@ class SaveAndBatchTest : public QObject {
         junk.open(QIODevice::WriteOnly);
         junk.write("junk");
         junk.close();
-        WriteIniKey(state_.settingsPath, kMainSection, QStringLiteral("OrigFile"), main);
+        WriteIniKey(state_.settingsPath, kMainSection, u"OrigFile"_s, main);
         main_.reset();
         Start();
-        QVERIFY(prompter_.shown.last().startsWith(
-            QStringLiteral("Error loading image error number - 2\r")));
+        QVERIFY(prompter_.shown.last().startsWith(u"Error loading image error number - 2\r"_s));
         QVERIFY(panel()->ofile->text().isEmpty());
         QCOMPARE(panel()->mixvalue->value(), 42);
         QCOMPARE(panel()->Waterm_Picbuf.Xresolution(), 20);
         main_->close();
-        QCOMPARE(
-            ReadIniKey(state_.settingsPath, kMainSection, QStringLiteral("WaterMarkFile")).value,
-            wm);
+        QCOMPARE(ReadIniKey(state_.settingsPath, kMainSection, u"WaterMarkFile"_s).value, wm);
 
         // Bad settings files never stop the program.
         for (const QByteArray& bad :
