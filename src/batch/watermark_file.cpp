@@ -84,9 +84,22 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     if (keepBlocks && job.resize.kind != ResizeTarget::Kind::None &&
         SniffKind(data, sourcePath) == FileKind::Jpeg)
         wholeReason = QStringLiteral("resized");
-    if (keepBlocks && job.resize.kind == ResizeTarget::Kind::None) {
+    if (job.output == OutputOption::Jpg && job.resize.kind == ResizeTarget::Kind::None &&
+        !IsPhotoCdName(sourcePath)) {
+        // JPEG to JPEG: the source's blocks kept where the marks leave
+        // them, or else the picture re-encoded as it is decoded, a band of
+        // rows at a time, never held whole.
         JpegRemark remark;
-        if (Status s = RemarkJpegData(data, JobMarks(job, text), job.keepMetadata, admit, &remark);
+        const RegionMarks marks = JobMarks(job, text);
+        // Row by row, a JPEG needs the band of rows under its marks.
+        const DecodeGate rowsAdmit = [&](const DecodeEstimate& e) {
+            const QSize size(e.width, e.height);
+            const qint64 rows = (marks.footprint(size) & QRect(QPoint(0, 0), size)).height() + 16;
+            return memory.Acquire(options.budget, e.workingBytes + 4 * rows * e.width);
+        };
+        if (Status s = keepBlocks ? RemarkJpegData(data, marks, job.keepMetadata, admit, &remark)
+                                  : MarkJpegDataRows(data, marks, job.jpegQuality, job.keepMetadata,
+                                                     rowsAdmit, &remark);
             !s.ok()) {
             return s;
         }
@@ -99,7 +112,7 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
             DeleteSourceIfDone(sourcePath, targetPath, options);
             return Notes({OmittedMarks(job, remark.Upright())});
         }
-        wholeReason = remark.wholeReason;
+        if (keepBlocks) wholeReason = remark.wholeReason;
     }
     Picture loaded;
     const int resolution = IsPhotoCdName(sourcePath) ? job.photoCdResolution : kPhotoCdBase;

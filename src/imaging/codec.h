@@ -22,6 +22,7 @@ struct HeaderInfo {
     // (all its pixel data when uncompressed, the best case of its coding
     // otherwise).
     qint64 minimumBytes = 0;
+    int scans = 0;  // a JPEG's: more than one means its decoder holds every coefficient
 };
 
 // More scans than any camera or encoder writes: refused before decoding.

@@ -105,6 +105,7 @@ Status JpegHeader(const QByteArray& d, HeaderInfo* info) {
     // the whole picture for each; cameras and encoders use a few dozen.
     bool arithmetic = false;
     const int scans = JpegScans(d, &arithmetic);
+    info->scans = scans;
     if (scans > kMaxJpegScans) {
         return Status::Error(ErrorCode::CorruptData,
                              QStringLiteral("JPEG has %1 scans, more than the %2 accepted")

@@ -11,8 +11,10 @@
 #include <jpeglib.h>
 // clang-format on
 
+#include <algorithm>
 #include <bitset>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <numbers>
 #include <stdexcept>
@@ -458,6 +460,88 @@ QPoint StoredPoint(QPoint p, int orientation, QSize stored) {
 
 int InverseOrientation(int orientation) {
     return orientation == 6 ? 8 : orientation == 8 ? 6 : orientation;
+}
+
+Status MarkJpegRows(const QByteArray& jpeg, const RegionMarks& marks, int quality,
+                    JpegRemark* out) {
+    *out = JpegRemark();
+    // QImage::Format_RGB32's words in memory, as the whole decode fills them.
+    constexpr J_COLOR_SPACE kRgb32 =
+        QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRX : JCS_EXT_XRGB;
+    try {
+        Decompress source(jpeg);
+        jpeg_decompress_struct& s = source.info;
+        jpeg_read_header(&s, TRUE);
+        out->width = static_cast<int>(s.image_width);
+        out->height = static_cast<int>(s.image_height);
+        if (s.jpeg_color_space != JCS_YCbCr || s.num_components != 3) {
+            out->wholeReason = QStringLiteral("colourspace");
+            return Status::Ok();
+        }
+        s.out_color_space = kRgb32;
+        jpeg_start_decompress(&s);
+        const int width = static_cast<int>(s.output_width);
+        const int height = static_cast<int>(s.output_height);
+        const QSize size(width, height);
+        const QRect footprint =
+            marks.footprint ? marks.footprint(size) & QRect(QPoint(0, 0), size) : QRect();
+        const bool marked = !footprint.isEmpty() && marks.paint;
+        const int bandTop = marked ? footprint.top() : height;
+        const int bandEnd = marked ? footprint.bottom() + 1 : height;
+
+        Compress result(jpeg.size());
+        jpeg_compress_struct& c = result.info;
+        c.image_width = s.output_width;
+        c.image_height = s.output_height;
+        c.input_components = 4;
+        c.in_color_space = kRgb32;
+        jpeg_set_defaults(&c);  // YCbCr at 2x2 1x1 1x1: 4:2:0
+        const int q = std::clamp(quality, 1, 100);
+        jpeg_set_quality(&c, q, TRUE);
+        c.dct_method = q >= 96 ? JDCT_ISLOW : JDCT_IFAST;  // as TurboJPEG chooses
+        jpeg_start_compress(&c, TRUE);
+
+        // The rows under the marks are drawn into as one picture (a text's
+        // tone is measured over its whole box); the others pass through a
+        // few at a time.
+        constexpr int kRowsAtOnce = 16;
+        QImage plain(width, kRowsAtOnce, QImage::Format_RGB32);
+        QImage band(width, bandEnd - bandTop, QImage::Format_RGB32);
+        if (plain.isNull() || (marked && band.isNull())) throw std::bad_alloc();
+        std::vector<JSAMPROW> rows(static_cast<size_t>(std::max(kRowsAtOnce, band.height())));
+        auto pass = [&](QImage& image, int count, auto before) {
+            for (int i = 0; i < count; ++i)
+                rows[static_cast<size_t>(i)] = image.scanLine(i);
+            const auto n = static_cast<JDIMENSION>(count);
+            for (JDIMENSION done = 0; done < n;)
+                done += jpeg_read_scanlines(&s, rows.data() + done, n - done);
+            before();
+            for (int i = 0; i < count; ++i)
+                rows[static_cast<size_t>(i)] = image.scanLine(i);
+            for (JDIMENSION done = 0; done < n;)
+                done += jpeg_write_scanlines(&c, rows.data() + done, n - done);
+        };
+        for (int y = 0; y < height;) {
+            if (y == bandTop) {
+                pass(band, band.height(), [&] { marks.paint(band, QPoint(0, y), size); });
+                y = bandEnd;
+            } else {
+                const int count = std::min(kRowsAtOnce, (y < bandTop ? bandTop : height) - y);
+                pass(plain, count, [] {});
+                y += count;
+            }
+        }
+        jpeg_finish_compress(&c);
+        jpeg_finish_decompress(&s);
+        out->file = std::move(result.bytes);
+        return Status::Ok();
+    } catch (const JpegError& e) {
+        *out = JpegRemark();
+        return Status::Error(ErrorCode::CorruptData, QString::fromLocal8Bit(e.what()));
+    } catch (const std::bad_alloc&) {
+        *out = JpegRemark();
+        return Status::Error(ErrorCode::OutOfMemory);
+    }
 }
 
 Status RemarkJpeg(const QByteArray& jpeg, int orientation, const RegionMarks& marks,

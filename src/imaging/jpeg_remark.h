@@ -52,4 +52,12 @@ struct JpegRemark {
 Status RemarkJpeg(const QByteArray& jpeg, int orientation, const RegionMarks& marks,
                   JpegRemark* out);
 
+// Decodes a JPEG row by row, draws the marks, and encodes it anew at
+// quality (4:2:0, as EncodeJpeg writes) as the rows come: only the band of
+// rows under the marks is ever held whole, so a photo of any size needs a
+// few megabytes rather than four bytes a pixel. The pixels are the whole
+// decode's to the bit. A picture not coded as YCbCr comes back with no file
+// and the reason; damaged data fails.
+Status MarkJpegRows(const QByteArray& jpeg, const RegionMarks& marks, int quality, JpegRemark* out);
+
 }  // namespace velda

@@ -133,35 +133,67 @@ Status LoadPicture(const QString& path, int photoCdResolution, Picture* out,
     return DecodePicture(data, path, photoCdResolution, out, gate);
 }
 
-Status RemarkJpegData(const QByteArray& data, const RegionMarks& marks, bool keepMetadata,
-                      const DecodeGate& gate, JpegRemark* out) {
+namespace {
+
+// What both ways of marking a JPEG in memory share: the header checked, the
+// work admitted, and the source's metadata carried over. keepBlocks: the
+// source's blocks are kept, all held at once and in their stored frame.
+Status MarkJpegData(const QByteArray& data, bool keepMetadata, const DecodeGate& gate,
+                    bool keepBlocks, const std::function<Status(int orientation)>& mark,
+                    JpegRemark* out) {
     *out = JpegRemark();
     if (SniffKind(data, QString()) != FileKind::Jpeg) return Status::Ok();
     HeaderInfo header;
     if (Status s = ReadHeader(FileKind::Jpeg, data, kPhotoCdBase, &header); !s.ok()) return s;
     if (gate) {
-        // Every block's coefficients (at most three samples a pixel, two
-        // bytes each), the marked region and the new file.
+        // Every block's coefficients, when they are all held (as they are
+        // for a progressive source too): at most three samples a pixel, two
+        // bytes each.
         const qint64 pixels = static_cast<qint64>(header.width) * header.height;
-        const DecodeEstimate estimate{FileKind::Jpeg, header.width, header.height,
-                                      header.depth,   data.size(),  2 * data.size() + 6 * pixels};
+        const qint64 workingBytesPerPixel = keepBlocks || header.scans > 1 ? 6 : 0;
+        const DecodeEstimate estimate{
+            FileKind::Jpeg, header.width, header.height,
+            header.depth,   data.size(),  2 * data.size() + workingBytesPerPixel * pixels};
         if (Status s = gate(estimate); !s.ok()) return s;
     }
     int orientation = 1;
     const MetadataPtr metadata = ReadMetadata(data, &orientation);
-    out->orientation = orientation;
     try {
-        if (Status s = RemarkJpeg(data, orientation, marks, out); !s.ok()) return s;
+        if (Status s = mark(orientation); !s.ok()) return s;
     } catch (const std::bad_alloc&) {
         return Status::Error(ErrorCode::OutOfMemory);
     }
+    out->orientation = orientation;
     if (keepMetadata && metadata && !out->file.isEmpty()) {
         // Metadata that cannot be written does not cost the picture.
         QByteArray withMetadata = out->file;
-        if (EmbedMetadata(&withMetadata, *metadata, out->width, out->height, true).ok())
+        if (EmbedMetadata(&withMetadata, *metadata, out->width, out->height, keepBlocks).ok())
             out->file = std::move(withMetadata);
     }
     return Status::Ok();
+}
+
+}  // namespace
+
+Status RemarkJpegData(const QByteArray& data, const RegionMarks& marks, bool keepMetadata,
+                      const DecodeGate& gate, JpegRemark* out) {
+    return MarkJpegData(
+        data, keepMetadata, gate, true,
+        [&](int orientation) { return RemarkJpeg(data, orientation, marks, out); }, out);
+}
+
+Status MarkJpegDataRows(const QByteArray& data, const RegionMarks& marks, int quality,
+                        bool keepMetadata, const DecodeGate& gate, JpegRemark* out) {
+    return MarkJpegData(
+        data, keepMetadata, gate, false,
+        [&](int orientation) {
+            if (orientation != 1) {
+                out->wholeReason = QStringLiteral("turned");
+                return Status::Ok();
+            }
+            return MarkJpegRows(data, marks, quality, out);
+        },
+        out);
 }
 
 bool FormatHoldsMetadata(int formatCode) {

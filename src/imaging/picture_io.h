@@ -60,6 +60,11 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
 // be wholly re-encoded.
 Status RemarkJpegData(const QByteArray& data, const RegionMarks& marks, bool keepMetadata,
                       const DecodeGate& gate, JpegRemark* out);
+// The same, encoded anew at quality row by row (see MarkJpegRows), its
+// marks drawn upright: out->file is empty for a picture that must be
+// decoded whole (not upright, or not YCbCr), or for data that is no JPEG.
+Status MarkJpegDataRows(const QByteArray& data, const RegionMarks& marks, int quality,
+                        bool keepMetadata, const DecodeGate& gate, JpegRemark* out);
 
 // Encodes picture in a format at its depth (24 or 32, 8, 4; 1 is written as
 // 4). JPEG is always 24-bit colour at quality (0 means 1); WebP is lossy at

@@ -240,6 +240,24 @@ TEST_F(VeldaBatchTest, LosslessKeepsTheSourcesBlocksAndSaysWhenItCannot) {
     EXPECT_TRUE(tags.readAllStandardOutput().trimmed().isEmpty());
 }
 
+// A JPEG written as JPEG is marked a band of rows at a time: a 12-megapixel
+// photo fits a budget far below its 48 MB of pixels, unless it is
+// progressive, whose decoder holds every coefficient.
+TEST_F(VeldaBatchTest, JpegToJpegNeedsOnlyTheRowsUnderTheMarks) {
+    test::Python(QStringLiteral("import sys\nfrom PIL import Image\n"
+                                "im = Image.open(sys.argv[1]).convert('RGB').resize((4000, 3000))\n"
+                                "im.save(sys.argv[2] + '/big.jpg', quality=90)\n"
+                                "im.save(sys.argv[2] + '/prog.jpg', quality=90, progressive=True)"),
+                 {u"/usr/share/backgrounds/Bridge_by_Sander_Klootwijk.jpg"_s, in_});
+    const Result r = Run({u"--memory=32"_s, u"-q"_s, in_, out_, u"big.jpg"_s, u"prog.jpg"_s});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.startsWith(u"2 files processed.\n1 files could not be converted:\n"_s + in_ +
+                                 u"/prog.jpg: picture too large: needs about "_s));
+    EXPECT_TRUE(r.out.endsWith(u"MiB, more than the run's memory budget of 32 MiB\n"_s));
+    EXPECT_EQ(test::Identify(out_ + u"/big.jpg"_s, u"%m %w %h %Q"_s), u"JPEG 4000 3000 90"_s);
+    EXPECT_GT(qRed(QImage(out_ + u"/big.jpg"_s).pixel(20, 25)), 240);  // the watermark
+}
+
 // Results never destroy a user's file, whatever runs share the folder.
 TEST_F(VeldaBatchTest, RunsSharingAnOutputFolderNeverLoseAPhoto) {
     // Two runs at once, each deleting its ten sources, all of the same

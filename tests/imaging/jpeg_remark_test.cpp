@@ -219,6 +219,59 @@ TEST_F(JpegRemarkTest, MarksDrawnIntoAnyRegionEqualTheNormalPathsPixels) {
             }
 }
 
+TEST_F(JpegRemarkTest, RowByRowEncodingIsTheWholePicturesToTheByte) {
+    test::Python(QString::fromLatin1(kVariants), {kPhoto, dir_.path()});
+    test::Run(u"jpegtran"_s,
+              {u"-restart"_s, u"5B"_s, u"-outfile"_s, Path("restart.jpg"), Path("s420.jpg")});
+    // The classic marks; an anchored, outlined, auto-toned text over a
+    // sized watermark; tiles over the whole picture; no marks at all.
+    BatchJob anchored = job_, tiled = job_, bare = job_;
+    anchored.layout.anchor = Anchor::BottomRight;
+    anchored.layout.watermarkSize = 20;
+    anchored.layout.textAnchor = Anchor::Bottom;
+    anchored.layout.textOutline = 2;
+    anchored.layout.textAutoTone = true;
+    tiled.layout.tile = true;
+    tiled.layout.tileAngle = 30;
+    bare.watermark = bare.mask = Picbuf();
+    bare.text.clear();
+    for (const char* name : {"s444", "s422", "s420", "progressive", "restart"}) {
+        const QByteArray data = test::ReadAll(Path(QString::fromLatin1(name) + u".jpg"_s));
+        int index = 0;
+        for (BatchJob* job : {&job_, &anchored, &tiled, &bare}) {
+            SCOPED_TRACE(std::string(name) + " job " + std::to_string(index++));
+            PrepareMarks(job);
+            Picture decoded;
+            ASSERT_TRUE(DecodePicture(data, QString(), 3, &decoded).ok());
+            Picbuf whole;
+            whole.PasteClipboard(decoded);
+            DrawJobMarks(*job, job->text, whole);
+            QByteArray expected;
+            ASSERT_TRUE(
+                EncodePicture(Picture{whole.image(), 24, {}}, kFormatJpeg, 75, &expected).ok());
+            JpegRemark rows;
+            ASSERT_TRUE(MarkJpegDataRows(data, JobMarks(*job), 75, false, {}, &rows).ok());
+            EXPECT_TRUE(rows.file == expected) << rows.file.size() << " " << expected.size();
+        }
+    }
+    // Grey and turned photos are left to the whole decode; damage fails.
+    JpegRemark grey, turned, cut;
+    ASSERT_TRUE(
+        MarkJpegDataRows(test::ReadAll(Path("grey.jpg")), JobMarks(job_), 75, true, {}, &grey)
+            .ok());
+    EXPECT_TRUE(grey.file.isEmpty());
+    const QByteArray upright = test::ReadAll(Path("s420.jpg"));
+    EXPECT_FALSE(
+        MarkJpegDataRows(upright.left(upright.size() / 2), JobMarks(job_), 75, true, {}, &cut)
+            .ok());
+    EXPECT_TRUE(cut.file.isEmpty());
+    test::Run(u"exiv2"_s, {u"-Mset Exif.Image.Orientation 6"_s, Path("s420.jpg")});
+    ASSERT_TRUE(
+        MarkJpegDataRows(test::ReadAll(Path("s420.jpg")), JobMarks(job_), 75, true, {}, &turned)
+            .ok());
+    EXPECT_TRUE(turned.file.isEmpty());
+}
+
 TEST_F(JpegRemarkTest, StoredPointsFollowTheOrientationsTurns) {
     QImage stored(5, 3, QImage::Format_RGB32);
     for (int y = 0; y < 3; ++y)
