@@ -18,15 +18,11 @@ using namespace Qt::StringLiterals;
 namespace velda {
 namespace {
 
-QString Exiv2Tool() {
-    return u"exiv2"_s;
-}
-
 // Every key and raw value exiv2 finds, one "key value" a line; empty when
 // the file has none.
 QString AllTags(const QString& file) {
     QProcess p;
-    p.start(Exiv2Tool(), {u"-Pkv"_s, file});
+    p.start(u"exiv2"_s, {u"-Pkv"_s, file});
     p.waitForFinished(60000);
     return QString::fromUtf8(p.readAllStandardOutput());
 }
@@ -82,9 +78,9 @@ class MetadataTest : public ::testing::Test {
         QStringList args;
         for (const QString& s : sets)
             args << u"-M"_s + s;
-        test::Run(Exiv2Tool(), args + QStringList{path});
-        test::Run(Exiv2Tool(), {u"-iC"_s, path});
-        test::Run(Exiv2Tool(), {u"-it"_s, path});
+        test::Run(u"exiv2"_s, args + QStringList{path});
+        test::Run(u"exiv2"_s, {u"-iC"_s, path});
+        test::Run(u"exiv2"_s, {u"-it"_s, path});
         EXPECT_EQ(Tag(AllTags(path), u"Exif.Image.Make"_s), u"TestCam"_s);
         return path;
     }
@@ -144,7 +140,7 @@ TEST_F(MetadataTest, RotatedPhotosLoadUprightAndKeepEveryTag) {
             }
             // The colour profile, byte for byte.
             QDir(out_.path()).remove(u"out.icc"_s);
-            test::Run(Exiv2Tool(), {u"-eC"_s, u"-f"_s, out});
+            test::Run(u"exiv2"_s, {u"-eC"_s, u"-f"_s, out});
             EXPECT_EQ(test::ReadAll(out_.filePath(u"out.icc"_s)), IccProfile());
             // The mark sits in the upright picture's corner.
             const QImage back(out);

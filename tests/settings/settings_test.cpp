@@ -126,13 +126,7 @@ TEST_F(IniTest, ReadLimitEmptyValuesAndDamagedFiles) {
     EXPECT_EQ(ReadIniKey(path, kMainSection, u"MixValue"_s).value, u"1"_s);
 }
 
-TEST_F(IniTest, FileExistsAndSettingsLocation) {
-    EXPECT_FALSE(FileExists(QString()));
-    EXPECT_FALSE(FileExists(dir_.path()));
-    EXPECT_FALSE(FileExists(Path("nope")));
-    WriteAll(Path("x"), "1");
-    EXPECT_TRUE(FileExists(Path("x")));
-
+TEST_F(IniTest, SettingsLocation) {
     EXPECT_EQ(SettingsFilePathFor(dir_.path()), dir_.path() + u"/velda.ini"_s);
     EXPECT_EQ(SettingsFilePathFor(u"/"_s), u"//velda.ini"_s);
     // A program directory that cannot be written sends the file to the
@@ -196,18 +190,6 @@ TEST_F(IniTest, WatermarkSettingsRoundTripAndLoaderRules) {
     EXPECT_FALSE(ApplyWatermarkKey(f, u"CentreWatermark"_s, u"2"_s));
     EXPECT_TRUE(ApplyWatermarkKey(f, u"mixvalue"_s, u"255"_s));
     EXPECT_EQ(f.MixValue, 255);
-}
-
-TEST_F(IniTest, KeepMetadataLivesInItsOwnSectionAndDefaultsToKeeping) {
-    const QString path = Path();
-    EXPECT_TRUE(ReadKeepMetadata(path));
-    WatermarkSettings s;
-    ASSERT_TRUE(WriteWatermarkSettings(path, s));
-    ASSERT_TRUE(WriteKeepMetadata(path, false));
-    EXPECT_FALSE(ReadKeepMetadata(path));
-    EXPECT_TRUE(QString::fromUtf8(ReadAll(path)).endsWith(u"\n[Options]\nKeepMetadata=False\n"_s));
-    ASSERT_TRUE(WriteWatermarkSettings(path, s));  // the other sections stay as they are
-    EXPECT_FALSE(ReadKeepMetadata(path));
 }
 
 TEST_F(IniTest, MarksKeysAreCheckedAndKeptInTheirOwnSection) {
@@ -289,26 +271,6 @@ TEST_F(IniTest, OutputKeysAndPresetsKeepToTheirSections) {
     EXPECT_TRUE(m2.Text.isEmpty());
     EXPECT_TRUE(k2.values().isEmpty() && o2.values().isEmpty());
     EXPECT_FALSE(ApplyPreset(file, u"none"_s, m2, k2, o2, nullptr));
-}
-
-TEST_F(IniTest, SaveAsSettingsRoundTrip) {
-    const QString path = Path();
-    SaveAsSettings s;
-    s.Path = u"/out"_s;
-    s.JPEGValue = 33;
-    s.bit24 = false;
-    s.bit8 = true;
-    s.PCXOption = true;
-    ASSERT_TRUE(WriteSaveAsSettings(path, s));
-    EXPECT_TRUE(QString::fromUtf8(ReadAll(path)).contains(u"24bit=0\n8bit=-1\n"_s));
-    SaveAsSettings r;
-    ReadSaveAsSettings(path, r);
-    EXPECT_EQ(r.Path, s.Path);
-    EXPECT_EQ(r.JPEGValue, 33);
-    EXPECT_FALSE(r.bit24);
-    EXPECT_TRUE(r.bit8);
-    EXPECT_TRUE(r.PCXOption);
-    EXPECT_FALSE(r.JPGOption);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <QTest>
 
 #include "app/main_window.h"
+#include "scripted_prompter.h"
 #include "settings/section_settings.h"
 #include "settings/settings.h"
 #include "ui/result_window.h"
@@ -28,24 +29,6 @@
 using namespace Qt::StringLiterals;
 
 namespace velda {
-
-class ScriptedPrompter : public Prompter {
-  public:
-    bool Message(const QString& text, Icon icon, Buttons) override {
-        shown.append(text);
-        icons.append(icon);
-        return true;
-    }
-    std::optional<QString> OpenFile(const QString& title, const QString& dir,
-                                    const QString& filters) override {
-        dialogs.append(title + u'|' + dir + u'|' + filters.section(u'|', 0, 0));
-        if (files.isEmpty()) return std::nullopt;
-        return files.takeFirst();
-    }
-    QStringList shown, dialogs;
-    QList<Icon> icons;
-    QList<std::optional<QString>> files;
-};
 
 class ControlPanelTest : public QObject {
     Q_OBJECT

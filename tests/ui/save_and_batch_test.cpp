@@ -17,12 +17,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <functional>
 
 #include "app/main_window.h"
 #include "batch/messages.h"
 #include "imaging/codec.h"
 #include "imaging/picture_io.h"
+#include "scripted_prompter.h"
 #include "settings/settings.h"
 #include "ui/file_lists.h"
 #include "ui/layout_panel.h"
@@ -33,30 +33,13 @@ using namespace Qt::StringLiterals;
 
 namespace velda {
 
-class AnsweringPrompter : public Prompter {
-  public:
-    bool Message(const QString& text, Icon, Buttons) override {
-        shown.append(text);
-        if (onMessage) onMessage(text);
-        return answers.isEmpty() ? true : answers.takeFirst();
-    }
-    std::optional<QString> OpenFile(const QString&, const QString&, const QString&) override {
-        return {};
-    }
-    std::optional<QString> AskText(const QString&, const QString&) override { return typed; }
-    std::optional<QString> typed;
-    QStringList shown;
-    QList<bool> answers;
-    std::function<void(const QString&)> onMessage;
-};
-
 class SaveAndBatchTest : public QObject {
     Q_OBJECT
 
   private:
     QTemporaryDir dir_;
     AppState state_;
-    AnsweringPrompter prompter_;
+    ScriptedPrompter prompter_;
     std::unique_ptr<MainWindow> main_;
 
     ControlPanel* panel() { return main_->panel(); }
@@ -100,7 +83,7 @@ class SaveAndBatchTest : public QObject {
   private slots:
     void init() {
         QFile::remove(Path(u"velda.ini"_s));
-        prompter_ = AnsweringPrompter();
+        prompter_ = ScriptedPrompter();
         Start();
     }
     void cleanup() { main_.reset(); }
