@@ -58,6 +58,13 @@ struct Decompress {
                      static_cast<unsigned long>(data.size()));
     }
     ~Decompress() { jpeg_destroy_decompress(&info); }
+    // Reads the header, and the stored picture's size into out.
+    jpeg_decompress_struct& Header(JpegRemark* out) {
+        jpeg_read_header(&info, TRUE);
+        out->width = static_cast<int>(info.image_width);
+        out->height = static_cast<int>(info.image_height);
+        return info;
+    }
     Decompress(const Decompress&) = delete;
     Decompress& operator=(const Decompress&) = delete;
 };
@@ -434,6 +441,22 @@ void KeepCompleteHuffmanTables(const jpeg_decompress_struct& s, jpeg_compress_st
     }
 }
 
+// Runs a libjpeg job: its errors become the picture's status, and a job
+// that fails leaves no result behind.
+template <typename Job>
+Status RunJpegJob(JpegRemark* out, Job job) {
+    *out = JpegRemark();
+    try {
+        return job();
+    } catch (const JpegError& e) {
+        *out = JpegRemark();
+        return Status::Error(ErrorCode::CorruptData, QString::fromLocal8Bit(e.what()));
+    } catch (const std::bad_alloc&) {
+        *out = JpegRemark();
+        return Status::Error(ErrorCode::OutOfMemory);
+    }
+}
+
 }  // namespace
 
 QPoint StoredPoint(QPoint p, int orientation, QSize stored) {
@@ -464,16 +487,12 @@ int InverseOrientation(int orientation) {
 
 Status MarkJpegRows(const QByteArray& jpeg, const RegionMarks& marks, int quality,
                     JpegRemark* out) {
-    *out = JpegRemark();
     // QImage::Format_RGB32's words in memory, as the whole decode fills them.
     constexpr J_COLOR_SPACE kRgb32 =
         QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRX : JCS_EXT_XRGB;
-    try {
+    return RunJpegJob(out, [&] {
         Decompress source(jpeg);
-        jpeg_decompress_struct& s = source.info;
-        jpeg_read_header(&s, TRUE);
-        out->width = static_cast<int>(s.image_width);
-        out->height = static_cast<int>(s.image_height);
+        jpeg_decompress_struct& s = source.Header(out);
         if (s.jpeg_color_space != JCS_YCbCr || s.num_components != 3) {
             out->wholeReason = QStringLiteral("colourspace");
             return Status::Ok();
@@ -535,24 +554,14 @@ Status MarkJpegRows(const QByteArray& jpeg, const RegionMarks& marks, int qualit
         jpeg_finish_decompress(&s);
         out->file = std::move(result.bytes);
         return Status::Ok();
-    } catch (const JpegError& e) {
-        *out = JpegRemark();
-        return Status::Error(ErrorCode::CorruptData, QString::fromLocal8Bit(e.what()));
-    } catch (const std::bad_alloc&) {
-        *out = JpegRemark();
-        return Status::Error(ErrorCode::OutOfMemory);
-    }
+    });
 }
 
 Status RemarkJpeg(const QByteArray& jpeg, int orientation, const RegionMarks& marks,
                   JpegRemark* out) {
-    *out = JpegRemark();
-    try {
+    return RunJpegJob(out, [&] {
         Decompress source(jpeg);
-        jpeg_decompress_struct& s = source.info;
-        jpeg_read_header(&s, TRUE);
-        out->width = static_cast<int>(s.image_width);
-        out->height = static_cast<int>(s.image_height);
+        jpeg_decompress_struct& s = source.Header(out);
         if (s.arith_code) {
             out->wholeReason = QStringLiteral("arithmetic");
             return Status::Ok();
@@ -600,13 +609,7 @@ Status RemarkJpeg(const QByteArray& jpeg, int orientation, const RegionMarks& ma
         jpeg_finish_decompress(&s);
         out->file = std::move(result.bytes);
         return Status::Ok();
-    } catch (const JpegError& e) {
-        *out = JpegRemark();
-        return Status::Error(ErrorCode::CorruptData, QString::fromLocal8Bit(e.what()));
-    } catch (const std::bad_alloc&) {
-        *out = JpegRemark();
-        return Status::Error(ErrorCode::OutOfMemory);
-    }
+    });
 }
 
 }  // namespace velda
