@@ -234,6 +234,10 @@ TEST_F(VeldaBatchTest, LosslessKeepsTheSourcesBlocksAndSaysWhenItCannot) {
     tags.start(u"exiv2"_s, {u"-Pkv"_s, result});
     tags.waitForFinished();
     EXPECT_TRUE(tags.readAllStandardOutput().trimmed().isEmpty());
+    // Marks are sized on the photo as it is seen, turned upright: 3 % of
+    // its 480 pixels is too small a watermark (of its stored 640, it is not).
+    const Result small = Run({in_, out_, u"photo.jpg"_s, u"--set=WatermarkSize=3"_s});
+    EXPECT_TRUE(small.err.contains(u"photo.jpg: watermark left out"_s)) << small.err.toStdString();
 }
 
 // A JPEG written as JPEG is marked a band of rows at a time: a 12-megapixel
