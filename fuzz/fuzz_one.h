@@ -2,8 +2,9 @@
 
 // One fuzz input through one decoder, as the fuzz targets run it and as the
 // replay test runs the committed regression files: signature, header
-// checks, decoding, layout (and, for JPEG, re-encoding under marks). Inputs that sniff as another
-// format are passed over so each target stays on its own decoder.
+// checks, decoding, layout (and, for JPEG, both ways of marking it: under
+// the marks only, and row by row). Inputs that sniff as another format are
+// passed over so each target stays on its own decoder.
 #include <QByteArray>
 #include <QString>
 
@@ -20,7 +21,8 @@ inline bool DecodeOneInput(FileKind kind, const QString& name, const uint8_t* da
     Picture picture;
     (void)DecodePicture(bytes, name, 1 + static_cast<int>(size % 3), &picture);
     if (kind == FileKind::Jpeg) {
-        // The path that keeps a JPEG's blocks reads the coefficients itself.
+        // The path that keeps a JPEG's blocks reads the coefficients itself;
+        // the row by row one drives libjpeg's decoder and encoder together.
         RegionMarks marks;
         marks.footprint = [](QSize) { return QRect(5, 5, 20, 20); };
         marks.paint = [](QImage& region, QPoint at, QSize) {
@@ -31,6 +33,7 @@ inline bool DecodeOneInput(FileKind kind, const QString& name, const uint8_t* da
         };
         JpegRemark remark;
         (void)RemarkJpegData(bytes, marks, true, {}, &remark);
+        (void)MarkJpegDataRows(bytes, marks, 75, true, {}, &remark);
     }
     return true;
 }
