@@ -20,27 +20,22 @@
 #include <QTest>
 
 #include "app/main_window.h"
-#include "scripted_prompter.h"
 #include "settings/section_settings.h"
 #include "settings/settings.h"
 #include "ui/result_window.h"
 #include "ui/twips.h"
+#include "window_test.h"
 
 using namespace Qt::StringLiterals;
 
 namespace velda {
 
-class ControlPanelTest : public QObject {
+class ControlPanelTest : public WindowTest {
     Q_OBJECT
 
   private:
-    QTemporaryDir dir_;
-    AppState state_;
-    ScriptedPrompter prompter_;
-    std::unique_ptr<MainWindow> main_;
     QStringList captions_;
 
-    ControlPanel* panel() { return main_->panel(); }
     QString Path(const char* name) { return dir_.filePath(QString::fromLatin1(name)); }
     QString Picture(const char* name, int w, int h, QRgb colour) {
         QImage img(w, h, QImage::Format_RGB32);
@@ -49,17 +44,12 @@ class ControlPanelTest : public QObject {
         img.save(path);
         return path;
     }
+    // A fresh prompter, and the captions the main window shows from here.
     void Start() {
-        state_ = AppState();
-        state_.settingsPath = Path("velda.ini");
         prompter_ = ScriptedPrompter();
-        main_ = std::make_unique<MainWindow>(state_, prompter_);
-        main_->resize(1400, 900);
-        main_->show();
+        WindowTest::Start();
         connect(main_.get(), &QWidget::windowTitleChanged, this,
                 [this](const QString& t) { captions_.append(t); });
-        panel()->Form_Load();
-        panel()->mixvalue->setValue(state_.MixLevel);
         main_->setWindowTitle(u"Velda Watermarking System v1.40"_s);
         captions_.clear();
     }

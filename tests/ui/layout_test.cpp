@@ -22,9 +22,9 @@
 
 #include "app/main_window.h"
 #include "app/splash.h"
-#include "scripted_prompter.h"
 #include "ui/layout_panel.h"
 #include "ui/save_dialog.h"
+#include "window_test.h"
 
 using namespace Qt::StringLiterals;
 

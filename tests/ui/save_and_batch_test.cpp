@@ -22,27 +22,21 @@
 #include "batch/messages.h"
 #include "imaging/codec.h"
 #include "imaging/picture_io.h"
-#include "scripted_prompter.h"
 #include "settings/settings.h"
 #include "ui/file_lists.h"
 #include "ui/layout_panel.h"
 #include "ui/result_window.h"
 #include "ui/save_dialog.h"
+#include "window_test.h"
 
 using namespace Qt::StringLiterals;
 
 namespace velda {
 
-class SaveAndBatchTest : public QObject {
+class SaveAndBatchTest : public WindowTest {
     Q_OBJECT
 
   private:
-    QTemporaryDir dir_;
-    AppState state_;
-    ScriptedPrompter prompter_;
-    std::unique_ptr<MainWindow> main_;
-
-    ControlPanel* panel() { return main_->panel(); }
     QString Path(const QString& name) { return dir_.filePath(name); }
     QString Picture(const QString& name, int w = 60, int h = 40) {
         QImage img(w, h, QImage::Format_RGB32);
@@ -52,16 +46,6 @@ class SaveAndBatchTest : public QObject {
         QDir().mkpath(QFileInfo(Path(name)).path());
         img.save(Path(name));
         return Path(name);
-    }
-    void Start() {
-        main_.reset();
-        state_ = AppState();
-        state_.settingsPath = Path(u"velda.ini"_s);
-        main_ = std::make_unique<MainWindow>(state_, prompter_);
-        main_->resize(1400, 900);
-        main_->show();
-        panel()->Form_Load();
-        panel()->mixvalue->setValue(state_.MixLevel);
     }
     int Depth(const QString& file) {
         QFile f(file);

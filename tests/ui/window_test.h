@@ -1,10 +1,13 @@
-// Answers the program's questions from a script and records what it was
-// shown, in place of message boxes and file dialogs.
+// The desktop program under test, headless: its questions answered from a
+// script, its settings in a folder of its own.
 #pragma once
 
 #include <QStringList>
+#include <QTemporaryDir>
 #include <functional>
+#include <memory>
 
+#include "app/main_window.h"
 #include "ui/prompter.h"
 
 namespace velda {
@@ -31,6 +34,28 @@ class ScriptedPrompter : public Prompter {
     QList<std::optional<QString>> files;  // chosen in the open dialogs, in turn
     std::optional<QString> typed;         // the text asked for
     std::function<void(const QString&)> onMessage;
+};
+
+class WindowTest : public QObject {
+  protected:
+    // Starts the program as a user does, its settings read from velda.ini
+    // in the test's folder; the prompter keeps what it was shown.
+    void Start() {
+        main_.reset();
+        state_ = AppState();
+        state_.settingsPath = dir_.filePath(QStringLiteral("velda.ini"));
+        main_ = std::make_unique<MainWindow>(state_, prompter_);
+        main_->resize(1400, 900);
+        main_->show();
+        panel()->Form_Load();
+        panel()->mixvalue->setValue(state_.MixLevel);
+    }
+    ControlPanel* panel() { return main_->panel(); }
+
+    QTemporaryDir dir_;
+    AppState state_;
+    ScriptedPrompter prompter_;
+    std::unique_ptr<MainWindow> main_;
 };
 
 }  // namespace velda
