@@ -45,13 +45,9 @@ for f in sys.argv[1:]:
     print(*(m.getbbox() or (0, 0, 0, 0)))
 )";
 
-class OutputTest : public ::testing::Test {
+class OutputTest : public test::BatchFolders {
   protected:
     void SetUp() override {
-        in_ = dir_.filePath(u"in"_s);
-        out_ = dir_.filePath(u"out"_s);
-        ini_ = dir_.filePath(u"velda.ini"_s);
-        QDir().mkpath(in_);
         test::Python(QString::fromLatin1(kSources),
                      {u"/usr/share/backgrounds/Wine_by_Jakkub_Mede.jpg"_s, dir_.path()});
         test::Run(u"exiv2"_s, {u"-M"_s, u"set Exif.Image.Artist Ann Author"_s, u"-M"_s,
@@ -76,9 +72,6 @@ class OutputTest : public ::testing::Test {
         out.sort();
         return out;
     }
-
-    QTemporaryDir dir_;
-    QString in_, out_, ini_;
 };
 
 TEST_F(OutputTest, ResizeNeverEnlargesAndMarksFitTheFinalPicture) {

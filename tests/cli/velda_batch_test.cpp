@@ -23,13 +23,9 @@ namespace {
 
 using Result = test::BatchResult;
 
-class VeldaBatchTest : public ::testing::Test {
+class VeldaBatchTest : public test::BatchFolders {
   protected:
     void SetUp() override {
-        in_ = dir_.filePath(u"in"_s);
-        out_ = dir_.filePath(u"out"_s);
-        ini_ = dir_.filePath(u"velda.ini"_s);
-        QDir().mkpath(in_);
         // A mid-grey picture: the white watermark and red text show on it.
         for (const char* name : {"a.png", "b.png", "c.png"}) {
             QImage img(200, 100, QImage::Format_RGB32);
@@ -50,9 +46,6 @@ class VeldaBatchTest : public ::testing::Test {
     }
     static QString Program() { return test::VeldaBatchProgram(); }
     QStringList Outputs() const { return QDir(out_).entryList(QDir::Files, QDir::Name); }
-
-    QTemporaryDir dir_;
-    QString in_, out_, ini_;
 };
 
 TEST_F(VeldaBatchTest, ListModeWritesMarkedPicturesInTheChosenFormat) {

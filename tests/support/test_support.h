@@ -1,5 +1,8 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <QDir>
 #include <QImage>
 #include <QString>
 #include <QStringList>
@@ -48,5 +51,16 @@ BatchResult RunVeldaBatch(const QStringList& args);
 
 QByteArray ReadAll(const QString& path);
 void WriteAll(const QString& path, const QByteArray& bytes);
+
+// A velda-batch run's folders: in/ (made), out/ (not yet) and the path of
+// its velda.ini, in a folder of the test's own.
+class BatchFolders : public ::testing::Test {
+  protected:
+    BatchFolders() { QDir().mkpath(in_); }
+    QTemporaryDir dir_;
+    const QString in_ = dir_.filePath(QStringLiteral("in"));
+    const QString out_ = dir_.filePath(QStringLiteral("out"));
+    const QString ini_ = dir_.filePath(QStringLiteral("velda.ini"));
+};
 
 }  // namespace velda::test
