@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "support/test_support.h"
@@ -205,26 +204,6 @@ TEST_F(OutputTest, NamesTreesAndTheDryRunAgreeWithWhatIsWritten) {
     planned.sort();
     EXPECT_EQ(planned, written);
     EXPECT_TRUE(plan.endsWith(u"4 files would be written.\n"_s)) << plan.toStdString();
-
-    // Two runs side by side on the two halves of the tree give what one
-    // run gives.
-    const QString halves = dir_.filePath(u"halves"_s);
-    const QString whole = dir_.filePath(u"whole"_s);
-    QDir().mkpath(halves);
-    QDir().mkpath(whole);
-    QProcess a, b;
-    const QString program = test::VeldaBatchProgram();
-    const QStringList common = {u"--settings"_s, ini_, u"-q"_s, u"--recursive"_s, u"--keep-tree"_s};
-    a.start(program, common + QStringList{tree + u"/a"_s, halves + u"/a"_s});
-    b.start(program, common + QStringList{tree + u"/c"_s, halves + u"/c"_s});
-    ASSERT_TRUE(a.waitForFinished(120000) && b.waitForFinished(120000));
-    EXPECT_EQ(a.exitCode() + b.exitCode(), 0);
-    Batch({u"--recursive"_s, u"--keep-tree"_s, tree + u"/a"_s, whole + u"/a"_s});
-    Batch({u"--recursive"_s, u"--keep-tree"_s, tree + u"/c"_s, whole + u"/c"_s});
-    EXPECT_EQ(Files(halves), Files(whole));
-    for (const QString& f : Files(whole))
-        EXPECT_EQ(test::ReadAll(halves + u'/' + f), test::ReadAll(whole + u'/' + f))
-            << f.toStdString();
 }
 
 TEST_F(OutputTest, PresetsRunAndLaterSettingsWin) {

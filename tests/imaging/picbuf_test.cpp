@@ -107,11 +107,6 @@ TEST(Loaders, WatermarkAndTemplateLoadRaisedToTrueColourThroughTheRightPath) {
     EXPECT_EQ(wm.FileName, junk);
     EXPECT_EQ(wm.ColorDepth(), 24);  // the buffer keeps what it had
 
-    // Loading a watermark again replaces the template with the uniform mask.
-    EXPECT_EQ(LoadWatermarkPicture(png, wm, mask, 10, lead, &s), LoadOutcome::Loaded);
-    EXPECT_TRUE(mask.FileName.isEmpty());
-    EXPECT_EQ(mask.image().pixel(5, 5), qRgb(10, 10, 10));
-
     // GIF out through LEAD from a true-colour picture: 8 bits per pixel.
     const QString out = dir.filePath(u"out.gif"_s);
     ASSERT_TRUE(SaveThroughLead(out, wm, lead).ok());

