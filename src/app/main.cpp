@@ -5,12 +5,16 @@
 
 #include "app/main_window.h"
 #include "app/splash.h"
+#include "imaging/codec.h"
 #include "settings/settings.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velda"));
     QApplication::setApplicationVersion(QStringLiteral("1.40"));
+    // Process-wide set-up, once, before the batch or the preview starts a
+    // thread.
+    velda::EnsureCodecsInitialized();
 
     velda::AppState state;
     state.settingsPath = velda::SettingsFilePath();

@@ -103,12 +103,17 @@ Placement Place(const BatchJob& job, const QString& text, QSize picture) {
         }
         p.run.rect.setHeight(height);
     }
+    p.run.outline = layout.textOutline;
+    p.run.shadow = layout.textShadow;
+    // Measured and placed as far as the picture can show it: a line of any
+    // length (a token may bring thousands of characters) costs no more.
+    p.run =
+        FitRunTo(p.run, layout.textAnchor != Anchor::None ? picture.width()
+                                                          : picture.width() - p.run.rect.left());
     if (layout.textAnchor != Anchor::None) {
         p.run.rect.moveTopLeft(AnchoredAt(layout.textAnchor, layout.textMarginX, layout.textMarginY,
                                           picture, TextRunSize(p.run)));
     }
-    p.run.outline = layout.textOutline;
-    p.run.shadow = layout.textShadow;
     return p;
 }
 
@@ -207,6 +212,11 @@ void DrawJobMarks(const BatchJob& job, const QString& text, Picbuf& picture) {
     ApplyImageWatermark(picture, watermark, mask, job.placement);
     DrawTextWatermark(picture, text, job.textX, job.textY, job.textSize, picture.Xresolution(),
                       picture.Yresolution(), job.textStyle);
+}
+
+qint64 MarksWorkingBytes(const BatchJob& job, const QString& text, QSize picture) {
+    if (text.trimmed().isEmpty() || !job.layout.textShadow) return 0;
+    return TextWorkingBytes(Place(job, text, picture).run, picture);
 }
 
 QString OmittedMarks(const BatchJob& job, QSize picture) {

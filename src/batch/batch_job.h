@@ -76,6 +76,10 @@ inline RegionMarks JobMarks(const BatchJob& job) {
 // does for each file.
 void DrawJobMarks(const BatchJob& job, const QString& text, Picbuf& picture);
 
+// The memory the marks need beyond the picture while they are drawn on one
+// of this size (a text's shadow), for the run's memory budget.
+qint64 MarksWorkingBytes(const BatchJob& job, const QString& text, QSize picture);
+
 // Why a mark is left out of a picture of this size (too small once scaled
 // to it), or nothing.
 QString OmittedMarks(const BatchJob& job, QSize picture);

@@ -118,6 +118,32 @@ bool MakeDirectory(const QString& path, QString* reason) {
     return false;
 }
 
+Status MakeFolderInside(const QString& root, const QString& relative, bool create, QString* path) {
+    QString at = root;
+    for (const QString& part : relative.split(u'/', Qt::SkipEmptyParts)) {
+        at = JoinPath(at, part);
+        const QByteArray native = QFile::encodeName(at);
+        if (create && ::mkdir(native.constData(), 0777) != 0 && errno != EEXIST)
+            return Status::Error(ErrorCode::WriteFailed,
+                                 QStringLiteral("cannot create folder %1: %2")
+                                     .arg(at, QString::fromLocal8Bit(strerror(errno))));
+        // A link planted in the output folder would take results elsewhere.
+        struct stat st;
+        if (::lstat(native.constData(), &st) != 0) {
+            if (!create && errno == ENOENT) continue;  // a dry run creates nothing
+            return Status::Error(ErrorCode::WriteFailed,
+                                 QStringLiteral("cannot open folder %1: %2")
+                                     .arg(at, QString::fromLocal8Bit(strerror(errno))));
+        }
+        if (!S_ISDIR(st.st_mode))
+            return Status::Error(
+                ErrorCode::WriteFailed,
+                QStringLiteral("%1 is not a folder (a link is never followed)").arg(at));
+    }
+    *path = at;
+    return Status::Ok();
+}
+
 bool SameDirectory(const QString& a, const QString& b) {
     return Canonical(a) == Canonical(b);
 }
@@ -125,6 +151,14 @@ bool SameDirectory(const QString& a, const QString& b) {
 QList<BatchRun::Problem> BatchRun::Failures() const {
     std::lock_guard lock(mutex_);
     QList<Problem> sorted = failures_;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const Problem& a, const Problem& b) { return a.order < b.order; });
+    return sorted;
+}
+
+QList<BatchRun::Problem> BatchRun::Notes() const {
+    std::lock_guard lock(mutex_);
+    QList<Problem> sorted = notes_;
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const Problem& a, const Problem& b) { return a.order < b.order; });
     return sorted;
@@ -145,6 +179,7 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     {
         std::lock_guard lock(mutex_);
         failures_.clear();
+        notes_.clear();
         skipped_.clear();
     }
     const bool noFiles = request.listed >= 0 ? request.listed == 0 : request.files.isEmpty();
@@ -152,9 +187,10 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         host.Inform(messages::kMustSelectFiles, Icon::Exclamation);
         return 0;
     }
-    QString input = request.inputDir.trimmed();
+    // The folders as given: a name with blanks names another folder.
+    QString input = request.inputDir;
     if (input.size() > 1 && input.endsWith(u'/')) input.chop(1);  // but "/" stays the root
-    const QString output = request.outputDir.trimmed();
+    const QString output = request.outputDir;
     if (!DirectoryExists(output) && !request.dryRun) {
         if (!host.Ask(messages::kOutputMissing, Icon::Exclamation)) return 0;
         // Another run may create it at the same moment; then it exists,
@@ -179,17 +215,36 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     }
 
     const OutputFormat format = FormatFor(job.output);
+    // No result may land on a source, whichever folder it goes to: every
+    // file of the walked tree and every listed file is known before the
+    // first name is chosen.
+    RunSources sources;
+    if (request.tree) {
+        sources.AddTree(input);
+    } else {
+        for (const QString& entry : request.files)
+            sources.AddFile(JoinPath(input, entry));
+    }
     // One namer for each folder results go to: the output folder, and its
-    // subfolders when the tree is kept.
-    std::map<QString, std::unique_ptr<OutputNamer>> namers;
-    auto namerFor = [&](const QString& folder) -> OutputNamer& {
-        auto& namer = namers[folder];
-        if (!namer) {
-            if (!request.dryRun) QDir().mkpath(folder);
-            namer = std::make_unique<OutputNamer>(folder, request.existing, request.deleteSources,
-                                                  request.dryRun);
+    // subfolders when the tree is kept. A subfolder that cannot be made
+    // inside the output folder has none, and its files fail with the reason.
+    struct Folder {
+        std::unique_ptr<OutputNamer> namer;
+        Status status;
+    };
+    std::map<QString, Folder> namers;
+    auto namerFor = [&](const QString& relative) -> Folder& {
+        Folder& f = namers[relative];
+        if (!f.namer && f.status.ok()) {
+            QString folder = output;
+            f.status = relative.isEmpty()
+                           ? Status::Ok()
+                           : MakeFolderInside(output, relative, !request.dryRun, &folder);
+            if (f.status.ok())
+                f.namer = std::make_unique<OutputNamer>(
+                    folder, request.existing, request.deleteSources, request.dryRun, &sources);
         }
-        return *namer;
+        return f;
     };
     MemoryBudget budget(request.memoryBytes > 0 ? request.memoryBytes : DefaultMemoryBudget());
     std::atomic<bool> abandoned{false};  // No after an error: nothing more is deleted
@@ -199,6 +254,8 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         if (outcome == Outcome::Failed) failures_.append({source, s.text(), order});
         if (outcome == Outcome::Skipped) skipped_.append(source);
         if (outcome == Outcome::Written) ++written_;
+        if (outcome == Outcome::Written && !s.text().isEmpty())
+            notes_.append({source, s.text(), order});
         host.FileDone(source, outcome, s, ++done);
     };
     const int jobs = request.jobs > 0
@@ -231,15 +288,20 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     auto handOut = [&](const QString& dir, const QString& name, qint64 bytes) {
         host.Progress(messages::Progress(count));
         const QString source = JoinPath(dir, name);
-        QString folder = output;
+        QString relative;
         // The walk's folders all start with the input folder's path.
         if (request.tree && request.keepTree && dir.size() > input.size() &&
             dir.startsWith(input)) {
-            const QString relative =
-                dir.mid(input.size()).section(u'/', 0, -1, QString::SectionSkipEmpty);
-            if (!relative.isEmpty()) folder = JoinPath(output, relative);
+            relative = dir.mid(input.size()).section(u'/', 0, -1, QString::SectionSkipEmpty);
         }
-        OutputNamer& namer = namerFor(folder);
+        Folder& folder = namerFor(relative);
+        if (!folder.namer) {
+            finish(source, count, Outcome::Failed, folder.status);
+            ++count;
+            ProcessedCount = count;
+            return;
+        }
+        OutputNamer& namer = *folder.namer;
         const OutputNamer::Claim claim =
             job.nameTemplate.isEmpty()
                 ? namer.ClaimFor(name, format.extension, source)

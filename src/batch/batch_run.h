@@ -85,6 +85,9 @@ class BatchRun {
     // Sources that could not be converted, and folders that could not be
     // read, with the reason, in the order the walk or the list met them.
     QList<Problem> Failures() const;
+    // Written results with a remark (encoded whole, a mark left out), in
+    // the order the walk or the list met them.
+    QList<Problem> Notes() const;
     // Sources whose result was not written because its name was taken.
     QStringList Skipped() const;
     // Results written by the last run.
@@ -95,6 +98,7 @@ class BatchRun {
   private:
     mutable std::mutex mutex_;
     QList<Problem> failures_;
+    QList<Problem> notes_;
     QStringList skipped_;
     std::atomic<int> written_{0};
     bool started_ = false;
@@ -105,6 +109,10 @@ bool DirectoryExists(const QString& path);
 // Creates the one directory at path; false when it cannot (or exists), with
 // the system's reason.
 bool MakeDirectory(const QString& path, QString* reason = nullptr);
+// Makes the folders of relative, one by one, inside root, never following a
+// link (any that is not a real folder fails the call); path is the last.
+// Without create, checks the folders that exist and makes none.
+Status MakeFolderInside(const QString& root, const QString& relative, bool create, QString* path);
 // The same directory named two ways (separators, "..", links)?
 bool SameDirectory(const QString& a, const QString& b);
 

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "imaging/codec.h"
+
 namespace velda {
 
 namespace {
@@ -24,16 +26,6 @@ bool Walk(const QString& dir, const ScanCallbacks& cb, const std::optional<FileI
 
 QString JoinPath(const QString& dir, const QString& name) {
     return dir.endsWith(u'/') ? dir + name : dir + u'/' + name;
-}
-
-bool IsWalkedPictureName(const QString& name) {
-    if (name.size() <= 4) return false;
-    const QString ending = name.right(4).trimmed().toLower();
-    static const QStringList endings = {QStringLiteral(".bmp"), QStringLiteral(".jpg"),
-                                        QStringLiteral(".pcx"), QStringLiteral(".png"),
-                                        QStringLiteral(".tif"), QStringLiteral(".tga"),
-                                        QStringLiteral(".fif"), QStringLiteral(".gif")};
-    return endings.contains(ending);
 }
 
 Status ListDirectory(const QString& dir, QList<QFileInfo>* entries) {
@@ -80,7 +72,7 @@ bool Walk(const QString& dir, const ScanCallbacks& cb, const std::optional<FileI
             continue;
         }
         if (!e.isFile() || !e.permission(QFileDevice::WriteOwner)) continue;
-        if (IsWalkedPictureName(e.fileName())) cb.file(dir, e.fileName(), e.size());
+        if (HasPictureEnding(e.fileName())) cb.file(dir, e.fileName(), e.size());
         if (cb.stopRequested()) break;
     }
     entries.clear();

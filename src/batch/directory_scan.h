@@ -9,10 +9,6 @@
 
 namespace velda {
 
-// True for the eight picture endings the walk takes: the last four
-// characters of a name longer than four, lower-cased.
-bool IsWalkedPictureName(const QString& name);
-
 // dir + "/" + name, without doubling the separator of the root "/".
 QString JoinPath(const QString& dir, const QString& name);
 
@@ -40,7 +36,8 @@ struct ScanCallbacks {
     DirectoryLister lister = ListDirectory;
 };
 
-// Walks dir: first every picture file of the directory, in name order, then
+// Walks dir: first every picture file of the directory (by its name's
+// ending, any of PictureEndings() in any letter case), in name order, then
 // each subdirectory's whole tree in turn. Files whose owner may not write
 // them (read-only) are skipped; links to directories are not entered.
 // False when the walk was abandoned after an unreadable directory.

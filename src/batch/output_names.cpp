@@ -9,6 +9,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 namespace velda {
@@ -21,12 +22,21 @@ QByteArray Native(const QString& path) {
     return QFile::encodeName(path);
 }
 
-// Shortens stem by whole characters until stem + tail fits in a name.
+// The longest prefix of stem, in whole characters, that fits with tail in a
+// name: found by halving, so that a name of any length costs a few
+// encodings rather than one per character. A name that would start with a
+// dot gets "_" in front: dot-files are hidden, and every listing of ours
+// (the walk, later runs) passes them over.
 QString Fit(QString stem, const QString& tail) {
-    while (!stem.isEmpty() && Native(stem + tail).size() > kMaxNameBytes) {
-        stem.chop(stem.size() >= 2 && stem.back().isLowSurrogate() ? 2 : 1);
+    if ((stem.isEmpty() ? tail : stem).startsWith(u'.')) stem.prepend(u'_');
+    if (Native(stem + tail).size() <= kMaxNameBytes) return stem + tail;
+    qsizetype fits = 0, fails = stem.size();
+    while (fails - fits > 1) {
+        const qsizetype mid = fits + (fails - fits) / 2;
+        (Native(stem.left(mid) + tail).size() <= kMaxNameBytes ? fits : fails) = mid;
     }
-    return stem + tail;
+    if (fits > 0 && stem[fits].isLowSurrogate()) --fits;  // never half a character
+    return stem.left(fits) + tail;
 }
 
 std::pair<QString, QString> SplitExtension(const QString& name) {
@@ -74,9 +84,36 @@ QString NumberedName(const QString& name, int n) {
     return Fit(stem, QStringLiteral(" (%1)").arg(n) + ext);
 }
 
+namespace {
+
+QString CanonicalFolder(const QString& folder) {
+    const QString c = QFileInfo(folder).canonicalFilePath();
+    return c.isEmpty() ? QString() : (c.endsWith(u'/') ? c : c + u'/');
+}
+
+}  // namespace
+
+void RunSources::AddTree(const QString& folder) {
+    tree_ = CanonicalFolder(folder);
+}
+
+void RunSources::AddFile(const QString& path) {
+    std::pair<quint64, quint64> id;
+    if (Exists(path, &id)) files_.insert(id);
+}
+
+bool RunSources::CoversFolder(const QString& folder) const {
+    return !tree_.isEmpty() && CanonicalFolder(folder).startsWith(tree_);
+}
+
 OutputNamer::OutputNamer(const QString& outputDir, ExistingPolicy policy, bool deletingSources,
-                         bool dry)
-    : dir_(outputDir), policy_(policy), deletingSources_(deletingSources), dry_(dry) {
+                         bool dry, const RunSources* runSources)
+    : dir_(outputDir),
+      policy_(policy),
+      deletingSources_(deletingSources),
+      dry_(dry),
+      runSources_(runSources),
+      sourcesFolder_(runSources && runSources->CoversFolder(outputDir)) {
     dirFd_ = ::open(Native(dir_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dry_) return;
     for (int attempt = 0; attempt < 100 && runLockFd_ < 0; ++attempt) {
@@ -93,7 +130,7 @@ OutputNamer::~OutputNamer() {
     std::lock_guard guard(mutex_);
     FlockGuard lock(dirFd_);
     for (const QString& name : std::as_const(mine_))
-        if (!dry_) ::unlink(Native(ClaimFile(name)).constData());
+        if (!dry_) ::unlinkat(dirFd_, ClaimFile(name).constData(), 0);
     if (runLockFd_ >= 0) {
         ::unlink(Native(dir_ + u'/' + runId_).constData());
         ::close(runLockFd_);
@@ -105,29 +142,62 @@ OutputNamer::~OutputNamer() {
     }
 }
 
-QString OutputNamer::ClaimFile(const QString& name) const {
-    const QByteArray hash = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1);
-    return dir_ + QStringLiteral("/.velda-claim-") + QString::fromLatin1(hash.toHex());
+QByteArray OutputNamer::ClaimFile(const QString& name) {
+    return ".velda-claim-" +
+           QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex();
 }
 
+namespace {
+
+constexpr qsizetype kMaxClaimBytes = 4096;
+
+// Opens a name of the output folder for reading without following a link
+// or waiting on a pipe: -1 with errno set when it cannot.
+int OpenInFolder(int dirFd, const QByteArray& name) {
+    return ::openat(dirFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+}
+
+bool IsRegular(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A run lock's name as our runs write it: a plain name in the same folder.
+bool IsRunLockName(const QString& name) {
+    return name.startsWith(QStringLiteral(".velda-run-")) && name.size() <= 64 &&
+           !name.contains(u'/') && !name.contains(u'\0');
+}
+
+}  // namespace
+
 bool OutputNamer::ClaimedByOtherRun(const QString& name) {
-    const QString claim = ClaimFile(name);
-    QFile f(claim);
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    const QString owner = QString::fromUtf8(f.readLine(512)).trimmed();
-    const QString claimedName = QString::fromUtf8(f.readAll());
-    f.close();
-    if (claimedName != name) return false;  // another name with the same hash: not ours to judge
+    // Claims lie in a folder anyone may write to: whatever is there is read
+    // as data, never followed, and never opened outside the folder.
+    if (dirFd_ < 0) return false;  // no folder yet (a dry run): nothing claimed in it
+    const QByteArray claimName = ClaimFile(name);
+    const int fd = OpenInFolder(dirFd_, claimName);
+    if (fd < 0) return errno != ENOENT;  // a link or worse: the name counts as taken
+    QByteArray content(kMaxClaimBytes, Qt::Uninitialized);
+    const ssize_t got = IsRegular(fd) ? ::read(fd, content.data(), kMaxClaimBytes) : -1;
+    ::close(fd);
+    if (got < 0) return true;
+    content.truncate(got);
+    const qsizetype eol = content.indexOf('\n');
+    const QString owner = QString::fromUtf8(content.left(eol)).trimmed();
+    const QString claimedName = QString::fromUtf8(content.mid(eol + 1));
+    // Another name with the same hash, or a claim we did not write: foreign.
+    if (eol < 0 || claimedName != name || !IsRunLockName(owner)) return true;
     // The owner's run lock is held for as long as it lives.
-    const int fd = ::open(Native(dir_ + u'/' + owner).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno != ENOENT) return true;  // not ours to judge: taken as alive
-    if (fd >= 0) {
-        const bool alive = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-        if (!alive && !dry_) ::unlink(Native(dir_ + u'/' + owner).constData());
-        ::close(fd);
+    const QByteArray ownerName = QFile::encodeName(owner);
+    const int lock = OpenInFolder(dirFd_, ownerName);
+    if (lock < 0 && errno != ENOENT) return true;  // not ours to judge: taken as alive
+    if (lock >= 0) {
+        const bool alive = !IsRegular(lock) || ::flock(lock, LOCK_EX | LOCK_NB) != 0;
+        if (!alive && !dry_) ::unlinkat(dirFd_, ownerName.constData(), 0);
+        ::close(lock);
         if (alive) return true;
     }
-    if (!dry_) ::unlink(Native(claim).constData());  // left by a run that died
+    if (!dry_) ::unlinkat(dirFd_, claimName.constData(), 0);  // left by a run that died
     return false;
 }
 
@@ -168,8 +238,9 @@ OutputNamer::Claim OutputNamer::ClaimName(const QString& name, bool neverReplace
         const bool exists = claimed || Exists(path, &id);
         bool replace = false;
         if (exists) {
-            const bool isProtected =
-                claimed || neverReplace || deletingSources_ || sources_.contains(id);
+            const bool isProtected = claimed || neverReplace || deletingSources_ ||
+                                     sourcesFolder_ || sources_.contains(id) ||
+                                     (runSources_ && runSources_->Contains(id));
             if (policy_ == ExistingPolicy::Skip && !neverReplace) {
                 if (!isProtected || claimed) return {};
                 continue;
@@ -178,14 +249,18 @@ OutputNamer::Claim OutputNamer::ClaimName(const QString& name, bool neverReplace
             replace = true;
         }
         // The claim is made visible before the name is used; a claim that
-        // cannot be written (a read-only folder) fails the write later.
-        const int fd = dry_ ? -1
-                            : ::open(Native(ClaimFile(candidate)).constData(),
-                                     O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            const QByteArray content = runId_.toUtf8() + '\n' + candidate.toUtf8();
-            (void)!::write(fd, content.constData(), static_cast<size_t>(content.size()));
-            ::close(fd);
+        // cannot be written (a read-only folder) fails the write later. One
+        // that appeared since it was read (another run, a planted file)
+        // makes the name taken.
+        if (!dry_) {
+            const int fd = ::openat(dirFd_, ClaimFile(candidate).constData(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+            if (fd < 0 && errno == EEXIST) continue;
+            if (fd >= 0) {
+                const QByteArray content = runId_.toUtf8() + '\n' + candidate.toUtf8();
+                (void)!::write(fd, content.constData(), static_cast<size_t>(content.size()));
+                ::close(fd);
+            }
         }
         mine_.insert(candidate);
         nextNumber_[name] = n + 1;

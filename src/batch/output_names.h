@@ -24,6 +24,25 @@ QString StemName(const QString& stem, const QString& extension);
 // characters) where the name would grow past the system's 255 bytes.
 QString NumberedName(const QString& name, int n);
 
+// The sources of a whole run, whichever folder its results land in: none of
+// them is ever replaced by a result. Set up before the run; read-only while
+// it lasts.
+class RunSources {
+  public:
+    // Every file below folder (the walked tree, the output folder's own
+    // pictures included when it lies inside it).
+    void AddTree(const QString& folder);
+    // One listed source.
+    void AddFile(const QString& path);
+    // Every file of folder is a source.
+    bool CoversFolder(const QString& folder) const;
+    bool Contains(const std::pair<quint64, quint64>& id) const { return files_.contains(id); }
+
+  private:
+    QString tree_;  // canonical, with a trailing "/"; empty: none
+    QSet<std::pair<quint64, quint64>> files_;
+};
+
 // Names the results of one run in one output folder. Names are claimed
 // under a lock on the folder and each claim is left there as a dot-named
 // file for as long as the run lives, so that runs sharing the folder never
@@ -37,7 +56,7 @@ class OutputNamer {
     // A dry namer chooses the same names but leaves no trace: no claims,
     // no run lock, nothing cleared.
     OutputNamer(const QString& outputDir, ExistingPolicy policy, bool deletingSources,
-                bool dry = false);
+                bool dry = false, const RunSources* runSources = nullptr);
     ~OutputNamer();  // the run's claims go with it
     OutputNamer(const OutputNamer&) = delete;
     OutputNamer& operator=(const OutputNamer&) = delete;
@@ -58,7 +77,7 @@ class OutputNamer {
     Claim ClaimName(const QString& name, bool neverReplace);
     void AddSource(const QString& sourcePath);
     bool ClaimedByOtherRun(const QString& name);
-    QString ClaimFile(const QString& name) const;
+    static QByteArray ClaimFile(const QString& name);  // its claim's name in the folder
 
     std::mutex mutex_;  // workers claim again while the walk claims
     QString dir_;
@@ -71,6 +90,8 @@ class OutputNamer {
     QSet<QString> mine_;                         // names claimed by this run
     QHash<QString, int> nextNumber_;             // per base name: where the search resumes
     QSet<std::pair<quint64, quint64>> sources_;  // device and inode of the run's sources
+    const RunSources* runSources_;               // the whole run's; may be null
+    bool sourcesFolder_ = false;                 // every file here is a source of the run
 };
 
 }  // namespace velda

@@ -6,12 +6,20 @@
 #include "imaging/codec.h"
 #include "imaging/picture_io.h"
 #include "imaging/resize.h"
+#include "settings/section_settings.h"
 
 namespace velda {
 
 QString ExpandTokens(const QString& text, const TokenLookup& lookup) {
     QString out;
     out.reserve(text.size());
+    // The next "{" and "}" at or after a place, each searched for again only
+    // once the walk has passed it: a text of any length is read once.
+    qsizetype nextOpen = text.indexOf(u'{'), nextClose = text.indexOf(u'}');
+    auto next = [&text](QChar ch, qsizetype from, qsizetype& cached) {
+        if (cached >= 0 && cached < from) cached = text.indexOf(ch, from);
+        return cached;
+    };
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         if ((c == u'{' || c == u'}') && i + 1 < text.size() && text[i + 1] == c) {
@@ -19,8 +27,8 @@ QString ExpandTokens(const QString& text, const TokenLookup& lookup) {
             ++i;
             continue;
         }
-        const qsizetype close = c == u'{' ? text.indexOf(u'}', i + 1) : -1;
-        const qsizetype reopen = c == u'{' ? text.indexOf(u'{', i + 1) : -1;
+        const qsizetype close = c == u'{' ? next(u'}', i + 1, nextClose) : -1;
+        const qsizetype reopen = c == u'{' ? next(u'{', i + 1, nextOpen) : -1;
         if (close < 0 || (reopen >= 0 && reopen < close)) {
             out += c;
             continue;
@@ -57,7 +65,7 @@ TokenLookup FileTokens(const FileFacts& facts) {
         if (token.startsWith(QStringLiteral("counter:"))) {
             bool ok = false;
             const int digits = token.mid(8).toInt(&ok);
-            if (!ok || digits < 1 || digits > 12) return std::nullopt;
+            if (!ok || digits < 1 || digits > kMaxCounterDigits) return std::nullopt;
             return QStringLiteral("%1").arg(facts.counter, digits, 10, QLatin1Char('0'));
         }
         if (facts.size.isValid() && token == u"width") return QString::number(facts.size.width());

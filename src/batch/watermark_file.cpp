@@ -63,12 +63,6 @@ qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels, int sourceDepth) {
 
 Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QString& targetPath,
                      const FileOptions& options) {
-    Reservation memory;
-    const DecodeGate admit = [&](const DecodeEstimate& e) {
-        const qint64 pixels = static_cast<qint64>(e.width) * e.height;
-        return memory.Acquire(options.budget,
-                              e.workingBytes + OutputWorkingBytes(job, pixels, e.depth));
-    };
     QByteArray data;
     if (Status s = ReadPictureFile(sourcePath, &data); !s.ok()) return s;
     // The text with this file's name, number and metadata in its tokens.
@@ -78,6 +72,13 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
         text = ExpandTokens(text, FileTokens({sourcePath, options.counter,
                                               ReadMetadata(data, &orientation), QSize()}));
     }
+    Reservation memory;
+    const DecodeGate admit = [&](const DecodeEstimate& e) {
+        const qint64 pixels = static_cast<qint64>(e.width) * e.height;
+        return memory.Acquire(options.budget,
+                              e.workingBytes + OutputWorkingBytes(job, pixels, e.depth) +
+                                  MarksWorkingBytes(job, text, QSize(e.width, e.height)));
+    };
     QString wholeReason;  // why a JPEG asked to keep its blocks was wholly re-encoded
     const bool keepBlocks = job.losslessJpeg && job.output == OutputOption::Jpg;
     // A resized photo has no source blocks to keep.
@@ -95,7 +96,8 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
         const DecodeGate rowsAdmit = [&](const DecodeEstimate& e) {
             const QSize size(e.width, e.height);
             const qint64 rows = (marks.footprint(size) & QRect(QPoint(0, 0), size)).height() + 16;
-            return memory.Acquire(options.budget, e.workingBytes + 4 * rows * e.width);
+            return memory.Acquire(options.budget, e.workingBytes + 4 * rows * e.width +
+                                                      MarksWorkingBytes(job, text, size));
         };
         if (Status s = keepBlocks ? RemarkJpegData(data, marks, job.keepMetadata, admit, &remark)
                                   : MarkJpegDataRows(data, marks, job.jpegQuality, job.keepMetadata,

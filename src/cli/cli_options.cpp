@@ -1,9 +1,12 @@
 #include "cli/cli_options.h"
 
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 
 #include "batch/directory_scan.h"
 #include "cli/cli_host.h"
+#include "imaging/codec.h"
 #include "imaging/loaders.h"
 #include "settings/ini_file.h"
 #include "settings/presets.h"
@@ -43,154 +46,227 @@ QString SectionKeysHelp() {
 
 }  // namespace
 
+namespace {
+
+// Every option: the parser reads this table, and --help is made from it.
+struct OptionInfo {
+    const char* name;
+    const char* shortName;  // or nullptr
+    const char* value;      // the value's name in the help; nullptr for a switch
+    const char* help;       // lines separated by "\n"
+};
+
+// The output formats, in OutputOption's order; the first listed in the
+// help is the default.
+const QStringList& FormatNames() {
+    static const QStringList names = {QStringLiteral("tga"), QStringLiteral("tif"),
+                                      QStringLiteral("pcx"), QStringLiteral("bmp"),
+                                      QStringLiteral("gif"), QStringLiteral("jpg"),
+                                      QStringLiteral("png"), QStringLiteral("webp")};
+    return names;
+}
+
+QString FormatList() {
+    QStringList others = FormatNames();
+    others.removeAll(QStringLiteral("jpg"));
+    const QString last = others.takeLast();
+    return QStringLiteral("jpg (default), ") + others.join(QStringLiteral(", ")) +
+           QStringLiteral(" or ") + last;
+}
+
+constexpr OptionInfo kOptions[] = {
+    {"--recursive", "-r", nullptr, "every picture of INPUT_DIR and all its subdirectories"},
+    {"--keep-tree", nullptr, nullptr,
+     "with --recursive: results in the same relative folders\nunder OUTPUT_DIR"},
+    {"--settings", nullptr, "FILE", "the velda.ini to read (default: the desktop program's)"},
+    {"--preset", nullptr, "NAME", "the settings of [Preset NAME] over the file's own"},
+    {"--list-presets", nullptr, nullptr, "the presets of the settings file, one a line"},
+    {"--set", nullptr, "KEY=VALUE",
+     "override one key of [MainVeldaDetails], [Marks], [Output],\nafter any preset, e.g.\n"
+     "--set WaterMarkFile=logo.png --set MixValue=128\n"
+     "--set Text=\"(c) 2026\" --set Textclr=0000FF (blue,green,red)\n"
+     "--set WatermarkSize=20 --set Anchor=BR --set MarginX=3%"},
+    {"--format", nullptr, "FMT", "%FORMATS%"},
+    {"--depth", nullptr, "BITS",
+     "24 (default), 8 or 4 for formats with a palette (not jpg\nor webp); GIF is always 8"},
+    {"--quality", nullptr, "N",
+     "JPEG and WebP quality 0-100 (default: JPEGValue of the\nsettings, 75)"},
+    {"--webp-lossless", nullptr, nullptr, "with --format webp: lossless WebP"},
+    {"--lossless", nullptr, nullptr,
+     "JPEG to JPEG: keep every 8x8 block the marks do not touch\n"
+     "and re-encode only those under them, with the source's\n"
+     "own tables (--quality does not apply; the EXIF\n"
+     "orientation is kept); default: LosslessJpeg of [Options]"},
+    {"--resize", nullptr, "SIZE",
+     "long:N, short:N, width:N, height:N or fit:WxH; never\nenlarges; the marks are drawn after"},
+    {"--name", nullptr, "TEMPLATE",
+     "result name without extension: {name}, {counter},\n{counter:N}, {date}, {width}, {height}"},
+    {"--delete-sources", nullptr, nullptr,
+     "delete each source once its result is safely written;\n"
+     "results then never replace an existing file"},
+    {"--existing", nullptr, "POLICY",
+     "what a result does to a file that has its name: replace\n"
+     "(default), rename (\"photo (2).jpg\") or skip; files\n"
+     "another run is writing, and sources, are never replaced"},
+    {"--strip-metadata", nullptr, nullptr,
+     "write no EXIF, IPTC, XMP or colour profile (GPS included);\n"
+     "by default JPEG, TIFF, PNG and WebP results keep their\nsources' metadata"},
+    {"--pcd", nullptr, "RES",
+     "Photo CD resolution: base/16, base/4, base (default),\nbase*4 or base*16"},
+    {"--jobs", "-j", "N", "files processed at once (default: one per core)"},
+    {"--memory", nullptr, "MIB",
+     "memory the run may hold in pictures at once (default:\n"
+     "half the machine's); a file is started only when its\n"
+     "estimate fits beside those in progress"},
+    {"--dry-run", nullptr, nullptr,
+     "print each source and the result it would write, and\nwrite nothing"},
+    {"--quiet", "-q", nullptr, "no progress on standard error"},
+    {"--help", "-h", nullptr, "this text"},
+    {"--version", nullptr, nullptr, "the program's version"},
+};
+
+const OptionInfo* FindOption(const QString& name) {
+    for (const OptionInfo& o : kOptions) {
+        if (name == QLatin1String(o.name) || (o.shortName && name == QLatin1String(o.shortName)))
+            return &o;
+    }
+    return nullptr;
+}
+
+QString OptionsHelp() {
+    QString out;
+    for (const OptionInfo& o : kOptions) {
+        QString head = QString::fromLatin1(o.name);
+        if (o.shortName) head += QStringLiteral(", ") + QString::fromLatin1(o.shortName);
+        if (o.value) head += u' ' + QString::fromLatin1(o.value);
+        QString help = QString::fromUtf8(o.help);
+        help.replace(QStringLiteral("%FORMATS%"), FormatList());
+        const QStringList lines = help.split(u'\n');
+        // A long head takes a line of its own.
+        if (head.size() > 17) {
+            out += QStringLiteral("  %1\n").arg(head);
+            head.clear();
+        }
+        for (const QString& line : lines) {
+            out += QStringLiteral("  %1 %2\n").arg(head, -18).arg(line);
+            head.clear();
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 QString HelpText() {
+    QString endings;  // wrapped within 80 columns
+    for (const QString& e : PictureEndings()) {
+        if (endings.size() - endings.lastIndexOf(u'\n') + e.size() > 58)
+            endings += QStringLiteral("\n                    ");
+        endings += u' ' + e;
+    }
     return QStringLiteral(
                "Usage: velda-batch [OPTIONS] INPUT_DIR OUTPUT_DIR [FILE...]\n"
                "Watermarks pictures and converts them into OUTPUT_DIR, with the watermark,\n"
                "template, text and positions of the desktop program's settings file.\n"
                "\n"
                "  FILE...            names of files inside INPUT_DIR, processed in this order;\n"
-               "                     without them, every picture directly in INPUT_DIR\n"
-               "                     (.bmp .jpg .pcx .png .tif .tga .fif .gif)\n"
-               "  --recursive        every picture of INPUT_DIR and all its subdirectories\n"
-               "  --settings FILE    the velda.ini to read (default: the desktop program's)\n"
-               "  --preset NAME      the settings of [Preset NAME] over the file's own\n"
-               "  --list-presets     the presets of the settings file, one a line\n"
-               "  --set KEY=VALUE    override one key of [MainVeldaDetails], [Marks], [Output],\n"
-               "                     after any preset, e.g.\n"
-               "                     --set WaterMarkFile=logo.png --set MixValue=128\n"
-               "                     --set Text=\"(c) 2026\" --set Textclr=0000FF "
-               "(blue,green,red)\n"
-               "                     --set WatermarkSize=20 --set Anchor=BR --set MarginX=3%\n"
-               "  --format FMT       jpg (default), tif, tga, bmp, pcx or gif\n"
-               "  --depth BITS       24 (default), 8 or 4; JPEG is always 24, GIF always 8\n"
-               "  --quality N        JPEG quality 0-100 (default: JPEGValue of the settings, 75)\n"
-               "  --lossless         JPEG to JPEG: keep every 8x8 block the marks do not touch\n"
-               "                     and re-encode only those under them, with the source's\n"
-               "                     own tables (--quality does not apply; the EXIF\n"
-               "                     orientation is kept); default: LosslessJpeg of [Options]\n"
-               "  --delete-sources   delete each source once its result is safely written;\n"
-               "                     results then never replace an existing file\n"
-               "  --existing POLICY  what a result does to a file that has its name: replace\n"
-               "                     (default), rename (\"photo (2).jpg\") or skip; files\n"
-               "                     another run is writing, and sources, are never replaced\n"
-               "  --strip-metadata   write no EXIF, IPTC, XMP or colour profile (GPS included);\n"
-               "                     by default JPEG, TIFF, PNG and WebP results keep their\n"
-               "                     sources' metadata\n"
-               "  --pcd RES          Photo CD resolution: base/16, base/4, base (default),\n"
-               "                     base*4 or base*16\n"
-               "  --jobs N           files processed at once (default: one per core)\n"
-               "  --memory MIB       memory the run may hold in pictures at once (default:\n"
-               "                     half the machine's); a file is started only when its\n"
-               "                     estimate fits beside those in progress\n"
-               "  --quiet            no progress on standard error\n"
-               "  --help, --version\n"
-               "%1"
+               "                     without them, every picture directly in INPUT_DIR, by\n"
+               "                     its ending in any letter case:\n"
+               "                    %1\n"
+               "%2"
+               "%3"
                "\n"
                "Text may hold tokens: {name} (file name without extension), {date} (EXIF\n"
                "date taken, YYYY-MM-DD, else the file's date), {year}, {counter} (place in\n"
                "the run), any Exiv2 key such as {Exif.Image.Artist} or {Xmp.dc.creator};\n"
                "{{ and }} write braces.\n"
                "\n"
-               "Standard output holds the report: \"N files processed.\" and the files that\n"
-               "could not be converted. Exit status: 0 all written, 1 some files failed,\n"
-               "2 run refused or bad arguments, 130 interrupted.\n")
-        .arg(SectionKeysHelp());
+               "Standard output holds the report: \"N files processed.\", a line\n"
+               "\"FILE: note: ...\" for each result with a remark, and the files that could\n"
+               "not be converted. Exit status: 0 all written, 1 some files failed,\n"
+               "2 run refused or bad arguments, 129 terminal closed, 130 interrupted.\n")
+        .arg(endings, OptionsHelp(), SectionKeysHelp());
 }
 
 bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
-    QString settingsFile;
-    bool settingsGiven = false;
     QStringList sets, positional;
-    QString format = QStringLiteral("jpg"), depth = QStringLiteral("24"), quality, pcd, jobs,
-            existing, memory;
-    bool recursive = false;
-    bool strip = false;
-    bool lossless = false;
-    bool webpLossless = false, keepTree = false;
-    QString preset, resize, nameTemplate;
-    bool resizeGiven = false, nameGiven = false;
+    QHash<QString, QString> values;  // by the option's long name
+    QSet<QString> switches;
 
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
-        auto value = [&](QString* into) {
-            const qsizetype eq = a.indexOf(u'=');
-            if (a.startsWith(QStringLiteral("--")) && eq > 0) {
-                *into = a.mid(eq + 1);
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                *error = QStringLiteral("option %1 needs a value").arg(a);
-                return false;
-            }
-            *into = args[++i];
-            return true;
-        };
-        const QString name = a.startsWith(QStringLiteral("--")) ? a.section(u'=', 0, 0) : a;
-        if (name == u"--help" || name == u"-h") {
-            out->help = true;
-        } else if (name == u"--version") {
-            out->version = true;
-        } else if (name == u"--quiet" || name == u"-q") {
-            out->quiet = true;
-        } else if (name == u"--recursive" || name == u"-r") {
-            recursive = true;
-        } else if (name == u"--strip-metadata") {
-            strip = true;
-        } else if (name == u"--lossless") {
-            lossless = true;
-        } else if (name == u"--webp-lossless") {
-            webpLossless = true;
-        } else if (name == u"--keep-tree") {
-            keepTree = true;
-        } else if (name == u"--dry-run") {
-            out->batch.dryRun = true;
-        } else if (name == u"--list-presets") {
-            out->listPresets = true;
-        } else if (name == u"--preset") {
-            if (!value(&preset)) return false;
-        } else if (name == u"--resize") {
-            if (!value(&resize)) return false;
-            resizeGiven = true;
-        } else if (name == u"--name") {
-            if (!value(&nameTemplate)) return false;
-            nameGiven = true;
-        } else if (name == u"--delete-sources") {
-            out->batch.deleteSources = true;
-        } else if (name == u"--settings") {
-            if (!value(&settingsFile)) return false;
-            settingsGiven = true;
-        } else if (name == u"--set") {
-            QString s;
-            if (!value(&s)) return false;
-            sets.append(s);
-        } else if (name == u"--format") {
-            if (!value(&format)) return false;
-        } else if (name == u"--depth") {
-            if (!value(&depth)) return false;
-        } else if (name == u"--quality") {
-            if (!value(&quality)) return false;
-        } else if (name == u"--pcd") {
-            if (!value(&pcd)) return false;
-        } else if (name == u"--jobs" || name == u"-j") {
-            if (!value(&jobs)) return false;
-        } else if (name == u"--existing") {
-            if (!value(&existing)) return false;
-        } else if (name == u"--memory") {
-            if (!value(&memory)) return false;
-        } else if (name == u"--") {
+        if (a == u"--") {
             positional += args.mid(i + 1);
             break;
-        } else if (a.startsWith(u'-') && a.size() > 1) {
+        }
+        if (!a.startsWith(u'-') || a.size() == 1) {
+            positional.append(a);
+            continue;
+        }
+        const qsizetype eq = a.startsWith(QStringLiteral("--")) ? a.indexOf(u'=') : -1;
+        const OptionInfo* o = FindOption(eq > 0 ? a.left(eq) : a);
+        if (!o) {
             *error = QStringLiteral("unknown option %1").arg(a);
             return false;
+        }
+        const QString name = QString::fromLatin1(o->name);
+        if (!o->value) {
+            switches.insert(name);
+            continue;
+        }
+        QString v;
+        if (eq > 0) {
+            v = a.mid(eq + 1);
+        } else if (i + 1 < args.size()) {
+            v = args[++i];
         } else {
-            positional.append(a);
+            *error = QStringLiteral("option %1 needs a value").arg(a);
+            return false;
+        }
+        if (name == u"--set") {
+            sets.append(v);
+        } else {
+            values.insert(name, v);
         }
     }
+    auto given = [&](const char* name) { return switches.contains(QLatin1String(name)); };
+    auto value = [&](const char* name, const QString& fallback = QString()) {
+        return values.value(QLatin1String(name), fallback);
+    };
+    out->help = given("--help");
+    out->version = given("--version");
+    out->quiet = given("--quiet");
+    out->listPresets = given("--list-presets");
+    out->batch.dryRun = given("--dry-run");
+    out->batch.deleteSources = given("--delete-sources");
+    const bool recursive = given("--recursive"), strip = given("--strip-metadata"),
+               lossless = given("--lossless"), webpLossless = given("--webp-lossless"),
+               keepTree = given("--keep-tree");
+    const bool settingsGiven = values.contains(QStringLiteral("--settings"));
+    const bool resizeGiven = values.contains(QStringLiteral("--resize"));
+    const bool nameGiven = values.contains(QStringLiteral("--name"));
+    const bool depthGiven = values.contains(QStringLiteral("--depth"));
+    QString settingsFile = value("--settings");
+    const QString format = value("--format", QStringLiteral("jpg")),
+                  depth = value("--depth", QStringLiteral("24")), quality = value("--quality"),
+                  pcd = value("--pcd"), jobs = value("--jobs"), existing = value("--existing"),
+                  memory = value("--memory"), preset = value("--preset"),
+                  resize = value("--resize"), nameTemplate = value("--name");
+
     if (out->help || out->version) return true;
+    // A settings file that is there must be read whole, or the run would
+    // go on without its marks.
+    auto settingsUsable = [&](bool mustExist) {
+        if (mustExist && !QFileInfo::exists(settingsFile)) {
+            *error = QStringLiteral("settings file not found: %1").arg(settingsFile);
+            return false;
+        }
+        *error = IniDocument::Load(settingsFile).ReadProblem(settingsFile);
+        return error->isEmpty();
+    };
+    if (!settingsGiven) settingsFile = SettingsFilePath();
     if (out->listPresets) {
-        if (!settingsGiven) settingsFile = SettingsFilePath();
+        if (!settingsUsable(true)) return false;
         out->presets = PresetNames(settingsFile);
         return true;
     }
@@ -226,20 +302,13 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
     b.files = files;
     if (files.isEmpty() && !recursive) {
         for (const QFileInfo& e : entries) {
-            if (e.isFile() && IsWalkedPictureName(e.fileName())) b.files.append(e.fileName());
+            if (e.isFile() && HasPictureEnding(e.fileName())) b.files.append(e.fileName());
         }
     }
 
     // The settings: the file (missing default: the form's values), then --set.
     WatermarkSettings& s = out->settings;
-    if (settingsGiven) {
-        if (!FileExists(settingsFile)) {
-            *error = QStringLiteral("settings file not found: %1").arg(settingsFile);
-            return false;
-        }
-    } else {
-        settingsFile = SettingsFilePath();
-    }
+    if (!settingsUsable(settingsGiven)) return false;
     ReadWatermarkSettings(settingsFile, s);
     MarksSettings marks;
     marks.Read(settingsFile);
@@ -292,13 +361,9 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
     b.keepTree = DecodeBooleanWord(output.Value(QStringLiteral("KeepTree")));
     job.keepMetadata = !strip && ReadKeepMetadata(settingsFile);
     job.losslessJpeg = lossless || ReadLosslessJpeg(settingsFile);
-    static const QStringList formats = {QStringLiteral("tga"), QStringLiteral("tif"),
-                                        QStringLiteral("pcx"), QStringLiteral("bmp"),
-                                        QStringLiteral("gif"), QStringLiteral("jpg"),
-                                        QStringLiteral("png"), QStringLiteral("webp")};
-    const qsizetype f = formats.indexOf(format.toLower());
+    const qsizetype f = FormatNames().indexOf(format.toLower());
     if (f < 0) {
-        *error = QStringLiteral("--format must be jpg, tif, tga, bmp, pcx, gif, png or webp");
+        *error = QStringLiteral("--format must be %1").arg(FormatList());
         return false;
     }
     job.output = static_cast<OutputOption>(f);
@@ -307,6 +372,20 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         return false;
     }
     job.depth = depth.toInt();
+    // What cannot be honoured is refused rather than quietly ignored.
+    const bool paletteFormat = job.output != OutputOption::Jpg && job.output != OutputOption::Webp;
+    if (depthGiven && job.depth < 24 && !paletteFormat) {
+        *error = QStringLiteral("--depth %1: %2 has no palette form").arg(depth, format);
+        return false;
+    }
+    if (webpLossless && job.output != OutputOption::Webp) {
+        *error = QStringLiteral("--webp-lossless goes with --format webp only");
+        return false;
+    }
+    if (lossless && job.output != OutputOption::Jpg) {
+        *error = QStringLiteral("--lossless keeps JPEG blocks: it goes with --format jpg only");
+        return false;
+    }
     if (!quality.isEmpty() && !ParseInt(quality, 0, 100, &job.jpegQuality)) {
         *error = QStringLiteral("--quality must be a whole number from 0 to 100");
         return false;

@@ -8,14 +8,18 @@
 #include "batch/messages.h"
 #include "cli/cli_host.h"
 #include "cli/cli_options.h"
+#include "imaging/codec.h"
 #include "settings/file_access.h"
 
 namespace {
 
 velda::BatchRun* gRun = nullptr;
+volatile sig_atomic_t gSignal = 0;  // the first signal that stopped the run
 
-// Interrupt is Cancel: files in progress finish and are kept.
-extern "C" void OnInterrupt(int) {
+// Interrupt, termination and a closed terminal are Cancel: files in progress
+// finish and are kept, the rest is left as it was.
+extern "C" void OnInterrupt(int signal) {
+    if (!gSignal) gSignal = signal;
     if (gRun) gRun->StopRequested.store(true);
 }
 
@@ -42,6 +46,8 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& t
 int Report(const velda::BatchRun& run, const QString& countLine) {
     using velda::messages::ReportName;
     Out(countLine);
+    for (const auto& n : run.Notes())
+        Out(ReportName(n.path) + QStringLiteral(": note: ") + n.reason);
     const auto failures = run.Failures();
     if (!failures.isEmpty()) {
         Out(velda::messages::FailedHeader(static_cast<int>(failures.size())));
@@ -78,6 +84,8 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("velda"));
     QGuiApplication::setApplicationVersion(QStringLiteral("1.40"));
+    // Process-wide set-up, once, before any worker starts.
+    velda::EnsureCodecsInitialized();
 
     velda::cli::CliRequest request;
     QString error;
@@ -109,6 +117,7 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
     // A progress reader that goes away must not end the run unseen: writes
     // to a closed pipe fail instead, and the run goes on.
     signal(SIGPIPE, SIG_IGN);
@@ -121,8 +130,7 @@ int main(int argc, char** argv) {
     gRun = nullptr;
 
     if (request.batch.dryRun && run.Started()) {
-        Out(QStringLiteral("%1 files would be written.").arg(host.planned()));
-        return 0;
+        return Report(run, QStringLiteral("%1 files would be written.").arg(host.planned()));
     }
     if (!run.Started()) {  // the host has said why
         velda::cli::Err(QStringLiteral("Try 'velda-batch --help' for more."));
@@ -131,7 +139,7 @@ int main(int argc, char** argv) {
     if (run.StopRequested) {
         velda::cli::Err(velda::messages::kStopped);
         Report(run, velda::messages::StoppedSummary(run.Written()));
-        return 130;
+        return gSignal == SIGHUP ? 129 : 130;
     }
     return Report(run, velda::messages::Processed(processed));
 }

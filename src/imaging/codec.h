@@ -11,7 +11,17 @@ namespace velda {
 
 // The picture formats, told apart by their contents (and, for Targa and
 // FIF, which carry no signature, by the name's ending).
-enum class FileKind { Unknown, Jpeg, Bmp, Pcx, Png, Tiff, Targa, Gif, PhotoCd, Fif };
+enum class FileKind { Unknown, Jpeg, Bmp, Pcx, Png, Tiff, Targa, Gif, PhotoCd, Fif, Webp };
+
+// The endings of the names of every kind of picture we read, lower-case,
+// dot included: the walk, the file lists and the Open dialogs take these.
+// A file is then decoded by what its bytes hold, whatever its name says.
+const QStringList& PictureEndings();
+// True when name ends with one of them, in any letter case.
+bool HasPictureEnding(const QString& name);
+// Name patterns for one kind's endings ("*.jpg;*.jpeg;*.jpe;*.jfif"), or
+// for every kind with Unknown.
+QString PictureEndingPatterns(FileKind kind = FileKind::Unknown);
 
 // What a header says, read before any pixel is decoded.
 struct HeaderInfo {
@@ -52,6 +62,8 @@ Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out
 Status DecodeWithQt(const QByteArray& data, const char* format, const HeaderInfo& header,
                     Picture* out);
 Status DecodeTarga(const QByteArray& data, const HeaderInfo& header, Picture* out);
+Status WebpHeader(const QByteArray& data, HeaderInfo* info);
+Status DecodeWebp(const QByteArray& data, const HeaderInfo& header, Picture* out);
 Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolution,
                         const HeaderInfo& header, Picture* out);
 
@@ -74,8 +86,10 @@ Status EncodeWebp(const QImage& image, int quality, bool lossless, QByteArray* o
 Status EncodeWithMagick(FileKind kind, const QImage& image, int depth, QByteArray* out);
 
 // One-time set-up of the codec libraries: ImageMagick with our resource
-// policy (found beside the program), one thread for it, and Qt's image
-// allocation limit raised so that large photographs load.
+// policy (found beside the program), one thread for it, Exiv2's XMP parser
+// with its lock, and Qt's image allocation limit raised so that large
+// photographs load. It changes the process's environment, so each program
+// calls it in main() before any thread starts; later calls do nothing.
 void EnsureCodecsInitialized();
 
 }  // namespace velda

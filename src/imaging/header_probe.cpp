@@ -342,6 +342,56 @@ Status GifHeader(const QByteArray& d, HeaderInfo* info) {
 
 }  // namespace
 
+namespace {
+
+struct KindEndings {
+    FileKind kind;
+    std::initializer_list<const char*> endings;
+};
+
+// Every spelling in use for each kind we read.
+constexpr KindEndings kEndings[] = {
+    {FileKind::Jpeg, {".jpg", ".jpeg", ".jpe", ".jfif"}},
+    {FileKind::Tiff, {".tif", ".tiff"}},
+    {FileKind::Png, {".png"}},
+    {FileKind::Webp, {".webp"}},
+    {FileKind::Bmp, {".bmp"}},
+    {FileKind::Pcx, {".pcx"}},
+    {FileKind::Targa, {".tga"}},
+    {FileKind::Gif, {".gif"}},
+    {FileKind::PhotoCd, {".pcd"}},
+    {FileKind::Fif, {".fif"}},
+};
+
+}  // namespace
+
+const QStringList& PictureEndings() {
+    static const QStringList all = [] {
+        QStringList list;
+        for (const KindEndings& k : kEndings)
+            for (const char* e : k.endings)
+                list.append(QString::fromLatin1(e));
+        return list;
+    }();
+    return all;
+}
+
+bool HasPictureEnding(const QString& name) {
+    const qsizetype dot = name.lastIndexOf(u'.');
+    // A name that is all ending (".jpg") is a hidden file, not a picture.
+    return dot > 0 && PictureEndings().contains(name.mid(dot).toLower());
+}
+
+QString PictureEndingPatterns(FileKind kind) {
+    QStringList patterns;
+    for (const KindEndings& k : kEndings) {
+        if (kind != FileKind::Unknown && k.kind != kind) continue;
+        for (const char* e : k.endings)
+            patterns.append(u'*' + QString::fromLatin1(e));
+    }
+    return patterns.join(u';');
+}
+
 FileKind SniffKind(const QByteArray& d, const QString& fileName) {
     auto starts = [&d](const char* sig, qsizetype n) {
         return d.size() >= n && memcmp(d.constData(), sig, static_cast<size_t>(n)) == 0;
@@ -351,6 +401,8 @@ FileKind SniffKind(const QByteArray& d, const QString& fileName) {
     if (starts("GIF87a", 6) || starts("GIF89a", 6)) return FileKind::Gif;
     if (starts("II*\0", 4) || starts("MM\0*", 4)) return FileKind::Tiff;
     if (starts("BM", 2) && d.size() >= 18) return FileKind::Bmp;
+    if (starts("RIFF", 4) && d.size() >= 16 && memcmp(d.constData() + 8, "WEBP", 4) == 0)
+        return FileKind::Webp;
     if (d.size() >= 0x800 + 7 && memcmp(d.constData() + 0x800, "PCD_IPI", 7) == 0) {
         return FileKind::PhotoCd;
     }
@@ -401,6 +453,9 @@ Status ReadHeader(FileKind kind, const QByteArray& data, int photoCdResolution, 
             info->depth = 24;
             break;
         }
+        case FileKind::Webp:
+            s = WebpHeader(data, info);
+            break;
         case FileKind::Fif:
             return Status::Error(ErrorCode::UnsupportedFormat, QStringLiteral("FIF"));
         case FileKind::Unknown:
@@ -435,6 +490,7 @@ qint64 DecodeWorkingBytes(FileKind kind, const HeaderInfo& header, qint64 fileBy
     switch (kind) {
         case FileKind::Jpeg:
         case FileKind::Targa:
+        case FileKind::Webp:
             // Decoded straight into the picture's 32-bit pixels.
             return fileBytes + pixels * 4;
         case FileKind::Png:

@@ -7,6 +7,7 @@
 #include <exiv2/exiv2.hpp>
 
 #include <QTransform>
+#include <mutex>
 
 namespace velda {
 
@@ -17,9 +18,25 @@ struct PhotoMetadata {
     QByteArray icc;
 };
 
+namespace {
+
+// Exiv2's XMP toolkit is not thread-safe by itself: its documentation asks
+// for a lock function when several threads read XMP.
+void XmpLock(void* data, bool lock) {
+    auto* mutex = static_cast<std::recursive_mutex*>(data);
+    if (lock) {
+        mutex->lock();
+    } else {
+        mutex->unlock();
+    }
+}
+
+}  // namespace
+
 void InitializeMetadata() {
+    static std::recursive_mutex xmpMutex;
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-    Exiv2::XmpParser::initialize();
+    Exiv2::XmpParser::initialize(XmpLock, &xmpMutex);
 }
 
 MetadataPtr ReadMetadata(const QByteArray& file, int* orientation) {

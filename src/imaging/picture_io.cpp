@@ -53,7 +53,8 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
     // Turned upright as the camera meant it, so that marks land where the
     // user sees them.
     int orientation = 1;
-    const bool oriented = kind == FileKind::Jpeg || kind == FileKind::Tiff || kind == FileKind::Png;
+    const bool oriented = kind == FileKind::Jpeg || kind == FileKind::Tiff ||
+                          kind == FileKind::Png || kind == FileKind::Webp;
     if (oriented) picture.metadata = ReadMetadata(data, &orientation);
     const auto upright = [orientation](QSize size) {
         return orientation >= 5 ? size.transposed() : size;
@@ -81,6 +82,9 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
                 break;
             case FileKind::Targa:
                 s = DecodeTarga(data, header, &picture);
+                break;
+            case FileKind::Webp:
+                s = DecodeWebp(data, header, &picture);
                 break;
             case FileKind::Pcx:
             case FileKind::Gif:

@@ -35,6 +35,44 @@ QFont MakeFont(const TextRun& run, int lineHeight) {
     return font;
 }
 
+// True when some character is written right to left: such a line is laid
+// out from its logical end, so its start is not what shows at the left.
+bool HasRightToLeft(const QString& text) {
+    for (const QChar c : text) {
+        const QChar::Direction d = c.direction();
+        if (d == QChar::DirR || d == QChar::DirAL || d == QChar::DirRLE || d == QChar::DirRLO ||
+            d == QChar::DirRLI)
+            return true;
+    }
+    return false;
+}
+
+// The line with everything that cannot reach within room pixels of its left
+// edge cut off. A glyph reaches at most about a line height past its
+// advance (outline included), so the cut leaves that much and more; a
+// line that fits is returned as it is, so its pixels never change.
+QString CutToRoom(const QString& text, const QFont& font, qreal room, int reach) {
+    if (room <= 0) return QString();
+    const qreal limit = room + 2 * reach;
+    // A right-to-left line shows its end first: only what could never show
+    // by count goes (every visible character takes a pixel or more).
+    if (HasRightToLeft(text)) {
+        const qsizetype most = static_cast<qsizetype>(limit) + 64;
+        return text.size() <= most ? text : text.left(most);
+    }
+    const QFontMetricsF fm(font);
+    constexpr qsizetype kChunk = 32;
+    qreal advance = 0;
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype end = std::min(text.size(), at + kChunk);
+        if (end < text.size() && text[end].isLowSurrogate()) ++end;  // never half a character
+        advance += fm.horizontalAdvance(text.mid(at, end - at));
+        at = end;
+        if (advance > limit) return text.left(at);
+    }
+    return text;
+}
+
 // How far the shadow falls and how soft it is, for a line height.
 int ShadowOffset(int lineHeight) {
     return std::max(1, lineHeight / 16);
@@ -65,11 +103,23 @@ void BoxBlur(QImage& image, int radius) {
     pass(w, h, [&](int x, int y) { return image.scanLine(y) + x; });
 }
 
+// The shadow's working picture: the text's bounds widened by the blur, but
+// never more than the blur and fall can carry onto the picture from beyond
+// its edges (two blur passes and the offset), so that the pixels it leaves
+// are those of the whole box.
+QRect ShadowBox(const QRect& bounds, int lineHeight, const QRect& picture) {
+    const int blur = ShadowBlur(lineHeight), offset = ShadowOffset(lineHeight);
+    const int reach = 2 * blur + offset + 2;
+    return bounds.adjusted(-blur, -blur, blur, blur) &
+           picture.adjusted(-reach, -reach, reach, reach);
+}
+
 void DrawShadow(QPainter& painter, const TextRun& run, const QFont& font, const QPointF& baseline,
-                const QRect& bounds) {
+                const QRect& bounds, const QRect& picture) {
     const int lineHeight = std::min(run.rect.height(), kMaxTextPixels);
     const int blur = ShadowBlur(lineHeight), offset = ShadowOffset(lineHeight);
-    const QRect box = bounds.adjusted(-blur, -blur, blur, blur);
+    const QRect box = ShadowBox(bounds, lineHeight, picture);
+    if (box.isEmpty()) return;
     QImage alpha(box.size(), QImage::Format_Alpha8);
     alpha.fill(0);
     {
@@ -101,11 +151,40 @@ QRgb ContrastingTone(QRgb colour) {
     return qGray(colour) >= 128 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
 }
 
-Status DrawTextRun(QImage& image, const TextRun& run) {
-    if (image.isNull()) return Status::Error(ErrorCode::NoPicture);
-    if (run.text.trimmed().isEmpty()) return Status::Ok();
+QString OneLineText(const QString& text) {
+    QString line = text;
+    for (QChar& c : line) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            c = u' ';
+    }
+    return line;
+}
+
+TextRun FitRunTo(TextRun run, qreal room) {
+    run.text = OneLineText(run.text);
     const int lineHeight = std::min(run.rect.height(), kMaxTextPixels);
+    if (lineHeight > 0 && !run.text.isEmpty())
+        run.text = CutToRoom(run.text, MakeFont(run, lineHeight), room,
+                             lineHeight + std::max(run.outline, 0));
+    return run;
+}
+
+qint64 TextWorkingBytes(const TextRun& run, QSize picture) {
+    const int lineHeight = std::min(run.rect.height(), kMaxTextPixels);
+    if (!run.shadow || lineHeight <= 0) return 0;
+    const QRect box = ShadowBox(TextRunBounds(run), lineHeight, QRect(QPoint(0, 0), picture));
+    return box.isEmpty() ? 0 : static_cast<qint64>(box.width()) * box.height() * 5;
+}
+
+Status DrawTextRun(QImage& image, const TextRun& given) {
+    if (image.isNull()) return Status::Error(ErrorCode::NoPicture);
+    if (given.text.trimmed().isEmpty()) return Status::Ok();
+    const int lineHeight = std::min(given.rect.height(), kMaxTextPixels);
     if (lineHeight <= 0) return Status::Ok();
+    // Only what can reach this picture is laid out and drawn.
+    const TextRun run = FitRunTo(given, image.width() - given.rect.left());
+    if (run.text.isEmpty()) return Status::Ok();
     if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32) {
         return Status::Error(ErrorCode::BadArgument,
                              QStringLiteral("true-colour picture expected"));
@@ -123,7 +202,7 @@ Status DrawTextRun(QImage& image, const TextRun& run) {
             Qt::white);
     }
     const QPointF baseline(run.rect.left(), run.rect.top() + fm.ascent());
-    if (run.shadow) DrawShadow(painter, run, font, baseline, TextRunBounds(run));
+    if (run.shadow) DrawShadow(painter, run, font, baseline, TextRunBounds(run), image.rect());
     if (run.outline > 0) {
         QPainterPath path;
         path.addText(baseline, font, run.text);
@@ -153,7 +232,7 @@ QRgb ParseForeColor(const QString& foreColor) {
 TextRun TextWatermarkRun(const QString& text, int x, int y, int size, int width, int height,
                          const TextStyle& style) {
     TextRun run;
-    run.text = text;
+    run.text = OneLineText(text);
     run.rect = style.pixels ? QRect(x, y, 10000, size)
                             : QRect((width / 100) * x, (height / 100) * y, 10000, size);
     run.colour = ParseForeColor(QStringLiteral("&H") + style.colour);

@@ -57,6 +57,19 @@ struct TextStyle {
 TextRun TextWatermarkRun(const QString& text, int x, int y, int size, int width, int height,
                          const TextStyle& style);
 
+// The text as one line: tabs, line breaks and other control characters
+// (tokens bring them from a photo's metadata) become spaces.
+QString OneLineText(const QString& text);
+
+// The run as one line, cut after what can reach within room pixels of its
+// left edge: a line of any length costs what the picture can show. A line
+// that fits is left as it is. DrawTextRun does this for its own picture.
+TextRun FitRunTo(TextRun run, qreal room);
+
+// The working memory DrawTextRun needs beyond the picture (the shadow's
+// pictures), on a picture of this size.
+qint64 TextWorkingBytes(const TextRun& run, QSize picture);
+
 // Every pixel DrawTextRun may touch for this run, antialiasing included.
 QRect TextRunBounds(const TextRun& run);
 

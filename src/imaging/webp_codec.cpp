@@ -1,5 +1,7 @@
-// WebP writer through libwebp: lossy at a quality, or lossless; alpha kept
-// where the picture has any.
+// WebP through libwebp: read whole (still pictures; an animation's first
+// frame), written lossy at a quality or lossless; alpha kept where the
+// picture has any.
+#include <webp/decode.h>
 #include <webp/encode.h>
 
 #include <algorithm>
@@ -7,6 +9,38 @@
 #include "imaging/codec.h"
 
 namespace velda {
+
+Status WebpHeader(const QByteArray& data, HeaderInfo* info) {
+    WebPBitstreamFeatures f;
+    if (WebPGetFeatures(reinterpret_cast<const uint8_t*>(data.constData()),
+                        static_cast<size_t>(data.size()), &f) != VP8_STATUS_OK ||
+        f.width <= 0 || f.height <= 0) {
+        return Status::Error(ErrorCode::CorruptData, QStringLiteral("WebP header is not valid"));
+    }
+    info->width = f.width;
+    info->height = f.height;
+    info->depth = f.has_alpha ? 32 : 24;
+    info->minimumBytes = 26;  // a RIFF header and the smallest frame header
+    return Status::Ok();
+}
+
+Status DecodeWebp(const QByteArray& data, const HeaderInfo& header, Picture* out) {
+    const bool alpha = header.depth == 32;
+    QImage image(header.width, header.height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+    // RGB32 and ARGB32 are B, G, R, A bytes in memory on this machine:
+    // WebP's BGRA, decoded straight into the picture.
+    if (!WebPDecodeBGRAInto(reinterpret_cast<const uint8_t*>(data.constData()),
+                            static_cast<size_t>(data.size()), image.bits(),
+                            static_cast<size_t>(image.sizeInBytes()),
+                            static_cast<int>(image.bytesPerLine()))) {
+        return Status::Error(ErrorCode::CorruptData, QStringLiteral("WebP data is damaged"));
+    }
+    out->image =
+        alpha && !HasTransparency(image) ? image.convertToFormat(QImage::Format_RGB32) : image;
+    out->depth = out->image.format() == QImage::Format_ARGB32 ? 32 : 24;
+    return Status::Ok();
+}
 
 Status EncodeWebp(const QImage& source, int quality, bool lossless, QByteArray* out) {
     if (source.width() > WEBP_MAX_DIMENSION || source.height() > WEBP_MAX_DIMENSION) {

@@ -1,14 +1,12 @@
 #include "settings/ini_file.h"
 
+#include <QSet>
+
 #include "settings/file_access.h"
 
 namespace velda {
 
 namespace {
-
-// A settings file is small; anything bigger than this is not ours and is
-// not read at all rather than exhausting memory.
-constexpr qint64 kMaxIniBytes = 4 * 1024 * 1024;
 
 bool SectionName(const QString& line, QString* name) {
     const QString t = line.trimmed();
@@ -42,7 +40,8 @@ QString OneLine(QString value) {
 IniDocument IniDocument::Load(const QString& path) {
     IniDocument doc;
     QByteArray bytes;
-    if (!ReadRegularFile(path, kMaxIniBytes, &bytes).ok()) return doc;
+    doc.read_ = ReadRegularFile(path, kMaxIniBytes, &bytes);
+    if (!doc.read_.ok()) return doc;
     doc.crlf_ = bytes.contains("\r\n");
     // Files written on Windows are often in its own code page.
     QString text = DecodeText(bytes);
@@ -110,10 +109,13 @@ QString IniDocument::Text() const {
 
 QStringList IniDocument::SectionNames() const {
     QStringList names;
+    QSet<QString> seen;  // folded: a file of many sections stays linear
     for (const QString& line : lines_) {
         QString name;
-        if (SectionName(line, &name) && !names.contains(name, Qt::CaseInsensitive))
+        if (SectionName(line, &name) && !seen.contains(name.toCaseFolded())) {
+            seen.insert(name.toCaseFolded());
             names.append(name);
+        }
     }
     return names;
 }
@@ -147,7 +149,24 @@ bool IniDocument::HasSection(const QString& section) const {
     return Find(section, QString()).sectionLine >= 0;
 }
 
+QString IniDocument::ReadProblem(const QString& path) const {
+    switch (read_.error) {
+        case ReadError::None:
+        case ReadError::Missing:
+            return QString();
+        case ReadError::TooLarge:
+            return QStringLiteral("settings file too large: %1 (%2; at most %3 MiB are read)")
+                .arg(path, read_.reason)
+                .arg(kMaxIniBytes >> 20);
+        default:
+            return QStringLiteral("settings file cannot be read: %1 (%2)").arg(path, read_.reason);
+    }
+}
+
 bool IniDocument::Save(const QString& path) const {
+    // A file that is there but could not be read would be replaced by what
+    // little this document holds.
+    if (!ReadProblem(path).isEmpty()) return false;
     return WriteFileAtomic(path, Text().toUtf8(), true).ok;
 }
 

@@ -4,12 +4,18 @@
 #include <QStringList>
 #include <optional>
 
+#include "settings/file_access.h"
+
 namespace velda {
 
 // An INI file held in memory with the semantics of the Windows private
 // profile functions: section and key names compared without regard to case,
 // values trimmed of blanks, other sections, keys and comments kept as they
 // were. Text is written as UTF-8.
+// A settings file is small; one bigger than this is not ours and is refused
+// rather than read in part.
+inline constexpr qint64 kMaxIniBytes = qint64(64) << 20;
+
 class IniDocument {
   public:
     // Reads the file at path. A missing or unreadable file, or one that is
@@ -25,9 +31,15 @@ class IniDocument {
     // the key at the end of its section when they are missing.
     void SetValue(const QString& section, const QString& key, const QString& value);
 
+    // Why the file was there but could not be read (too large, not a
+    // regular file, no permission), naming it; empty when it was read or is
+    // missing.
+    QString ReadProblem(const QString& path) const;
+
     // Writes the document to path through a temporary file in the same
     // directory that is renamed into place, so a crash never leaves half a
-    // file. False when it could not be written.
+    // file. False when it could not be written, and always when the file
+    // was there but could not be read: it is never written over.
     bool Save(const QString& path) const;
 
     QString Text() const;
@@ -50,6 +62,7 @@ class IniDocument {
 
     QStringList lines_;
     bool crlf_ = false;
+    FileRead read_;
 };
 
 }  // namespace velda

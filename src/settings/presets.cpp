@@ -14,14 +14,28 @@ bool SessionKey(const QString& key) {
     return false;
 }
 
+// A section's preset name, trimmed; empty when it is no preset.
+QString PresetName(const QString& section) {
+    if (!section.startsWith(kPresetPrefix, Qt::CaseInsensitive)) return QString();
+    return section.mid(kPresetPrefix.size()).trimmed();
+}
+
+// The section that holds a preset, however its name is spaced in the file.
+QString PresetSection(const IniDocument& doc, const QString& name) {
+    const QString wanted = name.trimmed();
+    if (wanted.isEmpty()) return QString();
+    for (const QString& section : doc.SectionNames()) {
+        if (PresetName(section).compare(wanted, Qt::CaseInsensitive) == 0) return section;
+    }
+    return QString();
+}
+
 }  // namespace
 
 QStringList PresetNames(const QString& path) {
     QStringList names;
     for (const QString& section : IniDocument::Load(path).SectionNames()) {
-        if (section.startsWith(kPresetPrefix, Qt::CaseInsensitive) &&
-            section.size() > kPresetPrefix.size())
-            names.append(section.mid(kPresetPrefix.size()).trimmed());
+        if (const QString name = PresetName(section); !name.isEmpty()) names.append(name);
     }
     return names;
 }
@@ -29,8 +43,8 @@ QStringList PresetNames(const QString& path) {
 bool ApplyPreset(const QString& path, const QString& name, WatermarkSettings& main,
                  SectionValues& marks, SectionValues& output, QStringList* refused) {
     const IniDocument doc = IniDocument::Load(path);
-    const QString section = kPresetPrefix + name.trimmed();
-    if (name.trimmed().isEmpty() || !doc.HasSection(section)) return false;
+    const QString section = PresetSection(doc, name);
+    if (section.isEmpty()) return false;
     for (const auto& [key, value] : doc.Entries(section)) {
         const bool taken = (!SessionKey(key) && SetWatermarkKey(main, key, value)) ||
                            marks.Apply(key, value) || output.Apply(key, value);
@@ -43,7 +57,8 @@ bool SavePreset(const QString& path, const QString& name, const WatermarkSetting
                 const SectionValues& marks, const SectionValues& output) {
     if (name.trimmed().isEmpty() || name.contains(u']')) return false;
     IniDocument doc = IniDocument::Load(path);
-    const QString section = kPresetPrefix + name.trimmed();
+    QString section = PresetSection(doc, name);
+    if (section.isEmpty()) section = kPresetPrefix + name.trimmed();
     doc.RemoveSection(section, true);
     for (const auto& [key, value] : WatermarkEntries(main)) {
         if (!SessionKey(key)) doc.SetValue(section, key, value);

@@ -1,9 +1,17 @@
 #include "settings/section_settings.h"
 
+#include <QRegularExpression>
+
 #include "settings/ini_file.h"
 #include "settings/numbers.h"
 
 namespace velda {
+
+namespace {
+
+const QRegularExpression kCounterToken(QStringLiteral(R"(\{counter:([^}]*)\})"));
+
+}  // namespace
 
 namespace {
 
@@ -44,6 +52,13 @@ std::optional<QString> Canonical(const KeyInfo& k, const QString& text) {
             // A file name's stem: no folders, nothing that names no file.
             if (t.contains(u'/') || t.contains(u'\\') || t == u"." || t == u"..")
                 return std::nullopt;
+            // A counter padded wider than any run counts would stay in the
+            // name as written.
+            for (const auto& m : kCounterToken.globalMatch(t)) {
+                bool ok = false;
+                const int digits = m.captured(1).toInt(&ok);
+                if (!ok || digits < 1 || digits > kMaxCounterDigits) return std::nullopt;
+            }
             return t;
         case Kind::Choice:
             for (const QString& word :

@@ -9,6 +9,9 @@
 
 namespace velda {
 
+// The widest {counter:N} a name or text may ask for.
+inline constexpr int kMaxCounterDigits = 12;
+
 // The sections added beside the classic ones. Every key absent or empty
 // means what the file meant before the section existed.
 // "Marks": how the watermark and text fit each picture (size relative to

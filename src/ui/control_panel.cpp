@@ -22,6 +22,7 @@
 
 #include "batch/messages.h"
 #include "batch/tokens.h"
+#include "imaging/codec.h"
 #include "imaging/compositing.h"
 #include "imaging/loaders.h"
 #include "imaging/text.h"
@@ -36,15 +37,23 @@ namespace velda {
 
 namespace {
 
-const QString kFilterMain = QStringLiteral(
-    "All Files (*.*)|*.*|Targa (*.TGA)|*.TGA|Kodak Photo CD (*.PCD)|*.PCD|Windows BMP "
-    "(*.BMP)|*.BMP|"
+// The Open dialogs' lists, with every picture we read in one entry after
+// "All Files" and every spelling of JPEG under its own entry.
+QString Filters(const char* entries) {
+    const QString all = PictureEndingPatterns().toUpper();
+    return QStringLiteral("All Files (*.*)|*.*|All Pictures (%1)|%1|").arg(all) +
+           QString::fromLatin1(entries).replace(
+               QStringLiteral("|*.JPG|"),
+               u'|' + PictureEndingPatterns(FileKind::Jpeg).toUpper() + u'|');
+}
+const QString kFilterMain = Filters(
+    "Targa (*.TGA)|*.TGA|Kodak Photo CD (*.PCD)|*.PCD|Windows BMP (*.BMP)|*.BMP|"
     "GIF (*.GIF)|*.GIF|PNG (*.PNG)|*.PNG|PCX (*.PCX)|*.PCX|JPEG (*.JPG)|*.JPG|PNG (*.PNG)|*.PNG|"
-    "WMF (*.WMF)|*.WMF|");
-const QString kFilterMarks = QStringLiteral(
-    "All Files (*.*)|*.*|Targa (*.TGA)|*.TGA|Kodak Photo CD (*.PCD)|*.PCD|Windows BMP "
-    "(*.BMP)|*.BMP|"
-    "PCX (*.PCX)|*.PCX|GIF (*.GIF)|*.GIF|PNG (*.PNG)|*.PNG|JPEG (*.JPG)|*.JPG|WMF (*.WMF)|*.WMF|");
+    "TIFF (*.TIF)|*.TIF;*.TIFF|WebP (*.WEBP)|*.WEBP|WMF (*.WMF)|*.WMF|");
+const QString kFilterMarks = Filters(
+    "Targa (*.TGA)|*.TGA|Kodak Photo CD (*.PCD)|*.PCD|Windows BMP (*.BMP)|*.BMP|"
+    "PCX (*.PCX)|*.PCX|GIF (*.GIF)|*.GIF|PNG (*.PNG)|*.PNG|JPEG (*.JPG)|*.JPG|"
+    "TIFF (*.TIF)|*.TIF;*.TIFF|WebP (*.WEBP)|*.WEBP|WMF (*.WMF)|*.WMF|");
 
 // The busy pointer for as long as the object lives: every way out of a
 // handler puts the normal pointer back.
@@ -346,24 +355,21 @@ void ControlPanel::BuildBatchSection() {
     connect(jpegval, &QScrollBar::valueChanged, this, &ControlPanel::jpegval_Change);
 
     // The input chain: drive, then folder, then the files of that folder.
-    InputFile->setPattern(QStringLiteral("*.JPG;*.GIF;*.BMP;*.PCX;*.TIF;*.TGA;*.FIF;*.JPG"));
+    InputFile->setPattern(PictureEndingPatterns());
     connect(InputDrive, &DriveList::driveChosen, this,
             [this](const QString& root) { InputDir->setPath(root); });
     connect(InputDir, &DirectoryList::pathChanged, InputFile, &FileListBox::setPath);
     connect(OutputDrive, &DriveList::driveChosen, this,
             [this](const QString& root) { OutputDir->setPath(root); });
-    const std::pair<QRadioButton*, const char*> patterns[] = {
-        {All_Option, "*.JPG;*.BMP;*.PCX;*.PNG;*.TIF;*.TGA;*.FIF;*.GIF"},
-        {JPG_Option, "*.JPG"},
-        {GIF_Option, "*.GIF"},
-        {Bmp_Option, "*.BMP"},
-        {PCX_Option, "*.PCX"},
-        {TIF_Option, "*.TIF"},
-        {tga_option, "*.TGA"},
-        {FIF_option, "*.FIF"},
-        {Option3D1, "*.PCD"}};
-    for (const auto& [option, pattern] : patterns) {
-        const QString p = QString::fromLatin1(pattern);
+    // Every spelling of each kind (the lists match without regard to case).
+    const std::pair<QRadioButton*, FileKind> patterns[] = {
+        {All_Option, FileKind::Unknown}, {JPG_Option, FileKind::Jpeg},
+        {GIF_Option, FileKind::Gif},     {Bmp_Option, FileKind::Bmp},
+        {PCX_Option, FileKind::Pcx},     {TIF_Option, FileKind::Tiff},
+        {tga_option, FileKind::Targa},   {FIF_option, FileKind::Fif},
+        {Option3D1, FileKind::PhotoCd}};
+    for (const auto& [option, kind] : patterns) {
+        const QString p = PictureEndingPatterns(kind);
         connect(option, &QRadioButton::clicked, InputFile, [this, p] { InputFile->setPattern(p); });
     }
     InputDir->setPath(QDir::currentPath());
@@ -977,8 +983,10 @@ void ControlPanel::Start_Click() {
     // A snapshot: the run reads nothing of the window while it lasts.
     std::shared_ptr<const BatchJob> job = MakeBatchJob();
     BatchRequest request;
-    request.inputDir = InputFile->path();
-    request.outputDir = OutputDir->path();
+    // The boxes' paths are trimmed of the blanks a typed path picks up; the
+    // run then checks and uses these very names.
+    request.inputDir = InputFile->path().trimmed();
+    request.outputDir = OutputDir->path().trimmed();
     request.tree = SubCheck->isChecked();
     request.files = InputFile->SelectedNames();
     request.listed = InputFile->count();

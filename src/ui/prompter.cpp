@@ -52,7 +52,13 @@ QStringList QtFilters(const QString& filters) {
         if (pattern == u"*.*") {
             pattern = QStringLiteral("*");
         } else {
-            pattern += u' ' + pattern.toLower();
+            // Several patterns are separated by ";"; Qt wants blanks, and
+            // each in both letter cases on a system that tells them apart.
+            QStringList each;
+            for (const QString& p : pattern.split(u';', Qt::SkipEmptyParts))
+                each << p << p.toLower();
+            each.removeDuplicates();
+            pattern = each.join(u' ');
         }
         QString description = parts[i];
         description.replace(QRegularExpression(QStringLiteral("\\(.*\\)")),

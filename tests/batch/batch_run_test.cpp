@@ -153,21 +153,24 @@ TEST_F(BatchTest, TreeWalkTakesPicturesInOrderAndSkipsWhatItMust) {
     BatchRequest r = Request(true);
     r.outputDir = nestedOut;
     r.jobs = 1;
-    EXPECT_EQ(run_.RunBatch(r, job_, host_), 5);
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 6);
     // A folder's pictures before its subfolders' (within one, largest first).
-    ASSERT_EQ(host_.finished.size(), 5);
-    QStringList top = host_.finished.mid(0, 3);
+    ASSERT_EQ(host_.finished.size(), 6);
+    QStringList top = host_.finished.mid(0, 4);
     top.sort();
-    EXPECT_EQ(top, (QStringList{u"A.JPG"_s, u"b.png"_s, u"scan.pcd.png"_s}));
-    EXPECT_EQ(host_.finished.mid(3), (QStringList{u"x.png"_s, u"x.bmp"_s}));
+    EXPECT_EQ(top, (QStringList{u"A.JPG"_s, u"b.png"_s, u"photo.jpeg"_s, u"scan.pcd.png"_s}));
+    EXPECT_EQ(host_.finished.mid(4), (QStringList{u"x.png"_s, u"x.bmp"_s}));
     EXPECT_EQ(QDir(nestedOut).entryList(QDir::Files, QDir::Name),
-              (QStringList{u"A.jpg"_s, u"b.jpg"_s, u"scan.pcd.jpg"_s, u"x (2).jpg"_s, u"x.jpg"_s}));
+              (QStringList{u"A.jpg"_s, u"b.jpg"_s, u"photo.jpg"_s, u"scan.pcd.jpg"_s,
+                           u"x (2).jpg"_s, u"x.jpg"_s}));
     EXPECT_TRUE(host_.asked.last().startsWith(messages::kConfirmTree));
 
-    // A second run replaces the first run's results rather than numbering.
+    // The output folder lies inside the tree: its pictures are the tree's
+    // too, and a second run numbers its results rather than replace them.
     host_.finished.clear();
-    EXPECT_EQ(run_.RunBatch(r, job_, host_), 5);
-    EXPECT_EQ(QDir(nestedOut).entryList(QDir::Files).size(), 5);
+    EXPECT_EQ(run_.RunBatch(r, job_, host_), 6);
+    EXPECT_EQ(QDir(nestedOut).entryList(QDir::Files).size(), 12);
+    EXPECT_TRUE(QFileInfo::exists(nestedOut + u"/photo (2).jpg"_s));
 }
 
 // Sizes out of name order; two of the pictures are damaged, and two want

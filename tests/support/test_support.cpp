@@ -40,6 +40,10 @@ QString IdentifyTool() {
 }
 
 QString VeldaBatchProgram() {
+    // VELDA_BATCH runs the tests against another build (an older one, to see
+    // a test fail before its fix).
+    const QString other = qEnvironmentVariable("VELDA_BATCH");
+    if (!other.isEmpty()) return other;
     return QCoreApplication::applicationDirPath() + u"/velda-batch"_s;
 }
 

@@ -370,12 +370,16 @@ class SaveAndBatchTest : public WindowTest {
 
     void formatOptionsFilterTheInputList() {
         QDir().mkpath(Path(u"list"_s));
-        for (const char* n : {"a.jpg", "b.PNG", "c.gif", "d.pcd", "e.txt", ".hidden.jpg"})
+        for (const char* n : {"a.jpg", "b.PNG", "c.gif", "d.pcd", "e.txt", ".hidden.jpg", "f.JPEG",
+                              "g.tiff", "h.webp"})
             WriteAll(Path(u"list/"_s + QString::fromLatin1(n)), {});
         panel()->InputDir->setPath(Path(u"list"_s));
-        QCOMPARE(panel()->InputFile->count(), 2);  // the start pattern has no PNG
+        // Every spelling of every kind we read, in any letter case.
+        QCOMPARE(panel()->InputFile->count(), 7);
+        QTest::mouseClick(panel()->JPG_Option, Qt::LeftButton);
+        QCOMPARE(panel()->InputFile->count(), 2);
         QTest::mouseClick(panel()->All_Option, Qt::LeftButton);
-        QCOMPARE(panel()->InputFile->count(), 3);
+        QCOMPARE(panel()->InputFile->count(), 7);
         QTest::mouseClick(panel()->Option3D1, Qt::LeftButton);
         QCOMPARE(panel()->InputFile->count(), 1);
         QCOMPARE(panel()->InputFile->item(0)->text(), u"d.pcd"_s);
