@@ -1,6 +1,11 @@
 #include "cli/cli_host.h"
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 #include <cstdio>
 
@@ -8,15 +13,40 @@
 
 namespace velda::cli {
 
+namespace {
+
+FILE* gErr = stderr;  // where our own messages go
+
+}  // namespace
+
+void KeepStandardErrorForOurOwn() {
+    // The libraries print warnings of their own to the process's standard
+    // error (libtiff's "TIFFReadDirectory: Warning", libpng's "libpng
+    // error"); each file's own reason says what matters. Our messages keep
+    // the real standard error; theirs go nowhere.
+    fflush(stderr);
+    const int ours = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (ours < 0 || null < 0) return;
+    FILE* f = ::fdopen(ours, "w");
+    if (!f || ::dup2(null, STDERR_FILENO) < 0) return;
+    ::close(null);
+    gErr = f;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // A sanitizer's report is ours to see.
+    __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<uintptr_t>(ours)));
+#endif
+}
+
 void Err(const QString& line) {
     QString text = line;
     text.replace(u'\r', QStringLiteral(": "));
     const QByteArray bytes = (QStringLiteral("velda-batch: ") + text + u'\n').toLocal8Bit();
-    fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-    fflush(stderr);
+    fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), gErr);
+    fflush(gErr);
 }
 
-CliHost::CliHost(bool quiet) : quiet_(quiet), terminal_(isatty(STDERR_FILENO) == 1) {
+CliHost::CliHost(bool quiet) : quiet_(quiet), terminal_(isatty(fileno(gErr)) == 1) {
     clock_.start();
 }
 
@@ -60,7 +90,7 @@ void CliHost::FileDone(const QString& source, Outcome outcome, const Status& sta
         return;
     }
     if (!what.isEmpty()) {
-        fputs("\r\033[K", stderr);
+        fputs("\r\033[K", gErr);
         Err(messages::ReportName(source) + what);
     }
     const double seconds = static_cast<double>(clock_.elapsed()) / 1000.0;
@@ -81,13 +111,13 @@ void CliHost::FileDone(const QString& source, Outcome outcome, const Status& sta
         line = QStringLiteral("%1 files  %2 files/s").arg(done).arg(rate, 0, 'f', 1);
     }
     const QByteArray bytes = (QStringLiteral("\r\033[K") + line).toLocal8Bit();
-    fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-    fflush(stderr);
+    fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), gErr);
+    fflush(gErr);
     barShown_ = true;
 }
 
 void CliHost::EndProgress() {
-    if (barShown_) fputs("\n", stderr);
+    if (barShown_) fputs("\n", gErr);
     barShown_ = false;
 }
 

@@ -7,6 +7,10 @@
 
 namespace velda::cli {
 
+// Gives the process's standard error to our messages alone: what libraries
+// print there is dropped. Call in main() before any thread starts.
+void KeepStandardErrorForOurOwn();
+
 // velda-batch's side of a run: no questions are asked (the command line is
 // the confirmation), messages go to standard error, and progress is a live
 // bar on a terminal or one line per file otherwise.

@@ -75,6 +75,7 @@ QStringList Arguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velda::cli::KeepStandardErrorForOurOwn();
     // Each worker's pictures are about the same size from file to file.
     velda::ReuseFreedPictureMemory(qint64(1) << 30);
     qInstallMessageHandler(QuietQtMessages);

@@ -47,10 +47,13 @@ MagickCore::Quantum FromByte(int v) {
     return static_cast<MagickCore::Quantum>(std::lround(v * (kQuantumRange / 255.0)));
 }
 
-// ImageMagick's exception text in our words: "Magick: " and the
-// "@ error/coder.c/Function/line" tail are for its developers.
+// ImageMagick's exception text in our words: the name it was started under
+// ("velda-batch: ", "Magick: ") and the "@ error/coder.c/Function/line"
+// tail are for its developers.
 QString Detail(const std::exception& e) {
     QString text = QString::fromLocal8Bit(e.what());
+    const QString client = QString::fromLocal8Bit(MagickCore::GetClientName()) + u':';
+    if (text.startsWith(client)) text.remove(0, client.size());
     text.remove(QRegularExpression(QStringLiteral("^[A-Za-z]*Magick[^:]*: ")));
     text.remove(QRegularExpression(QStringLiteral("\\s*@ (error|warning)/.*$")));
     text.remove(QStringLiteral(" `'"));

@@ -310,6 +310,16 @@ TEST_F(BatchTest, NamesFitTheirLimitsAndClaimsKeepRunsApart) {
     const QString accents = NumberedName(QString(127, QChar(0x00E9)) + u".jpg"_s, 2);
     EXPECT_EQ(QFile::encodeName(accents).size(), 254);  // 124 whole characters, not 125.5
     EXPECT_FALSE(accents.contains(QChar::ReplacementCharacter));
+    // A name of any length (a template's tokens) is cut as well, to the
+    // longest that fits, characters beyond the basic plane kept whole; and
+    // a name that would be hidden is shown.
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QString huge = StemName(QString(400'000, u'a') + emoji.repeated(100'000), u".jpg"_s);
+    EXPECT_EQ(huge, QString(251, u'a') + u".jpg"_s);
+    const QString pairs = StemName(emoji.repeated(100'000), u".webp"_s);
+    EXPECT_EQ(pairs, emoji.repeated(62) + u".webp"_s);  // 248 + 5 bytes; 63 would be 257
+    EXPECT_EQ(StemName(u".hidden"_s, u".jpg"_s), u"_.hidden.jpg"_s);
+    EXPECT_EQ(OutputName(u".jpg"_s, u".png"_s), u"_.png"_s);
     Picture(u"long/"_s + name);
     Picture(u"long/sub/"_s + name);
     BatchRequest r = Request(true);

@@ -2,6 +2,7 @@
 // photo: what lies outside the output folder, and every source, is never
 // touched.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,9 +35,15 @@ class TrustTest : public test::BatchFolders {
         img.fill(colour);
         ASSERT_TRUE(img.save(path));
     }
-    // Runs with a time limit: a run that blocks is killed and fails.
-    Result Run(const QStringList& args, int seconds = 60) {
+    // Runs with a time limit: a run that blocks is killed and fails. With
+    // addressBytes, the run may map no more than that.
+    Result Run(const QStringList& args, int seconds = 60, rlim_t addressBytes = 0) {
         QProcess p;
+        if (addressBytes)
+            p.setChildProcessModifier([addressBytes] {
+                const rlimit limit{addressBytes, addressBytes};
+                ::setrlimit(RLIMIT_AS, &limit);
+            });
         p.start(test::VeldaBatchProgram(), QStringList{u"--settings"_s, ini_} + args);
         if (!p.waitForFinished(seconds * 1000)) {
             p.kill();
@@ -245,6 +252,54 @@ TEST_F(TrustTest, SettingsAndPresetsAreReadWholeOrRefused) {
     r = Run({u"--list-presets"_s});
     EXPECT_EQ(r.out, u"spaced\n"_s);
     EXPECT_EQ(Run({u"--preset"_s, u"spaced"_s, u"--dry-run"_s, in_, out_}).code, 0);
+}
+
+TEST_F(TrustTest, DamagedFilesAreExplainedInTheReportAndNowhereElse) {
+    // Written by PIL, then cut in half; a GIF of garbage for ImageMagick.
+    test::Python(QStringLiteral("import sys\nfrom PIL import Image\n"
+                                "im = Image.new('RGB', (300, 200), (90, 100, 110))\n"
+                                "for ext in ('tif', 'png', 'gif', 'jpg'):\n"
+                                "    p = sys.argv[1] + '/cut.' + ext\n"
+                                "    im.save(p)\n"
+                                "    data = open(p, 'rb').read()\n"
+                                "    open(p, 'wb').write(data[:len(data) // 2])\n"),
+                 {in_});
+    test::WriteAll(in_ + u"/junk.gif"_s, "GIF89a\x10\x00\x10\x00\x80\x00\x00garbage-garbage");
+    const Result r = Run({in_, out_});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.startsWith(u"5 files processed.\n5 files could not be converted:\n"_s))
+        << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(u"velda-batch"_s)) << r.out.toStdString();
+    // Standard error holds our progress lines, and only them.
+    for (const QString& line : r.err.split(u'\n', Qt::SkipEmptyParts))
+        EXPECT_TRUE(line.startsWith(u"velda-batch: "_s)) << line.toStdString();
+}
+
+TEST_F(TrustTest, TextFromAPhotosMetadataCostsWhatThePictureCanShow) {
+    // 400,000 characters of EXIF Artist, drawn with outline and shadow.
+    test::Python(QStringLiteral("import sys\nfrom PIL import Image\n"
+                                "Image.new('RGB', (300, 200), (90, 100, 110))"
+                                ".save(sys.argv[1], tiffinfo={315: 'Ada Lovelace ' * 31000})"),
+                 {in_ + u"/artist.tif"_s});
+    const QStringList args = {u"--set"_s,    u"Text=(c) {Exif.Image.Artist}"_s,
+                              u"--set"_s,    u"TextOutline=2"_s,
+                              u"--set"_s,    u"TextShadow=True"_s,
+                              u"--set"_s,    u"TextSize=10"_s,
+                              u"--memory"_s, u"100"_s,
+                              u"-q"_s,       in_,
+                              out_};
+#ifdef __SANITIZE_ADDRESS__
+    const Result r = Run(args);  // the sanitizer maps far more than any limit
+#else
+    const Result r = Run(args, 60, rlim_t(1) << 30);
+#endif
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    const QImage result(out_ + u"/artist.jpg"_s);
+    ASSERT_FALSE(result.isNull());
+    int light = 0;  // the text's white fill across the picture
+    for (int x = 0; x < 300; ++x)
+        light += qGray(result.pixel(x, 12)) > 200;
+    EXPECT_GT(light, 20);
 }
 
 }  // namespace

@@ -135,6 +135,66 @@ TEST(TextWatermark, BoundsHoldEveryPixelDrawn) {
     }
 }
 
+TEST(TextWatermark, ALineOfAnyLengthIsCutToWhatThePictureShows) {
+    // Outline and shadow on a line far wider than the picture: drawn as
+    // its first characters are, pixel for pixel, and no slower for it.
+    TextRun run;
+    run.rect = QRect(20, 10, 10000, 60);
+    run.fontName = kFont;
+    run.outline = 3;
+    run.shadow = true;
+    run.colour = qRgb(250, 250, 250);
+    QString line;
+    for (int i = 0; line.size() < 400'000; ++i)
+        line += u"(c) Ada Lovelace %1 "_s.arg(i);
+    QImage whole(700, 90, QImage::Format_RGB32), cut = whole;
+    whole.fill(qRgb(40, 80, 120));
+    cut.fill(qRgb(40, 80, 120));
+    // Qt's first text of a process comes out a shade apart from later ones.
+    run.text = line.left(200);
+    QImage warm = whole;
+    ASSERT_TRUE(DrawTextRun(warm, run).ok());
+    run.text = line;
+    ASSERT_TRUE(DrawTextRun(whole, run).ok());
+    run.text = line.left(200);
+    ASSERT_TRUE(DrawTextRun(cut, run).ok());
+    EXPECT_EQ(whole, cut);
+    EXPECT_LT(FitRunTo(run, 700).text.size(), 200);
+    // The shadow's working pictures keep to the picture, however wide the
+    // line would be.
+    run.text = line;
+    EXPECT_LE(TextWorkingBytes(FitRunTo(run, 700), QSize(700, 90)), 5 * 760 * 150);
+    // A short line is never touched, and a right-to-left one only where it
+    // could never show.
+    run.text = u"short"_s;
+    EXPECT_EQ(FitRunTo(run, 700).text, u"short"_s);
+    run.text = QString(5000, QChar(0x05D0));
+    EXPECT_LT(FitRunTo(run, 700).text.size(), 1200);
+    EXPECT_GT(FitRunTo(run, 700).text.size(), 700);
+}
+
+TEST(TextWatermark, TabsAndLineBreaksAreSpacesAndTheOutlineStaysUnderTheFill) {
+    TextRun run;
+    run.rect = QRect(30, 10, 10000, 40);
+    run.fontName = kFont;
+    run.colour = qRgb(255, 255, 255);
+    auto draw = [&](const QString& text, int outline) {
+        QImage image(900, 70, QImage::Format_RGB32);
+        image.fill(qRgb(0, 0, 0));
+        run.text = text;
+        run.outline = outline;
+        EXPECT_TRUE(DrawTextRun(image, run).ok());
+        return image;
+    };
+    const QImage spaced = draw(u"Ada Lovelace 1843"_s, 0);
+    EXPECT_EQ(draw(u"Ada\tLovelace\n1843"_s, 0), spaced);
+    EXPECT_EQ(draw(u"Ada\rLovelace\u20281843"_s, 0), spaced);
+    // The outline hugs the glyphs: it starts no further left than its width.
+    const QRect fill = Inked(spaced), outlined = Inked(draw(u"Ada\tLovelace\n1843"_s, 4));
+    EXPECT_GE(outlined.left(), fill.left() - 5);
+    EXPECT_LE(outlined.right(), fill.right() + 5);
+}
+
 TEST(FontList, OffersInstalledFamiliesWithoutCourier) {
     const QStringList fonts = FillFontList();
     EXPECT_TRUE(fonts.contains(kFont));

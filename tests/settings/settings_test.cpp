@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "settings/ini_file.h"
 #include "settings/numbers.h"
 #include "settings/presets.h"
 #include "settings/section_settings.h"
@@ -115,6 +118,39 @@ TEST_F(IniTest, ReadLimitEmptyValuesAndDamagedFiles) {
     EXPECT_EQ(ReadIniKey(path, kMainSection, u"MixValue"_s).value, u"99"_s);
     EXPECT_TRUE(WriteIniKey(path, kMainSection, u"MixValue"_s, u"1"_s));
     EXPECT_EQ(ReadIniKey(path, kMainSection, u"MixValue"_s).value, u"1"_s);
+}
+
+TEST_F(IniTest, AFileThatCannotBeReadIsNeverWrittenOver) {
+    // Large settings files are read whole, up to the limit.
+    const QString path = Path();
+    WriteAll(path, "; " + QByteArray(5 << 20, 'x') + "\n[MainVeldaDetails]\nMixValue=77\n");
+    EXPECT_EQ(ReadIniKey(path, kMainSection, u"MixValue"_s).value, u"77"_s);
+    // Beyond it, the file is refused by name and size, and left as it was.
+    QFile f(path);
+    ASSERT_TRUE(f.resize(kMaxIniBytes + 1));
+    const IniDocument doc = IniDocument::Load(path);
+    EXPECT_TRUE(doc.ReadProblem(path).contains(QString::number(kMaxIniBytes + 1)));
+    EXPECT_FALSE(WriteIniKey(path, kMainSection, u"MixValue"_s, u"1"_s));
+    WatermarkSettings s;
+    EXPECT_FALSE(WriteWatermarkSettings(path, s));
+    EXPECT_EQ(QFileInfo(path).size(), kMaxIniBytes + 1);
+    // Nor is one without read permission; a missing one is simply made.
+    WriteAll(path, "[MainVeldaDetails]\nMixValue=5\n");
+    QFile::setPermissions(path, QFileDevice::WriteOwner);
+    if (::geteuid() != 0) {  // root reads whatever the mode says
+        EXPECT_FALSE(WriteIniKey(path, kMainSection, u"MixValue"_s, u"1"_s));
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        EXPECT_EQ(ReadIniKey(path, kMainSection, u"MixValue"_s).value, u"5"_s);
+    }
+    EXPECT_TRUE(WriteIniKey(Path("new.ini"), kMainSection, u"MixValue"_s, u"1"_s));
+
+    // Many sections are listed once each, without regard to case.
+    QByteArray many;
+    for (int i = 0; i < 40000; ++i)
+        many += "[Preset p" + QByteArray::number(i) + "]\nText=x\n[preset P" +
+                QByteArray::number(i) + "]\n";
+    WriteAll(path, many);
+    EXPECT_EQ(IniDocument::Load(path).SectionNames().size(), 40000);
 }
 
 TEST_F(IniTest, SettingsLocation) {
