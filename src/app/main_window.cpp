@@ -66,6 +66,10 @@ ResultWindow* MainWindow::Result() {
         resultWindow_ = area_->addSubWindow(result_);
         resultWindow_->setAttribute(Qt::WA_DeleteOnClose);
         resultWindow_->resize(0, 0);
+        // The preview is switched where the picture is looked at, too.
+        QMenu* view = result_->menus().back();
+        view->addSeparator();
+        view->addAction(panel_->livepreview_mnu);
         // Forgotten as soon as it closes, so the next use makes a new one
         // even before this one is deleted.
         connect(result_, &ResultWindow::closing, this, &MainWindow::ForgetResult);

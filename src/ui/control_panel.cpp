@@ -144,11 +144,7 @@ ControlPanel::ControlPanel(AppState& state, Prompter& prompter, PanelHost& host,
     // tenth of a second of the last key, long enough to skip the keys
     // before it.
     previewTimer_.setInterval(40);
-    connect(&previewTimer_, &QTimer::timeout, this, [this] {
-        ResultWindow* r = host_.ExistingResult();
-        if (r && !r->Full_Picbuf.FileName.isEmpty() && r->Copy_Picbuf.HasPicture())
-            ApplyMarksToResult(r);
-    });
+    connect(&previewTimer_, &QTimer::timeout, this, &ControlPanel::PreviewNow);
     // The form's measures scale with its font (the desktop's own), so every
     // caption fits.
     BuildUpperPart();
@@ -250,7 +246,15 @@ void ControlPanel::BuildUpperPart() {
 }
 
 void ControlPanel::SchedulePreview() {
-    if (!startingUp_) previewTimer_.start();
+    if (!startingUp_ && livepreview_mnu->isChecked()) previewTimer_.start();
+}
+
+void ControlPanel::PreviewNow() {
+    previewTimer_.stop();
+    ResultWindow* r = host_.ExistingResult();
+    if (livepreview_mnu->isChecked() && r && !r->Full_Picbuf.FileName.isEmpty() &&
+        r->Copy_Picbuf.HasPicture())
+        ApplyMarksToResult(r);
 }
 
 void ControlPanel::SyncClassicControls() {
@@ -430,6 +434,18 @@ void ControlPanel::BuildMenu() {
     about_mnu->setObjectName(QStringLiteral("about_mnu"));
     help_mnu->setObjectName(QStringLiteral("help_mnu"));
     exit_mnu->setObjectName(QStringLiteral("exit_mnu"));
+    viewMenu_ = new QMenu(tr("&View"), this);
+    viewMenu_->setObjectName(QStringLiteral("view_mnu"));
+    // On, every picture shown carries the marks as they are set, so that
+    // what Save As and Copy write is what the user sees; off, only Apply
+    // draws them.
+    livepreview_mnu = viewMenu_->addAction(tr("&Live preview"));
+    livepreview_mnu->setObjectName(QStringLiteral("livepreview_mnu"));
+    livepreview_mnu->setCheckable(true);
+    livepreview_mnu->setChecked(true);
+    connect(livepreview_mnu, &QAction::toggled, this, [this](bool on) {
+        if (on) PreviewNow();
+    });
     optionsMenu_ = new QMenu(tr("&Options"), this);
     optionsMenu_->setObjectName(QStringLiteral("options_mnu"));
     keepmeta_mnu = optionsMenu_->addAction(tr("Keep photo metadata"));
@@ -497,7 +513,12 @@ void ControlPanel::Form_Load() {
     // Filling the form is no change of a mark: the picture shows as loaded
     // until the user changes something or applies. The program may still
     // set the form up until its event loop runs.
-    QTimer::singleShot(0, this, [this] { startingUp_ = false; });
+    QTimer::singleShot(0, this, [this] {
+        startingUp_ = false;
+        // The restored picture with the restored marks, as the next one
+        // loaded will show.
+        PreviewNow();
+    });
 }
 
 void ControlPanel::closeEvent(QCloseEvent* event) {
@@ -564,8 +585,11 @@ auto ControlPanel::WithStatus(const QString& status, F&& load) {
 
 bool ControlPanel::LoadMainFile(const QString& fileName) {
     if (!FileExists(fileName)) {
-        if (ResultWindow* r = host_.ExistingResult()) r->Full_Picbuf.ClearPicture();
-        host_.CloseResult();
+        // The picture that is open stays open, and keeps its name in the box.
+        prompter_.Message(tr("Cannot find main image to watermark: %1").arg(fileName),
+                          Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+        if (ResultWindow* r = host_.ExistingResult(); r && !r->Full_Picbuf.FileName.isEmpty())
+            ofile->setText(r->Copy_Picbuf.FileName);
         return false;
     }
     ResultWindow* result = host_.Result();
@@ -601,6 +625,8 @@ bool ControlPanel::LoadMainFile(const QString& fileName) {
     // apply, which then only copies pixels back into it.
     full.Detach();
     result->Refresh();
+    // Shown with its marks at once, as every change of them would show.
+    if (!startingUp_) PreviewNow();
 
     const int width = full.Xresolution();
     const int height = full.Yresolution() + TwipsToPixels(350);
@@ -728,6 +754,7 @@ void ControlPanel::LoadSettings() {
     NameBox->setText(output.Value(QStringLiteral("NameTemplate")));
     KeepTree->setChecked(output.Value(QStringLiteral("KeepTree")) == u"True");
     layout_mnu->setChecked(ReadOptionFlag(path, QStringLiteral("LayoutPanel"), true));
+    livepreview_mnu->setChecked(ReadOptionFlag(path, QStringLiteral("LivePreview"), true));
     keepmeta_mnu->setChecked(ReadKeepMetadata(path));
     lossless_mnu->setChecked(ReadLosslessJpeg(path));
     state_.FitToWindow = ReadOptionFlag(path, QStringLiteral("FitToWindow"), true);
@@ -829,6 +856,8 @@ void ControlPanel::SaveSettings() {
     WriteLosslessJpeg(state_.settingsPath, lossless_mnu->isChecked());
     WriteOptionFlag(state_.settingsPath, QStringLiteral("FitToWindow"), state_.FitToWindow);
     WriteOptionFlag(state_.settingsPath, QStringLiteral("LayoutPanel"), layout_mnu->isChecked());
+    WriteOptionFlag(state_.settingsPath, QStringLiteral("LivePreview"),
+                    livepreview_mnu->isChecked());
     layout_->Settings().Write(state_.settingsPath);
     OutputPanelSettings().Write(state_.settingsPath);
 }

@@ -69,7 +69,7 @@ class ControlPanel : public QWidget {
     void Form_Load();
     // Height in twips, as the batch section's toggle knows it.
     int HeightTwips() const { return heightTwips_; }
-    QList<QMenu*> menus() const { return {fileMenu_, optionsMenu_}; }
+    QList<QMenu*> menus() const { return {fileMenu_, viewMenu_, optionsMenu_}; }
     // The Layout panel's settings ("Marks"); the frame shows it beside
     // the panel.
     LayoutPanel* Layout() const { return layout_; }
@@ -115,7 +115,7 @@ class ControlPanel : public QWidget {
     FileListBox* InputFile;
     QProgressBar* batchProgress;
     QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu, *keepmeta_mnu, *lossless_mnu, *layout_mnu,
-        *savepreset_mnu;
+        *livepreview_mnu, *savepreset_mnu;
     QMenu* presetMenu;
 
     // Stops a batch under way between files and waits for the files in
@@ -137,6 +137,8 @@ class ControlPanel : public QWidget {
     // Draws the marks again on the shown picture a moment after the last
     // change of a mark's setting, without the Apply button.
     void SchedulePreview();
+    // The marks drawn on the shown picture now, when the preview is on.
+    void PreviewNow();
     // File menu: the settings as a named preset, and a preset as the
     // settings.
     void SavePresetAs();
@@ -171,6 +173,7 @@ class ControlPanel : public QWidget {
     Prompter& prompter_;
     PanelHost& host_;
     QMenu* fileMenu_;
+    QMenu* viewMenu_;
     QMenu* optionsMenu_;
     int heightTwips_ = 2520;
     BatchRun run_;

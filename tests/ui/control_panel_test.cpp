@@ -151,8 +151,7 @@ class ControlPanelTest : public WindowTest {
         QCOMPARE(prompter_.icons.last(), Prompter::Icon::Exclamation);
 
         const int shown = static_cast<int>(prompter_.shown.size());
-        QVERIFY(!panel()->LoadMainFile(Path("missing.png")));  // silently
-        panel()->LoadWatermarkFile(Path("missing.png"));
+        panel()->LoadWatermarkFile(Path("missing.png"));  // silently
         QCOMPARE(prompter_.shown.size(), shown);
         QVERIFY(!panel()->Waterm_Picbuf.HasPicture());
     }
@@ -288,13 +287,70 @@ class ControlPanelTest : public WindowTest {
         Start();
         QCOMPARE(panel()->Layout()->Anchor->currentData().toString(), u"BR"_s);
         QVERIFY(!panel()->wx->isEnabled() && !panel()->layout_mnu->isChecked());
-        // The restored form draws nothing by itself: the picture shows as
-        // loaded until something changes.
-        QTest::qWait(100);
-        QCOMPARE(at(199, 99), qRgb(0, 0, 0));
+        // The restored picture shows the restored marks at once.
+        QTRY_COMPARE(at(199, 99), qRgb(255, 255, 255));
         panel()->Layout()->MarginX->setText(u"10"_s);
-        QTRY_COMPARE(at(189, 99), qRgb(255, 255, 255));
-        QCOMPARE(at(199, 99), qRgb(0, 0, 0));
+        QTRY_COMPARE(at(199, 99), qRgb(0, 0, 0));
+        QCOMPARE(at(189, 99), qRgb(255, 255, 255));
+    }
+
+    // Whatever way a picture comes to be shown, it shows its marks, and
+    // Copy takes what is shown; a path that names nothing keeps the open
+    // picture.
+    void everyPictureShownCarriesItsMarks() {
+        panel()->wfile->setText(Picture("white.png", 10, 10, qRgb(255, 255, 255)));
+        panel()->LoadWatermarkFile(panel()->wfile->text());
+        panel()->mixvalue->setValue(255);
+        panel()->ipix->setChecked(true);
+        panel()->wx->setText(u"5"_s);
+        panel()->wy->setText(u"5"_s);
+        auto open = [this](const QString& path) {
+            panel()->ofile->setText(path);
+            QTest::keyClick(panel()->ofile, Qt::Key_Return);
+        };
+        auto marked = [this] {
+            return Result()->Full_Picbuf.image().pixel(7, 7) == qRgb(255, 255, 255);
+        };
+        open(Picture("first.png", 100, 60, qRgb(0, 0, 0)));
+        QVERIFY(marked());
+        const QString second = Picture("second.png", 90, 50, qRgb(0, 0, 90));
+        open(second);
+        QCOMPARE(Result()->Full_Picbuf.Xresolution(), 90);
+        QVERIFY(marked());
+        QCOMPARE(Result()->Full_Picbuf.image().pixel(50, 40), qRgb(0, 0, 90));
+        Result()->Copy_mnu_Click();
+        QCOMPARE(
+            QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32).pixel(7, 7),
+            qRgb(255, 255, 255));
+
+        open(Path("typo.png"));
+        QCOMPARE(prompter_.shown.last(),
+                 u"Cannot find main image to watermark: "_s + Path("typo.png"));
+        QVERIFY(Result() && Result()->Full_Picbuf.Xresolution() == 90 && marked());
+        QCOMPARE(panel()->ofile->text(), second);
+
+        // Restored at the next start, with its marks.
+        main_->close();
+        Start();
+        QTRY_VERIFY(Result());
+        QTRY_VERIFY(Result() && marked());
+
+        // Switched off (and kept off), a new picture shows bare until Apply.
+        QVERIFY(panel()->livepreview_mnu->isChecked());
+        panel()->livepreview_mnu->trigger();
+        open(Picture("third.png", 80, 40, qRgb(0, 0, 0)));
+        QVERIFY(!marked());
+        panel()->wx->setText(u"6"_s);
+        QTest::qWait(100);
+        QVERIFY(!marked());
+        panel()->ApplyStuff_Click();
+        QCOMPARE(Result()->Full_Picbuf.image().pixel(15, 7), qRgb(255, 255, 255));
+        main_->close();
+        QCOMPARE(ReadIniKey(Path("velda.ini"), u"Options"_s, u"LivePreview"_s).value, u"False"_s);
+        Start();
+        QVERIFY(!panel()->livepreview_mnu->isChecked());
+        QTest::qWait(50);
+        QVERIFY(!marked());
     }
 
     void settingsSurviveARestartAndExitWritesNothing() {
