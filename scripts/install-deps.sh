@@ -16,6 +16,8 @@ PKGS=(
   fonts-dejavu-core
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev imagemagick exiv2 time bc webp
+  # a reader of extended XMP and every metadata block, for the tests
+  libimage-exiftool-perl
   # an independent reader and writer for the tests (Debian's Python with PIL)
   python3-pil
   # real photographs for the tests, and libjpeg's own tools to make JPEGs

@@ -5,8 +5,14 @@
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <exiv2/exiv2.hpp>
+#include <exiv2/webpimage.hpp>
 
+#include <webp/mux.h>
+
+#include <QCryptographicHash>
+#include <QMap>
 #include <QTransform>
+#include <cstring>
 #include <mutex>
 
 namespace velda {
@@ -16,7 +22,184 @@ struct PhotoMetadata {
     Exiv2::IptcData iptc;
     Exiv2::XmpData xmp;
     QByteArray icc;
+    // A JPEG's extended XMP: the packet too large for one segment, which
+    // the main XMP names by its digest in xmpNote:HasExtendedXMP.
+    QByteArray extendedXmp;
 };
+
+namespace {
+
+const QByteArray kIccSignature("ICC_PROFILE\0", 12);
+const QByteArray kXmpSignature("http://ns.adobe.com/xap/1.0/\0", 29);
+const QByteArray kExtendedXmpSignature("http://ns.adobe.com/xmp/extension/\0", 35);
+
+// Four bytes, most significant first.
+QByteArray BigEndianBytes(quint32 v) {
+    const char b[4] = {char(v >> 24), char(v >> 16 & 0xFF), char(v >> 8 & 0xFF), char(v & 0xFF)};
+    return QByteArray(b, 4);
+}
+
+quint32 BigEndian32(const char* p) {
+    const auto* b = reinterpret_cast<const uchar*>(p);
+    return quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | b[3];
+}
+
+// The segments of a JPEG before its image data: each marker with its
+// payload's offset and length. Stops at the first scan or at anything
+// that is not a well-formed segment.
+struct Segment {
+    uchar marker;
+    qsizetype at, length;
+};
+QList<Segment> JpegSegments(const QByteArray& d) {
+    QList<Segment> out;
+    if (!d.startsWith("\xFF\xD8")) return out;
+    qsizetype i = 2;
+    while (i + 4 <= d.size() && static_cast<uchar>(d[i]) == 0xFF) {
+        const auto marker = static_cast<uchar>(d[i + 1]);
+        if (marker == 0xFF) {  // fill byte
+            ++i;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) break;
+        const qsizetype length = (static_cast<uchar>(d[i + 2]) << 8 | static_cast<uchar>(d[i + 3]));
+        if (length < 2 || i + 2 + length > d.size()) break;
+        out.append({marker, i + 4, length - 2});
+        i += 2 + length;
+    }
+    return out;
+}
+
+// The ICC profile of a JPEG, its chunks put in the order their numbers say
+// whatever order the file holds them in; empty unless every chunk is there
+// once.
+QByteArray JpegIccProfile(const QByteArray& d, const QList<Segment>& segments) {
+    QMap<int, QByteArray> chunks;
+    int count = -1;
+    for (const Segment& s : segments) {
+        if (s.marker != 0xE2 || s.length < 14 || d.mid(s.at, kIccSignature.size()) != kIccSignature)
+            continue;
+        const int seq = static_cast<uchar>(d[s.at + 12]), n = static_cast<uchar>(d[s.at + 13]);
+        if (count < 0) count = n;
+        if (n != count || seq < 1 || seq > n || chunks.contains(seq)) return QByteArray();
+        chunks.insert(seq, d.mid(s.at + 14, s.length - 14));
+    }
+    if (count < 1 || chunks.size() != count) return QByteArray();
+    QByteArray icc;
+    for (const QByteArray& c : std::as_const(chunks))
+        icc += c;
+    return icc;
+}
+
+// The extended XMP packet whose digest is guid, from its chunks at the
+// offsets they give; empty unless they cover it exactly and it is what the
+// digest says.
+QByteArray JpegExtendedXmp(const QByteArray& d, const QList<Segment>& segments,
+                           const QByteArray& guid) {
+    constexpr qsizetype kHeader = 35 + 32 + 4 + 4;
+    QByteArray packet;
+    qint64 covered = 0;
+    for (const Segment& s : segments) {
+        if (s.marker != 0xE1 || s.length <= kHeader ||
+            d.mid(s.at, kExtendedXmpSignature.size()) != kExtendedXmpSignature ||
+            d.mid(s.at + 35, 32) != guid)
+            continue;
+        const quint32 full = BigEndian32(d.constData() + s.at + 67);
+        const quint32 offset = BigEndian32(d.constData() + s.at + 71);
+        const qsizetype length = s.length - kHeader;
+        // A packet is never larger than the file that holds it.
+        if (full > static_cast<quint32>(d.size()) || qint64(offset) + length > full) return {};
+        if (packet.isEmpty()) packet = QByteArray(static_cast<qsizetype>(full), '\0');
+        if (packet.size() != static_cast<qsizetype>(full)) return {};
+        memcpy(packet.data() + offset, d.constData() + s.at + kHeader, static_cast<size_t>(length));
+        covered += length;
+    }
+    if (packet.isEmpty() || covered != packet.size()) return {};
+    const QByteArray digest = QCryptographicHash::hash(packet, QCryptographicHash::Md5).toHex();
+    return digest.compare(guid, Qt::CaseInsensitive) == 0 ? packet : QByteArray();
+}
+
+// The digest that names a JPEG's extended XMP, if its main XMP has one. By
+// the keys' text: a key of a namespace Exiv2 has not met would throw.
+QByteArray ExtendedXmpGuid(const Exiv2::XmpData& xmp) {
+    for (const Exiv2::Xmpdatum& d : xmp) {
+        if (d.key() == "Xmp.xmpNote.HasExtendedXMP")
+            return QByteArray::fromStdString(d.toString()).trimmed();
+    }
+    return QByteArray();
+}
+
+// The extended packet's properties in the main XMP, for a format whose
+// XMP has no size limit (all but JPEG).
+void MergeExtendedXmp(Exiv2::XmpData& xmp, const QByteArray& packet) {
+    if (packet.isEmpty()) return;
+    Exiv2::XmpData extended;
+    if (Exiv2::XmpParser::decode(extended, packet.toStdString()) != 0) return;
+    for (const Exiv2::Xmpdatum& datum : extended)
+        xmp.add(datum);
+    for (auto it = xmp.begin(); it != xmp.end();)
+        it = it->key() == "Xmp.xmpNote.HasExtendedXMP" ? xmp.erase(it) : it + 1;
+}
+
+// The extended packet in APP1 segments after the JPEG's main XMP segment,
+// as Adobe's specification lays them out.
+void InsertExtendedXmp(QByteArray* file, const QByteArray& packet, const QByteArray& guid) {
+    if (guid.size() != 32) return;
+    const QList<Segment> segments = JpegSegments(*file);
+    qsizetype after = -1;
+    for (const Segment& s : segments) {
+        if (s.marker == 0xE1 && file->mid(s.at, kXmpSignature.size()) == kXmpSignature)
+            after = s.at + s.length;
+    }
+    if (after < 0) return;  // no main packet to name the extension
+    constexpr qsizetype kChunk = 65400;
+    QByteArray inserted;
+    for (qsizetype offset = 0; offset < packet.size(); offset += kChunk) {
+        const QByteArray part = packet.mid(offset, kChunk);
+        QByteArray seg = kExtendedXmpSignature + guid;
+        seg += BigEndianBytes(static_cast<quint32>(packet.size()));
+        seg += BigEndianBytes(static_cast<quint32>(offset));
+        seg += part;
+        // The marker, then the segment's length (the two length bytes count).
+        inserted += BigEndianBytes(0xFFE10000u | static_cast<quint32>(seg.size() + 2));
+        inserted += seg;
+    }
+    file->insert(after, inserted);
+}
+
+quint32 Crc32(const QByteArray& bytes) {
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char c : bytes) {
+        crc ^= static_cast<uchar>(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// EXIF as PNG holds it by its specification: an eXIf chunk of TIFF-ordered
+// bytes before the image data (the text chunk Exiv2 writes is read by few).
+void InsertPngExif(QByteArray* file, const Exiv2::ExifData& exif) {
+    if (exif.empty()) return;
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+    if (blob.empty()) return;
+    const QByteArray body =
+        QByteArray("eXIf") +
+        QByteArray(reinterpret_cast<const char*>(blob.data()), static_cast<qsizetype>(blob.size()));
+    const QByteArray chunk =
+        BigEndianBytes(static_cast<quint32>(blob.size())) + body + BigEndianBytes(Crc32(body));
+    // After IHDR and any chunk up to the first image data.
+    qsizetype i = 8;
+    while (i + 8 <= file->size()) {
+        const quint32 length = BigEndian32(file->constData() + i);
+        if (file->mid(i + 4, 4) == "IDAT") break;
+        i += 12 + static_cast<qsizetype>(length);
+    }
+    if (i + 8 <= file->size()) file->insert(i, chunk);
+}
+
+}  // namespace
 
 namespace {
 
@@ -41,9 +224,24 @@ void InitializeMetadata() {
 
 MetadataPtr ReadMetadata(const QByteArray& file, int* orientation) {
     *orientation = 1;
+    // A JPEG's profile chunks and extended XMP are read here as their
+    // specifications say; Exiv2 gives up on the whole file for chunks out of
+    // order, and knows no extended XMP. It reads the rest without them.
+    const QList<Segment> segments = JpegSegments(file);
+    QByteArray rest;
+    for (const Segment& s : segments) {
+        const bool ours = (s.marker == 0xE2 && file.mid(s.at, 12) == kIccSignature) ||
+                          (s.marker == 0xE1 && file.mid(s.at, 35) == kExtendedXmpSignature);
+        if (!ours) continue;
+        if (rest.isEmpty()) rest = file;
+        // Overwritten in place by a comment segment of the same length.
+        rest[s.at - 3] = char(0xFE);
+    }
+    const QByteArray& forExiv2 = rest.isEmpty() ? file : rest;
     try {
-        auto image = Exiv2::ImageFactory::open(
-            reinterpret_cast<const Exiv2::byte*>(file.constData()), static_cast<long>(file.size()));
+        auto image =
+            Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(forExiv2.constData()),
+                                      static_cast<long>(forExiv2.size()));
         if (!image.get()) return nullptr;
         image->readMetadata();
         auto m = std::make_shared<PhotoMetadata>();
@@ -53,6 +251,11 @@ MetadataPtr ReadMetadata(const QByteArray& file, int* orientation) {
         if (image->iccProfileDefined()) {
             const Exiv2::DataBuf* icc = image->iccProfile();
             m->icc = QByteArray(reinterpret_cast<const char*>(icc->pData_), icc->size_);
+        }
+        if (!segments.isEmpty()) {
+            m->icc = JpegIccProfile(file, segments);
+            if (const QByteArray guid = ExtendedXmpGuid(m->xmp); !guid.isEmpty())
+                m->extendedXmp = JpegExtendedXmp(file, segments, guid);
         }
         const auto o = m->exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
         if (o != m->exif.end() && o->count() > 0) {
@@ -128,6 +331,45 @@ QImage ApplyOrientation(const QImage& image, int orientation) {
     }
 }
 
+namespace {
+
+// WebP's metadata chunks through libwebp's own muxer: Exiv2 0.27 writes a
+// colour profile into a WebP under the wrong chunk name, which leaves a
+// file no reader opens.
+Status MuxWebpMetadata(QByteArray* file, const Exiv2::ExifData& exif, const Exiv2::XmpData& xmp,
+                       const QByteArray& icc) {
+    const WebPData bitstream{reinterpret_cast<const uint8_t*>(file->constData()),
+                             static_cast<size_t>(file->size())};
+    std::unique_ptr<WebPMux, void (*)(WebPMux*)> mux(WebPMuxCreate(&bitstream, 1), WebPMuxDelete);
+    if (!mux) return Status::Error(ErrorCode::WriteFailed, QStringLiteral("WebP metadata"));
+    Exiv2::Blob exifBytes;
+    if (!exif.empty()) Exiv2::ExifParser::encode(exifBytes, Exiv2::littleEndian, exif);
+    std::string xmpPacket;
+    if (!xmp.empty()) Exiv2::XmpParser::encode(xmpPacket, xmp, Exiv2::XmpParser::useCompactFormat);
+    const std::pair<const char*, WebPData> chunks[] = {
+        {"ICCP",
+         {reinterpret_cast<const uint8_t*>(icc.constData()), static_cast<size_t>(icc.size())}},
+        {"EXIF", {exifBytes.data(), exifBytes.size()}},
+        {"XMP ", {reinterpret_cast<const uint8_t*>(xmpPacket.data()), xmpPacket.size()}},
+    };
+    for (const auto& [name, data] : chunks) {
+        if (data.size > 0 && WebPMuxSetChunk(mux.get(), name, &data, 1) != WEBP_MUX_OK)
+            return Status::Error(ErrorCode::WriteFailed, QStringLiteral("WebP metadata"));
+    }
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    if (WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK) {
+        WebPDataClear(&assembled);
+        return Status::Error(ErrorCode::WriteFailed, QStringLiteral("WebP metadata"));
+    }
+    *file = QByteArray(reinterpret_cast<const char*>(assembled.bytes),
+                       static_cast<qsizetype>(assembled.size));
+    WebPDataClear(&assembled);
+    return Status::Ok();
+}
+
+}  // namespace
+
 Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int height,
                      bool keepOrientation) {
     try {
@@ -183,7 +425,11 @@ Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int he
         setXmp("Xmp.exif.PixelXDimension", width);
         setXmp("Xmp.exif.PixelYDimension", height);
 
-        image->setExifData(exif);
+        const auto type = image->imageType();
+        if (type != Exiv2::ImageType::jpeg) MergeExtendedXmp(xmp, m.extendedXmp);
+        if (type == Exiv2::ImageType::webp) return MuxWebpMetadata(file, exif, xmp, m.icc);
+        // PNG's EXIF is written below, in its own chunk.
+        image->setExifData(type == Exiv2::ImageType::png ? Exiv2::ExifData() : exif);
         image->setIptcData(m.iptc);
         image->setXmpData(xmp);
         if (!m.icc.isEmpty()) {
@@ -196,6 +442,9 @@ Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int he
         io.seek(0, Exiv2::BasicIo::beg);
         const Exiv2::DataBuf written = io.read(static_cast<long>(io.size()));
         *file = QByteArray(reinterpret_cast<const char*>(written.pData_), written.size_);
+        if (type == Exiv2::ImageType::png) InsertPngExif(file, exif);
+        if (type == Exiv2::ImageType::jpeg && !m.extendedXmp.isEmpty())
+            InsertExtendedXmp(file, m.extendedXmp, ExtendedXmpGuid(xmp));
         return Status::Ok();
     } catch (const std::exception& e) {
         return Status::Error(ErrorCode::WriteFailed, QString::fromLocal8Bit(e.what()));

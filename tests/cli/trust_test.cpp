@@ -254,6 +254,87 @@ TEST_F(TrustTest, SettingsAndPresetsAreReadWholeOrRefused) {
     EXPECT_EQ(Run({u"--preset"_s, u"spaced"_s, u"--dry-run"_s, in_, out_}).code, 0);
 }
 
+// A camera-like JPEG laid out as the specifications allow and Exiv2 does not
+// expect: EXIF, a main XMP naming an extended packet of 114 KB whose two
+// chunks come last first, and a colour profile of two chunks stored second
+// first. The profile is written beside it, as NAME.icc.
+const char* const kLayeredJpeg = R"(import sys, struct, hashlib
+from PIL import Image
+out = sys.argv[1]
+im = Image.new('RGB', (64, 48), (90, 100, 110))
+im.save(out, quality=90)
+data = open(out, 'rb').read()
+def seg(marker, payload):
+    return bytes([0xFF, marker]) + struct.pack('>H', len(payload) + 2) + payload
+# A profile of two chunks, stored second first.
+icc = bytes((i * 7) & 0xFF for i in range(100000))
+half = 60000
+iccsegs = [seg(0xE2, b'ICC_PROFILE\0' + bytes([n, 2]) + part)
+           for n, part in ((2, icc[half:]), (1, icc[:half]))]
+# Extended XMP: a long description, in two chunks, the later one first.
+desc = 'Ada Lovelace wrote the first program. ' * 3000
+ext = ('<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#">'
+       '<rdf:Description rdf:about="" xmlns:dc="http://purl.org/dc/elements/1.1/"><dc:description><rdf:Alt>'
+       '<rdf:li xml:lang="x-default">' + desc + '</rdf:li></rdf:Alt></dc:description></rdf:Description>'
+       '</rdf:RDF></x:xmpmeta>').encode()
+guid = hashlib.md5(ext).hexdigest().upper().encode()
+main = ('<?xpacket begin="\ufeff" id="W5M0MpCehiHzreSzNTczkc9d"?><x:xmpmeta xmlns:x="adobe:ns:meta/">'
+        '<rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#"><rdf:Description rdf:about="" '
+        'xmlns:xmpNote="http://ns.adobe.com/xmp/note/" xmlns:dc="http://purl.org/dc/elements/1.1/" '
+        'xmpNote:HasExtendedXMP="' + guid.decode() + '"><dc:creator><rdf:Seq><rdf:li>Ada</rdf:li></rdf:Seq>'
+        '</dc:creator></rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end="w"?>').encode()
+xmpsegs = [seg(0xE1, b'http://ns.adobe.com/xap/1.0/\0' + main)]
+step = 65000
+chunks = [(o, ext[o:o + step]) for o in range(0, len(ext), step)]
+for o, part in reversed(chunks):
+    xmpsegs.append(seg(0xE1, b'http://ns.adobe.com/xmp/extension/\0' + guid +
+                       struct.pack('>II', len(ext), o) + part))
+exif = im.getexif(); exif[0x010f] = 'TestCam'
+exifseg = [seg(0xE1, exif.tobytes())]
+open(out, 'wb').write(data[:2] + b''.join(exifseg + xmpsegs + iccsegs) + data[2:])
+open(out + '.icc', 'wb').write(icc)
+)";
+
+TEST_F(TrustTest, MetadataTravelsWholeInEveryFormatThatHoldsIt) {
+    const QString photo = in_ + u"/p.jpg"_s;
+    test::Python(QString::fromUtf8(kLayeredJpeg), {photo});
+    for (const char* format : {"jpg", "png", "tif", "webp"}) {
+        const Result r = Run({u"--format"_s, QString::fromLatin1(format), u"-q"_s, in_, out_});
+        ASSERT_EQ(r.code, 0) << format << r.err.toStdString();
+    }
+    // PIL for the profile and EXIF (and that each file opens at all: a
+    // WebP with a profile was once unreadable), exiftool for the XMP.
+    const QString pil = test::Python(
+        QStringLiteral("import sys\nfrom PIL import Image\n"
+                       "icc = open(sys.argv[1], 'rb').read()\n"
+                       "for f in sys.argv[2:]:\n"
+                       "    im = Image.open(f)\n"
+                       "    im.load()\n"
+                       "    print(im.info.get('icc_profile') == icc, im.getexif().get(271))\n"),
+        {photo + u".icc"_s, out_ + u"/p.jpg"_s, out_ + u"/p.png"_s, out_ + u"/p.tif"_s,
+         out_ + u"/p.webp"_s});
+    EXPECT_EQ(pil, u"True TestCam\n"_s.repeated(4));
+    for (const char* format : {"jpg", "png", "tif", "webp"}) {
+        const QString file = out_ + u"/p."_s + QString::fromLatin1(format);
+        const QString description =
+            test::Run(u"exiftool"_s, {u"-s3"_s, u"-XMP-dc:Description"_s, file}).trimmed();
+        EXPECT_EQ(description.size(), 38 * 3000 - 1) << format;
+        EXPECT_EQ(test::Run(u"exiftool"_s, {u"-s3"_s, u"-XMP-dc:Creator"_s, file}).trimmed(),
+                  u"Ada"_s);
+    }
+    // PNG's EXIF in the chunk its specification names, before the pixels.
+    EXPECT_EQ(test::Python(QStringLiteral("import sys, struct\n"
+                                          "d = open(sys.argv[1], 'rb').read()\n"
+                                          "i, names = 8, []\n"
+                                          "while i < len(d):\n"
+                                          "    n = struct.unpack('>I', d[i:i + 4])[0]\n"
+                                          "    names.append(d[i + 4:i + 8].decode())\n"
+                                          "    i += 12 + n\n"
+                                          "print(' '.join(n for n in names if n != 'IDAT'))\n"),
+                           {out_ + u"/p.png"_s}),
+              u"IHDR iCCP iTXt eXIf IEND\n"_s);
+}
+
 TEST_F(TrustTest, DamagedFilesAreExplainedInTheReportAndNowhereElse) {
     // Written by PIL, then cut in half; a GIF of garbage for ImageMagick.
     test::Python(QStringLiteral("import sys\nfrom PIL import Image\n"
