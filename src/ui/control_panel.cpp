@@ -26,6 +26,7 @@
 #include "imaging/compositing.h"
 #include "imaging/loaders.h"
 #include "imaging/text.h"
+#include "settings/ini_file.h"
 #include "settings/numbers.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
@@ -745,6 +746,13 @@ void ControlPanel::ApplyMarksToResult(ResultWindow* result) {
 void ControlPanel::LoadSettings() {
     const QString path = state_.settingsPath;
     if (!FileExists(path)) return;
+    // One that is there but cannot be read whole is left as it is: the form
+    // starts with its own values, and nothing is written over the file.
+    if (const QString problem = IniDocument::Load(path).ReadProblem(path); !problem.isEmpty()) {
+        prompter_.Message(problem + tr("\rThe settings will not be saved into it."),
+                          Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+        return;
+    }
     MarksSettings marks;
     marks.Read(path);
     layout_->SetSettings(marks);

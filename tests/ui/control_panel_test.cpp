@@ -20,6 +20,7 @@
 #include <QTest>
 
 #include "app/main_window.h"
+#include "settings/ini_file.h"
 #include "settings/section_settings.h"
 #include "settings/settings.h"
 #include "ui/result_window.h"
@@ -351,6 +352,22 @@ class ControlPanelTest : public WindowTest {
         QVERIFY(!panel()->livepreview_mnu->isChecked());
         QTest::qWait(50);
         QVERIFY(!marked());
+    }
+
+    void aSettingsFileThatCannotBeReadIsNeverWrittenOver() {
+        main_.reset();
+        QFile big(Path("velda.ini"));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        big.write("[MainVeldaDetails]\nMixValue=99\n");
+        QVERIFY(big.resize(kMaxIniBytes + 1));
+        big.close();
+        Start();
+        QVERIFY(!prompter_.shown.isEmpty());
+        QVERIFY(
+            prompter_.shown.last().startsWith(u"settings file too large: "_s + Path("velda.ini")));
+        panel()->mixvalue->setValue(10);
+        main_->close();
+        QCOMPARE(QFileInfo(Path("velda.ini")).size(), kMaxIniBytes + 1);
     }
 
     void settingsSurviveARestartAndExitWritesNothing() {
