@@ -148,17 +148,9 @@ bool SameDirectory(const QString& a, const QString& b) {
     return Canonical(a) == Canonical(b);
 }
 
-QList<BatchRun::Problem> BatchRun::Failures() const {
+QList<BatchRun::Problem> BatchRun::InWalkOrder(const QList<Problem>& problems) const {
     std::lock_guard lock(mutex_);
-    QList<Problem> sorted = failures_;
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const Problem& a, const Problem& b) { return a.order < b.order; });
-    return sorted;
-}
-
-QList<BatchRun::Problem> BatchRun::Notes() const {
-    std::lock_guard lock(mutex_);
-    QList<Problem> sorted = notes_;
+    QList<Problem> sorted = problems;
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const Problem& a, const Problem& b) { return a.order < b.order; });
     return sorted;

@@ -84,10 +84,10 @@ class BatchRun {
     };
     // Sources that could not be converted, and folders that could not be
     // read, with the reason, in the order the walk or the list met them.
-    QList<Problem> Failures() const;
+    QList<Problem> Failures() const { return InWalkOrder(failures_); }
     // Written results with a remark (encoded whole, a mark left out), in
     // the order the walk or the list met them.
-    QList<Problem> Notes() const;
+    QList<Problem> Notes() const { return InWalkOrder(notes_); }
     // Sources whose result was not written because its name was taken.
     QStringList Skipped() const;
     // Results written by the last run.
@@ -96,6 +96,9 @@ class BatchRun {
     bool Started() const { return started_; }
 
   private:
+    // A copy, taken under the lock, sorted by where the walk met each.
+    QList<Problem> InWalkOrder(const QList<Problem>& problems) const;
+
     mutable std::mutex mutex_;
     QList<Problem> failures_;
     QList<Problem> notes_;

@@ -1062,15 +1062,19 @@ void ControlPanel::BatchFinished(int processed) {
     }
     batchProgress->setValue(batchProgress->maximum());
     QString report = messages::Processed(processed);
+    // The first twenty of a list, each with what is said of it.
+    auto list = [&report](const QString& header, const QList<BatchRun::Problem>& problems,
+                          const QString& between) {
+        if (problems.isEmpty()) return;
+        report += u'\r' + header;
+        for (qsizetype i = 0; i < problems.size() && i < 20; ++i)
+            report += u'\r' + messages::ReportName(problems[i].path) + between + problems[i].reason;
+        if (problems.size() > 20)
+            report += QStringLiteral("\r... and %1 more").arg(problems.size() - 20);
+    };
     const auto failures = run_.Failures();
-    if (!failures.isEmpty()) {
-        report += u'\r' + messages::FailedHeader(static_cast<int>(failures.size()));
-        for (qsizetype i = 0; i < failures.size() && i < 20; ++i)
-            report += u'\r' + messages::ReportName(failures[i].path) + QStringLiteral(": ") +
-                      failures[i].reason;
-        if (failures.size() > 20)
-            report += QStringLiteral("\r... and %1 more").arg(failures.size() - 20);
-    }
+    list(messages::FailedHeader(static_cast<int>(failures.size())), failures, QStringLiteral(": "));
+    list(tr("Written with a remark:"), run_.Notes(), QStringLiteral(": note: "));
     prompter_.Message(report, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
 }
 

@@ -424,6 +424,17 @@ class SaveAndBatchTest : public WindowTest {
         QCOMPARE(prompter_.shown.last(), u"3 files processed."_s);
         QCOMPARE(QDir(out).entryList({u"*.gif"_s}, QDir::Files).size(), 3);
         QVERIFY(QFile::exists(state_.settingsPath));  // Start saves the settings first
+
+        // A result written with a remark says so in the report.
+        panel()->SubCheck->setChecked(false);
+        panel()->Layout()->TextSize->setValue(1);  // 1 % of 40 pixels: too small to read
+        panel()->InputFile->item(0)->setSelected(true);
+        panel()->Start_Click();
+        QTRY_VERIFY(!panel()->BatchRunning());
+        QVERIFY2(prompter_.shown.last().contains(
+                     u"\rWritten with a remark:\r"_s + Path(u"in/one.png"_s) +
+                     u": note: text left out: under 8 pixels at this picture's size"_s),
+                 qPrintable(prompter_.shown.last()));
     }
 
     void cancelStopsBetweenFilesWithoutAReport() {
