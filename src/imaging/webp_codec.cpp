@@ -11,6 +11,17 @@
 namespace velda {
 
 Status WebpHeader(const QByteArray& data, HeaderInfo* info) {
+    // The RIFF header gives the file's size: one cut short is refused before
+    // its picture is allocated.
+    if (data.size() < 12)
+        return Status::Error(ErrorCode::CorruptData, QStringLiteral("WebP header is cut short"));
+    const auto* b = reinterpret_cast<const uchar*>(data.constData());
+    const qint64 riff = qint64(b[4]) | qint64(b[5]) << 8 | qint64(b[6]) << 16 | qint64(b[7]) << 24;
+    if (riff + 8 > data.size())
+        return Status::Error(ErrorCode::CorruptData,
+                             QStringLiteral("WebP data is cut short: %1 bytes of %2")
+                                 .arg(data.size())
+                                 .arg(riff + 8));
     WebPBitstreamFeatures f;
     if (WebPGetFeatures(reinterpret_cast<const uint8_t*>(data.constData()),
                         static_cast<size_t>(data.size()), &f) != VP8_STATUS_OK ||

@@ -21,10 +21,11 @@ struct Target {
 
 TEST(FuzzReplayTest, EveryRegressionFileIsHandledCleanlyInItsOwnDecoder) {
     const Target targets[] = {
-        {"jpeg", FileKind::Jpeg, "f.jpg"}, {"bmp", FileKind::Bmp, "f.bmp"},
-        {"pcx", FileKind::Pcx, "f.pcx"},   {"png", FileKind::Png, "f.png"},
-        {"tiff", FileKind::Tiff, "f.tif"}, {"targa", FileKind::Targa, "f.tga"},
-        {"gif", FileKind::Gif, "f.gif"},   {"photocd", FileKind::PhotoCd, "f.pcd"},
+        {"jpeg", FileKind::Jpeg, "f.jpg"},  {"bmp", FileKind::Bmp, "f.bmp"},
+        {"pcx", FileKind::Pcx, "f.pcx"},    {"png", FileKind::Png, "f.png"},
+        {"tiff", FileKind::Tiff, "f.tif"},  {"targa", FileKind::Targa, "f.tga"},
+        {"gif", FileKind::Gif, "f.gif"},    {"photocd", FileKind::PhotoCd, "f.pcd"},
+        {"webp", FileKind::Webp, "f.webp"},
     };
     int replayed = 0;
     for (const Target& t : targets) {
