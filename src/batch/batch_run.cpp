@@ -289,22 +289,20 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         Folder& folder = namerFor(relative);
         if (!folder.namer) {
             finish(source, count, Outcome::Failed, folder.status);
-            ++count;
-            ProcessedCount = count;
-            return;
-        }
-        OutputNamer& namer = *folder.namer;
-        const OutputNamer::Claim claim =
-            job.nameTemplate.isEmpty()
-                ? namer.ClaimFor(name, format.extension, source)
-                : namer.ClaimStem(ResultStem(job.nameTemplate, source, count + 1, job.resize),
-                                  format.extension, source);
-        if (request.dryRun) {
-            host.Planned(source, claim.path);
-        } else if (claim.path.isEmpty()) {
-            finish(source, count, Outcome::Skipped, Status::Ok());
         } else {
-            pending.push_back({&namer, name, source, claim.path, claim.replace, count, bytes});
+            OutputNamer& namer = *folder.namer;
+            const OutputNamer::Claim claim =
+                job.nameTemplate.isEmpty()
+                    ? namer.ClaimFor(name, format.extension, source)
+                    : namer.ClaimStem(ResultStem(job.nameTemplate, source, count + 1, job.resize),
+                                      format.extension, source);
+            if (request.dryRun) {
+                host.Planned(source, claim.path);
+            } else if (claim.path.isEmpty()) {
+                finish(source, count, Outcome::Skipped, Status::Ok());
+            } else {
+                pending.push_back({&namer, name, source, claim.path, claim.replace, count, bytes});
+            }
         }
         ++count;
         ProcessedCount = count;
