@@ -75,7 +75,12 @@ ResultWindow* MainWindow::Result() {
         connect(result_, &ResultWindow::closing, this, &MainWindow::ForgetResult);
         connect(result_, &ResultWindow::fitChosen, this,
                 [this](bool fit) { state_.FitToWindow = fit; });
+        // A change made a moment ago is drawn before the picture leaves.
+        result_->BeforeUse = [this] {
+            if (panel_->PreviewPending()) panel_->PreviewNow();
+        };
         connect(result_, &ResultWindow::saveRequested, this, [this] {
+            result_->BeforeUse();
             SaveResultAs(result_->Full_Picbuf, result_->LEAD, state_, prompter_,
                          result_->Copy_Picbuf.FileName, this, &result_->AppliedMarks);
             result_->Refresh();

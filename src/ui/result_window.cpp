@@ -109,6 +109,7 @@ void ResultWindow::Refresh() {
 }
 
 void ResultWindow::Copy_mnu_Click() {
+    if (BeforeUse) BeforeUse();
     if (Full_Picbuf.HasPicture()) QGuiApplication::clipboard()->setImage(Full_Picbuf.image());
 }
 

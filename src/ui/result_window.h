@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QScrollArea>
 #include <QWidget>
 
@@ -50,6 +52,9 @@ class ResultWindow : public QWidget {
     // The marks of the last apply on Copy_Picbuf's picture (none since it
     // was loaded): Full_Picbuf is that picture with them.
     RegionMarks AppliedMarks;
+    // Called before the picture is copied or saved: brings it up to the
+    // marks as they are set (a preview still waiting on its timer).
+    std::function<void()> BeforeUse;
 
     // Shows Full_Picbuf's picture anew.
     void Refresh();
