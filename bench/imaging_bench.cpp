@@ -46,6 +46,17 @@ double Psnr(const QImage& a, const QImage& b) {
     return 10 * std::log10(255.0 * 255.0 * 3.0 * a.width() * a.height() / sum);
 }
 
+// The picture at path in p, or the benchmark skipped with the reason: a
+// figure measured on no picture would be worse than none.
+bool Load(velda::Picbuf& p, const QString& path, benchmark::State& state) {
+    p.FileName = path;
+    if (const velda::Status s = p.LoadFile(); !s.ok()) {
+        state.SkipWithError(qPrintable(s.text()));
+        return false;
+    }
+    return true;
+}
+
 void BM_JpegLoad_Picbuf(benchmark::State& state) {
     velda::Picbuf p;
     for (auto _ : state) {
@@ -73,8 +84,7 @@ void BM_JpegLoad_BareTurboJpeg(benchmark::State& state) {
 void BM_JpegStore_Picbuf(benchmark::State& state) {
     QTemporaryDir dir;
     velda::Picbuf p;
-    p.FileName = Photo24();
-    p.LoadFile();
+    if (!Load(p, Photo24(), state)) return;
     p.ImageFormat = velda::kFormatJpeg;
     p.WriteCompression = 75;
     p.FileName = dir.filePath(QStringLiteral("out.jpg"));
@@ -86,8 +96,7 @@ void BM_JpegStore_Picbuf(benchmark::State& state) {
 void BM_JpegStore_BareTurboJpeg(benchmark::State& state) {
     QTemporaryDir dir;
     velda::Picbuf p;
-    p.FileName = Photo24();
-    p.LoadFile();
+    if (!Load(p, Photo24(), state)) return;
     const QImage& img = p.image();
     tjhandle tj = tjInitCompress();
     for (auto _ : state) {
@@ -105,21 +114,23 @@ void BM_JpegStore_BareTurboJpeg(benchmark::State& state) {
 
 void BM_MaskCopy_300x120(benchmark::State& state) {
     velda::Picbuf target, wm, mask;
-    target.FileName = Photo24();
-    target.LoadFile();
-    wm.FileName = Corpus() + QStringLiteral("/watermark.png");
-    wm.LoadFile();
-    velda::MakeUniformMask(mask, wm, 70);
+    if (!Load(target, Photo24(), state)) return;
+    if (!Load(wm, Corpus() + QStringLiteral("/watermark.png"), state)) return;
+    if (!velda::MakeUniformMask(mask, wm, 70).ok()) {
+        state.SkipWithError("no mask");
+        return;
+    }
     wm.Xorigin = mask.Xorigin = -1000;
     wm.Yorigin = mask.Yorigin = -800;
-    for (auto _ : state)
-        target.MaskCopy(wm, mask);
+    for (auto _ : state) {
+        velda::Status s = target.MaskCopy(wm, mask);
+        benchmark::DoNotOptimize(s);
+    }
 }
 
 void BM_ReduceColors_Velda(benchmark::State& state) {
     velda::Picbuf src;
-    src.FileName = Photo24();
-    src.LoadFile();
+    if (!Load(src, Photo24(), state)) return;
     velda::Picbuf p;
     for (auto _ : state) {
         p.PasteClipboard(src.CopyClipboard());
@@ -134,8 +145,7 @@ void BM_ReduceColors_ImageMagickConvert(benchmark::State& state) {
     // Same input for both: the photo decoded once, as a lossless file.
     const QString in = dir.filePath(QStringLiteral("in.ppm"));
     velda::Picbuf src;
-    src.FileName = Photo24();
-    src.LoadFile();
+    if (!Load(src, Photo24(), state)) return;
     src.image().convertToFormat(QImage::Format_RGB888).save(in, "PPM");
     const QString out = dir.filePath(QStringLiteral("out.png"));
     QString convert = QStandardPaths::findExecutable(QStringLiteral("convert-im6.q16"));

@@ -194,7 +194,9 @@ RegionMarks JobMarks(const BatchJob& jobRef, const QString& text) {
         p.run.rect.translate(-at);
         if (job->layout.textAutoTone)
             p.run.colour = ToneFor(region, QRect(p.run.rect.topLeft(), TextRunSize(p.run)));
-        DrawTextRun(region, p.run);
+        // A region is always a true-colour picture, the one kind of picture
+        // DrawTextRun draws on; there is nothing it could refuse here.
+        (void)DrawTextRun(region, p.run);
     };
     return marks;
 }

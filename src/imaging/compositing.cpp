@@ -103,7 +103,9 @@ void ApplyImageWatermark(Picbuf& target, Picbuf& watermark, Picbuf& mask,
     mask.Yorigin = -oy;
     watermark.Xorigin = -ox;
     watermark.Yorigin = -oy;
-    target.MaskCopy(watermark, mask);  // fails harmlessly without a mask
+    // Without a mask there is nothing to blend through: the picture stays
+    // as it was, as the routine's callers expect.
+    (void)target.MaskCopy(watermark, mask);
 }
 
 }  // namespace velda

@@ -24,7 +24,7 @@ enum class ErrorCode : int {
 };
 
 // The outcome of a call: success, or a stable error number with a text.
-class Status {
+class [[nodiscard]] Status {
   public:
     Status() = default;
     static Status Ok() { return Status(); }

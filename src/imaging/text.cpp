@@ -287,7 +287,9 @@ void DrawTextWatermark(Picbuf& target, const QString& text, int x, int y, int si
     target.Font.Underline = run.underline;
     target.FontTransparent = run.transparent;
     target.Text = text;
-    target.TextDraw();  // a failure leaves the picture as it was
+    // The routine reports nothing: a text that cannot be drawn (a picture
+    // of no kind it draws on) leaves the picture as it was.
+    (void)target.TextDraw();
 }
 
 QStringList FillFontList() {

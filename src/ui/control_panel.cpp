@@ -552,7 +552,9 @@ void ControlPanel::jpegval_Change() {
 void ControlPanel::mixvalue_Change() {
     state_.MixLevel = mixvalue->value();
     if (Mask_Picbuf.FileName.isEmpty() && Waterm_Picbuf.Yresolution() >= 1) {
-        MakeUniformMask(Mask_Picbuf, Waterm_Picbuf, state_.MixLevel);
+        // A mask of the old level would blend at a level no longer shown.
+        if (!MakeUniformMask(Mask_Picbuf, Waterm_Picbuf, state_.MixLevel).ok())
+            Mask_Picbuf.ClearPicture();
     }
     tval->setText(QString::number(mixvalue->value()));
 }

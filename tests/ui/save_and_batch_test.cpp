@@ -50,8 +50,7 @@ class SaveAndBatchTest : public WindowTest {
     int Depth(const QString& file) {
         const QByteArray data = ReadAll(file);
         HeaderInfo h;
-        ReadHeader(SniffKind(data, file), data, 3, &h);
-        return h.depth;
+        return ReadHeader(SniffKind(data, file), data, 3, &h).ok() ? h.depth : -1;
     }
     // Answers the next Save As dialog with fill, then Ok.
     void AnswerSaveAs(std::function<void(SaveAsDialog*)> fill) {
