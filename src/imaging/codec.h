@@ -83,7 +83,8 @@ Status EncodeTarga(const QImage& image, int depth, QByteArray* out);
 Status EncodePng(const QImage& image, int depth, QByteArray* out);
 // WebP: lossy at quality 0-100, or lossless; alpha kept.
 Status EncodeWebp(const QImage& image, int quality, bool lossless, QByteArray* out);
-Status EncodeWithMagick(FileKind kind, const QImage& image, int depth, QByteArray* out);
+// A 16-colour TIFF, which Qt writes as 8 bits: Indexed8, at most 16 colours.
+Status EncodeTiff4WithMagick(const QImage& image, QByteArray* out);
 
 // One-time set-up of the codec libraries: ImageMagick with our resource
 // policy (found beside the program), one thread for it, Exiv2's XMP parser

@@ -139,70 +139,55 @@ Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolu
     }
 }
 
-Status EncodeWithMagick(FileKind kind, const QImage& image, int depth, QByteArray* out) {
+Status EncodeTiff4WithMagick(const QImage& image, QByteArray* out) {
     EnsureCodecsInitialized();
-    const char* coder = CoderName(kind);
-    if (!coder) return Status::Error(ErrorCode::BadArgument);
     const int w = image.width(), h = image.height();
     try {
-        Magick::Image img;
-        const bool indexed = depth <= 8;
-        if (indexed) {
-            if (image.format() != QImage::Format_Indexed8) {
-                return Status::Error(ErrorCode::BadArgument,
-                                     QStringLiteral("palette picture expected"));
-            }
-            // The palette is padded to the full size of its depth, so the
-            // file's header says 8 or 4 bits whatever the colour count.
-            const size_t entries = depth <= 4 ? 16 : 256;
-            QList<QRgb> palette = image.colorTable();
-            if (palette.size() > static_cast<qsizetype>(entries)) {
-                return Status::Error(ErrorCode::BadArgument, QStringLiteral("too many colours"));
-            }
-            const bool keepAlpha = kind == FileKind::Gif && HasTransparency(image);
-            if (!keepAlpha) palette = FlattenedPalette(palette);
-            // Made from pixels rather than a colour, which would need a coder.
-            const std::vector<unsigned char> black(static_cast<size_t>(w) * static_cast<size_t>(h) *
-                                                   3);
-            img = Magick::Image(static_cast<size_t>(w), static_cast<size_t>(h), "RGB",
-                                Magick::CharPixel, black.data());
-            img.modifyImage();
-            MagickCore::Image* core = img.image();
-            if (!MagickCore::AcquireImageColormap(core, entries))
-                return Status::Error(ErrorCode::OutOfMemory);
-            for (size_t i = 0; i < entries; ++i) {
-                const QRgb c = i < static_cast<size_t>(palette.size())
-                                   ? palette[static_cast<qsizetype>(i)]
-                                   : qRgb(0, 0, 0);
-                MagickCore::PixelPacket& p = core->colormap[i];
-                p.red = FromByte(qRed(c));
-                p.green = FromByte(qGreen(c));
-                p.blue = FromByte(qBlue(c));
-                p.opacity = qAlpha(c) < 128 ? FromByte(255) : FromByte(0);
-            }
-            core->matte = keepAlpha ? MagickCore::MagickTrue : MagickCore::MagickFalse;
-            for (int y = 0; y < h; ++y) {
-                MagickCore::PixelPacket* q = img.getPixels(0, y, static_cast<size_t>(w), 1);
-                MagickCore::IndexPacket* ix = img.getIndexes();
-                const uint8_t* s = image.constScanLine(y);
-                for (int x = 0; x < w; ++x) {
-                    const size_t v = s[x] < entries ? s[x] : 0;
-                    ix[x] = static_cast<MagickCore::IndexPacket>(v);
-                    q[x] = core->colormap[v];
-                }
-                img.syncPixels();
-            }
-            img.type(keepAlpha ? Magick::PaletteMatteType : Magick::PaletteType);
-        } else {
-            const bool alpha = image.format() == QImage::Format_ARGB32 && kind != FileKind::Gif;
-            const QImage src = alpha ? image : FlattenedRgb(image);
-            img = Magick::Image(static_cast<size_t>(w), static_cast<size_t>(h), Argb32Map(),
-                                Magick::CharPixel, src.constBits());
-            img.matte(alpha);
-            img.type(alpha ? Magick::TrueColorMatteType : Magick::TrueColorType);
+        if (image.format() != QImage::Format_Indexed8) {
+            return Status::Error(ErrorCode::BadArgument,
+                                 QStringLiteral("palette picture expected"));
         }
-        img.magick(coder);
-        if (kind == FileKind::Tiff) img.compressType(Magick::LZWCompression);
+        // The palette is padded to the full 16 entries, so the file's header
+        // says 4 bits whatever the colour count.
+        constexpr size_t entries = 16;
+        QList<QRgb> palette = image.colorTable();
+        if (palette.size() > static_cast<qsizetype>(entries)) {
+            return Status::Error(ErrorCode::BadArgument, QStringLiteral("too many colours"));
+        }
+        palette = FlattenedPalette(palette);
+        // Made from pixels rather than a colour, which would need a coder.
+        const std::vector<unsigned char> black(static_cast<size_t>(w) * static_cast<size_t>(h) * 3);
+        Magick::Image img(static_cast<size_t>(w), static_cast<size_t>(h), "RGB", Magick::CharPixel,
+                          black.data());
+        img.modifyImage();
+        MagickCore::Image* core = img.image();
+        if (!MagickCore::AcquireImageColormap(core, entries))
+            return Status::Error(ErrorCode::OutOfMemory);
+        for (size_t i = 0; i < entries; ++i) {
+            const QRgb c = i < static_cast<size_t>(palette.size())
+                               ? palette[static_cast<qsizetype>(i)]
+                               : qRgb(0, 0, 0);
+            MagickCore::PixelPacket& p = core->colormap[i];
+            p.red = FromByte(qRed(c));
+            p.green = FromByte(qGreen(c));
+            p.blue = FromByte(qBlue(c));
+            p.opacity = qAlpha(c) < 128 ? FromByte(255) : FromByte(0);
+        }
+        core->matte = MagickCore::MagickFalse;
+        for (int y = 0; y < h; ++y) {
+            MagickCore::PixelPacket* q = img.getPixels(0, y, static_cast<size_t>(w), 1);
+            MagickCore::IndexPacket* ix = img.getIndexes();
+            const uint8_t* s = image.constScanLine(y);
+            for (int x = 0; x < w; ++x) {
+                const size_t v = s[x] < entries ? s[x] : 0;
+                ix[x] = static_cast<MagickCore::IndexPacket>(v);
+                q[x] = core->colormap[v];
+            }
+            img.syncPixels();
+        }
+        img.type(Magick::PaletteType);
+        img.magick("TIFF");
+        img.compressType(Magick::LZWCompression);
         Magick::Blob blob;
         img.write(&blob);
         *out = QByteArray(static_cast<const char*>(blob.data()),

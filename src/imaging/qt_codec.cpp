@@ -37,7 +37,7 @@ Status DecodeWithQt(const QByteArray& data, const char* format, const HeaderInfo
 }
 
 Status EncodeTiff(const QImage& image, int depth, QByteArray* out) {
-    if (depth == 4) return EncodeWithMagick(FileKind::Tiff, image, depth, out);
+    if (depth == 4) return EncodeTiff4WithMagick(image, out);
     QImage toWrite;
     if (depth == 8) {
         toWrite = image;

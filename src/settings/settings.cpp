@@ -81,19 +81,11 @@ IniKeyValue ReadIniKey(const QString& path, const QString& section, const QStrin
     return {static_cast<int>(cut.size()), cut};
 }
 
-IniKeyValue ReadIniKey(const QString& section, const QString& key) {
-    return ReadIniKey(SettingsFilePath(), section, key);
-}
-
 bool WriteIniKey(const QString& path, const QString& section, const QString& key,
                  const QString& value) {
     IniDocument doc = IniDocument::Load(path);
     doc.SetValue(section, key, value);
     return doc.Save(path);
-}
-
-bool WriteIniKey(const QString& section, const QString& key, const QString& value) {
-    return WriteIniKey(SettingsFilePath(), section, key, value);
 }
 
 bool FileExists(const QString& path) {
@@ -243,29 +235,6 @@ QList<std::pair<QString, QString>> WatermarkEntries(const WatermarkSettings& s) 
     put("ts", NumberText(s.ts));
     put("tfont", s.tfont.trimmed());
     return out;
-}
-
-void ReadSaveAsSettings(const QString& path, SaveAsSettings& s) {
-    if (!FileExists(path)) return;
-    const IniDocument doc = IniDocument::Load(path);
-    const QString section = kSaveAsSection;
-    auto get = [&](const char* key) {
-        return CutValue(doc.Value(section, QString::fromLatin1(key)).value_or(QString()));
-    };
-    auto option = [&](const char* key, bool& field) {
-        const QString v = get(key);
-        if (!v.isEmpty()) field = DecodeOptionState(v);
-    };
-    if (const QString v = get("Path"); !v.isEmpty()) s.Path = v;
-    option("24bit", s.bit24);
-    option("8bit", s.bit8);
-    option("4bit", s.bit4);
-    if (const auto v = DecodeInteger(get("JPEGValue"), 0, 100)) s.JPEGValue = *v;
-    option("TGAOption", s.TGAOption);
-    option("TIFOption", s.TIFOption);
-    option("JPGOption", s.JPGOption);
-    option("BMPOption", s.BMPOption);
-    option("PCXOption", s.PCXOption);
 }
 
 bool WriteSaveAsSettings(const QString& path, const SaveAsSettings& s) {

@@ -25,10 +25,8 @@ struct IniKeyValue {
     QString value;
 };
 IniKeyValue ReadIniKey(const QString& path, const QString& section, const QString& key);
-IniKeyValue ReadIniKey(const QString& section, const QString& key);
 bool WriteIniKey(const QString& path, const QString& section, const QString& key,
                  const QString& value);
-bool WriteIniKey(const QString& section, const QString& key, const QString& value);
 
 // True when the file at path can be opened for reading; false for a
 // directory, an empty path, or any failure.
@@ -107,7 +105,6 @@ struct SaveAsSettings {
     bool BMPOption = false;
     bool PCXOption = false;
 };
-void ReadSaveAsSettings(const QString& path, SaveAsSettings& s);
 bool WriteSaveAsSettings(const QString& path, const SaveAsSettings& s);
 
 // Section "Options", beside the others: whether results keep the photo

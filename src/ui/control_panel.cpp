@@ -524,7 +524,6 @@ void ControlPanel::Form_Load() {
 
 void ControlPanel::closeEvent(QCloseEvent* event) {
     StopBatchAndWait();
-    StopBatchAndWait();
     SaveSettings();
     event->accept();
     host_.ExitProgram();
