@@ -52,7 +52,8 @@ bool HasRightToLeft(const QString& text) {
 // advance (outline included), so the cut leaves that much and more; a
 // line that fits is returned as it is, so its pixels never change.
 QString CutToRoom(const QString& text, const QFont& font, qreal room, int reach) {
-    if (room <= 0) return QString();
+    // A glyph may reach a little left of where it starts, too.
+    if (room + reach <= 0) return QString();
     const qreal limit = room + 2 * reach;
     // A right-to-left line shows its end first: only what could never show
     // by count goes (every visible character takes a pixel or more).
