@@ -141,8 +141,9 @@ void MergeExtendedXmp(Exiv2::XmpData& xmp, const QByteArray& packet) {
         it = it->key() == "Xmp.xmpNote.HasExtendedXMP" ? xmp.erase(it) : it + 1;
 }
 
-// The extended packet in APP1 segments after the JPEG's main XMP segment,
-// as Adobe's specification lays them out.
+// The extended packet in APP1 segments after the JPEG's main XMP segment:
+// each with the digest, the packet's whole length and the chunk's offset,
+// the layout Adobe's XMP readers look for.
 void InsertExtendedXmp(QByteArray* file, const QByteArray& packet, const QByteArray& guid) {
     if (guid.size() != 32) return;
     const QList<Segment> segments = JpegSegments(*file);
@@ -177,8 +178,8 @@ quint32 Crc32(const QByteArray& bytes) {
     return ~crc;
 }
 
-// EXIF as PNG holds it by its specification: an eXIf chunk of TIFF-ordered
-// bytes before the image data (the text chunk Exiv2 writes is read by few).
+// EXIF where PNG readers look for it: an eXIf chunk of TIFF-ordered bytes
+// before the image data (the text chunk Exiv2 writes is read by few).
 void InsertPngExif(QByteArray* file, const Exiv2::ExifData& exif) {
     if (exif.empty()) return;
     Exiv2::Blob blob;
@@ -224,9 +225,9 @@ void InitializeMetadata() {
 
 MetadataPtr ReadMetadata(const QByteArray& file, int* orientation) {
     *orientation = 1;
-    // A JPEG's profile chunks and extended XMP are read here as their
-    // specifications say; Exiv2 gives up on the whole file for chunks out of
-    // order, and knows no extended XMP. It reads the rest without them.
+    // A JPEG's profile chunks and extended XMP are read here, by their own
+    // numbers and offsets; Exiv2 gives up on the whole file for chunks out
+    // of order, and knows no extended XMP. It reads the rest without them.
     const QList<Segment> segments = JpegSegments(file);
     QByteArray rest;
     for (const Segment& s : segments) {

@@ -254,8 +254,8 @@ TEST_F(TrustTest, SettingsAndPresetsAreReadWholeOrRefused) {
     EXPECT_EQ(Run({u"--preset"_s, u"spaced"_s, u"--dry-run"_s, in_, out_}).code, 0);
 }
 
-// A camera-like JPEG laid out as the specifications allow and Exiv2 does not
-// expect: EXIF, a main XMP naming an extended packet of 114 KB whose two
+// A camera-like JPEG laid out as other programs may write it and Exiv2 does
+// not expect: EXIF, a main XMP naming an extended packet of 114 KB whose two
 // chunks come last first, and a colour profile of two chunks stored second
 // first. The profile is written beside it, as NAME.icc.
 const char* const kLayeredJpeg = R"(import sys, struct, hashlib
@@ -322,7 +322,7 @@ TEST_F(TrustTest, MetadataTravelsWholeInEveryFormatThatHoldsIt) {
         EXPECT_EQ(test::Run(u"exiftool"_s, {u"-s3"_s, u"-XMP-dc:Creator"_s, file}).trimmed(),
                   u"Ada"_s);
     }
-    // PNG's EXIF in the chunk its specification names, before the pixels.
+    // PNG's EXIF in an eXIf chunk, before the pixels, where readers look.
     EXPECT_EQ(test::Python(QStringLiteral("import sys, struct\n"
                                           "d = open(sys.argv[1], 'rb').read()\n"
                                           "i, names = 8, []\n"
