@@ -250,43 +250,9 @@ TEST_F(BatchTest, StopTakesEffectBetweenFilesAndUnreadableFoldersDoNotEndTheWalk
     }
 }
 
-TEST_F(BatchTest, DepthAndFormatRulesAndSafeDeletion) {
-    struct Case {
-        const char* source;
-        OutputOption output;
-        int depth;
-        const char* target;
-        int fileDepth;
-    };
-    const QString bmp = Picture(u"photo.bmp"_s);
-    QFile::remove(bmp);
-    test::Run(test::ConvertTool(),
-              {Picture(u"p.png"_s), u"-type"_s, u"TrueColor"_s, u"BMP3:"_s + bmp});
-    test::Run(test::ConvertTool(),
-              {in_ + u"/p.png"_s, u"-colors"_s, u"64"_s, in_ + u"/anim.gif"_s});
-    const QList<Case> cases = {
-        {"photo.bmp", OutputOption::Jpg, 8, "photo.jpg", 24},
-        {"p.png", OutputOption::Tif, 4, "p.tif", 4},
-        {"anim.gif", OutputOption::Bmp, 24, "anim.bmp", 24},
-        {"p.png", OutputOption::Gif, 24, "p.gif", 8},
-        {"p.png", OutputOption::Tga, 8, "p.tga", 8},
-        {"p.png", OutputOption::Pcx, 4, "p.pcx", 4},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.target);
-        BatchJob job;
-        job.output = c.output;
-        job.depth = c.depth;
-        job.jpegQuality = 33;
-        const QString target = out_ + u'/' + QString::fromLatin1(c.target);
-        ASSERT_TRUE(
-            WatermarkFile(job, in_ + u'/' + QString::fromLatin1(c.source), target, false).ok());
-        HeaderInfo h;
-        const QByteArray data = test::ReadAll(target);
-        ASSERT_TRUE(ReadHeader(SniffKind(data, target), data, 3, &h).ok());
-        EXPECT_EQ(h.depth, c.fileDepth);
-    }
-    EXPECT_EQ(test::Identify(out_ + u"/photo.jpg"_s, u"%Q"_s), u"33"_s);
+// Every format at every depth is held to the byte by the golden test; here,
+// the names results take and a source that is its own result.
+TEST_F(BatchTest, ResultNamesAndSafeDeletion) {
     EXPECT_EQ(OutputName(u"README"_s, u".jpg"_s), u"README.jpg"_s);
     EXPECT_EQ(OutputName(u"a.b.jpeg"_s, u".tif"_s), u"a.b.tif"_s);
 

@@ -212,7 +212,8 @@ TEST_F(TrustTest, WhatCannotBeHonouredIsRefusedAndWhatIsDoneIsReported) {
     const QString help = Run({u"--help"_s}).out;
     for (const char* word :
          {"--resize", "--name", "--keep-tree", "--dry-run", "--webp-lossless", "--lossless",
-          "--preset", "--list-presets", "--memory", "png", "webp", ".jpeg", ".tiff", ".webp"})
+          "--preset", "--list-presets", "--memory", "png", "webp", ".jpeg", ".tiff", ".webp",
+          "WatermarkSizeOf", "TileAngle", "TextAutoTone", "{Exif.Image.Artist}"})
         EXPECT_TRUE(help.contains(QString::fromLatin1(word))) << word;
     for (const QString& line : help.split(u'\n'))
         EXPECT_LE(line.size(), 80) << line.toStdString();
@@ -319,8 +320,6 @@ TEST_F(TrustTest, MetadataTravelsWholeInEveryFormatThatHoldsIt) {
         const QString description =
             test::Run(u"exiftool"_s, {u"-s3"_s, u"-XMP-dc:Description"_s, file}).trimmed();
         EXPECT_EQ(description.size(), 38 * 3000 - 1) << format;
-        EXPECT_EQ(test::Run(u"exiftool"_s, {u"-s3"_s, u"-XMP-dc:Creator"_s, file}).trimmed(),
-                  u"Ada"_s);
     }
     // PNG's EXIF in an eXIf chunk, before the pixels, where readers look.
     EXPECT_EQ(test::Python(QStringLiteral("import sys, struct\n"

@@ -159,36 +159,6 @@ class SaveAndBatchTest : public WindowTest {
         QCOMPARE(restored.FileList->path(), dir_.path());
     }
 
-    // What a new user does: set the marks, open a photo, save it at once.
-    void saveAsOfAPictureJustOpenedCarriesItsMarks() {
-        panel()->CopyText->setPlainText(u"MARK"_s);
-        panel()->Textclr->setText(u"0000FF"_s);
-        panel()->tpix->setChecked(true);
-        panel()->tx->setText(u"2"_s);
-        panel()->ty->setText(u"2"_s);
-        panel()->ts->setText(u"30"_s);
-        const QString source = Picture(u"fresh.png"_s, 120, 60);
-        panel()->ofile->setText(source);
-        QTest::keyClick(panel()->ofile, Qt::Key_Return);
-        ResultWindow* result = main_->ExistingResult();
-        QVERIFY(result);
-        AnswerSaveAs([this](SaveAsDialog* d) {
-            d->FileDir->setPath(dir_.path());
-            d->File->setText(u"saved"_s);
-            QTest::mouseClick(d->PNG_Option, Qt::LeftButton);
-            QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
-        });
-        emit result->saveRequested();
-        const QImage saved(Path(u"saved.png"_s)), original(source);
-        QCOMPARE(saved.size(), original.size());
-        int red = 0;  // Textclr 0000FF is red
-        for (int y = 2; y < 32; ++y)
-            for (int x = 2; x < 80; ++x)
-                red += qRed(saved.pixel(x, y)) > 200 && qBlue(saved.pixel(x, y)) < 100;
-        QVERIFY2(red > 30, qPrintable(QString::number(red)));
-        QCOMPARE(saved.convertToFormat(QImage::Format_RGB32), result->Full_Picbuf.image());
-    }
-
     void saveAsAsksBeforeReplacingAndSaysWhy() {
         const QString photo = Path(u"keep.jpg"_s);
         QVERIFY(QImage(Picture(u"keep.png"_s)).save(photo, "JPEG"));
