@@ -12,6 +12,7 @@
 #include <QCryptographicHash>
 #include <QMap>
 #include <QTransform>
+#include <QtEndian>
 #include <cstring>
 #include <mutex>
 
@@ -33,15 +34,15 @@ const QByteArray kIccSignature("ICC_PROFILE\0", 12);
 const QByteArray kXmpSignature("http://ns.adobe.com/xap/1.0/\0", 29);
 const QByteArray kExtendedXmpSignature("http://ns.adobe.com/xmp/extension/\0", 35);
 
-// Four bytes, most significant first.
+// Four bytes, most significant first, as JPEG and PNG store their numbers.
 QByteArray BigEndianBytes(quint32 v) {
-    const char b[4] = {char(v >> 24), char(v >> 16 & 0xFF), char(v >> 8 & 0xFF), char(v & 0xFF)};
-    return QByteArray(b, 4);
+    QByteArray b(4, Qt::Uninitialized);
+    qToBigEndian(v, b.data());
+    return b;
 }
 
 quint32 BigEndian32(const char* p) {
-    const auto* b = reinterpret_cast<const uchar*>(p);
-    return quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | b[3];
+    return qFromBigEndian<quint32>(p);
 }
 
 // The segments of a JPEG before its image data: each marker with its

@@ -4,6 +4,7 @@
 #include <webp/decode.h>
 #include <webp/encode.h>
 
+#include <QtEndian>
 #include <algorithm>
 
 #include "imaging/codec.h"
@@ -15,8 +16,7 @@ Status WebpHeader(const QByteArray& data, HeaderInfo* info) {
     // its picture is allocated.
     if (data.size() < 12)
         return Status::Error(ErrorCode::CorruptData, QStringLiteral("WebP header is cut short"));
-    const auto* b = reinterpret_cast<const uchar*>(data.constData());
-    const qint64 riff = qint64(b[4]) | qint64(b[5]) << 8 | qint64(b[6]) << 16 | qint64(b[7]) << 24;
+    const qint64 riff = qFromLittleEndian<quint32>(data.constData() + 4);
     if (riff + 8 > data.size())
         return Status::Error(ErrorCode::CorruptData,
                              QStringLiteral("WebP data is cut short: %1 bytes of %2")
