@@ -85,7 +85,7 @@ void BM_JpegStore_Picbuf(benchmark::State& state) {
     QTemporaryDir dir;
     velda::Picbuf p;
     if (!Load(p, Photo24(), state)) return;
-    p.ImageFormat = velda::kFormatJpeg;
+    p.ImageFormat = velda::Format(velda::FormatId::Jpeg).code;
     p.WriteCompression = 75;
     p.FileName = dir.filePath(QStringLiteral("out.jpg"));
     for (auto _ : state) {

@@ -8,7 +8,7 @@ namespace {
 
 // The format of this build, and a name with its ending (Targa has no
 // signature of its own).
-constexpr velda::FileKind kKind = velda::FileKind::VELDA_FUZZ_KIND;
+constexpr velda::FormatId kKind = velda::FormatId::VELDA_FUZZ_KIND;
 const char* kName = VELDA_FUZZ_NAME;
 
 }  // namespace

@@ -14,13 +14,13 @@
 namespace velda::fuzz {
 
 // Returns whether the input reached the decoder of kind.
-inline bool DecodeOneInput(FileKind kind, const QString& name, const uint8_t* data, size_t size) {
+inline bool DecodeOneInput(FormatId kind, const QString& name, const uint8_t* data, size_t size) {
     const QByteArray bytes =
         QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    if (SniffKind(bytes, name) != kind) return false;
+    if (SniffFormat(bytes, name) != kind) return false;
     Picture picture;
     (void)DecodePicture(bytes, name, 1 + static_cast<int>(size % 3), &picture);
-    if (kind == FileKind::Jpeg) {
+    if (kind == FormatId::Jpeg) {
         // The path that keeps a JPEG's blocks reads the coefficients itself;
         // the row by row one drives libjpeg's decoder and encoder together.
         RegionMarks marks;

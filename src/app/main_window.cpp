@@ -81,8 +81,8 @@ ResultWindow* MainWindow::Result() {
         };
         connect(result_, &ResultWindow::saveRequested, this, [this] {
             result_->BeforeUse();
-            SaveResultAs(result_->Full_Picbuf, result_->LEAD, state_, prompter_,
-                         result_->Copy_Picbuf.FileName, this, &result_->AppliedMarks);
+            SaveResultAs(result_->Full_Picbuf, state_, prompter_, result_->Copy_Picbuf.FileName,
+                         this, &result_->AppliedMarks);
             result_->Refresh();
         });
     }

@@ -9,13 +9,6 @@
 
 namespace velda {
 
-OutputFormat FormatFor(OutputOption option) {
-    static const int codes[] = {kFormatTarga, kFormatTiff, kFormatPcx, kFormatBmp,
-                                kFormatGif,   kFormatJpeg, kFormatPng, kFormatWebp};
-    const int code = codes[static_cast<int>(option)];
-    return {code, ExtensionForFormat(code), option == OutputOption::Gif};
-}
-
 void ApplyPanelSettings(const WatermarkSettings& s, BatchJob* job) {
     job->placement.centre = s.CentreWatermark == 1;
     job->placement.percent = s.ImagePercent.value_or(false);
@@ -201,19 +194,25 @@ RegionMarks JobMarks(const BatchJob& jobRef, const QString& text) {
     return marks;
 }
 
+namespace {
+
+bool HasMarks(const BatchJob& job, const QString& text) {
+    return (job.watermark.HasPicture() && job.mask.HasPicture()) || !text.trimmed().isEmpty();
+}
+
+}  // namespace
+
+Status DrawJobMarks(const BatchJob& job, const QString& text, Picture* picture) {
+    // A picture without marks keeps its palette.
+    if (picture->isNull() || !HasMarks(job, text)) return Status::Ok();
+    if (Status s = ToTrueColour(picture); !s.ok()) return s;
+    JobMarks(job, text).paint(picture->image, QPoint(0, 0), picture->image.size());
+    return Status::Ok();
+}
+
 void DrawJobMarks(const BatchJob& job, const QString& text, Picbuf& picture) {
-    if (!job.layout.Classic()) {
-        (void)picture.PaintMarks(JobMarks(job, text));  // nothing to draw into: nothing drawn
-        return;
-    }
-    // Each picture gets its own copies of the watermark and mask: placing
-    // them sets their origins, and other pictures are being placed at the
-    // same time.
-    Picbuf watermark = job.watermark;
-    Picbuf mask = job.mask;
-    ApplyImageWatermark(picture, watermark, mask, job.placement);
-    DrawTextWatermark(picture, text, job.textX, job.textY, job.textSize, picture.Xresolution(),
-                      picture.Yresolution(), job.textStyle);
+    if (HasMarks(job, text))
+        (void)picture.PaintMarks(JobMarks(job, text));  // no picture: none drawn
 }
 
 qint64 MarksWorkingBytes(const BatchJob& job, const QString& text, QSize picture) {

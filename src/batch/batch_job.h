@@ -14,17 +14,6 @@
 
 namespace velda {
 
-// The batch output option buttons, in the order in which the first
-// selected one wins; PNG and WebP came later.
-enum class OutputOption { Tga, Tif, Pcx, Bmp, Gif, Jpg, Png, Webp };
-
-struct OutputFormat {
-    int imageFormat;    // picture buffer format code
-    QString extension;  // ".tga"
-    bool viaLead;       // GIF is written through LEAD
-};
-OutputFormat FormatFor(OutputOption option);
-
 // Everything the per-file pipeline reads, taken once when a run starts and
 // read-only while it runs: workers never see a half-changed setting.
 struct BatchJob {
@@ -34,8 +23,8 @@ struct BatchJob {
     QString text;  // trimmed
     int textX = 0, textY = 0, textSize = 0;
     TextStyle textStyle;
-    OutputOption output = OutputOption::Jpg;
-    int depth = 24;                        // 24, 8 or 4 (JPEG forces 24)
+    FormatId output = FormatId::Jpeg;      // the results' format
+    int depth = 24;                        // 24, 8 or 4, as the format holds it (see ToWritable)
     int jpegQuality = 75;                  // jpegval
     int photoCdResolution = kPhotoCdBase;  // 1 Base/16 ... 5 Base*16
     bool keepMetadata = true;              // results carry their sources' photo metadata
@@ -73,7 +62,10 @@ inline RegionMarks JobMarks(const BatchJob& job) {
 }
 
 // Draws the job's marks with this text into the whole picture, as a batch
-// does for each file.
+// does for each file: the one renderer of every mark, the JPEG routes
+// drawing the same marks into parts of a picture. A picture that gets
+// marks is true colour from then on.
+[[nodiscard]] Status DrawJobMarks(const BatchJob& job, const QString& text, Picture* picture);
 void DrawJobMarks(const BatchJob& job, const QString& text, Picbuf& picture);
 
 // The memory the marks need beyond the picture while they are drawn on one

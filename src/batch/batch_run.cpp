@@ -206,7 +206,7 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         host.Total(CountPictures(input, output));
     }
 
-    const OutputFormat format = FormatFor(job.output);
+    const QString extension = Format(job.output).extension();
     // No result may land on a source, whichever folder it goes to: every
     // file of the walked tree and every listed file is known before the
     // first name is chosen.
@@ -264,8 +264,7 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
             options.replace = false;
             s = WatermarkFile(
                 job, task.source,
-                task.namer->ClaimAgain(QFileInfo(task.target).fileName(), format.extension).path,
-                options);
+                task.namer->ClaimAgain(QFileInfo(task.target).fileName(), extension).path, options);
         }
         finish(task.source, task.order, s.ok() ? Outcome::Written : Outcome::Failed, s);
     };
@@ -293,9 +292,9 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
             OutputNamer& namer = *folder.namer;
             const OutputNamer::Claim claim =
                 job.nameTemplate.isEmpty()
-                    ? namer.ClaimFor(name, format.extension, source)
+                    ? namer.ClaimFor(name, extension, source)
                     : namer.ClaimStem(ResultStem(job.nameTemplate, source, count + 1, job.resize),
-                                      format.extension, source);
+                                      extension, source);
             if (request.dryRun) {
                 host.Planned(source, claim.path);
             } else if (claim.path.isEmpty()) {

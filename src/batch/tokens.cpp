@@ -85,7 +85,7 @@ QString ResultStem(const QString& nameTemplate, const QString& sourcePath, int c
         int orientation = 1;
         facts.metadata = ReadMetadata(data, &orientation);
         HeaderInfo header;
-        if (ReadHeader(SniffKind(data, sourcePath), data, kPhotoCdBase, &header).ok()) {
+        if (ReadHeader(SniffFormat(data, sourcePath), data, kPhotoCdBase, &header).ok()) {
             QSize size(header.width, header.height);
             if (orientation >= 5) size.transpose();
             facts.size = ResizedSize(resize, size);

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "batch/file_plan.h"
 #include "batch/messages.h"
 #include "batch/tokens.h"
 #include "imaging/loaders.h"
@@ -12,11 +13,6 @@
 namespace velda {
 
 namespace {
-
-// Where depths are compared, 32 (colour with alpha) counts as 24.
-int ComparableDepth(int depth) {
-    return depth == 32 ? 24 : depth;
-}
 
 // Called once the result is on disk (durably, when sources are deleted).
 void DeleteSourceIfDone(const QString& sourcePath, const QString& targetPath,
@@ -39,142 +35,86 @@ Status Notes(const QStringList& remarks) {
 
 }  // namespace
 
-qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels, int sourceDepth) {
-    // Peaks measured on 50-megapixel photos, beyond the decoded picture.
-    qint64 perPixel = 3;  // the encoders' output buffers
-    switch (job.output) {
-        case OutputOption::Jpg:
-            perPixel = 2;
-            break;
-        case OutputOption::Tif:
-            perPixel = 4;
-            break;
-        case OutputOption::Gif:
-            perPixel = 20;  // ImageMagick's writer holds its own 16-bit copy
-            break;
-        default:
-            break;
+namespace {
+
+// Writes a JPEG made from the source's blocks or rows, or leaves file
+// empty when the route turns out impossible (wholeReason then says why).
+Status WriteJpegRoute(const BatchJob& job, const SourceInfo& source, const FilePlan& plan,
+                      const QString& text, const QString& targetPath, const FileOptions& options,
+                      JpegRemark* remark) {
+    const RegionMarks marks = JobMarks(job, text);
+    if (Status s =
+            plan.route == FilePlan::Route::KeepBlocks
+                ? RemarkJpegSource(source, marks, job.keepMetadata, {}, remark)
+                : MarkJpegSourceRows(source, marks, job.jpegQuality, job.keepMetadata, {}, remark);
+        !s.ok()) {
+        return s;
     }
-    if (job.depth < 24 && job.output != OutputOption::Jpg) perPixel += 2;  // palette and indices
-    if (sourceDepth <= 8) perPixel += 4;  // a palette picture raised to true colour
-    if (job.resize.kind != ResizeTarget::Kind::None) perPixel += 4;  // the smaller copy
-    return pixels * perPixel;
+    if (remark->file.isEmpty()) return Status::Ok();
+    return WriteFileAtomically(targetPath, remark->file, options.deleteSource, options.replace);
 }
+
+}  // namespace
 
 Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QString& targetPath,
                      const FileOptions& options) {
     QByteArray data;
     if (Status s = ReadPictureFile(sourcePath, &data); !s.ok()) return s;
+    const SourceInfo source = ProbeSource(std::move(data), sourcePath, job.photoCdResolution);
+    if (!source.headerStatus.ok()) return source.headerStatus;
     // The text with this file's name, number and metadata in its tokens.
     QString text = job.text;
-    if (HasTokens(text)) {
-        int orientation = 1;
-        text = ExpandTokens(text, FileTokens({sourcePath, options.counter,
-                                              ReadMetadata(data, &orientation), QSize()}));
-    }
+    if (HasTokens(text))
+        text =
+            ExpandTokens(text, FileTokens({sourcePath, options.counter, source.metadata, QSize()}));
+
+    FilePlan plan = PlanFile(job, source, text);
     Reservation memory;
-    const DecodeGate admit = [&](const DecodeEstimate& e) {
-        const qint64 pixels = static_cast<qint64>(e.width) * e.height;
-        return memory.Acquire(options.budget,
-                              e.workingBytes + OutputWorkingBytes(job, pixels, e.depth) +
-                                  MarksWorkingBytes(job, text, QSize(e.width, e.height)));
-    };
-    QString wholeReason;  // why a JPEG asked to keep its blocks was wholly re-encoded
-    const bool keepBlocks = job.losslessJpeg && job.output == OutputOption::Jpg;
-    // A resized photo has no source blocks to keep.
-    if (keepBlocks && job.resize.kind != ResizeTarget::Kind::None &&
-        SniffKind(data, sourcePath) == FileKind::Jpeg)
-        wholeReason = QStringLiteral("resized");
-    if (job.output == OutputOption::Jpg && job.resize.kind == ResizeTarget::Kind::None &&
-        !IsPhotoCdName(sourcePath)) {
-        // JPEG to JPEG: the source's blocks kept where the marks leave
-        // them, or else the picture re-encoded as it is decoded, a band of
-        // rows at a time, never held whole.
+    if (plan.route != FilePlan::Route::Whole) {
+        if (Status s = memory.Acquire(options.budget, plan.reserveBytes); !s.ok()) return s;
         JpegRemark remark;
-        const RegionMarks marks = JobMarks(job, text);
-        // Row by row, a JPEG needs the band of rows under its marks.
-        const DecodeGate rowsAdmit = [&](const DecodeEstimate& e) {
-            const QSize size(e.width, e.height);
-            const qint64 rows = (marks.footprint(size) & QRect(QPoint(0, 0), size)).height() + 16;
-            return memory.Acquire(options.budget, e.workingBytes + 4 * rows * e.width +
-                                                      MarksWorkingBytes(job, text, size));
-        };
-        if (Status s = keepBlocks ? RemarkJpegData(data, marks, job.keepMetadata, admit, &remark)
-                                  : MarkJpegDataRows(data, marks, job.jpegQuality, job.keepMetadata,
-                                                     rowsAdmit, &remark);
+        if (Status s = WriteJpegRoute(job, source, plan, text, targetPath, options, &remark);
             !s.ok()) {
             return s;
         }
         if (!remark.file.isEmpty()) {
-            if (Status s = WriteFileAtomically(targetPath, remark.file, options.deleteSource,
-                                               options.replace);
-                !s.ok()) {
-                return s;
-            }
             DeleteSourceIfDone(sourcePath, targetPath, options);
             return Notes({OmittedMarks(job, remark.Upright())});
         }
-        if (keepBlocks) wholeReason = remark.wholeReason;
+        plan =
+            PlanWhole(job, source, text,
+                      plan.route == FilePlan::Route::KeepBlocks ? remark.wholeReason : QString());
     }
-    Picture loaded;
-    const int resolution = IsPhotoCdName(sourcePath) ? job.photoCdResolution : kPhotoCdBase;
-    if (Status s = DecodePicture(data, sourcePath, resolution, &loaded, admit, job.resize);
-        !s.ok()) {
-        return s;
+    if (!source.formatInfo().readable()) return Status::Error(ErrorCode::NotAPicture);
+    if (Status s = memory.Acquire(options.budget, plan.reserveBytes); !s.ok()) return s;
+    Picture picture;
+    if (Status s = DecodeSource(source, &picture, {}, job.resize); !s.ok()) return s;
+    // GIF sources are worked on in true colour, as the classic batch did.
+    if (source.format == FormatId::Gif) {
+        if (Status s = ToTrueColour(&picture); !s.ok()) return s;
     }
-    data = QByteArray();
-    Picbuf picture;
-    picture.PasteClipboard(loaded);
-    loaded = Picture();
-    Status s;
-    if (IsGifName(sourcePath)) {
-        if (s = picture.IncreaseColors(24); !s.ok()) return s;
-    }
-
     // Resized first, so that the marks are drawn crisp at the final size.
-    const QSize full(picture.Xresolution(), picture.Yresolution());
-    if (const QSize to = ResizedSize(job.resize, full); to != full) {
-        if (s = picture.Resize(to); !s.ok()) return s;
+    if (plan.resized.isValid()) {
+        if (Status s = ResizePicture(&picture, plan.resized); !s.ok()) return s;
     }
-    DrawJobMarks(job, text, picture);
-    const QString omitted = OmittedMarks(job, QSize(picture.Xresolution(), picture.Yresolution()));
+    if (Status s = DrawJobMarks(job, text, &picture); !s.ok()) return s;
+    const QString omitted = OmittedMarks(job, picture.image.size());
 
-    picture.ColourThreads = options.threads;
-    const OutputFormat format = FormatFor(job.output);
-    int depth = job.depth;
-    picture.WriteCompression = 0;
-    picture.ImageFormat = format.imageFormat;
-    if (job.output == OutputOption::Jpg) {
-        depth = 24;
-        picture.WriteCompression = job.jpegQuality;
-    }
-    if (job.output == OutputOption::Webp) {
-        depth = 24;  // WebP has no palette form
-        picture.WriteCompression = job.jpegQuality;
-        picture.WriteLossless = job.webpLossless;
-    }
-    if (depth > ComparableDepth(picture.ColorDepth())) {
-        if (s = picture.IncreaseColors(depth); !s.ok()) return s;
-    }
-    if (depth < ComparableDepth(picture.ColorDepth())) {
-        if (depth == 8) s = picture.ReduceColors(256, true, true, true);
-        if (depth == 4) s = picture.ReduceColors(16, true, true, true);
-        if (!s.ok()) return s;
-    }
-    picture.FileName = targetPath;
+    WriteOptions write;
+    write.depth = plan.depth;
+    write.quality = job.jpegQuality;
+    write.lossless = job.webpLossless;
+    write.keepMetadata = job.keepMetadata;
     // A source is deleted only once its result would survive a crash.
-    picture.SyncToDisk = options.deleteSource;
-    picture.ReplaceExisting = options.replace;
-    picture.KeepMetadata = job.keepMetadata;
-    Lead lead;
-    lead.SyncToDisk = options.deleteSource;
-    lead.ReplaceExisting = options.replace;
-    s = format.viaLead ? SaveThroughLead(targetPath, picture, lead) : picture.Store();
-    if (!s.ok()) return s;
+    write.durable = options.deleteSource;
+    write.replace = options.replace;
+    write.threads = options.threads;
+    if (Status s = WritePicture(picture, *plan.output, targetPath, write); !s.ok()) return s;
 
     DeleteSourceIfDone(sourcePath, targetPath, options);
     return Notes(
-        {wholeReason.isEmpty() ? QString() : messages::WhollyReencoded(wholeReason), omitted});
+        {plan.wholeReason.isEmpty() ? QString() : messages::WhollyReencoded(plan.wholeReason),
+         omitted});
 }
 
 }  // namespace velda

@@ -28,10 +28,6 @@ struct FileOptions {
     int counter = 1;
 };
 
-// Memory the steps after decoding take at their peak for a picture of this
-// many pixels and bits per pixel: marks, colour reduction, encoding.
-qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels, int sourceDepth);
-
 // Watermarks and converts one picture: loads sourcePath, blends the job's
 // watermark, draws its text, brings the picture to the job's depth and
 // format, and writes targetPath. Never shows anything; the status says why

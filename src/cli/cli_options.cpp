@@ -56,13 +56,14 @@ struct OptionInfo {
     const char* help;       // lines separated by "\n"
 };
 
-// The output formats, in OutputOption's order; the first listed in the
-// help is the default.
+// The output formats, named as --format takes them, from the format table.
 const QStringList& FormatNames() {
-    static const QStringList names = {QStringLiteral("tga"), QStringLiteral("tif"),
-                                      QStringLiteral("pcx"), QStringLiteral("bmp"),
-                                      QStringLiteral("gif"), QStringLiteral("jpg"),
-                                      QStringLiteral("png"), QStringLiteral("webp")};
+    static const QStringList names = [] {
+        QStringList list;
+        for (const FormatInfo* f : Formats())
+            if (f->writable()) list.append(QString::fromLatin1(f->name));
+        return list;
+    }();
     return names;
 }
 
@@ -361,28 +362,27 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
     b.keepTree = DecodeBooleanWord(output.Value(QStringLiteral("KeepTree")));
     job.keepMetadata = !strip && ReadKeepMetadata(settingsFile);
     job.losslessJpeg = lossless || ReadLosslessJpeg(settingsFile);
-    const qsizetype f = FormatNames().indexOf(format.toLower());
-    if (f < 0) {
+    const FormatInfo* written = FormatNamed(format);
+    if (!written || !written->writable()) {
         *error = QStringLiteral("--format must be %1").arg(FormatList());
         return false;
     }
-    job.output = static_cast<OutputOption>(f);
+    job.output = written->id;
     if (depth != u"24" && depth != u"8" && depth != u"4") {
         *error = QStringLiteral("--depth must be 24, 8 or 4");
         return false;
     }
     job.depth = depth.toInt();
     // What cannot be honoured is refused rather than quietly ignored.
-    const bool paletteFormat = job.output != OutputOption::Jpg && job.output != OutputOption::Webp;
-    if (depthGiven && job.depth < 24 && !paletteFormat) {
+    if (depthGiven && job.depth < 24 && !written->writes(job.depth)) {
         *error = QStringLiteral("--depth %1: %2 has no palette form").arg(depth, format);
         return false;
     }
-    if (webpLossless && job.output != OutputOption::Webp) {
+    if (webpLossless && job.output != FormatId::Webp) {
         *error = QStringLiteral("--webp-lossless goes with --format webp only");
         return false;
     }
-    if (lossless && job.output != OutputOption::Jpg) {
+    if (lossless && job.output != FormatId::Jpeg) {
         *error = QStringLiteral("--lossless keeps JPEG blocks: it goes with --format jpg only");
         return false;
     }

@@ -4,12 +4,12 @@
 #include <QGuiApplication>
 #include <cstdio>
 
+#include "base/file_access.h"
 #include "batch/memory_budget.h"
 #include "batch/messages.h"
 #include "cli/cli_host.h"
 #include "cli/cli_options.h"
 #include "imaging/codec.h"
-#include "settings/file_access.h"
 
 namespace {
 

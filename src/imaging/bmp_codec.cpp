@@ -3,6 +3,8 @@
 #include <QtEndian>
 
 #include "imaging/codec.h"
+#include "imaging/format_rows.h"
+#include "imaging/header_util.h"
 
 namespace velda {
 
@@ -76,5 +78,90 @@ Status EncodeBmp(const QImage& image, int depth, QByteArray* out) {
     *out = std::move(b);
     return Status::Ok();
 }
+
+namespace {
+
+using namespace header;
+
+Status BmpHeader(const QByteArray& d, HeaderInfo* info) {
+    if (d.size() < 26) return Truncated("BMP");
+    const uint32_t dibSize = Le32(d, 14);
+    int bits = 0;
+    int64_t w = 0, h = 0;
+    if (dibSize == 12) {
+        w = Le16(d, 18);
+        h = Le16(d, 20);
+        bits = Le16(d, 24);
+    } else {
+        if (dibSize < 40 || d.size() < 34) return Truncated("BMP");
+        w = static_cast<int32_t>(Le32(d, 18));
+        h = static_cast<int32_t>(Le32(d, 22));
+        bits = Le16(d, 28);
+        if (h < 0) h = -h;
+    }
+    if (w <= 0 || h <= 0 || w > INT32_MAX || h > INT32_MAX) return Nonsense("BMP");
+    switch (bits) {
+        case 1:
+        case 4:
+        case 8:
+            info->depth = bits;
+            break;
+        case 16:
+        case 24:
+            info->depth = 24;
+            break;
+        case 32:
+            info->depth = 32;
+            break;  // settled on decoding: alpha or not
+        default:
+            return Nonsense("BMP");
+    }
+    info->width = static_cast<int>(w);
+    info->height = static_cast<int>(h);
+    // Uncompressed pixel data must all be there: Qt's reader would
+    // otherwise hand back a picture whose missing rows are blank.
+    const uint32_t compression = dibSize == 12 ? 0 : Le32(d, 30);
+    if (compression == 0 || compression == 3) {
+        const int64_t stride = ((w * bits + 31) / 32) * 4;
+        info->minimumBytes = static_cast<int64_t>(Le32(d, 10)) + stride * h;
+    }
+    return Status::Ok();
+}
+
+bool Sniff(const QByteArray& d, const QString&) {
+    return StartsWith(d, "BM", 2) && d.size() >= 18;
+}
+Status Header(const QByteArray& d, const DecodeOptions&, HeaderInfo* info) {
+    return BmpHeader(d, info);
+}
+Status Decode(const QByteArray& d, const HeaderInfo& h, const DecodeOptions&, Picture* out) {
+    return DecodeWithQt(d, "bmp", h, out);
+}
+Status Encode(const QImage& image, const EncodeOptions& o, QByteArray* out) {
+    return EncodeBmp(image, o.depth, out);
+}
+
+}  // namespace
+
+const FormatInfo kBmpFormat = {
+    .id = FormatId::Bmp,
+    .name = "bmp",
+    .title = "BMP",
+    .endings = ".bmp",
+    .code = 3,
+    .writeDepths = kWrites24 | kWrites8 | kWrites4,
+    .takesQuality = false,
+    .keepsAlpha = false,
+    .holdsMetadata = false,
+    .readsOrientation = false,
+    .signature = Signature::Strong,
+    .sniff = Sniff,
+    .header = Header,
+    .decode = Decode,
+    .encode = Encode,
+    // Qt decodes into a layout of its own and we convert it to ours.
+    .decodeBytesPerPixel = 8,
+    .encodeBytesPerPixel = 3,
+};
 
 }  // namespace velda

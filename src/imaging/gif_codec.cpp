@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "imaging/codec.h"
+#include "imaging/format_rows.h"
+#include "imaging/header_util.h"
 
 namespace velda {
 
@@ -92,5 +94,83 @@ Status EncodeGif(const QImage& image, QByteArray* out) {
     *out = std::move(bytes);
     return Status::Ok();
 }
+
+namespace {
+
+using namespace header;
+
+Status GifHeader(const QByteArray& d, HeaderInfo* info) {
+    if (d.size() < 13) return Truncated("GIF");
+    const int packed = static_cast<uint8_t>(d[10]);
+    info->depth = (packed & 0x80) ? PaletteDepth((packed & 7) + 1) : 8;
+    if (Le16(d, 6) == 0 || Le16(d, 8) == 0) return Nonsense("GIF");
+    // The picture is the first frame, whose size may be anything whatever
+    // the screen says. Its descriptor is found as decoders find it: past
+    // the colour table and any extensions, stray bytes skipped.
+    qsizetype at = 13 + ((packed & 0x80) ? 3 * (2 << (packed & 7)) : 0);
+    while (at < d.size()) {
+        const auto c = static_cast<uint8_t>(d[at]);
+        if (c == 0x3B) break;  // trailer: no frame at all
+        if (c == 0x21) {       // extension: label, then sub-blocks
+            at += 2;
+            while (at < d.size() && d[at] != 0)
+                at += static_cast<uint8_t>(d[at]) + 1;
+            ++at;
+            continue;
+        }
+        if (c != 0x2C) {
+            ++at;
+            continue;
+        }
+        if (at + 10 > d.size()) break;
+        info->width = Le16(d, at + 5);
+        info->height = Le16(d, at + 7);
+        if (info->width == 0 || info->height == 0) return Nonsense("GIF");
+        const int local = static_cast<uint8_t>(d[at + 9]);
+        if (local & 0x80) info->depth = PaletteDepth((local & 7) + 1);
+        // An LZW code of at most 12 bits stands for at most 4096 pixels,
+        // once the first few thousand codes have built strings that long.
+        const qint64 pixels = static_cast<qint64>(info->width) * info->height;
+        info->minimumBytes = std::max<qint64>(0, pixels - 8'400'000) * 3 / 8192;
+        return Status::Ok();
+    }
+    return Truncated("GIF");
+}
+
+bool Sniff(const QByteArray& d, const QString&) {
+    return StartsWith(d, "GIF87a", 6) || StartsWith(d, "GIF89a", 6);
+}
+Status Header(const QByteArray& d, const DecodeOptions&, HeaderInfo* info) {
+    return GifHeader(d, info);
+}
+Status Decode(const QByteArray& d, const HeaderInfo& h, const DecodeOptions&, Picture* out) {
+    return DecodeWithMagick(d, h, {.coder = "GIF"}, out);
+}
+Status Encode(const QImage& image, const EncodeOptions&, QByteArray* out) {
+    return EncodeGif(image, out);
+}
+
+}  // namespace
+
+const FormatInfo kGifFormat = {
+    .id = FormatId::Gif,
+    .name = "gif",
+    .title = "GIF",
+    .endings = ".gif",
+    .code = 4,
+    .writeDepths = kWrites8 | kWrites4,
+    .takesQuality = false,
+    .keepsAlpha = false,
+    .holdsMetadata = false,
+    .readsOrientation = false,
+    .signature = Signature::Strong,
+    .sniff = Sniff,
+    .header = Header,
+    .decode = Decode,
+    .encode = Encode,
+    .decodeBytesPerPixel = 12,
+    // ImageMagick's reader holds its own 16-bit copy.
+    .encodeBytesPerPixel = 20,
+};
 
 }  // namespace velda

@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "imaging/codec.h"
+#include "imaging/format_rows.h"
+#include "imaging/header_util.h"
 
 namespace velda {
 
@@ -88,5 +90,106 @@ Status EncodeJpeg(const QImage& image, int quality, QByteArray* out) {
     *out = std::move(bytes);
     return Status::Ok();
 }
+
+namespace {
+
+using namespace header;
+
+int JpegScans(const QByteArray& d, bool* arithmetic) {
+    const auto* p = reinterpret_cast<const uint8_t*>(d.constData());
+    const qsizetype n = d.size();
+    int scans = 0;
+    qsizetype i = 2;
+    while (i + 1 < n) {
+        if (p[i] != 0xFF) {
+            // Entropy-coded data: the next marker is an 0xFF that is not
+            // a stuffed zero, a fill byte or a restart.
+            const void* ff = memchr(p + i, 0xFF, static_cast<size_t>(n - i));
+            if (!ff) break;
+            i = static_cast<const uint8_t*>(ff) - p;
+            continue;
+        }
+        const uint8_t m = p[i + 1];
+        if (m == 0x00 || m == 0xFF || (m >= 0xD0 && m <= 0xD7) || m == 0x01) {
+            i += m == 0xFF ? 1 : 2;
+            continue;
+        }
+        if (m == 0xD9) break;
+        if (i + 3 >= n) break;
+        const qsizetype length = Be16(d, i + 2);
+        if (m >= 0xC9 && m <= 0xCF && m != 0xCC) *arithmetic = true;
+        if (m == 0xDA) ++scans;
+        i += 2 + length;
+    }
+    return scans;
+}
+
+Status JpegHeader(const QByteArray& d, HeaderInfo* info) {
+    tjhandle tj = tjInitDecompress();
+    if (!tj) return Status::Error(ErrorCode::OutOfMemory);
+    int w = 0, h = 0, subsamp = 0, colorspace = 0;
+    const int rc =
+        tjDecompressHeader3(tj, reinterpret_cast<const unsigned char*>(d.constData()),
+                            static_cast<unsigned long>(d.size()), &w, &h, &subsamp, &colorspace);
+    tjDestroy(tj);
+    if (rc != 0) return Nonsense("JPEG");
+    // A file cut before its frame header reads as tables only.
+    if (w <= 0 || h <= 0) return Truncated("JPEG");
+    info->width = w;
+    info->height = h;
+    info->depth = colorspace == TJCS_GRAY ? 8 : 24;
+    // Progressive files of thousands of tiny scans make the decoder redo
+    // the whole picture for each; cameras and encoders use a few dozen.
+    bool arithmetic = false;
+    const int scans = JpegScans(d, &arithmetic);
+    info->scans = scans;
+    if (scans > kMaxJpegScans) {
+        return Status::Error(ErrorCode::CorruptData,
+                             QStringLiteral("JPEG has %1 scans, more than the %2 accepted")
+                                 .arg(scans)
+                                 .arg(kMaxJpegScans));
+    }
+    // Huffman coding spends at least one bit on each 8 x 8 block.
+    if (!arithmetic) {
+        info->minimumBytes = ((w + 7) / 8) * static_cast<qint64>((h + 7) / 8) / 8;
+    }
+    return Status::Ok();
+}
+
+bool Sniff(const QByteArray& d, const QString&) {
+    return StartsWith(d, "\xFF\xD8\xFF", 3);
+}
+Status Header(const QByteArray& d, const DecodeOptions&, HeaderInfo* info) {
+    return JpegHeader(d, info);
+}
+Status Decode(const QByteArray& d, const HeaderInfo& h, const DecodeOptions& o, Picture* out) {
+    return DecodeJpeg(d, h, out, o.atLeast);
+}
+Status Encode(const QImage& image, const EncodeOptions& o, QByteArray* out) {
+    return EncodeJpeg(image, o.quality, out);
+}
+
+}  // namespace
+
+const FormatInfo kJpegFormat = {
+    .id = FormatId::Jpeg,
+    .name = "jpg",
+    .title = "JPEG",
+    .endings = ".jpg .jpeg .jpe .jfif",
+    .code = 7,
+    .writeDepths = kWrites24,
+    .takesQuality = true,
+    .keepsAlpha = false,
+    .holdsMetadata = true,
+    .readsOrientation = true,
+    .signature = Signature::Strong,
+    .sniff = Sniff,
+    .header = Header,
+    .decode = Decode,
+    .encode = Encode,
+    // Decoded straight into the picture's 32-bit pixels.
+    .decodeBytesPerPixel = 4,
+    .encodeBytesPerPixel = 2,
+};
 
 }  // namespace velda

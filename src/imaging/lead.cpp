@@ -22,7 +22,7 @@ Status Lead::Save(const QString& fileName, int formatCode, int bitsPerPixel, int
     }
     gif.depth = 8;
     QByteArray bytes;
-    if (Status s = EncodePicture(gif, kFormatGif, 0, &bytes); !s.ok()) return s;
+    if (Status s = EncodePicture(gif, Format(FormatId::Gif), 0, &bytes); !s.ok()) return s;
     return WriteFileAtomically(fileName, bytes, SyncToDisk, ReplaceExisting);
 }
 

@@ -2,8 +2,8 @@
 
 #include <QFileInfo>
 
+#include "base/file_access.h"
 #include "imaging/picture_io.h"
-#include "settings/settings.h"
 
 namespace velda {
 

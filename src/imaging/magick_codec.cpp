@@ -1,5 +1,5 @@
-// PCX, Targa, GIF and Photo CD reading, and Targa, GIF and 4-bit TIFF
-// writing, through ImageMagick. The coder is always named explicitly, so a
+// PCX, GIF and Photo CD reading, and 4-bit TIFF writing, through
+// ImageMagick. The coder is always named explicitly, so a
 // file is never handed to a decoder other than the one its signature chose.
 #include <Magick++.h>
 
@@ -17,23 +17,6 @@ namespace {
 // The range of ImageMagick's quantum (65535 for the Q16 build).
 constexpr double kQuantumRange = 65535.0;
 static_assert(MAGICKCORE_QUANTUM_DEPTH == 16, "built for the Q16 ImageMagick");
-
-const char* CoderName(FileKind kind) {
-    switch (kind) {
-        case FileKind::Pcx:
-            return "PCX";
-        case FileKind::Targa:
-            return "TGA";
-        case FileKind::Gif:
-            return "GIF";
-        case FileKind::PhotoCd:
-            return "PCD";
-        case FileKind::Tiff:
-            return "TIFF";
-        default:
-            return nullptr;
-    }
-}
 
 // Byte order of QImage's 32-bit pixels in memory.
 const char* Argb32Map() {
@@ -96,27 +79,22 @@ QImage ToQImage(Magick::Image& img) {
 
 }  // namespace
 
-Status DecodeWithMagick(FileKind kind, const QByteArray& data, int photoCdResolution,
-                        const HeaderInfo& header, Picture* out) {
+Status DecodeWithMagick(const QByteArray& data, const HeaderInfo& header, const MagickRead& how,
+                        Picture* out) {
     EnsureCodecsInitialized();
-    const char* coder = CoderName(kind);
-    if (!coder) return Status::Error(ErrorCode::NotAPicture);
     try {
         Magick::Image img;
-        img.magick(coder);
+        img.magick(how.coder);
         img.subRange(1);  // the first picture only (GIF animations)
-        if (kind == FileKind::PhotoCd)
-            img.subImage(static_cast<size_t>(std::clamp(photoCdResolution, 1, 5)));
+        if (how.subImage > 0) img.subImage(static_cast<size_t>(how.subImage));
         img.read(Magick::Blob(data.constData(), static_cast<size_t>(data.size())));
-        // Photo CD stores PhotoYCC, which ImageMagick leaves as it is.
-        if (kind == FileKind::PhotoCd && img.colorSpace() != Magick::sRGBColorspace)
+        if (how.toSrgb && img.colorSpace() != Magick::sRGBColorspace)
             img.colorSpace(Magick::sRGBColorspace);
         const qint64 pixels = static_cast<qint64>(img.columns()) * static_cast<qint64>(img.rows());
         if (pixels == 0) return Status::Error(ErrorCode::CorruptData);
         if (pixels > kMaxPicturePixels) return Status::Error(ErrorCode::TooLarge);
-        const bool sizeFromHeader = kind == FileKind::Pcx || kind == FileKind::Targa;
-        if (sizeFromHeader && (static_cast<int>(img.columns()) != header.width ||
-                               static_cast<int>(img.rows()) != header.height)) {
+        if (how.sizeFromHeader && (static_cast<int>(img.columns()) != header.width ||
+                                   static_cast<int>(img.rows()) != header.height)) {
             return Status::Error(ErrorCode::CorruptData,
                                  QStringLiteral("picture size does not match its header"));
         }

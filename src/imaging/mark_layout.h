@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "settings/section_settings.h"
+#include "base/values.h"
 
 namespace velda {
 

@@ -5,6 +5,8 @@
 #include <QtEndian>
 
 #include "imaging/codec.h"
+#include "imaging/format_rows.h"
+#include "imaging/header_util.h"
 
 namespace velda {
 
@@ -105,5 +107,69 @@ Status EncodePcx(const QImage& image, int depth, QByteArray* out) {
     *out = std::move(b);
     return Status::Ok();
 }
+
+namespace {
+
+using namespace header;
+
+Status PcxHeader(const QByteArray& d, HeaderInfo* info) {
+    if (d.size() < 128) return Truncated("PCX");
+    const int bits = static_cast<uint8_t>(d[3]);
+    const int planes = static_cast<uint8_t>(d[65]);
+    const int xmin = Le16(d, 4), ymin = Le16(d, 6), xmax = Le16(d, 8), ymax = Le16(d, 10);
+    if (xmax < xmin || ymax < ymin || planes == 0) return Nonsense("PCX");
+    info->width = xmax - xmin + 1;
+    info->height = ymax - ymin + 1;
+    const int total = bits * planes;
+    // A run-length byte pair holds at most 63 bytes of a line.
+    info->minimumBytes = 128 + static_cast<qint64>(Le16(d, 66)) * planes * info->height / 32;
+    if (total >= 24) {
+        info->depth = planes >= 4 ? 32 : 24;
+    } else {
+        info->depth = PaletteDepth(total);
+    }
+    return Status::Ok();
+}
+
+bool Sniff(const QByteArray& d, const QString&) {
+    if (d.size() < 4 || static_cast<uint8_t>(d[0]) != 0x0A || static_cast<uint8_t>(d[1]) > 5 ||
+        static_cast<uint8_t>(d[2]) > 1)
+        return false;
+    const int bits = static_cast<uint8_t>(d[3]);
+    return bits == 1 || bits == 2 || bits == 4 || bits == 8;
+}
+Status Header(const QByteArray& d, const DecodeOptions&, HeaderInfo* info) {
+    return PcxHeader(d, info);
+}
+Status Decode(const QByteArray& d, const HeaderInfo& h, const DecodeOptions&, Picture* out) {
+    return DecodeWithMagick(d, h, {.coder = "PCX", .sizeFromHeader = true}, out);
+}
+Status Encode(const QImage& image, const EncodeOptions& o, QByteArray* out) {
+    return EncodePcx(image, o.depth, out);
+}
+
+}  // namespace
+
+const FormatInfo kPcxFormat = {
+    .id = FormatId::Pcx,
+    .name = "pcx",
+    .title = "PCX",
+    .endings = ".pcx",
+    .code = 6,
+    .writeDepths = kWrites24 | kWrites8 | kWrites4,
+    .takesQuality = false,
+    .keepsAlpha = false,
+    .holdsMetadata = false,
+    .readsOrientation = false,
+    .signature = Signature::Weak,
+    .sniff = Sniff,
+    .header = Header,
+    .decode = Decode,
+    .encode = Encode,
+    // ImageMagick's reader holds the whole file's planes beside its 16-bit
+    // pixel cache.
+    .decodeBytesPerPixel = 28,
+    .encodeBytesPerPixel = 3,
+};
 
 }  // namespace velda

@@ -20,19 +20,20 @@ Status Picbuf::Store() const {
     if (!HasPicture()) return Status::Error(ErrorCode::NoPicture);
     if (FileName.isEmpty())
         return Status::Error(ErrorCode::WriteFailed, QStringLiteral("no file name"));
-    QByteArray bytes;
-    if (Status s = EncodePicture(picture_, ImageFormat, WriteCompression, &bytes, WriteLossless);
-        !s.ok()) {
-        return s;
+    const FormatInfo* format = FormatWithCode(ImageFormat);
+    if (!format || !format->writable()) {
+        return Status::Error(ErrorCode::BadArgument,
+                             QStringLiteral("format code %1").arg(ImageFormat));
     }
-    if (KeepMetadata && picture_.metadata && FormatHoldsMetadata(ImageFormat)) {
-        // Metadata that cannot be written does not cost the picture.
-        QByteArray withMetadata = bytes;
-        if (EmbedMetadata(&withMetadata, *picture_.metadata, Xresolution(), Yresolution()).ok()) {
-            bytes = std::move(withMetadata);
-        }
-    }
-    return WriteFileAtomically(FileName, bytes, SyncToDisk, ReplaceExisting);
+    WriteOptions options;
+    options.depth = ColorDepth();
+    options.quality = WriteCompression;
+    options.lossless = WriteLossless;
+    options.keepMetadata = KeepMetadata;
+    options.durable = SyncToDisk;
+    options.replace = ReplaceExisting;
+    options.threads = ColourThreads;
+    return WritePicture(picture_, *format, FileName, options);
 }
 
 void Picbuf::ClearPicture() {
@@ -54,15 +55,7 @@ Status Picbuf::CreatePicture(int bitsPerPixel, int width, int height, QRgb colou
 }
 
 Status Picbuf::RaiseToTrueColour() {
-    QImage& image = picture_.image;
-    if (image.format() == QImage::Format_Indexed8) {
-        const bool alpha = HasTransparency(image);
-        QImage raised = image.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-        if (raised.isNull()) return Status::Error(ErrorCode::OutOfMemory);
-        image = std::move(raised);
-    }
-    picture_.depth = image.format() == QImage::Format_ARGB32 ? 32 : 24;
-    return Status::Ok();
+    return ToTrueColour(&picture_);
 }
 
 Status Picbuf::IncreaseColors(int bitsPerPixel) {
@@ -120,18 +113,7 @@ Status Picbuf::TextDraw() {
 
 Status Picbuf::Resize(QSize size) {
     if (!HasPicture()) return Status::Error(ErrorCode::NoPicture);
-    if (size == picture_.image.size()) return Status::Ok();
-    if (picture_.depth < 24) {
-        if (Status s = RaiseToTrueColour(); !s.ok()) return s;
-    }
-    QImage resized = ResizeHighQuality(picture_.image, size);
-    if (resized.isNull()) return Status::Error(ErrorCode::OutOfMemory);
-    // The smooth scaling hands alpha back premultiplied.
-    if (resized.format() != QImage::Format_RGB32)
-        resized = resized.convertToFormat(resized.hasAlphaChannel() ? QImage::Format_ARGB32
-                                                                    : QImage::Format_RGB32);
-    picture_.image = std::move(resized);
-    return Status::Ok();
+    return ResizePicture(&picture_, size);
 }
 
 Status Picbuf::PaintMarks(const RegionMarks& marks) {

@@ -115,4 +115,16 @@ bool HasTransparency(const QImage& image) {
     return false;
 }
 
+Status ToTrueColour(Picture* picture) {
+    QImage& image = picture->image;
+    if (image.format() == QImage::Format_Indexed8) {
+        const bool alpha = HasTransparency(image);
+        QImage raised = image.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        if (raised.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+        image = std::move(raised);
+    }
+    picture->depth = image.format() == QImage::Format_ARGB32 ? 32 : 24;
+    return Status::Ok();
+}
+
 }  // namespace velda

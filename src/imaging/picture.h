@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "imaging/metadata.h"
+#include "imaging/status.h"
 
 namespace velda {
 
@@ -44,5 +45,9 @@ QList<QRgb> FlattenedPalette(const QList<QRgb>& palette);
 
 // True when some palette entry or pixel is not fully opaque.
 bool HasTransparency(const QImage& image);
+
+// Raises a palette picture to true colour, transparent palette entries
+// kept as alpha (depth 32 then); a true-colour one only has its depth set.
+[[nodiscard]] Status ToTrueColour(Picture* picture);
 
 }  // namespace velda

@@ -2,7 +2,7 @@
 
 #include "imaging/resize.h"
 
-#include "settings/file_access.h"
+#include "base/file_access.h"
 
 namespace velda {
 
@@ -14,91 +14,62 @@ constexpr qint64 kMaxFileBytes = kMaxPicturePixels * 4 + (64 << 20);
 
 }  // namespace
 
-QString ExtensionForFormat(int formatCode) {
-    switch (formatCode) {
-        case kFormatTiff:
-            return QStringLiteral(".tif");
-        case kFormatTarga:
-            return QStringLiteral(".tga");
-        case kFormatBmp:
-            return QStringLiteral(".bmp");
-        case kFormatGif:
-            return QStringLiteral(".gif");
-        case kFormatPcx:
-            return QStringLiteral(".pcx");
-        case kFormatJpeg:
-            return QStringLiteral(".jpg");
-        case kFormatPng:
-            return QStringLiteral(".png");
-        case kFormatWebp:
-            return QStringLiteral(".webp");
-        default:
-            return QString();
-    }
+SourceInfo ProbeSource(QByteArray data, const QString& name, int photoCdResolution) {
+    SourceInfo source;
+    source.name = name;
+    source.data = std::move(data);
+    source.photoCdResolution = photoCdResolution;
+    source.format = SniffFormat(source.data, name);
+    source.headerStatus = ReadHeader(source.format, source.data, photoCdResolution, &source.header);
+    if (source.headerStatus.ok() && source.formatInfo().readsOrientation)
+        source.metadata = ReadMetadata(source.data, &source.orientation);
+    return source;
 }
 
 Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoCdResolution,
                      Picture* out, const DecodeGate& gate, const ResizeTarget& resize) {
-    const FileKind kind = SniffKind(data, nameHint);
-    HeaderInfo header;
-    if (Status s = ReadHeader(kind, data, photoCdResolution, &header); !s.ok()) return s;
+    return DecodeSource(ProbeSource(data, nameHint, photoCdResolution), out, gate, resize);
+}
+
+Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& gate,
+                    const ResizeTarget& resize) {
+    if (!source.headerStatus.ok()) return source.headerStatus;
+    const FormatInfo& format = source.formatInfo();
+    const HeaderInfo& header = source.header;
+    const QByteArray& data = source.data;
+    if (!format.readable()) return Status::Error(ErrorCode::NotAPicture);
     if (gate) {
-        const DecodeEstimate estimate{kind,          header.width,
-                                      header.height, header.depth,
-                                      data.size(),   DecodeWorkingBytes(kind, header, data.size())};
+        const DecodeEstimate estimate{
+            format.id,    header.width, header.height,
+            header.depth, data.size(),  DecodeWorkingBytes(format.id, header, data.size())};
         if (Status s = gate(estimate); !s.ok()) return s;
     }
     Picture picture;
-    Status s;
     // Turned upright as the camera meant it, so that marks land where the
     // user sees them.
-    int orientation = 1;
-    const bool oriented = kind == FileKind::Jpeg || kind == FileKind::Tiff ||
-                          kind == FileKind::Png || kind == FileKind::Webp;
-    if (oriented) picture.metadata = ReadMetadata(data, &orientation);
+    const int orientation = source.orientation;
+    picture.metadata = source.metadata;
     const auto upright = [orientation](QSize size) {
         return orientation >= 5 ? size.transposed() : size;
     };
-    // The size a resized JPEG ends at, from its full size: the same
+    // The size a resized picture ends at, from its full size: the same
     // whatever scale it is decoded at.
     QSize resized;
-    if (kind == FileKind::Jpeg && resize.kind != ResizeTarget::Kind::None) {
-        const QSize full = upright(QSize(header.width, header.height));
+    if (format.id == FormatId::Jpeg && resize.kind != ResizeTarget::Kind::None) {
+        const QSize full = source.Upright();
         if (const QSize to = ResizedSize(resize, full); to != full) resized = to;
     }
+    DecodeOptions options;
+    options.photoCdResolution = source.photoCdResolution;
+    options.atLeast = upright(resized);
+    Status s;
     try {
-        switch (kind) {
-            case FileKind::Jpeg:
-                s = DecodeJpeg(data, header, &picture, upright(resized));
-                break;
-            case FileKind::Png:
-                s = DecodeWithQt(data, "png", header, &picture);
-                break;
-            case FileKind::Bmp:
-                s = DecodeWithQt(data, "bmp", header, &picture);
-                break;
-            case FileKind::Tiff:
-                s = DecodeWithQt(data, "tiff", header, &picture);
-                break;
-            case FileKind::Targa:
-                s = DecodeTarga(data, header, &picture);
-                break;
-            case FileKind::Webp:
-                s = DecodeWebp(data, header, &picture);
-                break;
-            case FileKind::Pcx:
-            case FileKind::Gif:
-            case FileKind::PhotoCd:
-                s = DecodeWithMagick(kind, data, photoCdResolution, header, &picture);
-                break;
-            default:
-                return Status::Error(ErrorCode::NotAPicture);
-        }
+        s = format.decode(data, header, options, &picture);
     } catch (const std::bad_alloc&) {
         return Status::Error(ErrorCode::OutOfMemory);
     }
     if (!s.ok()) return s;
-    if (oriented && orientation != 1) {
+    if (orientation != 1) {
         QImage turned = ApplyOrientation(picture.image, orientation);
         if (turned.isNull()) return Status::Error(ErrorCode::OutOfMemory);
         picture.image = NormalizeImage(turned);
@@ -109,7 +80,7 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
         picture.image = smaller.convertToFormat(QImage::Format_RGB32);
         picture.depth = 24;
     }
-    picture.fileName = nameHint;
+    picture.fileName = source.name;
     *out = std::move(picture);
     return Status::Ok();
 }
@@ -142,13 +113,14 @@ namespace {
 // What both ways of marking a JPEG in memory share: the header checked, the
 // work admitted, and the source's metadata carried over. keepBlocks: the
 // source's blocks are kept, all held at once and in their stored frame.
-Status MarkJpegData(const QByteArray& data, bool keepMetadata, const DecodeGate& gate,
+Status MarkJpegData(const SourceInfo& source, bool keepMetadata, const DecodeGate& gate,
                     bool keepBlocks, const std::function<Status(int orientation)>& mark,
                     JpegRemark* out) {
     *out = JpegRemark();
-    if (SniffKind(data, QString()) != FileKind::Jpeg) return Status::Ok();
-    HeaderInfo header;
-    if (Status s = ReadHeader(FileKind::Jpeg, data, kPhotoCdBase, &header); !s.ok()) return s;
+    if (source.format != FormatId::Jpeg) return Status::Ok();
+    if (!source.headerStatus.ok()) return source.headerStatus;
+    const HeaderInfo& header = source.header;
+    const QByteArray& data = source.data;
     if (gate) {
         // Every block's coefficients, when they are all held (as they are
         // for a progressive source too): at most three samples a pixel, two
@@ -156,12 +128,12 @@ Status MarkJpegData(const QByteArray& data, bool keepMetadata, const DecodeGate&
         const qint64 pixels = static_cast<qint64>(header.width) * header.height;
         const qint64 workingBytesPerPixel = keepBlocks || header.scans > 1 ? 6 : 0;
         const DecodeEstimate estimate{
-            FileKind::Jpeg, header.width, header.height,
+            FormatId::Jpeg, header.width, header.height,
             header.depth,   data.size(),  2 * data.size() + workingBytesPerPixel * pixels};
         if (Status s = gate(estimate); !s.ok()) return s;
     }
-    int orientation = 1;
-    const MetadataPtr metadata = ReadMetadata(data, &orientation);
+    const int orientation = source.orientation;
+    const MetadataPtr& metadata = source.metadata;
     try {
         if (Status s = mark(orientation); !s.ok()) return s;
     } catch (const std::bad_alloc&) {
@@ -179,73 +151,86 @@ Status MarkJpegData(const QByteArray& data, bool keepMetadata, const DecodeGate&
 
 }  // namespace
 
-Status RemarkJpegData(const QByteArray& data, const RegionMarks& marks, bool keepMetadata,
-                      const DecodeGate& gate, JpegRemark* out) {
+Status RemarkJpegSource(const SourceInfo& source, const RegionMarks& marks, bool keepMetadata,
+                        const DecodeGate& gate, JpegRemark* out) {
     return MarkJpegData(
-        data, keepMetadata, gate, true,
-        [&](int orientation) { return RemarkJpeg(data, orientation, marks, out); }, out);
+        source, keepMetadata, gate, true,
+        [&](int orientation) { return RemarkJpeg(source.data, orientation, marks, out); }, out);
 }
 
-Status MarkJpegDataRows(const QByteArray& data, const RegionMarks& marks, int quality,
-                        bool keepMetadata, const DecodeGate& gate, JpegRemark* out) {
+Status MarkJpegSourceRows(const SourceInfo& source, const RegionMarks& marks, int quality,
+                          bool keepMetadata, const DecodeGate& gate, JpegRemark* out) {
     return MarkJpegData(
-        data, keepMetadata, gate, false,
+        source, keepMetadata, gate, false,
         [&](int orientation) {
             if (orientation != 1) {
                 out->wholeReason = QStringLiteral("turned");
                 return Status::Ok();
             }
-            return MarkJpegRows(data, marks, quality, out);
+            return MarkJpegRows(source.data, marks, quality, out);
         },
         out);
 }
 
-bool FormatHoldsMetadata(int formatCode) {
-    return formatCode == kFormatJpeg || formatCode == kFormatTiff || formatCode == kFormatPng ||
-           formatCode == kFormatWebp;
+Status RemarkJpegData(const QByteArray& data, const RegionMarks& marks, bool keepMetadata,
+                      const DecodeGate& gate, JpegRemark* out) {
+    return RemarkJpegSource(ProbeSource(data, QString()), marks, keepMetadata, gate, out);
 }
 
-Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteArray* out,
+Status MarkJpegDataRows(const QByteArray& data, const RegionMarks& marks, int quality,
+                        bool keepMetadata, const DecodeGate& gate, JpegRemark* out) {
+    return MarkJpegSourceRows(ProbeSource(data, QString()), marks, quality, keepMetadata, gate,
+                              out);
+}
+
+Status EncodePicture(const Picture& picture, const FormatInfo& format, int quality, QByteArray* out,
                      bool lossless) {
     if (picture.isNull()) return Status::Error(ErrorCode::NoPicture);
-    const int depth = picture.depth >= 24 ? 24 : (picture.depth > 4 ? 8 : 4);
-    const QImage& image = picture.image;
-    if (formatCode == kFormatWebp) {
-        try {
-            return EncodeWebp(image, quality, lossless, out);
-        } catch (const std::bad_alloc&) {
-            return Status::Error(ErrorCode::OutOfMemory);
-        }
+    if (!format.writable()) {
+        return Status::Error(ErrorCode::BadArgument,
+                             QStringLiteral("%1 is not written").arg(QLatin1String(format.title)));
     }
-    if (depth <= 8 && image.format() != QImage::Format_Indexed8) {
+    EncodeOptions options;
+    options.depth = picture.depth >= 24 ? 24 : (picture.depth > 4 ? 8 : 4);
+    options.quality = quality;
+    options.lossless = lossless;
+    if (!format.writes(options.depth)) {
+        return Status::Error(ErrorCode::BadArgument, QStringLiteral("%1 is not written at %2 bits")
+                                                         .arg(QLatin1String(format.title))
+                                                         .arg(options.depth));
+    }
+    if (options.depth <= 8 && picture.image.format() != QImage::Format_Indexed8) {
         return Status::Error(ErrorCode::BadArgument, QStringLiteral("palette picture expected"));
     }
     try {
-        switch (formatCode) {
-            case kFormatJpeg:
-                return EncodeJpeg(image, quality, out);
-            case kFormatBmp:
-                return EncodeBmp(image, depth, out);
-            case kFormatPcx:
-                return EncodePcx(image, depth, out);
-            case kFormatTiff:
-                return EncodeTiff(image, depth, out);
-            case kFormatTarga:
-                return EncodeTarga(image, depth, out);
-            case kFormatPng:
-                return EncodePng(image, depth, out);
-            case kFormatGif:
-                if (depth > 8)
-                    return Status::Error(ErrorCode::BadArgument,
-                                         QStringLiteral("GIF holds at most 256 colours"));
-                return EncodeGif(image, out);
-            default:
-                return Status::Error(ErrorCode::BadArgument,
-                                     QStringLiteral("format code %1").arg(formatCode));
-        }
+        return format.encode(picture.image, options, out);
     } catch (const std::bad_alloc&) {
         return Status::Error(ErrorCode::OutOfMemory);
     }
+}
+
+Status WritePicture(const Picture& picture, const FormatInfo& format, const QString& path,
+                    const WriteOptions& options) {
+    Picture writable;
+    if (Status s = ToWritable(picture, format, options.depth, options.threads, &writable);
+        !s.ok()) {
+        return s;
+    }
+    QByteArray bytes;
+    if (Status s = EncodePicture(writable, format, options.quality, &bytes, options.lossless);
+        !s.ok()) {
+        return s;
+    }
+    if (options.keepMetadata && writable.metadata && format.holdsMetadata) {
+        // Metadata that cannot be written does not cost the picture.
+        QByteArray withMetadata = bytes;
+        if (EmbedMetadata(&withMetadata, *writable.metadata, writable.image.width(),
+                          writable.image.height())
+                .ok()) {
+            bytes = std::move(withMetadata);
+        }
+    }
+    return WriteFileAtomically(path, bytes, options.durable, options.replace);
 }
 
 Status WriteFileAtomically(const QString& path, const QByteArray& bytes, bool durable,

@@ -4,33 +4,18 @@
 #include <QString>
 #include <functional>
 
+#include "base/values.h"
 #include "imaging/codec.h"
 #include "imaging/jpeg_remark.h"
+#include "imaging/metadata.h"
 #include "imaging/picture.h"
 #include "imaging/status.h"
-#include "settings/section_settings.h"
 
 namespace velda {
 
-// Picture buffer format codes of the writers.
-enum FormatCode : int {
-    kFormatAny = 0,  // reading: any format we know
-    kFormatTiff = 1,
-    kFormatTarga = 2,
-    kFormatBmp = 3,
-    kFormatGif = 4,
-    kFormatPcx = 6,
-    kFormatJpeg = 7,
-    kFormatPng = 10,
-    kFormatWebp = 11,
-};
-
-// The extension written for a format code (".tif"), empty for none.
-QString ExtensionForFormat(int formatCode);
-
 // What a load is about to decode, known from the header alone.
 struct DecodeEstimate {
-    FileKind kind = FileKind::Unknown;
+    FormatId format = FormatId::Unknown;
     int width = 0, height = 0;
     int depth = 0;  // bits per pixel the file holds
     qint64 fileBytes = 0;
@@ -40,6 +25,35 @@ struct DecodeEstimate {
 // called once the header has been read and before any pixel is allocated.
 using DecodeGate = std::function<Status(const DecodeEstimate&)>;
 
+// What a source is, read once before anything is decided about it: its
+// bytes, its format (from its contents), its header, and its metadata with
+// the orientation the camera recorded.
+struct SourceInfo {
+    QString name;  // the file's path: the formats known by name only need it
+    QByteArray data;
+    FormatId format = FormatId::Unknown;
+    int photoCdResolution = kPhotoCdBase;
+    HeaderInfo header;
+    Status headerStatus;   // why the header was refused; the source then fails with it
+    MetadataPtr metadata;  // read from the formats that turn by it
+    int orientation = 1;
+
+    const FormatInfo& formatInfo() const { return Format(format); }
+    // The size the picture is seen at, once turned upright.
+    QSize Upright() const {
+        const QSize stored(header.width, header.height);
+        return orientation >= 5 ? stored.transposed() : stored;
+    }
+};
+// Probes data held in memory. Photo CD files are read at photoCdResolution
+// (1 to 5).
+SourceInfo ProbeSource(QByteArray data, const QString& name, int photoCdResolution = kPhotoCdBase);
+// Decodes a probed source, admitted by gate once its header is known. With
+// a resize, a JPEG comes out already brought down to it (decoded at a
+// fraction of its size where it can); other formats come out whole.
+Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& gate = {},
+                    const ResizeTarget& resize = {});
+
 // Reads a picture file: only a regular file, its kind from its contents,
 // header checked before any allocation, decoded by the codec for its kind.
 // Photo CD files are read at photoCdResolution (1 to 5).
@@ -47,8 +61,7 @@ Status LoadPicture(const QString& path, int photoCdResolution, Picture* out,
                    const DecodeGate& gate = {});
 // The bytes of a picture file, read as LoadPicture reads them.
 Status ReadPictureFile(const QString& path, QByteArray* out);
-// With a resize, a JPEG comes out already brought down to it (decoded at
-// a fraction of its size where it can); other kinds come out whole.
+// Probes and decodes data in one step.
 Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoCdResolution,
                      Picture* out, const DecodeGate& gate = {}, const ResizeTarget& resize = {});
 
@@ -60,20 +73,37 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
 // be wholly re-encoded.
 Status RemarkJpegData(const QByteArray& data, const RegionMarks& marks, bool keepMetadata,
                       const DecodeGate& gate, JpegRemark* out);
+Status RemarkJpegSource(const SourceInfo& source, const RegionMarks& marks, bool keepMetadata,
+                        const DecodeGate& gate, JpegRemark* out);
 // The same, encoded anew at quality row by row (see MarkJpegRows), its
 // marks drawn upright: out->file is empty for a picture that must be
 // decoded whole (not upright, or not YCbCr), or for data that is no JPEG.
 Status MarkJpegDataRows(const QByteArray& data, const RegionMarks& marks, int quality,
                         bool keepMetadata, const DecodeGate& gate, JpegRemark* out);
+Status MarkJpegSourceRows(const SourceInfo& source, const RegionMarks& marks, int quality,
+                          bool keepMetadata, const DecodeGate& gate, JpegRemark* out);
 
-// Encodes picture in a format at its depth (24 or 32, 8, 4; 1 is written as
-// 4). JPEG is always 24-bit colour at quality (0 means 1); WebP is lossy at
-// quality, or lossless.
-Status EncodePicture(const Picture& picture, int formatCode, int quality, QByteArray* out,
-                     bool lossless = false);
+// Encodes picture, already at a depth the format writes (see ToWritable):
+// 24 or 32, 8, 4 (1 is written as 4). quality where the format takes one
+// (for JPEG 0 means 1); WebP is lossy at it, or lossless.
+[[nodiscard]] Status EncodePicture(const Picture& picture, const FormatInfo& format, int quality,
+                                   QByteArray* out, bool lossless = false);
 
-// Formats whose files carry EXIF, IPTC or XMP and a colour profile.
-bool FormatHoldsMetadata(int formatCode);
+// How a result is written.
+struct WriteOptions {
+    int depth = 24;    // 24, 8 or 4: brought to what the format holds (ToWritable)
+    int quality = 75;  // where the format takes one
+    bool lossless = false;
+    bool keepMetadata = true;  // the picture's metadata, where the format holds it
+    bool durable = false;      // flushed to the disk before it takes the name
+    bool replace = true;       // false: TargetExists rather than replace a file
+    int threads = 0;           // for a colour reduction; 0: every core
+};
+// Brings picture to a depth the format holds, encodes it, adds its
+// metadata (which, if it cannot be written, does not cost the picture) and
+// writes it atomically to path.
+[[nodiscard]] Status WritePicture(const Picture& picture, const FormatInfo& format,
+                                  const QString& path, const WriteOptions& options);
 
 // Writes bytes to path through a temporary file in the same directory,
 // renamed into place: a failed or interrupted write never leaves a partial

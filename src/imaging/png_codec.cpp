@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "imaging/codec.h"
+#include "imaging/format_rows.h"
+#include "imaging/header_util.h"
 
 namespace velda {
 
@@ -114,5 +116,79 @@ Status EncodePng(const QImage& source, int depth, QByteArray* out) {
     *out = std::move(bytes);
     return Status::Ok();
 }
+
+namespace {
+
+using namespace header;
+
+Status PngHeader(const QByteArray& d, HeaderInfo* info) {
+    if (d.size() < 33) return Truncated("PNG");
+    if (d.mid(12, 4) != "IHDR") return Nonsense("PNG");
+    const uint32_t w = Be32(d, 16), h = Be32(d, 20);
+    const int bitDepth = static_cast<uint8_t>(d[24]);
+    const int colourType = static_cast<uint8_t>(d[25]);
+    if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX) return Nonsense("PNG");
+    info->width = static_cast<int>(w);
+    info->height = static_cast<int>(h);
+    switch (colourType) {
+        case 0:
+            info->depth = bitDepth >= 8 ? 8 : PaletteDepth(bitDepth);
+            break;
+        case 3:
+            info->depth = PaletteDepth(bitDepth);
+            break;
+        case 2:
+            info->depth = 24;
+            break;
+        case 4:
+        case 6:
+            info->depth = 32;
+            break;
+        default:
+            return Nonsense("PNG");
+    }
+    // Deflate expands one byte into at most 1032.
+    const int channels = colourType == 2 ? 3 : (colourType == 4 ? 2 : (colourType == 6 ? 4 : 1));
+    const qint64 rowBytes = (static_cast<qint64>(w) * channels * bitDepth + 7) / 8 + 1;
+    info->minimumBytes = rowBytes * h / 1032;
+    return Status::Ok();
+}
+
+bool Sniff(const QByteArray& d, const QString&) {
+    return StartsWith(d, "\x89PNG\r\n\x1A\n", 8);
+}
+Status Header(const QByteArray& d, const DecodeOptions&, HeaderInfo* info) {
+    return PngHeader(d, info);
+}
+Status Decode(const QByteArray& d, const HeaderInfo& h, const DecodeOptions&, Picture* out) {
+    return DecodeWithQt(d, "png", h, out);
+}
+Status Encode(const QImage& image, const EncodeOptions& o, QByteArray* out) {
+    return EncodePng(image, o.depth, out);
+}
+
+}  // namespace
+
+const FormatInfo kPngFormat = {
+    .id = FormatId::Png,
+    .name = "png",
+    .title = "PNG",
+    .endings = ".png",
+    .code = 10,
+    .writeDepths = kWrites24 | kWrites8 | kWrites4,
+    .takesQuality = false,
+    .keepsAlpha = true,
+    .holdsMetadata = true,
+    .readsOrientation = true,
+    .signature = Signature::Strong,
+    .sniff = Sniff,
+    .header = Header,
+    .decode = Decode,
+    .encode = Encode,
+    // Qt decodes into a layout of its own (up to 64 bits a pixel for
+    // 16-bit files) and we convert it to ours.
+    .decodeBytesPerPixel = 8,
+    .encodeBytesPerPixel = 3,
+};
 
 }  // namespace velda

@@ -1,8 +1,7 @@
-// PNG, BMP and TIFF reading, and TIFF writing at 24 and 8 bits, through
-// Qt's image plugins.
+// PNG, BMP and TIFF reading through Qt's image plugins (and JPEG in CMYK,
+// which TurboJPEG cannot turn into RGB).
 #include <QBuffer>
 #include <QImageReader>
-#include <QImageWriter>
 
 #include "imaging/codec.h"
 
@@ -33,25 +32,6 @@ Status DecodeWithQt(const QByteArray& data, const char* format, const HeaderInfo
     if (out->depth == 32 && image.format() != QImage::Format_ARGB32) out->depth = 24;
     if (out->depth <= 8 && image.format() != QImage::Format_Indexed8) out->depth = 24;
     out->image = std::move(image);
-    return Status::Ok();
-}
-
-Status EncodeTiff(const QImage& image, int depth, QByteArray* out) {
-    if (depth == 4) return EncodeTiff4WithMagick(image, out);
-    QImage toWrite;
-    if (depth == 8) {
-        toWrite = image;
-        toWrite.setColorTable(FlattenedPalette(image.colorTable()));
-    } else {
-        toWrite = image.format() == QImage::Format_ARGB32 ? image : FlattenedRgb(image);
-    }
-    QBuffer buffer(out);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "tiff");
-    writer.setCompression(1);  // LZW: lossless and widely read
-    if (!writer.write(toWrite)) {
-        return Status::Error(ErrorCode::WriteFailed, writer.errorString());
-    }
     return Status::Ok();
 }
 

@@ -137,4 +137,19 @@ QSize ResizedSize(const ResizeTarget& target, QSize size) {
             std::max(1, static_cast<int>(std::lround(h * scale)))};
 }
 
+Status ResizePicture(Picture* picture, QSize size) {
+    if (size == picture->image.size()) return Status::Ok();
+    if (picture->depth < 24) {
+        if (Status s = ToTrueColour(picture); !s.ok()) return s;
+    }
+    QImage resized = ResizeHighQuality(picture->image, size);
+    if (resized.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+    // The smooth scaling hands alpha back premultiplied.
+    if (resized.format() != QImage::Format_RGB32)
+        resized = resized.convertToFormat(resized.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                                    : QImage::Format_RGB32);
+    picture->image = std::move(resized);
+    return Status::Ok();
+}
+
 }  // namespace velda

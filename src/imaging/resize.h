@@ -3,7 +3,9 @@
 #include <QImage>
 #include <QSize>
 
-#include "settings/section_settings.h"
+#include "base/values.h"
+#include "imaging/picture.h"
+#include "imaging/status.h"
 
 namespace velda {
 
@@ -15,5 +17,9 @@ QImage ResizeHighQuality(const QImage& image, QSize size);
 // edge it names, the other edge in proportion, rounded; never larger than
 // it was.
 QSize ResizedSize(const ResizeTarget& target, QSize size);
+
+// Brings a picture to a smaller size (true colour from then on), averaging
+// the pixels each new one covers; the same size changes nothing.
+[[nodiscard]] Status ResizePicture(Picture* picture, QSize size);
 
 }  // namespace velda

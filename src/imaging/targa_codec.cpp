@@ -1,10 +1,13 @@
 // Truevision Targa reading and writing. Our own code rather than a
 // library's: the origin bits in the header decide the row order, and most
 // Targa files (Photoshop, GIMP, PIL, games) store their rows bottom-up.
+#include <QFileInfo>
 #include <QtEndian>
 #include <cstring>
 
 #include "imaging/codec.h"
+#include "imaging/format_rows.h"
+#include "imaging/header_util.h"
 
 namespace velda {
 
@@ -242,5 +245,80 @@ Status EncodeTarga(const QImage& image, int depth, QByteArray* out) {
     *out = std::move(b);
     return Status::Ok();
 }
+
+namespace {
+
+using namespace header;
+
+bool LooksLikeTarga(const QByteArray& d) {
+    if (d.size() < 18) return false;
+    const int cmapType = static_cast<uint8_t>(d[1]);
+    const int type = static_cast<uint8_t>(d[2]);
+    const int bpp = static_cast<uint8_t>(d[16]);
+    const bool typeOk =
+        type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11;
+    return cmapType <= 1 && typeOk &&
+           (bpp == 8 || bpp == 15 || bpp == 16 || bpp == 24 || bpp == 32);
+}
+
+Status TargaHeader(const QByteArray& d, HeaderInfo* info) {
+    if (d.size() < 18) return Truncated("Targa");
+    if (!LooksLikeTarga(d)) return Nonsense("Targa");
+    const int type = static_cast<uint8_t>(d[2]) & 7;
+    const int cmapLength = Le16(d, 5);
+    const int bpp = static_cast<uint8_t>(d[16]);
+    info->width = Le16(d, 12);
+    info->height = Le16(d, 14);
+    if (info->width == 0 || info->height == 0) return Nonsense("Targa");
+    info->minimumBytes = TargaMinimumBytes(d);
+    if (type == 1) {
+        info->depth = cmapLength <= 2 ? 1 : (cmapLength <= 16 ? 4 : 8);
+    } else if (type == 3) {
+        info->depth = 8;
+    } else {
+        info->depth = (bpp == 32 && (static_cast<uint8_t>(d[17]) & 0x0F)) ? 32 : 24;
+    }
+    return Status::Ok();
+}
+
+bool Sniff(const QByteArray& d, const QString& name) {
+    // No signature of its own: the name's ending, or the footer of the
+    // second version of the format, and a header that makes sense.
+    static const QStringList endings = {QStringLiteral("tga"), QStringLiteral("vda"),
+                                        QStringLiteral("icb"), QStringLiteral("vst")};
+    const bool footer = d.size() >= 26 && d.endsWith(QByteArray("TRUEVISION-XFILE.\0", 18));
+    return (footer || endings.contains(QFileInfo(name).suffix().toLower())) && LooksLikeTarga(d);
+}
+Status Header(const QByteArray& d, const DecodeOptions&, HeaderInfo* info) {
+    return TargaHeader(d, info);
+}
+Status Decode(const QByteArray& d, const HeaderInfo& h, const DecodeOptions&, Picture* out) {
+    return DecodeTarga(d, h, out);
+}
+Status Encode(const QImage& image, const EncodeOptions& o, QByteArray* out) {
+    return EncodeTarga(image, o.depth, out);
+}
+
+}  // namespace
+
+const FormatInfo kTargaFormat = {
+    .id = FormatId::Targa,
+    .name = "tga",
+    .title = "Targa",
+    .endings = ".tga",
+    .code = 2,
+    .writeDepths = kWrites24 | kWrites8 | kWrites4,
+    .takesQuality = false,
+    .keepsAlpha = false,
+    .holdsMetadata = false,
+    .readsOrientation = false,
+    .signature = Signature::ByName,
+    .sniff = Sniff,
+    .header = Header,
+    .decode = Decode,
+    .encode = Encode,
+    .decodeBytesPerPixel = 4,
+    .encodeBytesPerPixel = 3,
+};
 
 }  // namespace velda

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "imaging/codec.h"
+#include "imaging/format_rows.h"
 
 namespace velda {
 
@@ -78,5 +79,43 @@ Status EncodeWebp(const QImage& source, int quality, bool lossless, QByteArray* 
     WebPFree(data);
     return Status::Ok();
 }
+
+namespace {
+
+bool Sniff(const QByteArray& d, const QString&) {
+    return d.size() >= 16 && d.startsWith("RIFF") && d.mid(8, 4) == "WEBP";
+}
+Status Header(const QByteArray& d, const DecodeOptions&, HeaderInfo* info) {
+    return WebpHeader(d, info);
+}
+Status Decode(const QByteArray& d, const HeaderInfo& h, const DecodeOptions&, Picture* out) {
+    return DecodeWebp(d, h, out);
+}
+Status Encode(const QImage& image, const EncodeOptions& o, QByteArray* out) {
+    return EncodeWebp(image, o.quality, o.lossless, out);
+}
+
+}  // namespace
+
+const FormatInfo kWebpFormat = {
+    .id = FormatId::Webp,
+    .name = "webp",
+    .title = "WebP",
+    .endings = ".webp",
+    .code = 11,
+    .writeDepths = kWrites24,
+    .takesQuality = true,
+    .keepsAlpha = true,
+    .holdsMetadata = true,
+    .readsOrientation = true,
+    .signature = Signature::Strong,
+    .sniff = Sniff,
+    .header = Header,
+    .decode = Decode,
+    .encode = Encode,
+    // Decoded straight into the picture's 32-bit pixels.
+    .decodeBytesPerPixel = 4,
+    .encodeBytesPerPixel = 3,
+};
 
 }  // namespace velda

@@ -2,7 +2,7 @@
 
 #include <QSet>
 
-#include "settings/file_access.h"
+#include "base/file_access.h"
 
 namespace velda {
 

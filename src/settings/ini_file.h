@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <optional>
 
-#include "settings/file_access.h"
+#include "base/file_access.h"
 
 namespace velda {
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <array>
 
-#include "settings/file_access.h"
+#include "base/file_access.h"
 #include "settings/numbers.h"
 
 namespace velda {
@@ -86,10 +86,6 @@ bool WriteIniKey(const QString& path, const QString& section, const QString& key
     IniDocument doc = IniDocument::Load(path);
     doc.SetValue(section, key, value);
     return doc.Save(path);
-}
-
-bool FileExists(const QString& path) {
-    return IsReadableRegularFile(path);
 }
 
 QString CutInitDir(const QString& initDir) {

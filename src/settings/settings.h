@@ -3,6 +3,7 @@
 #include <QString>
 #include <optional>
 
+#include "base/file_access.h"
 #include "settings/ini_file.h"
 
 namespace velda {
@@ -27,10 +28,6 @@ struct IniKeyValue {
 IniKeyValue ReadIniKey(const QString& path, const QString& section, const QString& key);
 bool WriteIniKey(const QString& path, const QString& section, const QString& key,
                  const QString& value);
-
-// True when the file at path can be opened for reading; false for a
-// directory, an empty path, or any failure.
-bool FileExists(const QString& path);
 
 // The folder written for InitDir: a path holding a "." loses its last
 // component, so a file's path becomes its folder.

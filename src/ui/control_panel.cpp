@@ -45,7 +45,7 @@ QString Filters(const char* entries) {
     return QStringLiteral("All Files (*.*)|*.*|All Pictures (%1)|%1|").arg(all) +
            QString::fromLatin1(entries).replace(
                QStringLiteral("|*.JPG|"),
-               u'|' + PictureEndingPatterns(FileKind::Jpeg).toUpper() + u'|');
+               u'|' + PictureEndingPatterns(FormatId::Jpeg).toUpper() + u'|');
 }
 const QString kFilterMain = Filters(
     "Targa (*.TGA)|*.TGA|Kodak Photo CD (*.PCD)|*.PCD|Windows BMP (*.BMP)|*.BMP|"
@@ -367,12 +367,12 @@ void ControlPanel::BuildBatchSection() {
     connect(OutputDrive, &DriveList::driveChosen, this,
             [this](const QString& root) { OutputDir->setPath(root); });
     // Every spelling of each kind (the lists match without regard to case).
-    const std::pair<QRadioButton*, FileKind> patterns[] = {
-        {All_Option, FileKind::Unknown}, {JPG_Option, FileKind::Jpeg},
-        {GIF_Option, FileKind::Gif},     {Bmp_Option, FileKind::Bmp},
-        {PCX_Option, FileKind::Pcx},     {TIF_Option, FileKind::Tiff},
-        {tga_option, FileKind::Targa},   {FIF_option, FileKind::Fif},
-        {Option3D1, FileKind::PhotoCd}};
+    const std::pair<QRadioButton*, FormatId> patterns[] = {
+        {All_Option, FormatId::Unknown}, {JPG_Option, FormatId::Jpeg},
+        {GIF_Option, FormatId::Gif},     {Bmp_Option, FormatId::Bmp},
+        {PCX_Option, FormatId::Pcx},     {TIF_Option, FormatId::Tiff},
+        {tga_option, FormatId::Targa},   {FIF_option, FormatId::Fif},
+        {Option3D1, FormatId::PhotoCd}};
     for (const auto& [option, kind] : patterns) {
         const QString p = PictureEndingPatterns(kind);
         connect(option, &QRadioButton::clicked, InputFile, [this, p] { InputFile->setPattern(p); });
@@ -922,10 +922,10 @@ std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
         job->mask = Mask_Picbuf;
     }
     PrepareMarks(job.get());
-    const std::pair<QRadioButton*, OutputOption> outputs[] = {
-        {TGAO, OutputOption::Tga}, {TIFo, OutputOption::Tif},  {PCXO, OutputOption::Pcx},
-        {BMPO, OutputOption::Bmp}, {GIFO, OutputOption::Gif},  {JPGO, OutputOption::Jpg},
-        {PNGO, OutputOption::Png}, {WEBPO, OutputOption::Webp}};
+    const std::pair<QRadioButton*, FormatId> outputs[] = {
+        {TGAO, FormatId::Targa}, {TIFo, FormatId::Tiff}, {PCXO, FormatId::Pcx},
+        {BMPO, FormatId::Bmp},   {GIFO, FormatId::Gif},  {JPGO, FormatId::Jpeg},
+        {PNGO, FormatId::Png},   {WEBPO, FormatId::Webp}};
     for (const auto& [button, option] : outputs) {
         if (button->isChecked()) {
             job->output = option;

@@ -21,17 +21,6 @@
 
 namespace velda {
 
-namespace {
-
-struct FormatInfo {
-    const char* pattern;
-    int slider;  // -1 disable, 0 unchanged, 1 enable
-    int code;
-    const char* extension;
-};
-
-}  // namespace
-
 SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& loadedFile,
                            QWidget* parent)
     : QDialog(parent), state_(state), prompter_(prompter), loadedFile_(loadedFile) {
@@ -120,22 +109,28 @@ QList<std::pair<QString, QRadioButton*>> SaveAsDialog::ExtraFormats() const {
             {QStringLiteral("SaveAsWebP"), WEBP_Option}};
 }
 
+QList<std::pair<QRadioButton*, FormatId>> SaveAsDialog::FormatButtons() const {
+    // In the order in which the first chosen one wins.
+    return {
+        {tga_option, FormatId::Targa}, {TIF_Option, FormatId::Tiff},  {PCX_Option, FormatId::Pcx},
+        {Bmp_Option, FormatId::Bmp},   {GIF_Option, FormatId::Gif},   {JPG_Option, FormatId::Jpeg},
+        {PNG_Option, FormatId::Png},   {WEBP_Option, FormatId::Webp}, {FIF_option, FormatId::Fif}};
+}
+
 void SaveAsDialog::FormatClicked(QRadioButton* option) {
-    static const std::map<QString, FormatInfo> formats = {
-        {QStringLiteral("TIF_Option"), {"*.TIF", 0, 1, ".tif"}},
-        {QStringLiteral("tga_option"), {"*.TGA", -1, 2, ".tga"}},
-        {QStringLiteral("Bmp_Option"), {"*.BMP", -1, 3, ".bmp"}},
-        {QStringLiteral("GIF_Option"), {"*.GIF", 0, 4, ".gif"}},
-        {QStringLiteral("PCX_Option"), {"*.PCX", -1, 6, ".pcx"}},
-        {QStringLiteral("JPG_Option"), {"*.JPG", 1, 7, ".jpg"}},
-        {QStringLiteral("PNG_Option"), {"*.PNG", -1, kFormatPng, ".png"}},
-        {QStringLiteral("WEBP_Option"), {"*.WEBP", 1, kFormatWebp, ".webp"}},
-        {QStringLiteral("FIF_option"), {"*.FIF", 0, 0, ""}},
-    };
-    const FormatInfo& f = formats.at(option->objectName());
-    FileList->setPattern(QString::fromLatin1(f.pattern));
-    if (f.slider != 0) jpegval->setEnabled(f.slider > 0);
-    if (option == JPG_Option || option == WEBP_Option) bit24->setChecked(true);
+    for (const auto& [button, id] : FormatButtons()) {
+        if (button != option) continue;
+        const FormatInfo& f = Format(id);
+        FileList->setPattern(u'*' + f.endingList().value(0).toUpper());
+        // The quality slider serves the formats that take a quality; TIFF
+        // and GIF, as they always did, leave it as it was.
+        if (f.takesQuality) {
+            jpegval->setEnabled(true);
+        } else if (id != FormatId::Tiff && id != FormatId::Gif && id != FormatId::Fif) {
+            jpegval->setEnabled(false);
+        }
+        if (!f.writes(8)) bit24->setChecked(true);
+    }
 }
 
 void SaveAsDialog::LoadSaveAsSettings() {
@@ -203,10 +198,10 @@ void SaveAsDialog::Ok_Button_Click() {
                           Prompter::Buttons::Ok);
         return;
     }
-    const QList<QRadioButton*> formats = {tga_option, TIF_Option, PCX_Option, Bmp_Option,
-                                          GIF_Option, JPG_Option, PNG_Option, WEBP_Option};
-    if (std::none_of(formats.begin(), formats.end(),
-                     [](const QRadioButton* b) { return b->isChecked(); })) {
+    const auto formats = FormatButtons();
+    if (std::none_of(formats.begin(), formats.end(), [](const auto& b) {
+            return b.first->isChecked() && Format(b.second).writable();
+        })) {
         prompter_.Message(tr("Please choose the file type to save as"), Prompter::Icon::Critical,
                           Prompter::Buttons::Ok);
         return;
@@ -224,16 +219,11 @@ void SaveAsDialog::Ok_Button_Click() {
     }
     r.JpegQuality = jpegval->value();
     QString extension;
-    const std::pair<QRadioButton*, std::pair<int, const char*>> order[] = {
-        {tga_option, {2, ".tga"}},          {TIF_Option, {1, ".tif"}},
-        {PCX_Option, {6, ".pcx"}},          {Bmp_Option, {3, ".bmp"}},
-        {GIF_Option, {4, ".gif"}},          {JPG_Option, {7, ".jpg"}},
-        {PNG_Option, {kFormatPng, ".png"}}, {WEBP_Option, {kFormatWebp, ".webp"}}};
-    for (const auto& [button, format] : order) {
-        if (!button->isChecked()) continue;
-        r.FormatCode = format.first;
-        extension = QString::fromLatin1(format.second);
-        if (button == JPG_Option || button == WEBP_Option) r.Depth = 24;
+    for (const auto& [button, id] : FormatButtons()) {
+        if (!button->isChecked() || !Format(id).writable()) continue;
+        r.FormatCode = Format(id).code;
+        extension = Format(id).extension();
+        if (!Format(id).writes(8)) r.Depth = 24;  // no palette form
         break;
     }
     if (!r.FileName.contains(u'.')) r.FileName += extension;
@@ -289,7 +279,7 @@ bool SaveKeepingBlocks(const QString& loadedFile, const RegionMarks& marks, QSiz
 
 }  // namespace
 
-void SaveResultAs(const Picbuf& full, Lead& lead, AppState& state, Prompter& prompter,
+void SaveResultAs(const Picbuf& full, AppState& state, Prompter& prompter,
                   const QString& loadedFile, QWidget* parent, const RegionMarks* loadedMarks) {
     SaveAsDialog dialog(state, prompter, loadedFile, parent);
     const int depth = full.ColorDepth() == 32 ? 24 : full.ColorDepth();
@@ -303,7 +293,9 @@ void SaveResultAs(const Picbuf& full, Lead& lead, AppState& state, Prompter& pro
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
     Status s;
-    if (state.LosslessJpeg && r.FormatCode == kFormatJpeg && loadedMarks && !loadedFile.isEmpty() &&
+    const FormatInfo* format = FormatWithCode(r.FormatCode);
+    if (state.LosslessJpeg && format && format->id == FormatId::Jpeg && loadedMarks &&
+        !loadedFile.isEmpty() &&
         SaveKeepingBlocks(loadedFile, *loadedMarks, full.image().size(), r.FileName,
                           state.KeepMetadata, &s)) {
         QApplication::restoreOverrideCursor();
@@ -314,20 +306,16 @@ void SaveResultAs(const Picbuf& full, Lead& lead, AppState& state, Prompter& pro
     }
     // The file gets the chosen depth; the shown picture, and so the next
     // save or Copy, keeps its own.
-    Picbuf out = full;
-    out.FileName = r.FileName;
-    out.KeepMetadata = state.KeepMetadata;
-    out.ImageFormat = r.FormatCode;
-    out.WriteCompression =
-        r.FormatCode == kFormatJpeg || r.FormatCode == kFormatWebp ? r.JpegQuality : 0;
-    if (out.ImageFormat == 4) out.WriteCompression = 1;
-    const int current = out.ColorDepth() == 32 ? 24 : out.ColorDepth();
-    if (r.Depth > current) {
-        s = out.IncreaseColors(r.Depth);
-    } else if (r.Depth < current && (r.Depth == 8 || r.Depth == 4)) {
-        s = out.ReduceColors(r.Depth == 8 ? 256 : 16, true, true, true);
+    if (!format) {
+        s = Status::Error(ErrorCode::BadArgument,
+                          QStringLiteral("format code %1").arg(r.FormatCode));
+    } else {
+        WriteOptions write;
+        write.depth = r.Depth;
+        write.quality = r.JpegQuality;
+        write.keepMetadata = state.KeepMetadata;
+        s = WritePicture(full.picture(), *format, r.FileName, write);
     }
-    if (s.ok()) s = out.ImageFormat == 4 ? SaveThroughLead(out.FileName, out, lead) : out.Store();
     QApplication::restoreOverrideCursor();
     if (!s.ok()) {
         prompter.Message(messages::ImageSaveError(s), Prompter::Icon::Critical,

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include "imaging/formats.h"
+
 #include "imaging/jpeg_remark.h"
 #include "ui/app_state.h"
 #include "ui/prompter.h"
@@ -51,6 +53,7 @@ class SaveAsDialog : public QDialog {
     void SaveSaveAsSettings();
     void FormatClicked(QRadioButton* option);
     QList<std::pair<QString, QRadioButton*>> ExtraFormats() const;
+    QList<std::pair<QRadioButton*, FormatId>> FormatButtons() const;
 
     AppState& state_;
     Prompter& prompter_;
@@ -66,7 +69,7 @@ class SaveAsDialog : public QDialog {
 // loaded file with marks redrawn into only the blocks under them;
 // loadedMarks are the marks that make full from it (null: full is no such
 // picture, and is encoded whole).
-void SaveResultAs(const Picbuf& full, Lead& lead, AppState& state, Prompter& prompter,
+void SaveResultAs(const Picbuf& full, AppState& state, Prompter& prompter,
                   const QString& loadedFile, QWidget* parent,
                   const RegionMarks* loadedMarks = nullptr);
 

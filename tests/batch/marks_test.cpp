@@ -90,7 +90,7 @@ class MarksTest : public ::testing::Test {
         EXPECT_TRUE(LoadJobPictures(s, &job, &message).ok()) << message.toStdString();
         job.layout = MarkLayoutFrom(m);
         PrepareMarks(&job);
-        job.output = OutputOption::Bmp;
+        job.output = FormatId::Bmp;
         const QString out = dir_->filePath(u"out%1.bmp"_s.arg(++count_));
         const Status st = WatermarkFile(job, In(source), out, false);
         EXPECT_TRUE(st.ok()) << st.text().toStdString();
@@ -259,7 +259,7 @@ TEST_F(MarksTest, TokensComeFromTheFilesOwnMetadata) {
     s.ts = u"60"_s;
     s.Text = u"{Exif.Image.Artist} {date}"_s;
     ApplyPanelSettings(s, &job);
-    job.output = OutputOption::Bmp;
+    job.output = FormatId::Bmp;
     const QString a = dir_->filePath(u"tokens.bmp"_s);
     const QString b = dir_->filePath(u"typed.bmp"_s);
     ASSERT_TRUE(WatermarkFile(job, photo, a, false).ok());

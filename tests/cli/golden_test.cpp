@@ -55,7 +55,7 @@ const Case kCases[] = {
       "MarginX=3%", "--set", "MarginY=4", "--set", "TextSize=6", "--set", "TextAnchor=BL", "--set",
       "TextMarginX=2%"}},
     {"tiled",
-     {"--set", "Tile=True", "--set", "TileGap=40", "--set", "TileAngle=30", "--set",
+     {"--set", "Tile=True", "--set", "TileGap=40", "--set", "TileAngle=0", "--set",
       "WatermarkSize=12"}},
     {"text-effects",
      {"--set", "TextOutline=2", "--set", "TextShadow=True", "--set", "TextAutoTone=True", "--set",

@@ -50,7 +50,7 @@ class CodecsTest : public ::testing::Test {
     static HeaderInfo Header(const QString& path) {
         HeaderInfo info;
         const QByteArray data = ReadAll(path);
-        EXPECT_TRUE(ReadHeader(SniffKind(data, path), data, kPhotoCdBase, &info).ok())
+        EXPECT_TRUE(ReadHeader(SniffFormat(data, path), data, kPhotoCdBase, &info).ok())
             << path.toStdString();
         return info;
     }
@@ -191,7 +191,7 @@ TEST_F(CodecsTest, TargaRowOrderFollowsTheOriginBitsBothWays) {
         if (depth < 24) {
             ASSERT_TRUE(p.ReduceColors(depth == 8 ? 256 : 16).ok());
         }
-        p.ImageFormat = kFormatTarga;
+        p.ImageFormat = Format(FormatId::Targa).code;
         p.FileName = dir_.filePath(u"ours.tga"_s);
         ASSERT_TRUE(p.Store().ok());
         test::Python(QStringLiteral("import sys\nfrom PIL import Image\n"
@@ -211,15 +211,24 @@ struct WriteCase {
 
 TEST_F(CodecsTest, WritesEveryFormatAndDepthThatAnIndependentReaderAccepts) {
     const QList<WriteCase> cases = {
-        {kFormatJpeg, 24, "JPEG", 24}, {kFormatBmp, 24, "BMP", 24},   {kFormatBmp, 8, "BMP", 8},
-        {kFormatBmp, 4, "BMP", 4},     {kFormatPcx, 24, "PCX", 24},   {kFormatPcx, 8, "PCX", 8},
-        {kFormatPcx, 4, "PCX", 4},     {kFormatTiff, 24, "TIFF", 24}, {kFormatTiff, 8, "TIFF", 8},
-        {kFormatTiff, 4, "TIFF", 4},   {kFormatTarga, 24, "TGA", 24}, {kFormatTarga, 8, "TGA", 8},
-        {kFormatTarga, 4, "TGA", 4},   {kFormatGif, 8, "GIF", 8},
+        {Format(FormatId::Jpeg).code, 24, "JPEG", 24},
+        {Format(FormatId::Bmp).code, 24, "BMP", 24},
+        {Format(FormatId::Bmp).code, 8, "BMP", 8},
+        {Format(FormatId::Bmp).code, 4, "BMP", 4},
+        {Format(FormatId::Pcx).code, 24, "PCX", 24},
+        {Format(FormatId::Pcx).code, 8, "PCX", 8},
+        {Format(FormatId::Pcx).code, 4, "PCX", 4},
+        {Format(FormatId::Tiff).code, 24, "TIFF", 24},
+        {Format(FormatId::Tiff).code, 8, "TIFF", 8},
+        {Format(FormatId::Tiff).code, 4, "TIFF", 4},
+        {Format(FormatId::Targa).code, 24, "TGA", 24},
+        {Format(FormatId::Targa).code, 8, "TGA", 8},
+        {Format(FormatId::Targa).code, 4, "TGA", 4},
+        {Format(FormatId::Gif).code, 8, "GIF", 8},
     };
     for (const WriteCase& c : cases) {
         const QString name =
-            u"out_%1_%2%3"_s.arg(c.format).arg(c.depth).arg(ExtensionForFormat(c.format));
+            u"out_%1_%2%3"_s.arg(c.format).arg(c.depth).arg(FormatWithCode(c.format)->extension());
         SCOPED_TRACE(name.toStdString());
         Picbuf p = Load(source_);
         if (c.depth == 8) {
@@ -248,7 +257,7 @@ TEST_F(CodecsTest, WritesEveryFormatAndDepthThatAnIndependentReaderAccepts) {
         // Our own reader brings it back at the same size and depth.
         const Picbuf back = Load(p.FileName);
         EXPECT_EQ(back.Xresolution(), 97);
-        EXPECT_EQ(back.ColorDepth(), c.format == kFormatGif ? 8 : c.headerDepth);
+        EXPECT_EQ(back.ColorDepth(), c.format == Format(FormatId::Gif).code ? 8 : c.headerDepth);
     }
     const QByteArray bmp4 = ReadAll(dir_.filePath(u"out_3_4.bmp"_s));
     EXPECT_EQ(qFromLittleEndian<quint16>(bmp4.constData() + 28), 4);
@@ -263,13 +272,13 @@ TEST_F(CodecsTest, WritersWithoutAlphaFlattenOntoWhiteAndJpegIsAlwaysColour) {
     Picbuf p;
     p.PasteClipboard(Picture{clear, 32, QString()});
     p.FileName = dir_.filePath(u"clear.bmp"_s);
-    p.ImageFormat = kFormatBmp;
+    p.ImageFormat = Format(FormatId::Bmp).code;
     ASSERT_TRUE(p.Store().ok());
     EXPECT_EQ(Load(p.FileName).image().pixel(3, 3), qRgb(255, 255, 255));
 
     Picbuf grey = Load(MakeAs(u"g.jpg"_s, u"JPEG"_s, {"-colorspace", "Gray"}));
     grey.FileName = dir_.filePath(u"grey_out.jpg"_s);
-    grey.ImageFormat = kFormatJpeg;
+    grey.ImageFormat = Format(FormatId::Jpeg).code;
     grey.WriteCompression = 0;  // means the lowest quality, 1
     ASSERT_TRUE(grey.Store().ok());
     EXPECT_EQ(Identify(grey.FileName, u"%[channels] %Q"_s), u"srgb 1"_s);
@@ -412,7 +421,7 @@ TEST_F(CodecsTest, HostileFilesFailFastWithAReason) {
 
 TEST_F(CodecsTest, StoreFailsCleanlyWhereItCannotWrite) {
     Picbuf p = Load(source_);
-    p.ImageFormat = kFormatJpeg;
+    p.ImageFormat = Format(FormatId::Jpeg).code;
     p.FileName = dir_.filePath(u"no/such/dir/x.jpg"_s);
     EXPECT_EQ(p.Store().code(), ErrorCode::WriteFailed);
     p.FileName = dir_.filePath(u"x.xyz"_s);
@@ -421,7 +430,7 @@ TEST_F(CodecsTest, StoreFailsCleanlyWhereItCannotWrite) {
     EXPECT_FALSE(QFile::exists(p.FileName));
     Picbuf empty;
     empty.FileName = dir_.filePath(u"e.jpg"_s);
-    empty.ImageFormat = kFormatJpeg;
+    empty.ImageFormat = Format(FormatId::Jpeg).code;
     EXPECT_EQ(empty.Store().code(), ErrorCode::NoPicture);
 }
 

@@ -15,17 +15,17 @@ namespace {
 
 struct Target {
     const char* folder;
-    FileKind kind;
+    FormatId kind;
     const char* name;
 };
 
 TEST(FuzzReplayTest, EveryRegressionFileIsHandledCleanlyInItsOwnDecoder) {
     const Target targets[] = {
-        {"jpeg", FileKind::Jpeg, "f.jpg"},  {"bmp", FileKind::Bmp, "f.bmp"},
-        {"pcx", FileKind::Pcx, "f.pcx"},    {"png", FileKind::Png, "f.png"},
-        {"tiff", FileKind::Tiff, "f.tif"},  {"targa", FileKind::Targa, "f.tga"},
-        {"gif", FileKind::Gif, "f.gif"},    {"photocd", FileKind::PhotoCd, "f.pcd"},
-        {"webp", FileKind::Webp, "f.webp"},
+        {"jpeg", FormatId::Jpeg, "f.jpg"},  {"bmp", FormatId::Bmp, "f.bmp"},
+        {"pcx", FormatId::Pcx, "f.pcx"},    {"png", FormatId::Png, "f.png"},
+        {"tiff", FormatId::Tiff, "f.tif"},  {"targa", FormatId::Targa, "f.tga"},
+        {"gif", FormatId::Gif, "f.gif"},    {"photocd", FormatId::PhotoCd, "f.pcd"},
+        {"webp", FormatId::Webp, "f.webp"},
     };
     int replayed = 0;
     for (const Target& t : targets) {

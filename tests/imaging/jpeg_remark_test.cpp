@@ -246,7 +246,8 @@ TEST_F(JpegRemarkTest, RowByRowEncodingIsTheWholePicturesToTheByte) {
             DrawJobMarks(*job, job->text, whole);
             QByteArray expected;
             ASSERT_TRUE(
-                EncodePicture(Picture{whole.image(), 24, {}}, kFormatJpeg, 75, &expected).ok());
+                EncodePicture(Picture{whole.image(), 24, {}}, Format(FormatId::Jpeg), 75, &expected)
+                    .ok());
             JpegRemark rows;
             ASSERT_TRUE(MarkJpegDataRows(data, JobMarks(*job), 75, false, {}, &rows).ok());
             EXPECT_TRUE(rows.file == expected) << rows.file.size() << " " << expected.size();

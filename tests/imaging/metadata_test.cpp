@@ -116,10 +116,10 @@ TEST_F(MetadataTest, RotatedPhotosLoadUprightAndKeepEveryTag) {
         EXPECT_GT(qRed(p.image().pixel(3, 3)), 200);
         EXPECT_LT(qRed(p.image().pixel(55, 25)), 160);
 
-        for (int format : {kFormatJpeg, kFormatTiff}) {
+        for (int format : {Format(FormatId::Jpeg).code, Format(FormatId::Tiff).code}) {
             SCOPED_TRACE(format);
-            const QString out =
-                MarkAndStore(src, format, true, format == kFormatJpeg ? "out.jpg" : "out.tif");
+            const QString out = MarkAndStore(
+                src, format, true, format == Format(FormatId::Jpeg).code ? "out.jpg" : "out.tif");
             const QString tags = AllTags(out);
             EXPECT_EQ(Tag(tags, u"Exif.Image.Make"_s), u"TestCam"_s);
             EXPECT_EQ(Tag(tags, u"Exif.Image.Model"_s), u"X100"_s);
@@ -131,7 +131,7 @@ TEST_F(MetadataTest, RotatedPhotosLoadUprightAndKeepEveryTag) {
             EXPECT_EQ(Tag(tags, u"Iptc.Application2.Byline"_s), u"Tester"_s);
             EXPECT_EQ(Tag(tags, u"Xmp.dc.creator"_s), u"Tester"_s);
             EXPECT_FALSE(tags.contains(u"Exif.Thumbnail.JPEGInterchangeFormat "_s));
-            if (format == kFormatTiff) {
+            if (format == Format(FormatId::Tiff).code) {
                 // libtiff reads every tag without a word of complaint.
                 QProcess identify;
                 identify.start(test::IdentifyTool(), {u"-verbose"_s, out});
@@ -154,11 +154,13 @@ TEST_F(MetadataTest, RotatedPhotosLoadUprightAndKeepEveryTag) {
 
 TEST_F(MetadataTest, StrippingRemovesEverythingAndOtherFormatsGoWithout) {
     const QString src = CameraFile("six.jpg", 6);
-    EXPECT_TRUE(AllTags(MarkAndStore(src, kFormatJpeg, false, "stripped.jpg")).trimmed().isEmpty());
-    EXPECT_TRUE(AllTags(MarkAndStore(src, kFormatTiff, false, "stripped.tif"))
+    EXPECT_TRUE(AllTags(MarkAndStore(src, Format(FormatId::Jpeg).code, false, "stripped.jpg"))
+                    .trimmed()
+                    .isEmpty());
+    EXPECT_TRUE(AllTags(MarkAndStore(src, Format(FormatId::Tiff).code, false, "stripped.tif"))
                     .contains(u"Exif.Image.ImageWidth"_s));
     EXPECT_FALSE(AllTags(out_.filePath(u"stripped.tif"_s)).contains(u"GPS"_s));
-    const QString bmp = MarkAndStore(src, kFormatBmp, true, "plain.bmp");
+    const QString bmp = MarkAndStore(src, Format(FormatId::Bmp).code, true, "plain.bmp");
     EXPECT_EQ(QImage(bmp).size(), QSize(60, 30));
 }
 
@@ -171,7 +173,8 @@ TEST_F(MetadataTest, DamagedMetadataIsDroppedAndThePictureStillConverts) {
         data[i] = static_cast<char>(0xFF);
     const QString damaged = dir_.filePath(u"damaged.jpg"_s);
     test::WriteAll(damaged, data);
-    const QString out = MarkAndStore(damaged, kFormatJpeg, true, "from-damaged.jpg");
+    const QString out =
+        MarkAndStore(damaged, Format(FormatId::Jpeg).code, true, "from-damaged.jpg");
     EXPECT_FALSE(QImage(out).isNull());
 }
 

@@ -60,7 +60,7 @@ TEST(Quantize, GifKeepsTransparencyForAnIndependentReader) {
     Picbuf p;
     p.PasteClipboard(Picture{logo, 32, QString()});
     ASSERT_TRUE(p.ReduceColors(256).ok());
-    p.ImageFormat = kFormatGif;
+    p.ImageFormat = Format(FormatId::Gif).code;
     p.FileName = dir.filePath(u"logo.gif"_s);
     ASSERT_TRUE(p.Store().ok());
     const QString seen = test::Python(

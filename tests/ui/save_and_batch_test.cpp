@@ -50,7 +50,7 @@ class SaveAndBatchTest : public WindowTest {
     int Depth(const QString& file) {
         const QByteArray data = ReadAll(file);
         HeaderInfo h;
-        return ReadHeader(SniffKind(data, file), data, 3, &h).ok() ? h.depth : -1;
+        return ReadHeader(SniffFormat(data, file), data, 3, &h).ok() ? h.depth : -1;
     }
     // Answers the next Save As dialog with fill, then Ok.
     void AnswerSaveAs(std::function<void(SaveAsDialog*)> fill) {
@@ -94,8 +94,10 @@ class SaveAndBatchTest : public WindowTest {
             {Path(u"my.pics"_s), "pic", &SaveAsDialog::GIF_Option, Path(u"my.pics/pic"_s), 4, 8,
              false},
             {d, "pic.bmp", &SaveAsDialog::JPG_Option, d + u"/pic.bmp"_s, 7, 24, true},
-            {d, "web", &SaveAsDialog::PNG_Option, d + u"/web.png"_s, kFormatPng, 8, false},
-            {d, "web", &SaveAsDialog::WEBP_Option, d + u"/web.webp"_s, kFormatWebp, 24, true},
+            {d, "web", &SaveAsDialog::PNG_Option, d + u"/web.png"_s, Format(FormatId::Png).code, 8,
+             false},
+            {d, "web", &SaveAsDialog::WEBP_Option, d + u"/web.webp"_s, Format(FormatId::Webp).code,
+             24, true},
         };
         for (const auto& c : cases) {
             SaveAsDialog one(state_, prompter_);

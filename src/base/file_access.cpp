@@ -1,4 +1,4 @@
-#include "settings/file_access.h"
+#include "base/file_access.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -220,6 +220,10 @@ FileWrite WriteFileAtomic(const QString& path, const QByteArray& bytes, bool dur
     (void)durable;
     return {true, false, QString()};
 #endif
+}
+
+bool FileExists(const QString& path) {
+    return IsReadableRegularFile(path);
 }
 
 }  // namespace velda

@@ -24,6 +24,10 @@ FileRead ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes
 // True when path names a regular file that can be opened for reading.
 bool IsReadableRegularFile(const QString& path);
 
+// True when the file at path can be opened for reading; false for a
+// directory, an empty path, or any failure.
+bool FileExists(const QString& path);
+
 // The bytes that name path on disk: its UTF-8 encoding, or its Windows-1252
 // encoding when only that names an existing file (names written by older
 // systems, or given to us as bytes that are not UTF-8).
