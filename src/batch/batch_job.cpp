@@ -127,9 +127,22 @@ QRgb ToneFor(const QImage& image, const QRect& box) {
 
 }  // namespace
 
+namespace {
+
+// The resize and name template that an "Output" section gives.
 void ApplyOutputSettings(const OutputSettings& o, BatchJob* job) {
     job->resize = ParseResizeTarget(o.Value(QStringLiteral("Resize"))).value_or(ResizeTarget{});
     job->nameTemplate = o.Value(QStringLiteral("NameTemplate"));
+}
+
+}  // namespace
+
+void JobFromSettings(const JobSettings& s, BatchJob* job) {
+    ApplyPanelSettings(s.main, job);
+    job->layout = MarkLayoutFrom(s.marks);
+    ApplyOutputSettings(s.output, job);
+    job->keepMetadata = s.keepMetadata;
+    job->losslessJpeg = s.losslessJpeg;
 }
 
 MarkLayout MarkLayoutFrom(const MarksSettings& m) {

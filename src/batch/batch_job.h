@@ -9,8 +9,7 @@
 #include "imaging/picbuf.h"
 #include "imaging/status.h"
 #include "imaging/text.h"
-#include "settings/section_settings.h"
-#include "settings/settings.h"
+#include "settings/job_settings.h"
 
 namespace velda {
 
@@ -43,8 +42,11 @@ struct BatchJob {
 // even into 16 bits, units from the option pairs.
 void ApplyPanelSettings(const WatermarkSettings& settings, BatchJob* job);
 
-// The resize and name template that an "Output" section gives.
-void ApplyOutputSettings(const OutputSettings& output, BatchJob* job);
+// The job that settings describe: placement, text, layout, resize and
+// names, metadata and JPEG switches. The one way from settings to a job,
+// for the windows and velda-batch alike, so that one velda.ini gives one
+// result in both; the format, depth and pictures are the caller's.
+void JobFromSettings(const JobSettings& settings, BatchJob* job);
 
 // The layout that a "Marks" section gives.
 MarkLayout MarkLayoutFrom(const MarksSettings& marks);

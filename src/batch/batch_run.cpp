@@ -176,7 +176,8 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     }
     const bool noFiles = request.listed >= 0 ? request.listed == 0 : request.files.isEmpty();
     if (noFiles && !request.tree) {
-        host.Inform(messages::kMustSelectFiles, Icon::Exclamation);
+        host.Inform(BatchHost::Notice::NothingChosen, messages::kMustSelectFiles,
+                    Icon::Exclamation);
         return 0;
     }
     // The folders as given: a name with blanks names another folder.
@@ -184,21 +185,27 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
     if (input.size() > 1 && input.endsWith(u'/')) input.chop(1);  // but "/" stays the root
     const QString output = request.outputDir;
     if (!DirectoryExists(output) && !request.dryRun) {
-        if (!host.Ask(messages::kOutputMissing, Icon::Exclamation)) return 0;
+        if (!host.Ask(BatchHost::Question::CreateOutput, messages::kOutputMissing,
+                      Icon::Exclamation))
+            return 0;
         // Another run may create it at the same moment; then it exists,
         // which is all that was asked for.
         QString reason;
         if (!MakeDirectory(output, &reason) && !DirectoryExists(output)) {
-            host.Inform(messages::WithReason(messages::kErrorCreatingOutput, reason),
+            host.Inform(BatchHost::Notice::OutputNotMade,
+                        messages::WithReason(messages::kErrorCreatingOutput, reason),
                         Icon::Exclamation);
             return 0;
         }
     }
     if (SameDirectory(input, output)) {
-        host.Inform(messages::kOutputSameAsSource, Icon::Exclamation);
+        host.Inform(BatchHost::Notice::OutputIsInput, messages::kOutputSameAsSource,
+                    Icon::Exclamation);
         return 0;
     }
-    if (!host.Ask(messages::Confirmation(request.tree, input, output), Icon::Question)) return 0;
+    if (!host.Ask(BatchHost::Question::Start, messages::Confirmation(request.tree, input, output),
+                  Icon::Question))
+        return 0;
     started_ = true;
     if (!request.tree) {
         host.Total(static_cast<int>(request.files.size()));
@@ -330,13 +337,17 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
             host.Yield();
             return StopRequested.load();
         };
-        cb.stoppedAtStart = [&] { host.Inform(messages::kStopped, Icon::Critical); };
+        cb.stoppedAtStart = [&] {
+            host.Inform(BatchHost::Notice::Stopped, messages::kStopped, Icon::Critical);
+        };
         cb.unreadable = [&](const QString& dir, const Status& s) {
             {
                 std::lock_guard lock(mutex_);
                 failures_.append({dir, s.text(), count});
             }
-            if (host.Ask(messages::RunError(s.number()), Icon::Question)) return true;
+            if (host.Ask(BatchHost::Question::GoOnAfterFolder, messages::RunError(s.number()),
+                         Icon::Question))
+                return true;
             abandoned = true;
             return false;
         };

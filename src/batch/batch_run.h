@@ -19,10 +19,18 @@ class BatchHost {
   public:
     enum class Icon { Exclamation, Critical, Question };
     virtual ~BatchHost() = default;
+    // What the run asks and tells, so that a host can answer or pass over
+    // a message by what it is about rather than by its words.
+    enum class Question {
+        CreateOutput,     // the output folder is missing: make it?
+        Start,            // the confirmation of the run
+        GoOnAfterFolder,  // a folder of the tree could not be read: go on?
+    };
+    enum class Notice { NothingChosen, OutputNotMade, OutputIsInput, Stopped };
     // A Yes/No question; true for Yes.
-    virtual bool Ask(const QString& text, Icon icon) = 0;
+    virtual bool Ask(Question about, const QString& text, Icon icon) = 0;
     // A message with an OK button.
-    virtual void Inform(const QString& text, Icon icon) = 0;
+    virtual void Inform(Notice about, const QString& text, Icon icon) = 0;
     // The progress label's text: "File(s) processed: N", " " between files,
     // empty at the end.
     virtual void Progress(const QString&) {}

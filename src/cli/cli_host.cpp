@@ -50,11 +50,11 @@ CliHost::CliHost(bool quiet) : quiet_(quiet), terminal_(isatty(fileno(gErr)) == 
     clock_.start();
 }
 
-bool CliHost::Ask(const QString& text, Icon) {
+bool CliHost::Ask(Question about, const QString& text, Icon) {
     // The output directory is created as Yes would; the run itself was
     // confirmed by being started; after a folder that cannot be read the
     // walk goes on with the rest of the tree.
-    if (text.startsWith(QStringLiteral("Error watermarking image"))) {
+    if (about == Question::GoOnAfterFolder) {
         Err(QString(text)
                 .replace(u'\r', QStringLiteral(" - "))
                 .section(QStringLiteral(" - Do"), 0, 0) +
@@ -73,8 +73,8 @@ void CliHost::Planned(const QString& source, const QString& target) {
     fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
 }
 
-void CliHost::Inform(const QString& text, Icon) {
-    if (text == messages::kStopped) return;  // said once, at the end
+void CliHost::Inform(Notice about, const QString& text, Icon) {
+    if (about == Notice::Stopped) return;  // said once, at the end
     Err(text);
 }
 

@@ -18,8 +18,8 @@ class CliHost : public BatchHost {
   public:
     explicit CliHost(bool quiet);
 
-    bool Ask(const QString& text, Icon icon) override;
-    void Inform(const QString& text, Icon icon) override;
+    bool Ask(Question about, const QString& text, Icon icon) override;
+    void Inform(Notice about, const QString& text, Icon icon) override;
     void FileDone(const QString& source, Outcome outcome, const Status& status, int done) override;
     void Total(int files) override { total_ = files; }
     // A dry run's line on standard output: "SOURCE -> RESULT".

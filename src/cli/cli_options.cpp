@@ -257,17 +257,14 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
     if (out->help || out->version) return true;
     // A settings file that is there must be read whole, or the run would
     // go on without its marks.
-    auto settingsUsable = [&](bool mustExist) {
-        if (mustExist && !QFileInfo::exists(settingsFile)) {
+    if (!settingsGiven) settingsFile = SettingsFilePath();
+    if (out->listPresets) {
+        if (!QFileInfo::exists(settingsFile)) {
             *error = QStringLiteral("settings file not found: %1").arg(settingsFile);
             return false;
         }
-        *error = IniDocument::Load(settingsFile).ReadProblem(settingsFile);
-        return error->isEmpty();
-    };
-    if (!settingsGiven) settingsFile = SettingsFilePath();
-    if (out->listPresets) {
-        if (!settingsUsable(true)) return false;
+        if (*error = IniDocument::Load(settingsFile).ReadProblem(settingsFile); !error->isEmpty())
+            return false;
         out->presets = PresetNames(settingsFile);
         return true;
     }
@@ -307,43 +304,16 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         }
     }
 
-    // The settings: the file (missing default: the form's values), then --set.
-    WatermarkSettings& s = out->settings;
-    if (!settingsUsable(settingsGiven)) return false;
-    ReadWatermarkSettings(settingsFile, s);
-    MarksSettings marks;
-    marks.Read(settingsFile);
-    OutputSettings output;
-    output.Read(settingsFile);
-    if (!preset.isEmpty()) {
-        QStringList refused;
-        if (!ApplyPreset(settingsFile, preset, s, marks, output, &refused)) {
-            *error = QStringLiteral("no preset %1 in %2").arg(preset, settingsFile);
-            return false;
-        }
-        for (const QString& kv : refused)
-            Err(QStringLiteral("warning: preset %1: %2 is not a setting; left out")
-                    .arg(preset, kv));
-    }
-    if (FileExists(settingsFile) &&
-        !IniDocument::Load(settingsFile).HasSection(QStringLiteral("MainVeldaDetails"))) {
-        Err(QStringLiteral("warning: %1 has no [MainVeldaDetails] section; its settings are not "
-                           "used")
-                .arg(settingsFile));
-    }
-    for (const QString& kv : sets) {
-        const qsizetype eq = kv.indexOf(u'=');
-        if (eq <= 0) {
-            *error = QStringLiteral("--set takes KEY=VALUE: %1").arg(kv);
-            return false;
-        }
-        const QString key = kv.left(eq), val = kv.mid(eq + 1);
-        if (!SetWatermarkKey(s, key, val) && !marks.Apply(key, val) && !output.Apply(key, val)) {
-            *error = QStringLiteral("--set %1: unknown key or value out of range").arg(kv);
-            return false;
-        }
-    }
+    // The settings: the file (missing default: the form's values), its
+    // preset, then --set.
+    JobSettings settings;
+    QStringList warnings;
+    if (!ResolveSettings(settingsFile, settingsGiven, preset, sets, &settings, error, &warnings))
+        return false;
+    for (const QString& w : warnings)
+        Err(QStringLiteral("warning: ") + w);
     // The options are shorthands for their keys.
+    OutputSettings& output = settings.output;
     if (resizeGiven && !output.Apply(QStringLiteral("Resize"), resize)) {
         *error = QStringLiteral("--resize takes long:N, short:N, width:N, height:N or fit:WxH");
         return false;
@@ -353,15 +323,15 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         return false;
     }
     if (keepTree) output.Apply(QStringLiteral("KeepTree"), QStringLiteral("True"));
+    if (strip) settings.keepMetadata = false;
+    if (lossless) settings.losslessJpeg = true;
+    out->settings = settings.main;
+    const WatermarkSettings& s = out->settings;
 
     BatchJob& job = out->job;
-    ApplyPanelSettings(s, &job);
-    job.layout = MarkLayoutFrom(marks);
-    ApplyOutputSettings(output, &job);
+    JobFromSettings(settings, &job);
     job.webpLossless = webpLossless;
     b.keepTree = DecodeBooleanWord(output.Value(QStringLiteral("KeepTree")));
-    job.keepMetadata = !strip && ReadKeepMetadata(settingsFile);
-    job.losslessJpeg = lossless || ReadLosslessJpeg(settingsFile);
     const FormatInfo* written = FormatNamed(format);
     if (!written || !written->writable()) {
         *error = QStringLiteral("--format must be %1").arg(FormatList());

@@ -731,8 +731,7 @@ void ControlPanel::ApplyMarksToResult(ResultWindow* result) {
     // Every apply starts again from the picture as loaded.
     full.RestoreFrom(result->Copy_Picbuf.CopyClipboard());
     BatchJob marks;  // placement and text as a batch would take them
-    ApplyPanelSettings(PanelSettings(), &marks);
-    marks.layout = MarkLayoutFrom(layout_->Settings());
+    JobFromSettings(FormSettings(), &marks);
     marks.watermark = Waterm_Picbuf;
     marks.mask = Mask_Picbuf;
     const Picture& loaded = result->Copy_Picbuf.picture();
@@ -871,6 +870,16 @@ void ControlPanel::SaveSettings() {
     OutputPanelSettings().Write(state_.settingsPath);
 }
 
+JobSettings ControlPanel::FormSettings() const {
+    JobSettings s;
+    s.main = PanelSettings();
+    s.marks = layout_->Settings();
+    s.output = OutputPanelSettings();
+    s.keepMetadata = state_.KeepMetadata;
+    s.losslessJpeg = state_.LosslessJpeg;
+    return s;
+}
+
 OutputSettings ControlPanel::OutputPanelSettings() const {
     OutputSettings o;
     // A value its key refuses is not kept: Start says why first.
@@ -914,9 +923,7 @@ std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
     // The same mapping from settings to a job as velda-batch's, so one
     // velda.ini gives one result in both; the pictures are those loaded.
     auto job = std::make_shared<BatchJob>();
-    ApplyPanelSettings(PanelSettings(), job.get());
-    job->layout = MarkLayoutFrom(layout_->Settings());
-    ApplyOutputSettings(OutputPanelSettings(), job.get());
+    JobFromSettings(FormSettings(), job.get());
     if (!wfile->text().trimmed().isEmpty()) {
         job->watermark = Waterm_Picbuf;
         job->mask = Mask_Picbuf;
@@ -937,8 +944,6 @@ std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
     batchPhotoCdResolution_ =
         PhotoCdResolutionFromText(pcdbase->currentText(), batchPhotoCdResolution_);
     job->photoCdResolution = batchPhotoCdResolution_;
-    job->keepMetadata = state_.KeepMetadata;
-    job->losslessJpeg = state_.LosslessJpeg;
     return job;
 }
 
@@ -951,14 +956,14 @@ class PanelBatchHost : public BatchHost {
     PanelBatchHost(QObject* window, Prompter& prompter, QLabel* label, QProgressBar* bar)
         : window_(window), prompter_(prompter), label_(label), bar_(bar) {}
 
-    bool Ask(const QString& text, Icon icon) override {
+    bool Ask(Question, const QString& text, Icon icon) override {
         bool yes = false;
         OnWindowThread(
             [&] { yes = prompter_.Message(text, ToPrompter(icon), Prompter::Buttons::YesNo); },
             true);
         return yes;
     }
-    void Inform(const QString& text, Icon icon) override {
+    void Inform(Notice, const QString& text, Icon icon) override {
         OnWindowThread([&] { prompter_.Message(text, ToPrompter(icon), Prompter::Buttons::Ok); },
                        true);
     }

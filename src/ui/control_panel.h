@@ -87,6 +87,8 @@ class ControlPanel : public QWidget {
     // The form's values as the settings file holds them.
     WatermarkSettings PanelSettings() const;
     OutputSettings OutputPanelSettings() const;
+    // Every setting the form holds, as a run takes them.
+    JobSettings FormSettings() const;
     // What a batch started now would do.
     std::shared_ptr<BatchJob> MakeBatchJob();
 

@@ -25,12 +25,12 @@ namespace {
 // Answers the run's questions from a script and records what it was told.
 class ScriptedHost : public BatchHost {
   public:
-    bool Ask(const QString& text, Icon) override {
+    bool Ask(Question, const QString& text, Icon) override {
         std::lock_guard lock(m);
         asked.append(text);
         return answers.isEmpty() ? true : answers.takeFirst();
     }
-    void Inform(const QString& text, Icon) override {
+    void Inform(Notice, const QString& text, Icon) override {
         std::lock_guard lock(m);
         told.append(text);
     }

@@ -1,0 +1,62 @@
+#include "settings/job_settings.h"
+
+#include <QFileInfo>
+
+#include "settings/presets.h"
+
+namespace velda {
+
+JobSettings ReadJobSettings(const QString& file) {
+    JobSettings s;
+    ReadWatermarkSettings(file, s.main);
+    s.marks.Read(file);
+    s.output.Read(file);
+    s.keepMetadata = ReadKeepMetadata(file);
+    s.losslessJpeg = ReadLosslessJpeg(file);
+    return s;
+}
+
+bool ResolveSettings(const QString& file, bool fileMustExist, const QString& preset,
+                     const QStringList& overrides, JobSettings* out, QString* error,
+                     QStringList* warnings) {
+    // A settings file that is there must be read whole, or the run would go
+    // on without its marks.
+    if (fileMustExist && !QFileInfo::exists(file)) {
+        *error = QStringLiteral("settings file not found: %1").arg(file);
+        return false;
+    }
+    const IniDocument doc = IniDocument::Load(file);
+    if (*error = doc.ReadProblem(file); !error->isEmpty()) return false;
+    JobSettings s = ReadJobSettings(file);
+    if (!preset.isEmpty()) {
+        QStringList refused;
+        if (!ApplyPreset(file, preset, s.main, s.marks, s.output, &refused)) {
+            *error = QStringLiteral("no preset %1 in %2").arg(preset, file);
+            return false;
+        }
+        for (const QString& kv : refused)
+            warnings->append(
+                QStringLiteral("preset %1: %2 is not a setting; left out").arg(preset, kv));
+    }
+    if (FileExists(file) && !doc.HasSection(kMainSection)) {
+        warnings->append(QStringLiteral("%1 has no [%2] section; its settings are not used")
+                             .arg(file, kMainSection));
+    }
+    for (const QString& kv : overrides) {
+        const qsizetype eq = kv.indexOf(u'=');
+        if (eq <= 0) {
+            *error = QStringLiteral("--set takes KEY=VALUE: %1").arg(kv);
+            return false;
+        }
+        const QString key = kv.left(eq), value = kv.mid(eq + 1);
+        if (!SetWatermarkKey(s.main, key, value) && !s.marks.Apply(key, value) &&
+            !s.output.Apply(key, value)) {
+            *error = QStringLiteral("--set %1: unknown key or value out of range").arg(kv);
+            return false;
+        }
+    }
+    *out = std::move(s);
+    return true;
+}
+
+}  // namespace velda

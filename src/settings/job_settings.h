@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "settings/section_settings.h"
+#include "settings/settings.h"
+
+namespace velda {
+
+// Everything the marks and results of a run are made from, as velda.ini
+// holds it: the classic section, the "Marks" and "Output" sections, and
+// the two switches of "Options" that change results.
+struct JobSettings {
+    WatermarkSettings main;
+    MarksSettings marks;
+    OutputSettings output;
+    bool keepMetadata = true;
+    bool losslessJpeg = false;
+};
+
+// The file's settings; a missing file gives the form's values.
+JobSettings ReadJobSettings(const QString& file);
+
+// The settings a run takes: the file (which must be there when
+// fileMustExist, and must be read whole when it is), then its preset
+// (empty: none), then KEY=VALUE overrides of any section. Refused: a file
+// that cannot be read whole, a preset it does not hold, an override of an
+// unknown key or a value out of range (error says which). warnings: the
+// preset's keys that are not settings, and a file without the classic
+// section.
+bool ResolveSettings(const QString& file, bool fileMustExist, const QString& preset,
+                     const QStringList& overrides, JobSettings* out, QString* error,
+                     QStringList* warnings);
+
+}  // namespace velda
