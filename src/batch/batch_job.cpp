@@ -156,7 +156,7 @@ MarkLayout MarkLayoutFrom(const MarksSettings& m) {
     l.marginX = LengthFrom(m.Value(QStringLiteral("MarginX")));
     l.marginY = LengthFrom(m.Value(QStringLiteral("MarginY")));
     l.tile = DecodeBooleanWord(m.Value(QStringLiteral("Tile")));
-    l.tileGap = NumberFrom(m.Value(QStringLiteral("TileGap")), 50);
+    l.tileGap = m.Number(QStringLiteral("TileGap"));
     l.tileAngle = NumberFrom(m.Value(QStringLiteral("TileAngle")), 0);
     l.textSize = NumberFrom(m.Value(QStringLiteral("TextSize")), 0);
     l.textAnchor = AnchorFrom(m.Value(QStringLiteral("TextAnchor")));
@@ -249,17 +249,15 @@ QString OmittedMarks(const BatchJob& job, QSize picture) {
 }
 
 Status LoadJobPictures(const WatermarkSettings& s, BatchJob* job, QString* message) {
-    Lead lead;
     Status status;
     const QString wm = s.WaterMarkFile.trimmed();
-    if (!wm.isEmpty() && LoadWatermarkPicture(wm, job->watermark, job->mask, s.MixValue, lead,
-                                              &status) != LoadOutcome::Loaded) {
+    if (!wm.isEmpty() && LoadWatermarkPicture(wm, job->watermark, job->mask, s.MixValue, &status) !=
+                             LoadOutcome::Loaded) {
         *message = messages::WatermarkLoadError(wm, status);
         return status;
     }
     const QString tmpl = s.TemplateFile.trimmed();
-    if (!tmpl.isEmpty() &&
-        LoadTemplatePicture(tmpl, job->mask, lead, &status) != LoadOutcome::Loaded) {
+    if (!tmpl.isEmpty() && LoadTemplatePicture(tmpl, job->mask, &status) != LoadOutcome::Loaded) {
         *message = messages::TemplateLoadError(tmpl, status);
         return status;
     }

@@ -12,9 +12,6 @@
 
 namespace velda {
 
-// Every picture format we know, for reading, writing or both.
-enum class FormatId { Unknown, Jpeg, Tiff, Png, Webp, Bmp, Pcx, Targa, Gif, PhotoCd, Fif };
-
 // What a header says, read before any pixel is decoded.
 struct HeaderInfo {
     int width = 0;

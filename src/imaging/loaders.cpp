@@ -9,13 +9,9 @@ namespace velda {
 
 namespace {
 
-QString Ending(const QString& fileName) {
-    return fileName.right(3).toLower();
-}
-
 // Loads a watermark or template picture into target and raises it to 24
 // bits: a palette mask or watermark could not carry blended colours.
-LoadOutcome LoadTrueColour(const QString& fileName, Picbuf& target, Lead& lead, Status* status) {
+LoadOutcome LoadTrueColour(const QString& fileName, Picbuf& target, Status* status) {
     if (!FileExists(fileName)) {
         target.ClearPicture();
         // A pipe or device is named as what it is, never waited on.
@@ -26,28 +22,18 @@ LoadOutcome LoadTrueColour(const QString& fileName, Picbuf& target, Lead& lead, 
         *status = Status::Error(ErrorCode::FileNotFound, fileName);
         return LoadOutcome::Missing;
     }
-    Status s;
-    if (IsGifName(fileName)) {
-        s = LoadThroughLead(fileName, target, lead);
-    } else {
-        target.WriteCompression = 0;
-        target.ImageFormat = 0;
-        target.FileName = fileName;
-        s = target.LoadFile();
-    }
+    // Read by its contents, whatever its name says: the LEAD control reads
+    // every format as the buffer does, so one way serves them all.
+    target.WriteCompression = 0;
+    target.ImageFormat = 0;
+    target.FileName = fileName;
+    Status s = target.LoadFile();
     if (s.ok() && target.ColorDepth() < 24) s = target.IncreaseColors(24);
     *status = s;
     return s.ok() ? LoadOutcome::Loaded : LoadOutcome::Failed;
 }
 
 }  // namespace
-
-bool IsGifName(const QString& fileName) {
-    return Ending(fileName) == u"gif";
-}
-bool IsPhotoCdName(const QString& fileName) {
-    return Ending(fileName) == u"pcd";
-}
 
 int PhotoCdResolutionFromText(const QString& text, int current) {
     const QString t = text.trimmed();
@@ -85,14 +71,14 @@ Status MakeUniformMask(Picbuf& mask, const Picbuf& watermark, int mixLevel) {
 }
 
 LoadOutcome LoadWatermarkPicture(const QString& fileName, Picbuf& watermark, Picbuf& mask,
-                                 int mixLevel, Lead& lead, Status* status) {
-    const LoadOutcome outcome = LoadTrueColour(fileName, watermark, lead, status);
+                                 int mixLevel, Status* status) {
+    const LoadOutcome outcome = LoadTrueColour(fileName, watermark, status);
     if (outcome == LoadOutcome::Loaded) *status = MakeUniformMask(mask, watermark, mixLevel);
     return outcome;
 }
 
-LoadOutcome LoadTemplatePicture(const QString& fileName, Picbuf& mask, Lead& lead, Status* status) {
-    return LoadTrueColour(fileName, mask, lead, status);
+LoadOutcome LoadTemplatePicture(const QString& fileName, Picbuf& mask, Status* status) {
+    return LoadTrueColour(fileName, mask, status);
 }
 
 }  // namespace velda

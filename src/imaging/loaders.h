@@ -8,11 +8,6 @@
 
 namespace velda {
 
-// The kind of a picture file as the loaders route it: the last three
-// characters of the name, lower-cased.
-bool IsGifName(const QString& fileName);
-bool IsPhotoCdName(const QString& fileName);
-
 // The Photo CD resolution for a pcdbase text ("Base/16" ... "Base*16"),
 // compared exactly after trimming; any other text keeps current.
 int PhotoCdResolutionFromText(const QString& text, int current);
@@ -39,9 +34,9 @@ enum class LoadOutcome { Loaded, Missing, Failed };
 // that cannot be opened empties watermark and reports Missing; a picture
 // that fails to load reports Failed with the error in *status.
 LoadOutcome LoadWatermarkPicture(const QString& fileName, Picbuf& watermark, Picbuf& mask,
-                                 int mixLevel, Lead& lead, Status* status);
+                                 int mixLevel, Status* status);
 // Loads the template picture into mask, raised to 24 bits. A file that
 // cannot be opened empties mask.
-LoadOutcome LoadTemplatePicture(const QString& fileName, Picbuf& mask, Lead& lead, Status* status);
+LoadOutcome LoadTemplatePicture(const QString& fileName, Picbuf& mask, Status* status);
 
 }  // namespace velda

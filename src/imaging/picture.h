@@ -12,15 +12,20 @@ namespace velda {
 // refused before anything is allocated.
 inline constexpr qint64 kMaxPicturePixels = 250'000'000;
 
+// Every picture format we know, for reading, writing or both (see
+// formats.h).
+enum class FormatId { Unknown, Jpeg, Tiff, Png, Webp, Bmp, Pcx, Targa, Gif, PhotoCd, Fif };
+
 // A decoded picture: pixels in one of three layouts (RGB32 for colour,
 // ARGB32 for colour with transparency, Indexed8 for palettes and grey) and
 // the bits per pixel that the file really held, which no decoder reports
 // reliably for 1- and 4-bit palettes.
 struct Picture {
     QImage image;
-    int depth = 0;           // 1, 4, 8, 24, or 32 with alpha; 0 when empty
-    QString fileName;        // where it came from; travels with copies
-    MetadataPtr metadata{};  // the photograph's EXIF, IPTC, XMP and ICC, if any
+    int depth = 0;                        // 1, 4, 8, 24, or 32 with alpha; 0 when empty
+    QString fileName;                     // where it came from; travels with copies
+    MetadataPtr metadata{};               // the photograph's EXIF, IPTC, XMP and ICC, if any
+    FormatId format = FormatId::Unknown;  // the format it was read from
 
     bool isNull() const { return image.isNull(); }
 };

@@ -81,6 +81,7 @@ Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& ga
         picture.depth = 24;
     }
     picture.fileName = source.name;
+    picture.format = format.id;
     *out = std::move(picture);
     return Status::Ok();
 }

@@ -101,7 +101,8 @@ const KeyTable& MarksSection() {
             {u"MarginY", Kind::Length, nullptr,
              u"from the anchored edge: pixels, or N% of the height"},
             {u"Tile", Kind::Bool, nullptr, u"True: repeat the watermark across the picture"},
-            {u"TileGap", Kind::Percent, nullptr, u"space between tiles, percent of the mark (50)"},
+            {u"TileGap", Kind::Percent, nullptr, u"space between tiles, percent of the mark (50)",
+             50},
             {u"TileAngle", Kind::Angle, nullptr, u"the tiled pattern turned by -90 to 90 degrees"},
             {u"TextSize", Kind::Percent, nullptr,
              u"text line height, percent of the shorter edge (0: ts pixels)"},
@@ -115,6 +116,15 @@ const KeyTable& MarksSection() {
              u"True: black or white text, whichever stands out (not Textclr)"},
         }};
     return table;
+}
+
+double SectionValues::Fallback(const QString& key) const {
+    const KeyInfo* k = FindKey(*table_, key);
+    return k ? k->fallback : 0;
+}
+
+double SectionValues::Number(const QString& key) const {
+    return ParseNumberIn(Value(key), -1e9, 1e9).value_or(Fallback(key));
 }
 
 bool SectionValues::Apply(const QString& key, const QString& value) {

@@ -28,6 +28,7 @@ struct KeyInfo {
     Kind kind;
     const char16_t* choices;  // Choice: the words, separated by blanks
     const char16_t* help;
+    double fallback = 0;  // what an absent numeric key means
 };
 struct KeyTable {
     QString name;
@@ -43,6 +44,9 @@ class SectionValues {
     explicit SectionValues(const KeyTable& table) : table_(&table) {}
     const KeyTable& table() const { return *table_; }
     QString Value(const QString& key) const { return values_.value(key); }
+    // A numeric key's value, or the number its absence means.
+    double Number(const QString& key) const;
+    double Fallback(const QString& key) const;
     const QMap<QString, QString>& values() const { return values_; }
     // Applies one key: a value its key refuses changes nothing and gives
     // false, as does a key of another section; an empty value clears it.

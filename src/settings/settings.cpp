@@ -75,7 +75,11 @@ QString SettingsFilePath() {
 }
 
 IniKeyValue ReadIniKey(const QString& path, const QString& section, const QString& key) {
-    const auto value = IniDocument::Load(path).Value(section, key);
+    return ReadIniKey(IniDocument::Load(path), section, key);
+}
+
+IniKeyValue ReadIniKey(const IniDocument& doc, const QString& section, const QString& key) {
+    const auto value = doc.Value(section, key);
     if (!value || value->isEmpty()) return {};
     const QString cut = CutValue(*value);
     return {static_cast<int>(cut.size()), cut};

@@ -26,6 +26,8 @@ struct IniKeyValue {
     QString value;
 };
 IniKeyValue ReadIniKey(const QString& path, const QString& section, const QString& key);
+// The same from a file already read, for a reader of many keys.
+IniKeyValue ReadIniKey(const IniDocument& doc, const QString& section, const QString& key);
 bool WriteIniKey(const QString& path, const QString& section, const QString& key,
                  const QString& value);
 

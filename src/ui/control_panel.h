@@ -13,6 +13,7 @@
 #include "imaging/loaders.h"
 #include "imaging/picbuf.h"
 #include "ui/app_state.h"
+#include "ui/batch_controller.h"
 #include "ui/layout_panel.h"
 #include "ui/prompter.h"
 
@@ -123,8 +124,8 @@ class ControlPanel : public QWidget {
     // Stops a batch under way between files and waits for the files in
     // progress, so none is left half done.
     void StopBatchAndWait();
-    bool BatchRunning() const { return batchThread_.joinable(); }
-    const BatchRun& batchRun() const { return run_; }
+    bool BatchRunning() const { return batch_.Running(); }
+    const BatchRun& batchRun() const { return batch_.run(); }
 
   public slots:
     void Start_Click();
@@ -169,7 +170,9 @@ class ControlPanel : public QWidget {
     // message when it fails.
     void LoadMark(const QString& fileName, Picbuf& target, const QString& status,
                   const std::function<LoadOutcome(Status*)>& load,
+                  const std::function<void()>& commit,
                   QString (*message)(const QString&, const Status&));
+    bool loading_ = false;  // a picture is being loaded off the window thread
 
     AppState& state_;
     Prompter& prompter_;
@@ -178,9 +181,7 @@ class ControlPanel : public QWidget {
     QMenu* viewMenu_;
     QMenu* optionsMenu_;
     int heightTwips_ = 2520;
-    BatchRun run_;
-    std::thread batchThread_;
-    std::unique_ptr<BatchHost> batchHost_;
+    BatchController batch_;
     int batchPhotoCdResolution_ = kPhotoCdBase;
     void BatchFinished(int processed);
     // Draws the marks as set now onto the picture as loaded.

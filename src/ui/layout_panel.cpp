@@ -120,7 +120,7 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
     Tile = Check("Tile", tr("Tile across the picture"));
     TileGap = SpinBox<QDoubleSpinBox>("TileGap", 0, 100, QStringLiteral(" %"));
     TileGap->setDecimals(1);
-    TileGap->setValue(50);
+    TileGap->setValue(MarksSettings().Fallback(QStringLiteral("TileGap")));
     TileAngle = SpinBox<QDoubleSpinBox>("TileAngle", -90, 90, QStringLiteral("°"));
     TileAngle->setDecimals(1);
 
@@ -204,7 +204,8 @@ MarksSettings LayoutPanel::Settings() const {
     put("MarginX", MarginX->text());
     put("MarginY", MarginY->text());
     put("Tile", flag(Tile));
-    if (TileGap->value() != 50) put("TileGap", FormatNumberText(TileGap->value()));
+    if (TileGap->value() != s.Fallback(QStringLiteral("TileGap")))
+        put("TileGap", FormatNumberText(TileGap->value()));
     put("TileAngle", TileAngle->value() != 0 ? FormatNumberText(TileAngle->value()) : QString());
     put("TextSize", number(TextSize->value()));
     put("TextAnchor", TextAnchor->currentData().toString());
@@ -228,7 +229,7 @@ void LayoutPanel::SetSettings(const MarksSettings& s) {
     MarginX->setText(value("MarginX"));
     MarginY->setText(value("MarginY"));
     Tile->setChecked(value("Tile") == u"True");
-    TileGap->setValue(number("TileGap", 50));
+    TileGap->setValue(s.Number(QStringLiteral("TileGap")));
     TileAngle->setValue(number("TileAngle", 0));
     TextSize->setValue(number("TextSize", 0));
     SetChoice(TextAnchor, value("TextAnchor"));

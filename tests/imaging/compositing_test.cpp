@@ -122,13 +122,10 @@ TEST(Blend, PaletteTargetIsRaisedAndMissingPiecesLeaveItAlone) {
     EXPECT_EQ(target.image().pixel(3, 3), qRgb(0, 0, 0));
 }
 
-TEST(Loaders, PhotoCdResolutionTextAndNames) {
+TEST(Loaders, PhotoCdResolutionText) {
     EXPECT_EQ(PhotoCdResolutionFromText(u"Base/16"_s, 3), 1);
     EXPECT_EQ(PhotoCdResolutionFromText(u" Base*16 "_s, 3), 5);
     EXPECT_EQ(PhotoCdResolutionFromText(u"base*4"_s, 2), 2);
-    EXPECT_TRUE(IsGifName(u"LOGO.GIF"_s));
-    EXPECT_FALSE(IsGifName(u"logo.gif.png"_s));
-    EXPECT_TRUE(IsPhotoCdName(u"img0001.PCD"_s));
 }
 
 }  // namespace

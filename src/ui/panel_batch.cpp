@@ -1,0 +1,113 @@
+// The control panel's batch section: the run its settings describe,
+// started and reported on.
+#include "ui/control_panel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "batch/messages.h"
+#include "imaging/loaders.h"
+#include "ui/file_lists.h"
+
+namespace velda {
+
+std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
+    // The same mapping from settings to a job as velda-batch's, so one
+    // velda.ini gives one result in both; the pictures are those loaded.
+    auto job = std::make_shared<BatchJob>();
+    JobFromSettings(FormSettings(), job.get());
+    if (!wfile->text().trimmed().isEmpty()) {
+        job->watermark = Waterm_Picbuf;
+        job->mask = Mask_Picbuf;
+    }
+    PrepareMarks(job.get());
+    const std::pair<QRadioButton*, FormatId> outputs[] = {
+        {TGAO, FormatId::Targa}, {TIFo, FormatId::Tiff}, {PCXO, FormatId::Pcx},
+        {BMPO, FormatId::Bmp},   {GIFO, FormatId::Gif},  {JPGO, FormatId::Jpeg},
+        {PNGO, FormatId::Png},   {WEBPO, FormatId::Webp}};
+    for (const auto& [button, option] : outputs) {
+        if (button->isChecked()) {
+            job->output = option;
+            break;
+        }
+    }
+    job->depth = bit24->isChecked() ? 24 : bit8->isChecked() ? 8 : bit4->isChecked() ? 4 : 24;
+    // The panel's LEAD keeps its resolution when the text names none.
+    batchPhotoCdResolution_ =
+        PhotoCdResolutionFromText(pcdbase->currentText(), batchPhotoCdResolution_);
+    job->photoCdResolution = batchPhotoCdResolution_;
+    return job;
+}
+
+void ControlPanel::Start_Click() {
+    if (BatchRunning()) return;
+    SaveSettings();
+    if (!ParseResizeTarget(ResizeBox->text())) {
+        prompter_.Message(tr("Resize takes long:N, short:N, width:N, height:N or fit:WxH, for "
+                             "example long:2048"),
+                          Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+        return;
+    }
+    if (wfile->text().trimmed().isEmpty() && CopyText->toPlainText().trimmed().isEmpty() &&
+        !prompter_.Message(messages::kNothingToApply, Prompter::Icon::Question,
+                           Prompter::Buttons::YesNo)) {
+        return;
+    }
+    // A snapshot: the run reads nothing of the window while it lasts.
+    std::shared_ptr<const BatchJob> job = MakeBatchJob();
+    BatchRequest request;
+    // The boxes' paths are trimmed of the blanks a typed path picks up; the
+    // run then checks and uses these very names.
+    request.inputDir = InputFile->path().trimmed();
+    request.outputDir = OutputDir->path().trimmed();
+    request.tree = SubCheck->isChecked();
+    request.files = InputFile->SelectedNames();
+    request.listed = InputFile->count();
+    request.deleteSources = delete_files->isChecked();
+    request.keepTree = KeepTree->isChecked();
+    // A tree is counted on the batch's thread, after its checks.
+    request.countTree = true;
+
+    batchProgress->setRange(0, 1);
+    batchProgress->setValue(0);
+    Start->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    batch_.Start(job, request, Compress_Number, batchProgress,
+                 [this](int processed) { BatchFinished(processed); });
+}
+
+void ControlPanel::BatchFinished(int processed) {
+    QApplication::restoreOverrideCursor();
+    Start->setEnabled(true);
+    Compress_Number->clear();
+    // A refused run ends with its refusal alone: no count, no full bar.
+    if (!batch_.run().Started()) {
+        batchProgress->setRange(0, 1);
+        batchProgress->setValue(0);
+        return;
+    }
+    if (batch_.run().StopRequested) {
+        prompter_.Message(messages::StoppedSummary(batch_.run().Written()),
+                          Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+        return;
+    }
+    batchProgress->setValue(batchProgress->maximum());
+    prompter_.Message(batch_.Report(processed), Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+}
+
+void ControlPanel::Command3D1_Click() {
+    batch_.Stop();
+}
+
+void ControlPanel::StopBatchAndWait() {
+    batch_.StopAndWait();
+}
+
+}  // namespace velda
