@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -237,6 +238,13 @@ class ControlPanelTest : public WindowTest {
         panel()->ofile->setText(u"   "_s);
         QTest::keyClick(panel()->ofile, Qt::Key_Return);
         QCOMPARE(prompter_.dialogs.last(), u"Open Image File|/start/here|All Files (*.*)"_s);
+        // Each format it reads once, under its name with every ending, and
+        // nothing it cannot read.
+        const QStringList types = prompter_.lastFilters;
+        QCOMPARE(QSet<QString>(types.begin(), types.end()).size(), types.size());
+        QVERIFY(types.contains(u"PNG (*.PNG *.png)"_s));
+        QCOMPARE(types.filter(u"JPEG ("_s).value(0).count(u'*'), 8);  // .jpg .jpeg .jpe .jfif
+        QVERIFY(types.filter(u"WMF"_s).isEmpty());
         QCOMPARE(panel()->ofile->text(), chosen);
         QCOMPARE(state_.InitDir, dir_.path());
         QVERIFY(Result() && Result()->Full_Picbuf.Xresolution() == 40);

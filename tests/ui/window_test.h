@@ -24,12 +24,14 @@ class ScriptedPrompter : public Prompter {
     std::optional<QString> OpenFile(const QString& title, const QString& dir,
                                     const QString& filters) override {
         dialogs.append(title + u'|' + dir + u'|' + filters.section(u'|', 0, 0));
+        lastFilters = QtFilters(filters);
         if (files.isEmpty()) return std::nullopt;
         return files.takeFirst();
     }
     std::optional<QString> AskText(const QString&, const QString&) override { return typed; }
 
     QStringList shown, dialogs;
+    QStringList lastFilters;  // the last open dialog's file types
     QList<Icon> icons;
     QList<bool> answers;                  // Yes or No, in turn; Yes when none is left
     QList<std::optional<QString>> files;  // chosen in the open dialogs, in turn
