@@ -18,6 +18,7 @@
 # cut, Floyd-Steinberg, giflib), with each one's PSNR against its own
 # true-colour picture.
 # PARTS=corpus,palette,scale,memory chooses the parts (default: all).
+# BASELINE=/path/to/velda-batch adds another build's runs for comparison.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 CORPUS=${VELDA_CORPUS:-/tmp/perf/corpus}
@@ -98,6 +99,14 @@ CMD[strip]="'$BIN/velda-batch' --settings '$work/velda.ini' --quality 75 --jobs 
 CMD[lossless]="'$BIN/velda-batch' --settings '$work/velda.ini' --lossless --jobs 1 -q '$work/in' '$work/out'"
 CMD[magick]="magick_job"
 NAMES=(floor perfile perfile2 jobs1 jobs2 strip lossless magick)
+# BASELINE=/path/to/another/velda-batch: the same three runs of that build,
+# interleaved with these, to compare two versions in one run.
+if [ -n "${BASELINE:-}" ]; then
+  for name in jobs1 jobs2 lossless; do
+    CMD[$name-base]=${CMD[$name]//"'$BIN/velda-batch'"/"'$BASELINE'"}
+    NAMES+=("$name-base")
+  done
+fi
 declare -A T S F M B
 for name in "${NAMES[@]}"; do : >"$work/$name.times"; M[$name]=0; done
 for ((round = 0; round < RUNS; round++)); do
@@ -131,6 +140,12 @@ printf 'velda --jobs 2 / ImageMagick:       %.2f (target <= 0.50)\n' "$(r jobs2 
 printf 'keeping metadata / stripping it:    %.3f (target < 1.03)\n' "$(r jobs2 strip)"
 printf 'lossless / normal (--jobs 1):       %.2f (target <= 0.85)\n' "$(r lossless jobs1)"
 printf 'lossless / one-process floor:       %.2f\n' "$(r lossless floor)"
+if [ -n "${BASELINE:-}" ]; then
+  for name in jobs1 jobs2 lossless; do
+    printf '%-8s this build / baseline: time %.3f, peak memory %.3f\n' "$name" "$(r "$name" "$name-base")" \
+      "$(echo "${M[$name]} / ${M[$name-base]}" | bc -l)"
+  done
+fi
 mb() { echo "$1 / 1048576" | bc -l; }
 printf 'bytes: sources %.1f MB, normal (quality 75) %.1f MB, lossless %.1f MB\n' \
   "$(mb "$(du -sb "$work/in" | cut -f1)")" "$(mb "${B[jobs1]}")" "$(mb "${B[lossless]}")"

@@ -29,10 +29,7 @@ class Picbuf {
     double Xorigin = 0;          // a source or mask with origin (-x, -y)
     double Yorigin = 0;          //   lands at (x, y) of the target
     int SelectLeft = 0, SelectTop = 0, SelectWidth = 0, SelectHeight = 0;
-    bool TextAutoSize = false;
     bool FontTransparent = false;
-    int TextExtLeading = 0;
-    int TextMultiLine = 0;
     QString ForeColor;  // "&H" + six hexadecimal digits, Windows order
     PicbufFont Font;
     QString Text;

@@ -277,9 +277,6 @@ void DrawTextWatermark(Picbuf& target, const QString& text, int x, int y, int si
     target.SelectTop = run.rect.top();
     target.SelectWidth = run.rect.width();
     target.SelectHeight = run.rect.height();
-    target.TextAutoSize = true;
-    target.TextExtLeading = 0;
-    target.TextMultiLine = 1;
     target.ForeColor = QStringLiteral("&H") + style.colour;
     target.Font.Bold = run.bold;
     target.Font.Italic = run.italic;
