@@ -33,10 +33,6 @@ Status Notes(const QStringList& remarks) {
     return said.isEmpty() ? Status::Ok() : Status::Note(said.join(QStringLiteral("; ")));
 }
 
-}  // namespace
-
-namespace {
-
 // Writes a JPEG made from the source's blocks or rows, or leaves file
 // empty when the route turns out impossible (wholeReason then says why).
 Status WriteJpegRoute(const BatchJob& job, const SourceInfo& source, const FilePlan& plan,
@@ -60,7 +56,7 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
                      const FileOptions& options) {
     QByteArray data;
     if (Status s = ReadPictureFile(sourcePath, &data); !s.ok()) return s;
-    const SourceInfo source = ProbeSource(std::move(data), sourcePath, job.photoCdResolution);
+    SourceInfo source = ProbeSource(std::move(data), sourcePath, job.photoCdResolution);
     if (!source.headerStatus.ok()) return source.headerStatus;
     // The text with this file's name, number and metadata in its tokens.
     QString text = job.text;
@@ -89,6 +85,7 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     if (Status s = memory.Acquire(options.budget, plan.reserveBytes); !s.ok()) return s;
     Picture picture;
     if (Status s = DecodeSource(source, &picture, {}, job.resize); !s.ok()) return s;
+    source.data = QByteArray();  // the file's bytes are not held while it is marked and written
     // GIF sources are worked on in true colour, as the classic batch did.
     if (source.format == FormatId::Gif) {
         if (Status s = ToTrueColour(&picture); !s.ok()) return s;
