@@ -54,8 +54,8 @@ struct Placement {
 Placement Place(const BatchJob& job, const QString& text, QSize picture) {
     Placement p;
     const MarkLayout& layout = job.layout;
-    const QImage watermark = job.watermark.HasPicture() ? job.watermark.image() : QImage();
-    const QImage mask = job.mask.HasPicture() ? job.mask.image() : QImage();
+    const QImage& watermark = job.watermark.image;
+    const QImage& mask = job.mask.image;
     if (!watermark.isNull() && !mask.isNull()) {
         if (layout.watermarkSize > 0 || layout.tile) {
             if (job.markPictures) {
@@ -171,9 +171,9 @@ MarkLayout MarkLayoutFrom(const MarksSettings& m) {
 
 void PrepareMarks(BatchJob* job) {
     job->markPictures = nullptr;
-    if (!job->watermark.HasPicture() || !job->mask.HasPicture()) return;
+    if (job->watermark.isNull() || job->mask.isNull()) return;
     job->markPictures =
-        std::make_shared<MarkPictures>(job->watermark.image(), job->mask.image(), job->layout);
+        std::make_shared<MarkPictures>(job->watermark.image, job->mask.image, job->layout);
 }
 
 RegionMarks JobMarks(const BatchJob& jobRef, const QString& text) {
@@ -210,7 +210,7 @@ RegionMarks JobMarks(const BatchJob& jobRef, const QString& text) {
 namespace {
 
 bool HasMarks(const BatchJob& job, const QString& text) {
-    return (job.watermark.HasPicture() && job.mask.HasPicture()) || !text.trimmed().isEmpty();
+    return (!job.watermark.isNull() && !job.mask.isNull()) || !text.trimmed().isEmpty();
 }
 
 }  // namespace
@@ -236,8 +236,8 @@ qint64 MarksWorkingBytes(const BatchJob& job, const QString& text, QSize picture
 QString OmittedMarks(const BatchJob& job, QSize picture) {
     QStringList left;
     const MarkLayout& l = job.layout;
-    if (job.watermark.HasPicture() && l.watermarkSize > 0) {
-        const QSize s = MarkSizeOn(l, picture, job.watermark.image().size());
+    if (!job.watermark.isNull() && l.watermarkSize > 0) {
+        const QSize s = MarkSizeOn(l, picture, job.watermark.image.size());
         if (s.width() < kSmallestMark || s.height() < kSmallestMark)
             left << QStringLiteral("watermark");
     }
@@ -250,17 +250,20 @@ QString OmittedMarks(const BatchJob& job, QSize picture) {
 
 Status LoadJobPictures(const WatermarkSettings& s, BatchJob* job, QString* message) {
     Status status;
+    Picbuf watermark, mask;  // the loaders' buffers; the job keeps their pictures
     const QString wm = s.WaterMarkFile.trimmed();
-    if (!wm.isEmpty() && LoadWatermarkPicture(wm, job->watermark, job->mask, s.MixValue, &status) !=
-                             LoadOutcome::Loaded) {
+    if (!wm.isEmpty() &&
+        LoadWatermarkPicture(wm, watermark, mask, s.MixValue, &status) != LoadOutcome::Loaded) {
         *message = messages::WatermarkLoadError(wm, status);
         return status;
     }
     const QString tmpl = s.TemplateFile.trimmed();
-    if (!tmpl.isEmpty() && LoadTemplatePicture(tmpl, job->mask, &status) != LoadOutcome::Loaded) {
+    if (!tmpl.isEmpty() && LoadTemplatePicture(tmpl, mask, &status) != LoadOutcome::Loaded) {
         *message = messages::TemplateLoadError(tmpl, status);
         return status;
     }
+    job->watermark = watermark.picture();
+    job->mask = mask.picture();
     return Status::Ok();
 }
 

@@ -16,8 +16,8 @@ namespace velda {
 // Everything the per-file pipeline reads, taken once when a run starts and
 // read-only while it runs: workers never see a half-changed setting.
 struct BatchJob {
-    Picbuf watermark;  // empty: no watermark picture
-    Picbuf mask;       // template, or the uniform grey mask
+    Picture watermark;  // empty: no watermark picture
+    Picture mask;       // template, or the uniform grey mask
     WatermarkPlacement placement;
     QString text;  // trimmed
     int textX = 0, textY = 0, textSize = 0;

@@ -32,7 +32,8 @@ FilePlan PlanWhole(const BatchJob& job, const SourceInfo& source, const QString&
     return plan;
 }
 
-FilePlan PlanFile(const BatchJob& job, const SourceInfo& source, const QString& text) {
+FilePlan PlanFile(const BatchJob& job, const SourceInfo& source, const QString& text,
+                  const RegionMarks& marks) {
     const bool jpegToJpeg = source.format == FormatId::Jpeg && job.output == FormatId::Jpeg;
     const bool keepBlocks = jpegToJpeg && job.losslessJpeg;
     const bool resized = job.resize.kind != ResizeTarget::Kind::None;
@@ -49,17 +50,16 @@ FilePlan PlanFile(const BatchJob& job, const SourceInfo& source, const QString& 
     // Every block's coefficients when they are all held (as they are for a
     // progressive source too): at most three samples a pixel, two bytes each.
     const qint64 coefficients = keepBlocks || h.scans > 1 ? 6 * pixels : 0;
-    const qint64 marks = MarksWorkingBytes(job, text, stored);
+    const qint64 marksBytes = MarksWorkingBytes(job, text, stored);
     if (keepBlocks) {
         plan.route = FilePlan::Route::KeepBlocks;
         plan.reserveBytes = 2 * source.data.size() + coefficients +
-                            OutputWorkingBytes(job, pixels, h.depth) + marks;
+                            OutputWorkingBytes(job, pixels, h.depth) + marksBytes;
     } else {
         // Row by row, a JPEG needs the band of rows under its marks.
         plan.route = FilePlan::Route::Rows;
-        const qint64 rows =
-            (JobMarks(job, text).footprint(stored) & QRect(QPoint(0, 0), stored)).height() + 16;
-        plan.reserveBytes = 2 * source.data.size() + coefficients + 4 * rows * h.width + marks;
+        const qint64 rows = (marks.footprint(stored) & QRect(QPoint(0, 0), stored)).height() + 16;
+        plan.reserveBytes = 2 * source.data.size() + coefficients + 4 * rows * h.width + marksBytes;
     }
     return plan;
 }

@@ -34,9 +34,14 @@ struct FilePlan {
 qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels, int sourceDepth);
 
 // The plan for a source whose header was read; text is the file's line
-// with its tokens filled in. A route that turns out impossible once the
-// blocks are read (a CMYK JPEG, say) is replanned Whole with the reason.
-FilePlan PlanFile(const BatchJob& job, const SourceInfo& source, const QString& text);
+// with its tokens filled in, marks the job's marks with it. A route that
+// turns out impossible once the blocks are read (a CMYK JPEG, say) is
+// replanned Whole with the reason.
+FilePlan PlanFile(const BatchJob& job, const SourceInfo& source, const QString& text,
+                  const RegionMarks& marks);
+inline FilePlan PlanFile(const BatchJob& job, const SourceInfo& source, const QString& text) {
+    return PlanFile(job, source, text, JobMarks(job, text));
+}
 FilePlan PlanWhole(const BatchJob& job, const SourceInfo& source, const QString& text,
                    const QString& reason = QString());
 

@@ -33,23 +33,6 @@ Status Notes(const QStringList& remarks) {
     return said.isEmpty() ? Status::Ok() : Status::Note(said.join(QStringLiteral("; ")));
 }
 
-// Writes a JPEG made from the source's blocks or rows, or leaves file
-// empty when the route turns out impossible (wholeReason then says why).
-Status WriteJpegRoute(const BatchJob& job, const SourceInfo& source, const FilePlan& plan,
-                      const QString& text, const QString& targetPath, const FileOptions& options,
-                      JpegRemark* remark) {
-    const RegionMarks marks = JobMarks(job, text);
-    if (Status s =
-            plan.route == FilePlan::Route::KeepBlocks
-                ? RemarkJpegSource(source, marks, job.keepMetadata, {}, remark)
-                : MarkJpegSourceRows(source, marks, job.jpegQuality, job.keepMetadata, {}, remark);
-        !s.ok()) {
-        return s;
-    }
-    if (remark->file.isEmpty()) return Status::Ok();
-    return WriteFileAtomically(targetPath, remark->file, options.deleteSource, options.replace);
-}
-
 }  // namespace
 
 Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QString& targetPath,
@@ -63,17 +46,28 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     if (HasTokens(text))
         text =
             ExpandTokens(text, FileTokens({sourcePath, options.counter, source.metadata, QSize()}));
+    const RegionMarks marks = JobMarks(job, text);
 
-    FilePlan plan = PlanFile(job, source, text);
+    FilePlan plan = PlanFile(job, source, text, marks);
     Reservation memory;
     if (plan.route != FilePlan::Route::Whole) {
         if (Status s = memory.Acquire(options.budget, plan.reserveBytes); !s.ok()) return s;
         JpegRemark remark;
-        if (Status s = WriteJpegRoute(job, source, plan, text, targetPath, options, &remark);
+        if (Status s = plan.route == FilePlan::Route::KeepBlocks
+                           ? RemarkJpegSource(source, marks, job.keepMetadata, {}, &remark)
+                           : MarkJpegSourceRows(source, marks, job.jpegQuality, job.keepMetadata,
+                                                {}, &remark);
             !s.ok()) {
             return s;
         }
         if (!remark.file.isEmpty()) {
+            // Only the result is held while it is written.
+            source = SourceInfo();
+            if (Status s = WriteFileAtomically(targetPath, remark.file, options.deleteSource,
+                                               options.replace);
+                !s.ok()) {
+                return s;
+            }
             DeleteSourceIfDone(sourcePath, targetPath, options);
             return Notes({OmittedMarks(job, remark.Upright())});
         }

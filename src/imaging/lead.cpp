@@ -1,7 +1,6 @@
 #include "imaging/lead.h"
 
 #include "imaging/picture_io.h"
-#include "imaging/quantize.h"
 
 namespace velda {
 
@@ -16,10 +15,8 @@ Status Lead::Save(const QString& fileName, int formatCode, int bitsPerPixel, int
         return Status::Error(ErrorCode::BadArgument,
                              QStringLiteral("LEAD writes GIF at 8 bits per pixel only"));
     }
-    Picture gif = bitmap_;
-    if (gif.image.format() != QImage::Format_Indexed8) {
-        if (Status s = QuantizeImage(bitmap_.image, 256, &gif.image); !s.ok()) return s;
-    }
+    Picture gif;
+    if (Status s = ToWritable(bitmap_, Format(FormatId::Gif), 8, 0, &gif); !s.ok()) return s;
     gif.depth = 8;
     QByteArray bytes;
     if (Status s = EncodePicture(gif, Format(FormatId::Gif), 0, &bytes); !s.ok()) return s;

@@ -230,14 +230,16 @@ MetadataPtr ReadMetadata(const QByteArray& file, int* orientation) {
     // numbers and offsets; Exiv2 gives up on the whole file for chunks out
     // of order, and knows no extended XMP. It reads the rest without them.
     const QList<Segment> segments = JpegSegments(file);
+    // Exiv2 reads no further than a JPEG's segments before its picture
+    // data: only they are handed to it, an end marker put after them.
     QByteArray rest;
+    if (!segments.isEmpty())
+        rest = file.left(segments.last().at + segments.last().length) + "\xFF\xD9";
     for (const Segment& s : segments) {
         const bool ours = (s.marker == 0xE2 && file.mid(s.at, 12) == kIccSignature) ||
                           (s.marker == 0xE1 && file.mid(s.at, 35) == kExtendedXmpSignature);
-        if (!ours) continue;
-        if (rest.isEmpty()) rest = file;
         // Overwritten in place by a comment segment of the same length.
-        rest[s.at - 3] = char(0xFE);
+        if (ours) rest[s.at - 3] = char(0xFE);
     }
     const QByteArray& forExiv2 = rest.isEmpty() ? file : rest;
     try {

@@ -24,8 +24,8 @@ std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
     auto job = std::make_shared<BatchJob>();
     JobFromSettings(FormSettings(), job.get());
     if (!wfile->text().trimmed().isEmpty()) {
-        job->watermark = Waterm_Picbuf;
-        job->mask = Mask_Picbuf;
+        job->watermark = Waterm_Picbuf.picture();
+        job->mask = Mask_Picbuf.picture();
     }
     PrepareMarks(job.get());
     const std::pair<QRadioButton*, FormatId> outputs[] = {

@@ -211,8 +211,8 @@ void ControlPanel::ApplyMarksToResult(ResultWindow* result) {
     full.RestoreFrom(result->Copy_Picbuf.CopyClipboard());
     BatchJob marks;  // placement and text as a batch would take them
     JobFromSettings(FormSettings(), &marks);
-    marks.watermark = Waterm_Picbuf;
-    marks.mask = Mask_Picbuf;
+    marks.watermark = Waterm_Picbuf.picture();
+    marks.mask = Mask_Picbuf.picture();
     const Picture& loaded = result->Copy_Picbuf.picture();
     const QString text = ExpandFileTokens(
         marks.text, {result->Copy_Picbuf.FileName, 1, loaded.metadata, loaded.image.size()});

@@ -67,10 +67,10 @@ class JpegRemarkTest : public ::testing::Test {
         Picture logo;
         ASSERT_TRUE(
             LoadPicture(u"/usr/share/backgrounds/Wine_by_Jakkub_Mede.jpg"_s, 3, &logo).ok());
-        job_.watermark.PasteClipboard(TrueColour(logo.image.copy(900, 1500, 181, 75)));
+        job_.watermark = TrueColour(logo.image.copy(900, 1500, 181, 75));
         QImage grey(181, 75, QImage::Format_RGB32);
         grey.fill(qRgb(153, 153, 153));
-        job_.mask.PasteClipboard(TrueColour(grey));
+        job_.mask = TrueColour(grey);
         job_.placement.x = 413.4;
         job_.placement.y = 301;
         job_.text = u"(c) 2026 Velda"_s;
@@ -90,7 +90,9 @@ class JpegRemarkTest : public ::testing::Test {
         EXPECT_TRUE(LoadPicture(source, 3, &p).ok());
         Picbuf picture;
         picture.PasteClipboard(p);
-        Picbuf watermark = job_.watermark, mask = job_.mask;
+        Picbuf watermark, mask;
+        watermark.PasteClipboard(job_.watermark);
+        mask.PasteClipboard(job_.mask);
         ApplyImageWatermark(picture, watermark, mask, job_.placement);
         DrawTextWatermark(picture, job_.text, job_.textX, job_.textY, job_.textSize,
                           picture.Xresolution(), picture.Yresolution(), job_.textStyle);
@@ -199,7 +201,9 @@ TEST_F(JpegRemarkTest, MarksDrawnIntoAnyRegionEqualTheNormalPathsPixels) {
     job_.textY = 7;
     Picbuf whole;
     whole.PasteClipboard(TrueColour(photo));
-    Picbuf watermark = job_.watermark, mask = job_.mask;
+    Picbuf watermark, mask;
+    watermark.PasteClipboard(job_.watermark);
+    mask.PasteClipboard(job_.mask);
     ApplyImageWatermark(whole, watermark, mask, job_.placement);
     DrawTextWatermark(whole, job_.text, job_.textX, job_.textY, job_.textSize, 900, 500,
                       job_.textStyle);
@@ -231,7 +235,7 @@ TEST_F(JpegRemarkTest, RowByRowEncodingIsTheWholePicturesToTheByte) {
     anchored.layout.textAutoTone = true;
     tiled.layout.tile = true;
     tiled.layout.tileAngle = 30;
-    bare.watermark = bare.mask = Picbuf();
+    bare.watermark = bare.mask = Picture();
     bare.text.clear();
     for (const char* name : {"s444", "s420", "progressive"}) {
         const QByteArray data = test::ReadAll(Path(QString::fromLatin1(name) + u".jpg"_s));

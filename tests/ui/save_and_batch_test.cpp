@@ -254,7 +254,7 @@ class SaveAndBatchTest : public WindowTest {
         panel()->wfile->clear();
         panel()->ApplyStuff_Click();
         QVERIFY(main_->ExistingResult()->Full_Picbuf.image().pixel(2, 2) != qRgb(255, 255, 255));
-        QVERIFY(!panel()->MakeBatchJob()->watermark.HasPicture());
+        QVERIFY(panel()->MakeBatchJob()->watermark.isNull());
     }
 
     // The desktop batch and velda-batch read one velda.ini the same way: on
