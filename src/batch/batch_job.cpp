@@ -176,6 +176,17 @@ void PrepareMarks(BatchJob* job) {
         std::make_shared<MarkPictures>(job->watermark.image, job->mask.image, job->layout);
 }
 
+void WarmUpMarks(const BatchJob& job) {
+    if (job.text.trimmed().isEmpty()) return;
+    TextRun run = Place(job, job.text, QSize(2048, 2048)).run;
+    const QSize size = TextRunSize(run).boundedTo(QSize(4096, 1024));
+    if (run.text.isEmpty() || size.isEmpty()) return;
+    QImage scratch(size, QImage::Format_RGB32);
+    if (scratch.isNull()) return;
+    run.rect.moveTopLeft(QPoint(0, 0));
+    (void)DrawTextRun(scratch, run);  // nothing is kept of it but the caches
+}
+
 RegionMarks JobMarks(const BatchJob& jobRef, const QString& text) {
     // The marks outlive the call: they hold their own copy of the job.
     auto job = std::make_shared<const BatchJob>(jobRef);

@@ -55,6 +55,13 @@ MarkLayout MarkLayoutFrom(const MarksSettings& marks);
 // call once the watermark, mask and layout are final.
 void PrepareMarks(BatchJob* job);
 
+// Draws the job's text once on a thread that is about to mark pictures:
+// the font and its glyphs are loaded and cached (per thread) now, in memory
+// below the pictures', rather than in the middle of the first picture,
+// where they would stay above its freed memory and make the next large
+// picture grow the heap.
+void WarmUpMarks(const BatchJob& job);
+
 // The job's watermark and text as marks that can be drawn into any part of
 // a picture, exactly as WatermarkFile draws them into the whole; text is
 // the line to draw (the job's, with its tokens filled in).

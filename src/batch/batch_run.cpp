@@ -36,10 +36,15 @@ struct Task {
 // per worker, so the walk never races far ahead of the work.
 class WorkerPool {
   public:
-    WorkerPool(int count, std::function<void(const Task&)> work) : work_(std::move(work)) {
+    // start: what each worker does before its first file.
+    WorkerPool(int count, std::function<void(const Task&)> work, std::function<void()> start)
+        : work_(std::move(work)), start_(std::move(start)) {
         capacity_ = static_cast<size_t>(count);
         for (int i = 0; i < count; ++i)
-            threads_.emplace_back([this] { Loop(); });
+            threads_.emplace_back([this] {
+                start_();
+                Loop();
+            });
     }
     ~WorkerPool() { Finish(); }
 
@@ -88,6 +93,7 @@ class WorkerPool {
     }
 
     std::function<void(const Task&)> work_;
+    std::function<void()> start_;
     std::vector<std::thread> threads_;
     std::deque<Task> queue_;
     size_t capacity_ = 1;
@@ -275,7 +281,7 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
         }
         finish(task.source, task.order, s.ok() ? Outcome::Written : Outcome::Failed, s);
     };
-    WorkerPool pool(jobs, work);
+    WorkerPool pool(jobs, work, [&job] { WarmUpMarks(job); });
 
     // Output names are claimed here, in walk order, so results never depend
     // on which worker finishes first. A folder's files (or the list) are
