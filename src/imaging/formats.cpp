@@ -17,23 +17,7 @@ constexpr std::array<const FormatInfo*, 10> kFormats = {
     &kJpegFormat, &kTiffFormat,  &kPngFormat, &kWebpFormat,    &kBmpFormat,
     &kPcxFormat,  &kTargaFormat, &kGifFormat, &kPhotoCdFormat, &kFifFormat};
 
-const FormatInfo kUnknownFormat = {.id = FormatId::Unknown,
-                                   .name = "",
-                                   .title = "",
-                                   .endings = "",
-                                   .code = 0,
-                                   .writeDepths = 0,
-                                   .takesQuality = false,
-                                   .keepsAlpha = false,
-                                   .holdsMetadata = false,
-                                   .readsOrientation = false,
-                                   .signature = Signature::ByName,
-                                   .sniff = nullptr,
-                                   .header = nullptr,
-                                   .decode = nullptr,
-                                   .encode = nullptr,
-                                   .decodeBytesPerPixel = 0,
-                                   .encodeBytesPerPixel = 3};
+const FormatInfo kUnknownFormat = {};
 
 bool FifSniff(const QByteArray&, const QString& name) {
     return QFileInfo(name).suffix().toLower() == u"fif";
@@ -50,23 +34,15 @@ unsigned DepthBit(int depth) {
 }  // namespace
 
 // Fractal pictures are known by name only, to say that they cannot be read.
-const FormatInfo kFifFormat = {.id = FormatId::Fif,
-                               .name = "fif",
-                               .title = "FIF",
-                               .endings = ".fif",
-                               .code = 0,
-                               .writeDepths = 0,
-                               .takesQuality = false,
-                               .keepsAlpha = false,
-                               .holdsMetadata = false,
-                               .readsOrientation = false,
-                               .signature = Signature::ByName,
-                               .sniff = FifSniff,
-                               .header = FifHeader,
-                               .decode = nullptr,
-                               .encode = nullptr,
-                               .decodeBytesPerPixel = 0,
-                               .encodeBytesPerPixel = 0};
+const FormatInfo kFifFormat = {
+    .id = FormatId::Fif,
+    .name = "fif",
+    .title = "FIF",
+    .endings = ".fif",
+    .signature = Signature::ByName,
+    .sniff = FifSniff,
+    .header = FifHeader,
+};
 
 bool FormatInfo::writes(int depth) const {
     return (writeDepths & DepthBit(depth)) != 0;

@@ -52,28 +52,29 @@ enum class Signature { Strong, Weak, ByName };
 
 // One row of the format table: everything the program knows of a format.
 struct FormatInfo {
-    FormatId id;
-    const char* name;     // lower case, as --format takes it ("jpg")
-    const char* title;    // as dialogs and messages show it ("JPEG")
-    const char* endings;  // every spelling in use, space-separated; the first is written
+    FormatId id = FormatId::Unknown;
+    const char* name = "";     // lower case, as --format takes it ("jpg")
+    const char* title = "";    // as dialogs and messages show it ("JPEG")
+    const char* endings = "";  // every spelling in use, space-separated; the first is written
     // The picture buffer's format code, as files and dialogs store it; 0 for
     // a format that is only read.
-    int code;
-    unsigned writeDepths;   // kWrites24 | kWrites8 | kWrites4
-    bool takesQuality;      // lossy at a quality (JPEGValue)
-    bool keepsAlpha;        // a 24-bit result keeps transparency
-    bool holdsMetadata;     // EXIF, IPTC, XMP and a colour profile
-    bool readsOrientation;  // EXIF orientation applied when read
-    Signature signature;
-    bool (*sniff)(const QByteArray& data, const QString& name);
-    Status (*header)(const QByteArray& data, const DecodeOptions& options, HeaderInfo* info);
+    int code = 0;
+    unsigned writeDepths = 0;       // kWrites24 | kWrites8 | kWrites4
+    bool takesQuality = false;      // lossy at a quality (JPEGValue)
+    bool keepsAlpha = false;        // a 24-bit result keeps transparency
+    bool holdsMetadata = false;     // EXIF, IPTC, XMP and a colour profile
+    bool readsOrientation = false;  // EXIF orientation applied when read
+    Signature signature = Signature::ByName;
+    bool (*sniff)(const QByteArray& data, const QString& name) = nullptr;
+    Status (*header)(const QByteArray& data, const DecodeOptions& options,
+                     HeaderInfo* info) = nullptr;
     Status (*decode)(const QByteArray& data, const HeaderInfo& header, const DecodeOptions& options,
-                     Picture* out);
-    Status (*encode)(const QImage& image, const EncodeOptions& options, QByteArray* out);
+                     Picture* out) = nullptr;
+    Status (*encode)(const QImage& image, const EncodeOptions& options, QByteArray* out) = nullptr;
     // The decode's peak beyond the file's own bytes, per pixel (measured
     // on 50-megapixel files), and the encoder's output buffers.
-    int decodeBytesPerPixel;
-    int encodeBytesPerPixel;
+    int decodeBytesPerPixel = 0;
+    int encodeBytesPerPixel = 0;
 
     bool readable() const { return decode != nullptr; }
     bool writable() const { return encode != nullptr; }

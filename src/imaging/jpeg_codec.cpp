@@ -179,7 +179,6 @@ const FormatInfo kJpegFormat = {
     .code = 7,
     .writeDepths = kWrites24,
     .takesQuality = true,
-    .keepsAlpha = false,
     .holdsMetadata = true,
     .readsOrientation = true,
     .signature = Signature::Strong,

@@ -37,19 +37,11 @@ const FormatInfo kPhotoCdFormat = {
     .name = "pcd",
     .title = "Photo CD",
     .endings = ".pcd",
-    .code = 0,
-    .writeDepths = 0,
-    .takesQuality = false,
-    .keepsAlpha = false,
-    .holdsMetadata = false,
-    .readsOrientation = false,
     .signature = Signature::Strong,
     .sniff = Sniff,
     .header = Header,
     .decode = Decode,
-    .encode = nullptr,
     .decodeBytesPerPixel = 16,
-    .encodeBytesPerPixel = 0,
 };
 
 }  // namespace velda

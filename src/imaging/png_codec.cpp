@@ -176,7 +176,6 @@ const FormatInfo kPngFormat = {
     .endings = ".png",
     .code = 10,
     .writeDepths = kWrites24 | kWrites8 | kWrites4,
-    .takesQuality = false,
     .keepsAlpha = true,
     .holdsMetadata = true,
     .readsOrientation = true,

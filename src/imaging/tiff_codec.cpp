@@ -121,7 +121,6 @@ const FormatInfo kTiffFormat = {
     .endings = ".tif .tiff",
     .code = 1,
     .writeDepths = kWrites24 | kWrites8 | kWrites4,
-    .takesQuality = false,
     .keepsAlpha = true,
     .holdsMetadata = true,
     .readsOrientation = true,
