@@ -78,15 +78,13 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     if (!source.formatInfo().readable()) return Status::Error(ErrorCode::NotAPicture);
     if (Status s = memory.Acquire(options.budget, plan.reserveBytes); !s.ok()) return s;
     Picture picture;
-    if (Status s = DecodeSource(source, &picture, {}, job.resize); !s.ok()) return s;
+    // Resized as it is decoded, so that the marks are drawn crisp at the
+    // final size.
+    if (Status s = DecodeSource(source, &picture, {}, plan.resized); !s.ok()) return s;
     source.data = QByteArray();  // the file's bytes are not held while it is marked and written
     // GIF sources are worked on in true colour, as the classic batch did.
     if (source.format == FormatId::Gif) {
         if (Status s = ToTrueColour(&picture); !s.ok()) return s;
-    }
-    // Resized first, so that the marks are drawn crisp at the final size.
-    if (plan.resized.isValid()) {
-        if (Status s = ResizePicture(&picture, plan.resized); !s.ok()) return s;
     }
     if (Status s = DrawJobMarks(job, text, &picture); !s.ok()) return s;
     const QString omitted = OmittedMarks(job, picture.image.size());

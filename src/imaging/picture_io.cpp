@@ -27,12 +27,11 @@ SourceInfo ProbeSource(QByteArray data, const QString& name, int photoCdResoluti
 }
 
 Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoCdResolution,
-                     Picture* out, const DecodeGate& gate, const ResizeTarget& resize) {
-    return DecodeSource(ProbeSource(data, nameHint, photoCdResolution), out, gate, resize);
+                     Picture* out, const DecodeGate& gate) {
+    return DecodeSource(ProbeSource(data, nameHint, photoCdResolution), out, gate);
 }
 
-Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& gate,
-                    const ResizeTarget& resize) {
+Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& gate, QSize resized) {
     if (!source.headerStatus.ok()) return source.headerStatus;
     const FormatInfo& format = source.formatInfo();
     const HeaderInfo& header = source.header;
@@ -52,16 +51,12 @@ Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& ga
     const auto upright = [orientation](QSize size) {
         return orientation >= 5 ? size.transposed() : size;
     };
-    // The size a resized picture ends at, from its full size: the same
-    // whatever scale it is decoded at.
-    QSize resized;
-    if (format.id == FormatId::Jpeg && resize.kind != ResizeTarget::Kind::None) {
-        const QSize full = source.Upright();
-        if (const QSize to = ResizedSize(resize, full); to != full) resized = to;
-    }
+    // A JPEG is decoded at the smallest of its DCT scales that still holds
+    // the size it ends at.
+    const bool scaled = format.id == FormatId::Jpeg && resized.isValid();
     DecodeOptions options;
     options.photoCdResolution = source.photoCdResolution;
-    options.atLeast = upright(resized);
+    if (scaled) options.atLeast = upright(resized);
     Status s;
     try {
         s = format.decode(data, header, options, &picture);
@@ -74,11 +69,13 @@ Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& ga
         if (turned.isNull()) return Status::Error(ErrorCode::OutOfMemory);
         picture.image = NormalizeImage(turned);
     }
-    if (resized.isValid() && picture.image.size() != resized) {
+    if (scaled && picture.image.size() != resized) {
         QImage smaller = ResizeHighQuality(picture.image, resized);
         if (smaller.isNull()) return Status::Error(ErrorCode::OutOfMemory);
         picture.image = smaller.convertToFormat(QImage::Format_RGB32);
         picture.depth = 24;
+    } else if (resized.isValid()) {
+        if (Status r = ResizePicture(&picture, resized); !r.ok()) return r;
     }
     picture.fileName = source.name;
     picture.format = format.id;

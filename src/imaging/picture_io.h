@@ -48,11 +48,12 @@ struct SourceInfo {
 // Probes data held in memory. Photo CD files are read at photoCdResolution
 // (1 to 5).
 SourceInfo ProbeSource(QByteArray data, const QString& name, int photoCdResolution = kPhotoCdBase);
-// Decodes a probed source, admitted by gate once its header is known. With
-// a resize, a JPEG comes out already brought down to it (decoded at a
-// fraction of its size where it can); other formats come out whole.
+// Decodes a probed source, admitted by gate once its header is known, and
+// turned upright. With a size to end at (upright; none: as it is), it comes
+// out brought down to it, a JPEG decoded at a fraction of its size where
+// it can.
 Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& gate = {},
-                    const ResizeTarget& resize = {});
+                    QSize resized = QSize());
 
 // Reads a picture file: only a regular file, its kind from its contents,
 // header checked before any allocation, decoded by the codec for its kind.
@@ -63,7 +64,7 @@ Status LoadPicture(const QString& path, int photoCdResolution, Picture* out,
 Status ReadPictureFile(const QString& path, QByteArray* out);
 // Probes and decodes data in one step.
 Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoCdResolution,
-                     Picture* out, const DecodeGate& gate = {}, const ResizeTarget& resize = {});
+                     Picture* out, const DecodeGate& gate = {});
 
 // Marks a JPEG held in memory without re-encoding the blocks the marks
 // leave alone (see jpeg_remark.h), its header checked and its decode
