@@ -1,10 +1,9 @@
 #pragma once
 
-// What the header parsers of the codecs share: numbers read at an offset
-// (the caller has checked the size), the palette depth a bit count stands
-// for, and the two ways a header is refused.
+// What the header parsers of the codecs share: numbers read byte by byte
+// at an offset (the caller has checked the size), the palette depth a bit
+// count stands for, and the two ways a header is refused.
 #include <QByteArray>
-#include <QtEndian>
 #include <cstdint>
 #include <cstring>
 
@@ -12,17 +11,20 @@
 
 namespace velda::header {
 
+inline uint8_t Byte(const QByteArray& d, qsizetype at) {
+    return static_cast<uint8_t>(d[at]);
+}
 inline uint16_t Le16(const QByteArray& d, qsizetype at) {
-    return qFromLittleEndian<quint16>(d.constData() + at);
+    return static_cast<uint16_t>(Byte(d, at) | (Byte(d, at + 1) << 8));
 }
 inline uint32_t Le32(const QByteArray& d, qsizetype at) {
-    return qFromLittleEndian<quint32>(d.constData() + at);
+    return static_cast<uint32_t>(Le16(d, at)) | (static_cast<uint32_t>(Le16(d, at + 2)) << 16);
 }
 inline uint16_t Be16(const QByteArray& d, qsizetype at) {
-    return qFromBigEndian<quint16>(d.constData() + at);
+    return static_cast<uint16_t>((Byte(d, at) << 8) | Byte(d, at + 1));
 }
 inline uint32_t Be32(const QByteArray& d, qsizetype at) {
-    return qFromBigEndian<quint32>(d.constData() + at);
+    return (static_cast<uint32_t>(Be16(d, at)) << 16) | Be16(d, at + 2);
 }
 
 inline bool StartsWith(const QByteArray& d, const char* signature, qsizetype n) {
