@@ -25,9 +25,13 @@ bool ParseInt(const QString& text, int min, int max, int* out) {
     return true;
 }
 
-// The keys of [Marks] and [Output], one a line, with what each does.
+// The keys of every section, one a line, with what each does.
 QString SectionKeysHelp() {
-    QString out;
+    QString out = QStringLiteral("\nKeys of [%1]:\n").arg(kMainSection);
+    for (const MainKey& k : MainSectionKeys())
+        out += QStringLiteral("  %1%2\n")
+                   .arg(QString::fromUtf16(k.name), -17)
+                   .arg(QString::fromUtf16(k.help));
     for (const KeyTable* table : {&MarksSection(), &OutputSection()}) {
         out += QStringLiteral("\nKeys of [%1] (empty: as before the section existed):\n")
                    .arg(table->name);

@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "base/file_access.h"
 #include "settings/numbers.h"
@@ -28,27 +29,6 @@ QString CutValue(QString value) {
     value.truncate(units);
     return value;
 }
-
-// The keys of "MainVeldaDetails", in the order they are read.
-constexpr std::array<const char16_t*, 19> kWatermarkKeys = {u"OrigFile",
-                                                            u"WaterMarkFile",
-                                                            u"TemplateFile",
-                                                            u"Textclr",
-                                                            u"InitDir",
-                                                            u"InputDir",
-                                                            u"OutputDir",
-                                                            u"Text",
-                                                            u"ImagePercent",
-                                                            u"TextPercent",
-                                                            u"MixValue",
-                                                            u"JPEGValue",
-                                                            u"wx",
-                                                            u"wy",
-                                                            u"CentreWatermark",
-                                                            u"tx",
-                                                            u"ty",
-                                                            u"ts",
-                                                            u"tfont"};
 
 bool IsSeparator(QChar c) {
 #ifdef Q_OS_WIN
@@ -127,51 +107,76 @@ QString NumberText(const QString& text) {
     return FormatNumberText(LeadingNumber(text));
 }
 
+const std::vector<MainKey>& MainSectionKeys() {
+    using K = MainKey::Kind;
+    using S = WatermarkSettings;
+    static const std::vector<MainKey> keys = {
+        {u"OrigFile", K::Text, &S::OrigFile, nullptr, nullptr, 0, 0,
+         u"the picture the desktop program marks"},
+        {u"WaterMarkFile", K::Text, &S::WaterMarkFile, nullptr, nullptr, 0, 0,
+         u"the watermark picture (empty: none)"},
+        {u"ImagePercent", K::Flag, nullptr, &S::ImagePercent, nullptr, 0, 0,
+         u"True: wx, wy in percent of the picture"},
+        {u"TextPercent", K::Flag, nullptr, &S::TextPercent, nullptr, 0, 0,
+         u"True: tx, ty in percent of the picture"},
+        {u"TemplateFile", K::Text, &S::TemplateFile, nullptr, nullptr, 0, 0,
+         u"a grey picture to blend through (empty: the uniform MixValue)"},
+        {u"Textclr", K::Text, &S::Textclr, nullptr, nullptr, 0, 0,
+         u"text colour, six hexadecimal digits, blue green red"},
+        {u"InitDir", K::Folder, &S::InitDir, nullptr, nullptr, 0, 0,
+         u"where the Open dialogs start"},
+        {u"InputDir", K::Text, &S::InputDir, nullptr, nullptr, 0, 0, u"the batch's input folder"},
+        {u"OutputDir", K::Text, &S::OutputDir, nullptr, nullptr, 0, 0,
+         u"the batch's output folder"},
+        {u"Text", K::Text, &S::Text, nullptr, nullptr, 0, 0, u"the line of text (empty: none)"},
+        {u"MixValue", K::Integer, nullptr, nullptr, &S::MixValue, 0, 255,
+         u"transparency level 0-255 of the uniform mask"},
+        {u"JPEGValue", K::Integer, nullptr, nullptr, &S::JPEGValue, 0, 100,
+         u"JPEG and WebP quality 0-100"},
+        {u"wx", K::Number, &S::wx, nullptr, nullptr, 0, 0, u"watermark left edge"},
+        {u"wy", K::Number, &S::wy, nullptr, nullptr, 0, 0, u"watermark top edge"},
+        {u"CentreWatermark", K::Integer, nullptr, nullptr, &S::CentreWatermark, 0, 1,
+         u"1: the watermark centred"},
+        {u"tx", K::Number, &S::tx, nullptr, nullptr, 0, 0, u"text left edge"},
+        {u"ty", K::Number, &S::ty, nullptr, nullptr, 0, 0, u"text top edge"},
+        {u"ts", K::Number, &S::ts, nullptr, nullptr, 0, 0, u"text size, pixels"},
+        {u"tfont", K::Text, &S::tfont, nullptr, nullptr, 0, 0, u"the text's font family"},
+    };
+    return keys;
+}
+
+namespace {
+
+const MainKey* FindMainKey(const QString& key) {
+    for (const MainKey& k : MainSectionKeys())
+        if (key.compare(QStringView(k.name), Qt::CaseInsensitive) == 0) return &k;
+    return nullptr;
+}
+
+}  // namespace
+
 bool ApplyWatermarkKey(WatermarkSettings& s, const QString& key, const QString& value) {
-    auto is = [&key](const char16_t* name) {
-        return key.compare(QStringView(name), Qt::CaseInsensitive) == 0;
-    };
-    auto text = [&value](QString& field) {
-        field = value.trimmed();
-        return true;
-    };
-    auto integer = [&value](int& field, int min, int max) {
-        const auto v = DecodeInteger(value, min, max);
-        if (v) field = *v;
-        return v.has_value();
-    };
-    auto number = [&value](QString& field) {
-        field = NumberText(value);
-        return true;
-    };
-    if (value.trimmed().isEmpty()) {
-        return std::any_of(kWatermarkKeys.begin(), kWatermarkKeys.end(), is);
+    const MainKey* k = FindMainKey(key);
+    if (!k) return false;
+    if (value.trimmed().isEmpty()) return true;
+    switch (k->kind) {
+        case MainKey::Kind::Text:
+        case MainKey::Kind::Folder:
+            s.*k->text = value.trimmed();
+            return true;
+        case MainKey::Kind::Number:
+            s.*k->text = NumberText(value);
+            return true;
+        case MainKey::Kind::Flag:
+            s.*k->flag = DecodeBooleanWord(value.trimmed());
+            return true;
+        case MainKey::Kind::Integer:
+            if (const auto v = DecodeInteger(value, k->min, k->max)) {
+                s.*k->integer = *v;
+                return true;
+            }
+            return false;
     }
-    if (is(u"OrigFile")) return text(s.OrigFile);
-    if (is(u"WaterMarkFile")) return text(s.WaterMarkFile);
-    if (is(u"TemplateFile")) return text(s.TemplateFile);
-    if (is(u"Textclr")) return text(s.Textclr);
-    if (is(u"InitDir")) return text(s.InitDir);
-    if (is(u"InputDir")) return text(s.InputDir);
-    if (is(u"OutputDir")) return text(s.OutputDir);
-    if (is(u"Text")) return text(s.Text);
-    if (is(u"ImagePercent")) {
-        s.ImagePercent = DecodeBooleanWord(value.trimmed());
-        return true;
-    }
-    if (is(u"TextPercent")) {
-        s.TextPercent = DecodeBooleanWord(value.trimmed());
-        return true;
-    }
-    if (is(u"MixValue")) return integer(s.MixValue, 0, 255);
-    if (is(u"JPEGValue")) return integer(s.JPEGValue, 0, 100);
-    if (is(u"wx")) return number(s.wx);
-    if (is(u"wy")) return number(s.wy);
-    if (is(u"CentreWatermark")) return integer(s.CentreWatermark, 0, 1);
-    if (is(u"tx")) return number(s.tx);
-    if (is(u"ty")) return number(s.ty);
-    if (is(u"ts")) return number(s.ts);
-    if (is(u"tfont")) return text(s.tfont);
     return false;
 }
 
@@ -191,8 +196,8 @@ bool SetWatermarkKey(WatermarkSettings& s, const QString& key, const QString& va
 void ReadWatermarkSettings(const QString& path, WatermarkSettings& s) {
     if (!FileExists(path)) return;
     const IniDocument doc = IniDocument::Load(path);
-    for (const char16_t* key : kWatermarkKeys) {
-        const QString name = QString::fromUtf16(key);
+    for (const MainKey& k : MainSectionKeys()) {
+        const QString name = QString::fromUtf16(k.name);
         const QString value = CutValue(doc.Value(kMainSection, name).value_or(QString()));
         if (value.isEmpty()) {
             if (name == u"Textclr") s.Textclr = QStringLiteral("FFFFFF");
@@ -211,29 +216,29 @@ bool WriteWatermarkSettings(const QString& path, const WatermarkSettings& s) {
 
 QList<std::pair<QString, QString>> WatermarkEntries(const WatermarkSettings& s) {
     QList<std::pair<QString, QString>> out;
-    auto put = [&](const char* key, const QString& value) {
-        out.append({QString::fromLatin1(key), value});
-    };
-    put("OrigFile", s.OrigFile.trimmed());
-    put("WaterMarkFile", s.WaterMarkFile.trimmed());
-    // Neither option of a pair chosen: empty, which reads back as neither.
-    put("ImagePercent", s.ImagePercent ? EncodeBooleanWord(*s.ImagePercent) : QString());
-    put("TextPercent", s.TextPercent ? EncodeBooleanWord(*s.TextPercent) : QString());
-    put("TemplateFile", s.TemplateFile.trimmed());
-    put("Textclr", s.Textclr.trimmed());
-    put("InitDir", CutInitDir(s.InitDir));
-    put("InputDir", s.InputDir.trimmed());
-    put("OutputDir", s.OutputDir.trimmed());
-    put("Text", s.Text.trimmed());
-    put("MixValue", QString::number(s.MixValue));
-    put("JPEGValue", QString::number(s.JPEGValue));
-    put("wx", NumberText(s.wx));
-    put("wy", NumberText(s.wy));
-    put("CentreWatermark", QString::number(s.CentreWatermark));
-    put("tx", NumberText(s.tx));
-    put("ty", NumberText(s.ty));
-    put("ts", NumberText(s.ts));
-    put("tfont", s.tfont.trimmed());
+    for (const MainKey& k : MainSectionKeys()) {
+        QString value;
+        switch (k.kind) {
+            case MainKey::Kind::Text:
+                value = (s.*k.text).trimmed();
+                break;
+            case MainKey::Kind::Folder:
+                value = CutInitDir(s.*k.text);
+                break;
+            case MainKey::Kind::Number:
+                value = NumberText(s.*k.text);
+                break;
+            case MainKey::Kind::Flag:
+                // Neither option of a pair chosen: empty, which reads back
+                // as neither.
+                value = s.*k.flag ? EncodeBooleanWord(*(s.*k.flag)) : QString();
+                break;
+            case MainKey::Kind::Integer:
+                value = QString::number(s.*k.integer);
+                break;
+        }
+        out.append({QString::fromUtf16(k.name), value});
+    }
     return out;
 }
 

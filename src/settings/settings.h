@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <optional>
+#include <vector>
 
 #include "base/file_access.h"
 #include "settings/ini_file.h"
@@ -69,6 +70,27 @@ struct WatermarkSettings {
     QString ts = QStringLiteral("20");
     QString tfont;
 };
+
+// The keys of "MainVeldaDetails", in the order the file writes them: each
+// one's kind, the field of the record it fills, its range and a line of
+// help.
+struct MainKey {
+    enum class Kind {
+        Text,     // kept trimmed
+        Folder,   // a folder, written as CutInitDir gives it
+        Number,   // a text box's number, in its shortest form
+        Flag,     // one option of a pair: True, False or neither
+        Integer,  // a slider's or check box's value within [min, max]
+    };
+    const char16_t* name;
+    Kind kind;
+    QString WatermarkSettings::*text;
+    std::optional<bool> WatermarkSettings::*flag;
+    int WatermarkSettings::*integer;
+    int min, max;
+    const char16_t* help;
+};
+const std::vector<MainKey>& MainSectionKeys();
 
 // Applies one key of "MainVeldaDetails" as the loader does: an empty value
 // changes nothing, a value that its control would refuse changes nothing.
