@@ -11,11 +11,13 @@ PKGS=(
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
   libmagick++-6.q16-dev libturbojpeg0-dev libjpeg62-turbo-dev libimagequant-dev libexiv2-dev
-  libgif-dev libpng-dev libwebp-dev
+  libgif-dev libpng-dev libwebp-dev libheif-dev libjxl-dev
   # fonts: text renders the same on every machine
   fonts-dejavu-core
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev imagemagick exiv2 time bc webp
+  # the reference encoders and decoders of HEIF, AVIF and JPEG XL
+  libheif-examples libavif-bin libjxl-tools
   # a reader of extended XMP and every metadata block, for the tests
   libimage-exiftool-perl
   # an independent reader and writer for the tests (Debian's Python with PIL)

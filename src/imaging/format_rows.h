@@ -5,7 +5,7 @@
 
 namespace velda {
 
-extern const FormatInfo kJpegFormat, kTiffFormat, kPngFormat, kWebpFormat, kBmpFormat, kPcxFormat,
-    kTargaFormat, kGifFormat, kPhotoCdFormat, kFifFormat;
+extern const FormatInfo kJpegFormat, kTiffFormat, kPngFormat, kWebpFormat, kHeicFormat, kAvifFormat,
+    kJxlFormat, kBmpFormat, kPcxFormat, kTargaFormat, kGifFormat, kPhotoCdFormat, kFifFormat;
 
 }  // namespace velda

@@ -13,9 +13,10 @@ namespace velda {
 
 namespace {
 
-constexpr std::array<const FormatInfo*, 10> kFormats = {
-    &kJpegFormat, &kTiffFormat,  &kPngFormat, &kWebpFormat,    &kBmpFormat,
-    &kPcxFormat,  &kTargaFormat, &kGifFormat, &kPhotoCdFormat, &kFifFormat};
+constexpr std::array kFormats = {&kJpegFormat, &kTiffFormat,  &kPngFormat, &kWebpFormat,
+                                 &kHeicFormat, &kAvifFormat,  &kJxlFormat, &kBmpFormat,
+                                 &kPcxFormat,  &kTargaFormat, &kGifFormat, &kPhotoCdFormat,
+                                 &kFifFormat};
 
 const FormatInfo kUnknownFormat = {};
 

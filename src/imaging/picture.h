@@ -14,7 +14,22 @@ inline constexpr qint64 kMaxPicturePixels = 250'000'000;
 
 // Every picture format we know, for reading, writing or both (see
 // formats.h).
-enum class FormatId { Unknown, Jpeg, Tiff, Png, Webp, Bmp, Pcx, Targa, Gif, PhotoCd, Fif };
+enum class FormatId {
+    Unknown,
+    Jpeg,
+    Tiff,
+    Png,
+    Webp,
+    Heic,
+    Avif,
+    Jxl,
+    Bmp,
+    Pcx,
+    Targa,
+    Gif,
+    PhotoCd,
+    Fif
+};
 
 // A decoded picture: pixels in one of three layouts (RGB32 for colour,
 // ARGB32 for colour with transparency, Indexed8 for palettes and grey) and

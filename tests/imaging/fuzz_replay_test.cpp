@@ -25,7 +25,8 @@ TEST(FuzzReplayTest, EveryRegressionFileIsHandledCleanlyInItsOwnDecoder) {
         {"pcx", FormatId::Pcx, "f.pcx"},    {"png", FormatId::Png, "f.png"},
         {"tiff", FormatId::Tiff, "f.tif"},  {"targa", FormatId::Targa, "f.tga"},
         {"gif", FormatId::Gif, "f.gif"},    {"photocd", FormatId::PhotoCd, "f.pcd"},
-        {"webp", FormatId::Webp, "f.webp"},
+        {"webp", FormatId::Webp, "f.webp"}, {"heic", FormatId::Heic, "f.heic"},
+        {"avif", FormatId::Avif, "f.avif"}, {"jxl", FormatId::Jxl, "f.jxl"},
     };
     int replayed = 0;
     for (const Target& t : targets) {
