@@ -59,11 +59,11 @@ struct FormatInfo {
     // The picture buffer's format code, as files and dialogs store it; 0 for
     // a format that is only read.
     int code = 0;
-    unsigned writeDepths = 0;       // kWrites24 | kWrites8 | kWrites4
-    bool takesQuality = false;      // lossy at a quality (JPEGValue)
-    bool keepsAlpha = false;        // a 24-bit result keeps transparency
-    bool holdsMetadata = false;     // EXIF, IPTC, XMP and a colour profile
-    bool readsOrientation = false;  // EXIF orientation applied when read
+    unsigned writeDepths = 0;    // kWrites24 | kWrites8 | kWrites4
+    bool takesQuality = false;   // lossy at a quality (JPEGValue)
+    bool keepsAlpha = false;     // a 24-bit result keeps transparency
+    bool holdsMetadata = false;  // EXIF, IPTC, XMP and a colour profile
+
     Signature signature = Signature::ByName;
     bool (*sniff)(const QByteArray& data, const QString& name) = nullptr;
     Status (*header)(const QByteArray& data, const DecodeOptions& options,
@@ -71,6 +71,10 @@ struct FormatInfo {
     Status (*decode)(const QByteArray& data, const HeaderInfo& header, const DecodeOptions& options,
                      Picture* out) = nullptr;
     Status (*encode)(const QImage& image, const EncodeOptions& options, QByteArray* out) = nullptr;
+    // The file's EXIF, IPTC, XMP and colour profile, and the orientation
+    // still to apply to the decoded picture (1 where the decoder turns it
+    // itself); null for a format that holds none.
+    MetadataPtr (*metadata)(const QByteArray& data, int* orientation) = nullptr;
     // The decode's peak beyond the file's own bytes, per pixel (measured
     // on 50-megapixel files), and the encoder's output buffers.
     int decodeBytesPerPixel = 0;

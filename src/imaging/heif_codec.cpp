@@ -6,6 +6,7 @@
 
 #include <QtEndian>
 #include <memory>
+#include <vector>
 
 #include "imaging/codec.h"
 #include "imaging/format_rows.h"
@@ -129,6 +130,47 @@ Status Decode(const QByteArray& d, const char* what, const HeaderInfo& header, P
     return Status::Ok();
 }
 
+// The file's EXIF, XMP and colour profile. libheif has turned the picture
+// as the file says, so no orientation is left to apply.
+MetadataPtr Metadata(const QByteArray& d, int* orientation) {
+    *orientation = 1;
+    Context context;
+    Handle handle;
+    if (!Open(d, "HEIF", &context, &handle).ok()) return nullptr;
+    heif_image_handle* h = handle.get();
+    auto block = [h](const char* type, const char* contentType) {
+        const int n = heif_image_handle_get_number_of_metadata_blocks(h, type);
+        std::vector<heif_item_id> ids(static_cast<size_t>(std::max(n, 0)));
+        heif_image_handle_get_list_of_metadata_block_IDs(h, type, ids.data(), n);
+        for (const heif_item_id id : ids) {
+            if (contentType &&
+                QByteArray(heif_image_handle_get_metadata_content_type(h, id)) != contentType)
+                continue;
+            QByteArray bytes(static_cast<qsizetype>(heif_image_handle_get_metadata_size(h, id)),
+                             Qt::Uninitialized);
+            if (heif_image_handle_get_metadata(h, id, bytes.data()).code == heif_error_Ok)
+                return bytes;
+        }
+        return QByteArray();
+    };
+    QByteArray exif = block("Exif", nullptr);
+    // HEIF's EXIF starts with the offset of its TIFF header.
+    if (exif.size() >= 4) {
+        const quint32 offset = qFromBigEndian<quint32>(exif.constData());
+        exif =
+            offset <= static_cast<quint32>(exif.size() - 4) ? exif.mid(4 + offset) : QByteArray();
+    }
+    const QByteArray xmp = block("mime", "application/rdf+xml");
+    QByteArray icc;
+    if (heif_image_handle_get_color_profile_type(h) == heif_color_profile_type_prof ||
+        heif_image_handle_get_color_profile_type(h) == heif_color_profile_type_rICC) {
+        icc.resize(static_cast<qsizetype>(heif_image_handle_get_raw_color_profile_size(h)));
+        if (heif_image_handle_get_raw_color_profile(h, icc.data()).code != heif_error_Ok)
+            icc.clear();
+    }
+    return MetadataFromBlocks(exif, xmp, icc);
+}
+
 bool SniffHeic(const QByteArray& d, const QString&) {
     return IsHeic(d);
 }
@@ -161,6 +203,7 @@ const FormatInfo kHeicFormat = {
     .sniff = SniffHeic,
     .header = HeicHeader,
     .decode = HeicDecode,
+    .metadata = Metadata,
     .decodeBytesPerPixel = 16,
 };
 
@@ -173,6 +216,7 @@ const FormatInfo kAvifFormat = {
     .sniff = SniffAvif,
     .header = AvifHeader,
     .decode = AvifDecode,
+    .metadata = Metadata,
     .decodeBytesPerPixel = 16,
 };
 

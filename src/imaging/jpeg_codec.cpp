@@ -180,12 +180,12 @@ const FormatInfo kJpegFormat = {
     .writeDepths = kWrites24,
     .takesQuality = true,
     .holdsMetadata = true,
-    .readsOrientation = true,
     .signature = Signature::Strong,
     .sniff = Sniff,
     .header = Header,
     .decode = Decode,
     .encode = Encode,
+    .metadata = ReadMetadata,
     // Decoded straight into the picture's 32-bit pixels.
     .decodeBytesPerPixel = 4,
     .encodeBytesPerPixel = 2,

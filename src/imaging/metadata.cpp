@@ -224,6 +224,28 @@ void InitializeMetadata() {
     Exiv2::XmpParser::initialize(XmpLock, &xmpMutex);
 }
 
+MetadataPtr MetadataFromBlocks(const QByteArray& exif, const QByteArray& xmp,
+                               const QByteArray& icc) {
+    auto m = std::make_shared<PhotoMetadata>();
+    try {
+        if (!exif.isEmpty())
+            Exiv2::ExifParser::decode(m->exif,
+                                      reinterpret_cast<const Exiv2::byte*>(exif.constData()),
+                                      static_cast<uint32_t>(exif.size()));
+    } catch (const std::exception&) {
+        m->exif.clear();
+    }
+    try {
+        if (!xmp.isEmpty() && Exiv2::XmpParser::decode(m->xmp, xmp.toStdString()) != 0)
+            m->xmp.clear();
+    } catch (const std::exception&) {
+        m->xmp.clear();
+    }
+    m->icc = icc;
+    if (m->exif.empty() && m->xmp.empty() && m->icc.isEmpty()) return nullptr;
+    return m;
+}
+
 MetadataPtr ReadMetadata(const QByteArray& file, int* orientation) {
     *orientation = 1;
     // A JPEG's profile chunks and extended XMP are read here, by their own

@@ -21,6 +21,12 @@ using MetadataPtr = std::shared_ptr<const PhotoMetadata>;
 // orientation (1 to 8; 1 when there is none).
 MetadataPtr ReadMetadata(const QByteArray& file, int* orientation);
 
+// Metadata from the blocks a container holds apart (HEIF's): EXIF from its
+// TIFF header on, an XMP packet, an ICC profile; any may be empty. A damaged
+// block is dropped; nothing readable gives null.
+MetadataPtr MetadataFromBlocks(const QByteArray& exif, const QByteArray& xmp,
+                               const QByteArray& icc);
+
 // The text of one EXIF, IPTC or XMP value named by its Exiv2 key
 // ("Exif.Image.Artist", "Iptc.Application2.Byline", "Xmp.dc.creator"):
 // empty when the picture lacks it, nothing when the name is no such key.

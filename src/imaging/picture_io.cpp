@@ -21,8 +21,8 @@ SourceInfo ProbeSource(QByteArray data, const QString& name, int photoCdResoluti
     source.photoCdResolution = photoCdResolution;
     source.format = SniffFormat(source.data, name);
     source.headerStatus = ReadHeader(source.format, source.data, photoCdResolution, &source.header);
-    if (source.headerStatus.ok() && source.formatInfo().readsOrientation)
-        source.metadata = ReadMetadata(source.data, &source.orientation);
+    if (source.headerStatus.ok() && source.formatInfo().metadata)
+        source.metadata = source.formatInfo().metadata(source.data, &source.orientation);
     return source;
 }
 

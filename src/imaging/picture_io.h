@@ -35,7 +35,7 @@ struct SourceInfo {
     int photoCdResolution = kPhotoCdBase;
     HeaderInfo header;
     Status headerStatus;   // why the header was refused; the source then fails with it
-    MetadataPtr metadata;  // read from the formats that turn by it
+    MetadataPtr metadata;  // from the formats that hold it
     int orientation = 1;
 
     const FormatInfo& formatInfo() const { return Format(format); }

@@ -178,12 +178,12 @@ const FormatInfo kPngFormat = {
     .writeDepths = kWrites24 | kWrites8 | kWrites4,
     .keepsAlpha = true,
     .holdsMetadata = true,
-    .readsOrientation = true,
     .signature = Signature::Strong,
     .sniff = Sniff,
     .header = Header,
     .decode = Decode,
     .encode = Encode,
+    .metadata = ReadMetadata,
     // Qt decodes into a layout of its own (up to 64 bits a pixel for
     // 16-bit files) and we convert it to ours.
     .decodeBytesPerPixel = 8,

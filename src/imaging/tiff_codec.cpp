@@ -123,12 +123,12 @@ const FormatInfo kTiffFormat = {
     .writeDepths = kWrites24 | kWrites8 | kWrites4,
     .keepsAlpha = true,
     .holdsMetadata = true,
-    .readsOrientation = true,
     .signature = Signature::Strong,
     .sniff = Sniff,
     .header = Header,
     .decode = Decode,
     .encode = Encode,
+    .metadata = ReadMetadata,
     .decodeBytesPerPixel = 8,
     .encodeBytesPerPixel = 4,
 };

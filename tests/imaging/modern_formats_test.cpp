@@ -85,6 +85,23 @@ TEST(ModernFormats, ReferenceFilesReadAsTheirReferenceDecodersReadThem) {
         EXPECT_EQ(refused.code(), ErrorCode::CorruptData) << refused.text().toStdString();
         EXPECT_FALSE(refused.text().isEmpty());
     }
+
+    // A phone's HEIC carries its EXIF and XMP into a JPEG made from it, as
+    // an independent reader sees them.
+    for (const char* ending : {".heic", ".avif"}) {
+        SCOPED_TRACE(ending);
+        const QString file = dir.filePath(u"made"_s + QLatin1String(ending));
+        test::Run(u"exiftool"_s, {u"-q"_s, u"-overwrite_original"_s, u"-Artist=Ada"_s,
+                                  u"-XMP-dc:Creator=Bea"_s, file});
+        Picture tagged;
+        ASSERT_TRUE(DecodePicture(test::ReadAll(file), file, kPhotoCdBase, &tagged).ok());
+        ASSERT_TRUE(tagged.metadata);
+        EXPECT_EQ(MetadataText(tagged.metadata.get(), u"Exif.Image.Artist"_s), u"Ada"_s);
+        const QString jpeg = dir.filePath(u"from"_s + QLatin1String(ending) + u".jpg"_s);
+        ASSERT_TRUE(WritePicture(tagged, Format(FormatId::Jpeg), jpeg, {}).ok());
+        EXPECT_EQ(test::Run(u"exiftool"_s, {u"-s3"_s, u"-Artist"_s, u"-Creator"_s, jpeg}).trimmed(),
+                  u"Ada\nBea"_s);
+    }
 }
 
 }  // namespace
