@@ -7,7 +7,11 @@ namespace velda {
 qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels, int sourceDepth) {
     // Peaks measured on 50-megapixel photos, beyond the decoded picture.
     const FormatInfo& output = Format(job.output);
-    qint64 perPixel = output.encodeBytesPerPixel;
+    const bool lossless = (job.webpLossless && output.id == FormatId::Webp) ||
+                          (output.losslessAtTop && job.jpegQuality >= 100);
+    qint64 perPixel = lossless && output.losslessEncodeBytesPerPixel > 0
+                          ? output.losslessEncodeBytesPerPixel
+                          : output.encodeBytesPerPixel;
     if (job.depth < 24 && output.writes(job.depth)) perPixel += 2;  // palette and indices
     if (sourceDepth <= 8) perPixel += 4;  // a palette picture raised to true colour
     if (job.resize.kind != ResizeTarget::Kind::None) perPixel += 4;  // the smaller copy

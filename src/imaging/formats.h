@@ -34,12 +34,18 @@ struct DecodeOptions {
     QSize atLeast;
 };
 
+struct MetadataBlocks;
+
 struct EncodeOptions {
     // 24 (or 32 where the format keeps alpha), 8 or 4; for 8 and 4 the
     // image is Indexed8 with at most 256 or 16 colours.
     int depth = 24;
     int quality = 75;  // 0-100 where the format takes one
     bool lossless = false;
+    // For a format whose encoder writes the metadata itself: the blocks to
+    // write, or null.
+    const MetadataBlocks* metadata = nullptr;
+    int threads = 0;  // the encoder's, where it has several; 0 every core
 };
 
 // Bits of FormatInfo::writeDepths.
@@ -63,6 +69,9 @@ struct FormatInfo {
     bool takesQuality = false;   // lossy at a quality (JPEGValue)
     bool keepsAlpha = false;     // a 24-bit result keeps transparency
     bool holdsMetadata = false;  // EXIF, IPTC, XMP and a colour profile
+    // The metadata goes to the encoder as blocks (EncodeOptions::metadata)
+    // rather than into the encoded file afterwards.
+    bool encoderWritesMetadata = false;
 
     Signature signature = Signature::ByName;
     bool (*sniff)(const QByteArray& data, const QString& name) = nullptr;
@@ -79,6 +88,10 @@ struct FormatInfo {
     // on 50-megapixel files), and the encoder's output buffers.
     int decodeBytesPerPixel = 0;
     int encodeBytesPerPixel = 0;
+    // A lossless encode's, where it costs more (0: the same).
+    int losslessEncodeBytesPerPixel = 0;
+    // Quality 100 is mathematically lossless (JPEG XL's).
+    bool losslessAtTop = false;
 
     bool readable() const { return decode != nullptr; }
     bool writable() const { return encode != nullptr; }

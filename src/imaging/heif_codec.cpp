@@ -1,11 +1,14 @@
-// HEIF pictures through libheif: HEIC (HEVC, decoded by libde265) and
-// AVIF (AV1, decoded by dav1d or aom). The primary picture is read, its
-// rotation and mirroring applied by libheif, alpha kept, 10- and 12-bit
-// samples brought to 8.
+// HEIF pictures through libheif: HEIC (HEVC, decoded by libde265, encoded
+// by x265) and AVIF (AV1, decoded by dav1d or aom, encoded by aom). The
+// primary picture is read, its rotation and mirroring applied by libheif,
+// alpha kept, 10- and 12-bit samples brought to 8. Written at 8 bits with
+// the metadata in libheif's own boxes.
 #include <libheif/heif.h>
 
 #include <QtEndian>
+#include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "imaging/codec.h"
@@ -53,6 +56,12 @@ struct HandleFree {
 };
 struct ImageFree {
     void operator()(heif_image* i) const { heif_image_release(i); }
+};
+struct EncoderFree {
+    void operator()(heif_encoder* e) const { heif_encoder_release(e); }
+};
+struct OptionsFree {
+    void operator()(heif_encoding_options* o) const { heif_encoding_options_free(o); }
 };
 using Context = std::unique_ptr<heif_context, ContextFree>;
 using Handle = std::unique_ptr<heif_image_handle, HandleFree>;
@@ -171,6 +180,91 @@ MetadataPtr Metadata(const QByteArray& d, int* orientation) {
     return MetadataFromBlocks(exif, xmp, icc);
 }
 
+Status WriteFailed(const heif_error& e, const char* what) {
+    return Status::Error(
+        ErrorCode::WriteFailed,
+        QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromUtf8(e.message)));
+}
+
+heif_error AppendTo(heif_context*, const void* data, size_t size, void* bytes) {
+    static_cast<QByteArray*>(bytes)->append(static_cast<const char*>(data),
+                                            static_cast<qsizetype>(size));
+    return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+}
+
+// The encoders' speed settings were chosen by measurement on 2048-pixel
+// photographs, one core: x265's "ultrafast" takes a quarter of a second
+// where "superfast" takes three times as long for files 3 % smaller at
+// the qualities photographs are saved at; aom's speed 8 takes 0.3 to 0.4 s
+// where its default 6 takes 0.8 to 0.9 s for 0.4 dB more at the same size.
+Status EncodeHeif(const QImage& source, const EncodeOptions& o, heif_compression_format compression,
+                  const char* what, QByteArray* out) {
+    const bool alpha = source.hasAlphaChannel() && HasTransparency(source);
+    const QImage image =
+        source.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (image.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+    const int w = image.width(), h = image.height();
+
+    Context context(heif_context_alloc());
+    if (!context) return Status::Error(ErrorCode::OutOfMemory);
+    heif_encoder* e = nullptr;
+    heif_error err = heif_context_get_encoder_for_format(context.get(), compression, &e);
+    std::unique_ptr<heif_encoder, EncoderFree> encoder(e);
+    if (err.code != heif_error_Ok) return WriteFailed(err, what);
+    heif_encoder_set_logging_level(encoder.get(), 0);
+    heif_encoder_set_lossy_quality(encoder.get(), std::clamp(o.quality, 0, 100));
+    const int threads = o.threads > 0
+                            ? o.threads
+                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (compression == heif_compression_HEVC) {
+        heif_encoder_set_parameter_string(encoder.get(), "preset", "ultrafast");
+        const std::string pools = std::to_string(threads);
+        heif_encoder_set_parameter_string(encoder.get(), "x265:pools", pools.c_str());
+    } else {
+        heif_encoder_set_parameter_integer(encoder.get(), "speed", 8);
+        heif_encoder_set_parameter_integer(encoder.get(), "threads", std::min(threads, 16));
+    }
+
+    heif_image* created = nullptr;
+    err = heif_image_create(w, h, heif_colorspace_RGB,
+                            alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                            &created);
+    Image picture(created);
+    if (err.code != heif_error_Ok) return WriteFailed(err, what);
+    err = heif_image_add_plane(picture.get(), heif_channel_interleaved, w, h, 8);
+    if (err.code != heif_error_Ok) return WriteFailed(err, what);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(picture.get(), heif_channel_interleaved, &stride);
+    if (!plane) return Status::Error(ErrorCode::OutOfMemory);
+    const size_t row = static_cast<size_t>(w) * (alpha ? 4 : 3);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(plane + static_cast<size_t>(y) * stride, image.constScanLine(y), row);
+    const MetadataBlocks* m = o.metadata;
+    if (m && !m->icc.isEmpty())
+        heif_image_set_raw_color_profile(picture.get(), "prof", m->icc.constData(),
+                                         static_cast<size_t>(m->icc.size()));
+
+    std::unique_ptr<heif_encoding_options, OptionsFree> options(heif_encoding_options_alloc());
+    options->save_alpha_channel = alpha;
+    heif_image_handle* encoded = nullptr;
+    err = heif_context_encode_image(context.get(), picture.get(), encoder.get(), options.get(),
+                                    &encoded);
+    Handle handle(encoded);
+    if (err.code != heif_error_Ok) return WriteFailed(err, what);
+    // Metadata that cannot be added does not cost the picture.
+    if (m && !m->exif.isEmpty())
+        heif_context_add_exif_metadata(context.get(), handle.get(), m->exif.constData(),
+                                       static_cast<int>(m->exif.size()));
+    if (m && !m->xmp.isEmpty())
+        heif_context_add_XMP_metadata(context.get(), handle.get(), m->xmp.constData(),
+                                      static_cast<int>(m->xmp.size()));
+    out->clear();
+    heif_writer writer{1, AppendTo};
+    err = heif_context_write(context.get(), &writer, out);
+    if (err.code != heif_error_Ok) return WriteFailed(err, what);
+    return Status::Ok();
+}
+
 bool SniffHeic(const QByteArray& d, const QString&) {
     return IsHeic(d);
 }
@@ -189,6 +283,12 @@ Status HeicDecode(const QByteArray& d, const HeaderInfo& h, const DecodeOptions&
 Status AvifDecode(const QByteArray& d, const HeaderInfo& h, const DecodeOptions&, Picture* out) {
     return Decode(d, "AVIF", h, out);
 }
+Status HeicEncode(const QImage& image, const EncodeOptions& o, QByteArray* out) {
+    return EncodeHeif(image, o, heif_compression_HEVC, "HEIC", out);
+}
+Status AvifEncode(const QImage& image, const EncodeOptions& o, QByteArray* out) {
+    return EncodeHeif(image, o, heif_compression_AV1, "AVIF", out);
+}
 
 }  // namespace
 
@@ -199,12 +299,21 @@ const FormatInfo kHeicFormat = {
     .name = "heic",
     .title = "HEIC",
     .endings = ".heic .heif",
+    .code = 12,
+    .writeDepths = kWrites24,
+    .takesQuality = true,
+    .keepsAlpha = true,
+    .holdsMetadata = true,
+    .encoderWritesMetadata = true,
     .signature = Signature::Strong,
     .sniff = SniffHeic,
     .header = HeicHeader,
     .decode = HeicDecode,
+    .encode = HeicEncode,
     .metadata = Metadata,
     .decodeBytesPerPixel = 16,
+    // Our RGB copy, libheif's planes and x265's own (measured on 36 MP).
+    .encodeBytesPerPixel = 22,
 };
 
 const FormatInfo kAvifFormat = {
@@ -212,12 +321,21 @@ const FormatInfo kAvifFormat = {
     .name = "avif",
     .title = "AVIF",
     .endings = ".avif",
+    .code = 13,
+    .writeDepths = kWrites24,
+    .takesQuality = true,
+    .keepsAlpha = true,
+    .holdsMetadata = true,
+    .encoderWritesMetadata = true,
     .signature = Signature::Strong,
     .sniff = SniffAvif,
     .header = AvifHeader,
     .decode = AvifDecode,
+    .encode = AvifEncode,
     .metadata = Metadata,
     .decodeBytesPerPixel = 16,
+    // Our RGB copy, libheif's planes and aom's own (measured on 36 MP).
+    .encodeBytesPerPixel = 28,
 };
 
 }  // namespace velda

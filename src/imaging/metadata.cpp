@@ -396,6 +396,96 @@ Status MuxWebpMetadata(QByteArray* file, const Exiv2::ExifData& exif, const Exiv
 
 }  // namespace
 
+namespace {
+
+// The source's EXIF and XMP made true for a new file of width x height:
+// orientation 1 (unless the pixels keep their stored frame), the new pixel
+// dimensions, no thumbnail of the old pixels. tiff: for a TIFF container,
+// whose readers take the dimensions as LONG only and know no
+// interoperability directory (a JPEG's EXIF has one).
+void MakeTrue(const PhotoMetadata& m, int width, int height, bool keepOrientation, bool tiff,
+              Exiv2::ExifData* exifOut, Exiv2::XmpData* xmpOut) {
+    Exiv2::ExifData& exif = *exifOut;
+    exif = m.exif;
+    Exiv2::ExifThumb(exif).erase();
+    auto setIfPresent = [&exif](const char* key, uint32_t value) {
+        const auto it = exif.findKey(Exiv2::ExifKey(key));
+        if (it != exif.end()) it->setValue(std::to_string(value));
+    };
+    if (!exif.empty() && !keepOrientation)
+        exif["Exif.Image.Orientation"] = static_cast<uint16_t>(1);
+    if (tiff) {
+        for (auto it = exif.begin(); it != exif.end();) {
+            const std::string key = it->key();
+            if (key.rfind("Exif.Iop.", 0) == 0 || key == "Exif.Photo.InteroperabilityTag") {
+                it = exif.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    auto setDimension = [&](const char* key, uint32_t value) {
+        const auto it = exif.findKey(Exiv2::ExifKey(key));
+        if (it == exif.end()) return;
+        if (tiff) {
+            Exiv2::ULongValue v;
+            v.value_.push_back(value);
+            it->setValue(&v);
+        } else {
+            it->setValue(std::to_string(value));
+        }
+    };
+    setDimension("Exif.Photo.PixelXDimension", static_cast<uint32_t>(width));
+    setDimension("Exif.Photo.PixelYDimension", static_cast<uint32_t>(height));
+    setIfPresent("Exif.Image.ImageWidth", static_cast<uint32_t>(width));
+    setIfPresent("Exif.Image.ImageLength", static_cast<uint32_t>(height));
+
+    Exiv2::XmpData& xmp = *xmpOut;
+    xmp = m.xmp;
+    auto setXmp = [&xmp](const char* key, int value) {
+        const auto it = xmp.findKey(Exiv2::XmpKey(key));
+        if (it != xmp.end()) it->setValue(std::to_string(value));
+    };
+    if (!keepOrientation) setXmp("Xmp.tiff.Orientation", 1);
+    setXmp("Xmp.exif.PixelXDimension", width);
+    setXmp("Xmp.exif.PixelYDimension", height);
+}
+
+}  // namespace
+
+MetadataBlocks MetadataBlocksFor(const PhotoMetadata& m, int width, int height) {
+    MetadataBlocks blocks;
+    blocks.icc = m.icc;
+    try {
+        Exiv2::ExifData exif;
+        Exiv2::XmpData xmp;
+        MakeTrue(m, width, height, false, false, &exif, &xmp);
+        MergeExtendedXmp(xmp, m.extendedXmp);
+        // These containers have no place for IPTC: its values go into the
+        // XMP, where IPTC's own standard mirrors them, unless the XMP
+        // already has them.
+        if (!m.iptc.empty()) {
+            Exiv2::XmpData fromIptc;
+            Exiv2::copyIptcToXmp(m.iptc, fromIptc);
+            for (const Exiv2::Xmpdatum& d : fromIptc)
+                if (xmp.findKey(Exiv2::XmpKey(d.key())) == xmp.end()) xmp.add(d);
+        }
+        if (!exif.empty()) {
+            Exiv2::Blob blob;
+            Exiv2::ExifParser::encode(blob, Exiv2::bigEndian, exif);
+            blocks.exif = QByteArray(reinterpret_cast<const char*>(blob.data()),
+                                     static_cast<qsizetype>(blob.size()));
+        }
+        std::string packet;
+        if (!xmp.empty() &&
+            Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::useCompactFormat) == 0)
+            blocks.xmp = QByteArray::fromStdString(packet);
+    } catch (const std::exception&) {
+        // Damaged metadata never costs the picture: what was made is kept.
+    }
+    return blocks;
+}
+
 Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int height,
                      bool keepOrientation) {
     try {
@@ -405,51 +495,10 @@ Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int he
         if (!image.get()) return Status::Error(ErrorCode::WriteFailed, QStringLiteral("metadata"));
         image->readMetadata();
 
-        Exiv2::ExifData exif = m.exif;
-        Exiv2::ExifThumb(exif).erase();  // a thumbnail of the old pixels would lie
-        auto setIfPresent = [&exif](const char* key, uint32_t value) {
-            const auto it = exif.findKey(Exiv2::ExifKey(key));
-            if (it != exif.end()) it->setValue(std::to_string(value));
-        };
-        if (!exif.empty() && !keepOrientation)
-            exif["Exif.Image.Orientation"] = static_cast<uint16_t>(1);
-        const bool tiff = image->imageType() == Exiv2::ImageType::tiff;
-        if (tiff) {
-            // TIFF readers take the pixel dimensions as LONG only, and know
-            // no interoperability directory (a JPEG's EXIF has one).
-            for (auto it = exif.begin(); it != exif.end();) {
-                const std::string key = it->key();
-                if (key.rfind("Exif.Iop.", 0) == 0 || key == "Exif.Photo.InteroperabilityTag") {
-                    it = exif.erase(it);
-                } else {
-                    ++it;
-                }
-            }
-        }
-        auto setDimension = [&](const char* key, uint32_t value) {
-            const auto it = exif.findKey(Exiv2::ExifKey(key));
-            if (it == exif.end()) return;
-            if (tiff) {
-                Exiv2::ULongValue v;
-                v.value_.push_back(value);
-                it->setValue(&v);
-            } else {
-                it->setValue(std::to_string(value));
-            }
-        };
-        setDimension("Exif.Photo.PixelXDimension", static_cast<uint32_t>(width));
-        setDimension("Exif.Photo.PixelYDimension", static_cast<uint32_t>(height));
-        setIfPresent("Exif.Image.ImageWidth", static_cast<uint32_t>(width));
-        setIfPresent("Exif.Image.ImageLength", static_cast<uint32_t>(height));
-
-        Exiv2::XmpData xmp = m.xmp;
-        auto setXmp = [&xmp](const char* key, int value) {
-            const auto it = xmp.findKey(Exiv2::XmpKey(key));
-            if (it != xmp.end()) it->setValue(std::to_string(value));
-        };
-        if (!keepOrientation) setXmp("Xmp.tiff.Orientation", 1);
-        setXmp("Xmp.exif.PixelXDimension", width);
-        setXmp("Xmp.exif.PixelYDimension", height);
+        Exiv2::ExifData exif;
+        Exiv2::XmpData xmp;
+        MakeTrue(m, width, height, keepOrientation, image->imageType() == Exiv2::ImageType::tiff,
+                 &exif, &xmp);
 
         const auto type = image->imageType();
         if (type != Exiv2::ImageType::jpeg) MergeExtendedXmp(xmp, m.extendedXmp);

@@ -42,6 +42,18 @@ QImage ApplyOrientation(const QImage& image, int orientation);
 Status EmbedMetadata(QByteArray* file, const PhotoMetadata& metadata, int width, int height,
                      bool keepOrientation = false);
 
+// The metadata as the separate blocks a container's own encoder writes
+// (HEIF's, JPEG XL's), made true for the new file as EmbedMetadata makes
+// it: EXIF from its TIFF header on, an XMP packet (which also takes the
+// IPTC values, for these containers have no place for IPTC), an ICC
+// profile. A block that cannot be made is left empty.
+struct MetadataBlocks {
+    QByteArray exif;
+    QByteArray xmp;
+    QByteArray icc;
+};
+MetadataBlocks MetadataBlocksFor(const PhotoMetadata& metadata, int width, int height);
+
 // Exiv2's own one-time set-up (XMP parsing is not thread-safe before it).
 void InitializeMetadata();
 

@@ -181,17 +181,17 @@ Status MarkJpegDataRows(const QByteArray& data, const RegionMarks& marks, int qu
                               out);
 }
 
-Status EncodePicture(const Picture& picture, const FormatInfo& format, int quality, QByteArray* out,
-                     bool lossless) {
+namespace {
+
+// options.depth is taken from the picture.
+Status Encode(const Picture& picture, const FormatInfo& format, EncodeOptions options,
+              QByteArray* out) {
     if (picture.isNull()) return Status::Error(ErrorCode::NoPicture);
     if (!format.writable()) {
         return Status::Error(ErrorCode::BadArgument,
                              QStringLiteral("%1 is not written").arg(QLatin1String(format.title)));
     }
-    EncodeOptions options;
     options.depth = picture.depth >= 24 ? 24 : (picture.depth > 4 ? 8 : 4);
-    options.quality = quality;
-    options.lossless = lossless;
     if (!format.writes(options.depth)) {
         return Status::Error(ErrorCode::BadArgument, QStringLiteral("%1 is not written at %2 bits")
                                                          .arg(QLatin1String(format.title))
@@ -207,6 +207,16 @@ Status EncodePicture(const Picture& picture, const FormatInfo& format, int quali
     }
 }
 
+}  // namespace
+
+Status EncodePicture(const Picture& picture, const FormatInfo& format, int quality, QByteArray* out,
+                     bool lossless) {
+    EncodeOptions options;
+    options.quality = quality;
+    options.lossless = lossless;
+    return Encode(picture, format, options, out);
+}
+
 Status WritePicture(const Picture& picture, const FormatInfo& format, const QString& path,
                     const WriteOptions& options) {
     Picture writable;
@@ -214,18 +224,26 @@ Status WritePicture(const Picture& picture, const FormatInfo& format, const QStr
         !s.ok()) {
         return s;
     }
-    QByteArray bytes;
-    if (Status s = EncodePicture(writable, format, options.quality, &bytes, options.lossless);
-        !s.ok()) {
-        return s;
+    const bool withMetadata = options.keepMetadata && writable.metadata && format.holdsMetadata;
+    EncodeOptions encode;
+    encode.quality = options.quality;
+    encode.lossless = options.lossless;
+    encode.threads = options.threads;
+    MetadataBlocks blocks;
+    if (withMetadata && format.encoderWritesMetadata) {
+        blocks =
+            MetadataBlocksFor(*writable.metadata, writable.image.width(), writable.image.height());
+        encode.metadata = &blocks;
     }
-    if (options.keepMetadata && writable.metadata && format.holdsMetadata) {
+    QByteArray bytes;
+    if (Status s = Encode(writable, format, encode, &bytes); !s.ok()) return s;
+    if (withMetadata && !format.encoderWritesMetadata) {
         // Metadata that cannot be written does not cost the picture.
-        QByteArray withMetadata = bytes;
-        if (EmbedMetadata(&withMetadata, *writable.metadata, writable.image.width(),
+        QByteArray embedded = bytes;
+        if (EmbedMetadata(&embedded, *writable.metadata, writable.image.width(),
                           writable.image.height())
                 .ok()) {
-            bytes = std::move(withMetadata);
+            bytes = std::move(embedded);
         }
     }
     return WriteFileAtomically(path, bytes, options.durable, options.replace);

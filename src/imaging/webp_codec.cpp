@@ -116,6 +116,7 @@ const FormatInfo kWebpFormat = {
     // Decoded straight into the picture's 32-bit pixels.
     .decodeBytesPerPixel = 4,
     .encodeBytesPerPixel = 3,
+    .losslessEncodeBytesPerPixel = 20,
 };
 
 }  // namespace velda

@@ -60,6 +60,19 @@ TEST(FilePlan, TheRouteFollowsTheSourceAndTheJob) {
     EXPECT_EQ(gif.route, FilePlan::Route::Whole);
     EXPECT_EQ(gif.output, &Format(FormatId::Gif));
     EXPECT_EQ(gif.depth, 8);
+
+    // A lossless encode holds several times a lossy one's memory: the
+    // budget reserves for it (WebP's own lossless, JPEG XL at quality 100).
+    for (const FormatId id : {FormatId::Webp, FormatId::Jxl}) {
+        SCOPED_TRACE(Format(id).name);
+        job.output = id;
+        job.webpLossless = false;
+        job.jpegQuality = 90;
+        const qint64 lossy = PlanFile(job, upright, job.text).reserveBytes;
+        job.webpLossless = id == FormatId::Webp;
+        job.jpegQuality = id == FormatId::Jxl ? 100 : 90;
+        EXPECT_GT(PlanFile(job, upright, job.text).reserveBytes, lossy + 320 * 200 * 10);
+    }
 }
 
 }  // namespace

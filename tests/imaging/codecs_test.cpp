@@ -210,9 +210,12 @@ struct WriteCase {
 };
 
 TEST_F(CodecsTest, WritesEveryFormatAndDepthThatAnIndependentReaderAccepts) {
-    // Every format the table writes, at every depth it writes.
+    // Every format the table writes, at every depth it writes. This
+    // ImageMagick reads no JPEG XL and calls AVIF HEIC: those three are read
+    // by their reference decoders (modern_formats_test).
     QList<WriteCase> cases;
     for (const FormatInfo* f : Formats()) {
+        if (f->id == FormatId::Heic || f->id == FormatId::Avif || f->id == FormatId::Jxl) continue;
         for (const int depth : {24, 8, 4}) {
             if (!f->writable() || !f->writes(depth)) continue;
             cases.append({f->code, depth,
