@@ -71,12 +71,42 @@ const QStringList& FormatNames() {
     return names;
 }
 
+QString Listed(QStringList names, const QString& conjunction) {
+    const QString last = names.takeLast();
+    return names.isEmpty() ? last
+                           : names.join(QStringLiteral(", ")) + u' ' + conjunction + u' ' + last;
+}
+
 QString FormatList() {
     QStringList others = FormatNames();
     others.removeAll(QStringLiteral("jpg"));
-    const QString last = others.takeLast();
-    return QStringLiteral("jpg (default), ") + others.join(QStringLiteral(", ")) +
-           QStringLiteral(" or ") + last;
+    return QStringLiteral("jpg (default), ") + Listed(others, QStringLiteral("or"));
+}
+
+// The written formats' titles (or names) of the rows that pass.
+QString WrittenWhere(bool (*passes)(const FormatInfo&), bool titles, const QString& conjunction) {
+    QStringList list;
+    for (const FormatInfo* f : Formats())
+        if (f->writable() && passes(*f))
+            list.append(QString::fromLatin1(titles ? f->title : f->name));
+    return Listed(list, conjunction);
+}
+
+// Lines longer than the help column are broken at spaces.
+QStringList Wrapped(const QString& text) {
+    constexpr int kWidth = 60;
+    QStringList out;
+    for (const QString& line : text.split(u'\n')) {
+        QString rest = line;
+        while (rest.size() > kWidth) {
+            const qsizetype cut = rest.lastIndexOf(u' ', kWidth);
+            if (cut <= 0) break;
+            out.append(rest.left(cut));
+            rest = rest.mid(cut + 1);
+        }
+        out.append(rest);
+    }
+    return out;
 }
 
 constexpr OptionInfo kOptions[] = {
@@ -93,9 +123,10 @@ constexpr OptionInfo kOptions[] = {
      "--set WatermarkSize=20 --set Anchor=BR --set MarginX=3%"},
     {"--format", nullptr, "FMT", "%FORMATS%"},
     {"--depth", nullptr, "BITS",
-     "24 (default), 8 or 4 for formats with a palette (not jpg\nor webp); GIF is always 8"},
+     "24 (default), 8 or 4 for formats with a palette (not %TRUECOLOUR%); GIF is always 8"},
     {"--quality", nullptr, "N",
-     "JPEG and WebP quality 0-100 (default: JPEGValue of the\nsettings, 75)"},
+     "%QUALITY% quality 0-100 (default: JPEGValue of the settings, 75); "
+     "100 is lossless in JPEG XL"},
     {"--webp-lossless", nullptr, nullptr, "with --format webp: lossless WebP"},
     {"--lossless", nullptr, nullptr,
      "JPEG to JPEG: keep every 8x8 block the marks do not touch\n"
@@ -115,7 +146,7 @@ constexpr OptionInfo kOptions[] = {
      "another run is writing, and sources, are never replaced"},
     {"--strip-metadata", nullptr, nullptr,
      "write no EXIF, IPTC, XMP or colour profile (GPS included);\n"
-     "by default JPEG, TIFF, PNG and WebP results keep their\nsources' metadata"},
+     "by default %METADATA% results keep their sources' metadata"},
     {"--pcd", nullptr, "RES",
      "Photo CD resolution: base/16, base/4, base (default),\nbase*4 or base*16"},
     {"--jobs", "-j", "N", "files processed at once (default: one per core)"},
@@ -146,7 +177,16 @@ QString OptionsHelp() {
         if (o.value) head += u' ' + QString::fromLatin1(o.value);
         QString help = QString::fromUtf8(o.help);
         help.replace(QStringLiteral("%FORMATS%"), FormatList());
-        const QStringList lines = help.split(u'\n');
+        help.replace(QStringLiteral("%TRUECOLOUR%"),
+                     WrittenWhere([](const FormatInfo& f) { return !f.writes(8); }, false,
+                                  QStringLiteral("or")));
+        help.replace(QStringLiteral("%QUALITY%"),
+                     WrittenWhere([](const FormatInfo& f) { return f.takesQuality; }, true,
+                                  QStringLiteral("and")));
+        help.replace(QStringLiteral("%METADATA%"),
+                     WrittenWhere([](const FormatInfo& f) { return f.holdsMetadata; }, true,
+                                  QStringLiteral("and")));
+        const QStringList lines = Wrapped(help);
         // A long head takes a line of its own.
         if (head.size() > 17) {
             out += QStringLiteral("  %1\n").arg(head);
