@@ -275,35 +275,42 @@ void ControlPanel::BuildBatchSection() {
     OutputDir = Place<DirectoryList>(Frame3D7, "OutputDir", 135, 690, 1800, 2340);
 
     Frame3D5 =
-        Place<QGroupBox>(Frame3D6, "Frame3D5", 5805, 225, 2595, 2985, tr("File output options:"));
-    SSFrame1 = Place<QGroupBox>(Frame3D5, "SSFrame1", 195, 285, 2235, 1125, tr("Image Format:"));
-    TGAO = Radio(SSFrame1, "TGAO", "TGA", 135, 270, 720, 255);
-    JPGO = Radio(SSFrame1, "JPGO", "JPG", 855, 285, 615, 210);
-    TIFo = Radio(SSFrame1, "TIFo", "TIF", 1530, 285, 615, 210);
-    BMPO = Radio(SSFrame1, "BMPO", "BMP", 135, 540, 690, 210);
-    PCXO = Radio(SSFrame1, "PCXO", "PCX", 855, 540, 675, 210);
-    GIFO = Radio(SSFrame1, "GIFO", "GIF", 1530, 540, 630, 210);
-    // The web formats on a row of their own, the rest of the frame below.
-    PNGO = Radio(SSFrame1, "PNGO", "PNG", 135, 810, 690, 210);
-    WEBPO = Radio(SSFrame1, "WEBPO", "WebP", 855, 810, 900, 210);
+        Place<QGroupBox>(Frame3D6, "Frame3D5", 5805, 225, 2595, 3000, tr("File output options:"));
+    // Four rows of formats, a little closer than the three were, so that
+    // the frame still ends above the count of files below it.
+    SSFrame1 = Place<QGroupBox>(Frame3D5, "SSFrame1", 195, 285, 2235, 1215, tr("Image Format:"));
+    TGAO = Radio(SSFrame1, "TGAO", "TGA", 135, 255, 720, 210);
+    JPGO = Radio(SSFrame1, "JPGO", "JPG", 855, 255, 615, 210);
+    TIFo = Radio(SSFrame1, "TIFo", "TIF", 1530, 255, 615, 210);
+    BMPO = Radio(SSFrame1, "BMPO", "BMP", 135, 495, 690, 210);
+    PCXO = Radio(SSFrame1, "PCXO", "PCX", 855, 495, 675, 210);
+    GIFO = Radio(SSFrame1, "GIFO", "GIF", 1530, 495, 630, 210);
+    // The web formats on a row of their own, the modern ones on the next.
+    PNGO = Radio(SSFrame1, "PNGO", "PNG", 135, 735, 690, 210);
+    WEBPO = Radio(SSFrame1, "WEBPO", "WebP", 855, 735, 900, 210);
+    HEICO = Radio(SSFrame1, "HEICO", "HEIC", 135, 975, 690, 210);
+    AVIFO = Radio(SSFrame1, "AVIFO", "AVIF", 855, 975, 675, 210);
+    JXLO = Radio(SSFrame1, "JXLO", "JXL", 1530, 975, 630, 210);
     JPGO->setChecked(true);
     // Quality, depth and deletion sit a little closer than they were laid
     // out, so that "Delete orginal files" lies inside its frame.
-    Label(Frame3D5, "Label13", "Jpeg quality:", 180, 1440, 915, 210);
-    jpegval = Place<QScrollBar>(Frame3D5, "jpegval", 180, 1650, 2235, 240, Qt::Horizontal);
+    Label(Frame3D5, "Label13", "Jpeg quality:", 180, 1530, 915, 210);
+    jpegval = Place<QScrollBar>(Frame3D5, "jpegval", 180, 1740, 2235, 240, Qt::Horizontal);
+    jpegval->setToolTip(
+        tr("The quality of JPG, WebP, HEIC, AVIF and JXL results; 100 is lossless in JXL"));
     jpegval->setRange(0, 100);
     jpegval->setSingleStep(1);
     jpegval->setPageStep(5);
-    Label(Frame3D5, "Label14", "Low", 165, 1890, 345, 210);
-    Label(Frame3D5, "Label15", "High", 2070, 1890, 465, 210);
-    jval = Label(Frame3D5, "jval", "", 945, 1890, 690, 210, Qt::AlignCenter);
-    Frame3D9 = Place<QGroupBox>(Frame3D5, "Frame3D9", 180, 2115, 2235, 600, tr("Colour Depth:"));
-    bit24 = Radio(Frame3D9, "bit24", "24 Bit", 60, 300, 780, 210);
-    bit8 = Radio(Frame3D9, "bit8", "8 Bit", 840, 300, 660, 210);
-    bit4 = Radio(Frame3D9, "bit4", "4 Bit", 1500, 300, 660, 210);
+    Label(Frame3D5, "Label14", "Low", 165, 1980, 345, 210);
+    Label(Frame3D5, "Label15", "High", 2070, 1980, 465, 210);
+    jval = Label(Frame3D5, "jval", "", 945, 1980, 690, 210, Qt::AlignCenter);
+    Frame3D9 = Place<QGroupBox>(Frame3D5, "Frame3D9", 180, 2205, 2235, 540, tr("Colour Depth:"));
+    bit24 = Radio(Frame3D9, "bit24", "24 Bit", 60, 270, 780, 210);
+    bit8 = Radio(Frame3D9, "bit8", "8 Bit", 840, 270, 660, 210);
+    bit4 = Radio(Frame3D9, "bit4", "4 Bit", 1500, 270, 660, 210);
     bit24->setChecked(true);
     delete_files =
-        CheckRight(Frame3D5, "delete_files", "Delete orginal files:", 315, 2730, 1620, 210);
+        CheckRight(Frame3D5, "delete_files", "Delete orginal files:", 315, 2760, 1620, 210);
     Compress_Number = Label(Frame3D6, "Compress_Number", "", 5940, 3225, 2325, 225);
     Start = Place<QPushButton>(Frame3D6, "Start", 5940, 3495, 1095, 375, tr("&Start "));
     Command3D1 =
@@ -353,6 +360,11 @@ void ControlPanel::BuildBatchSection() {
     InputDrive->ShowDriveOf(InputDir->path());
     OutputDir->setPath(QDir::currentPath());
     OutputDrive->ShowDriveOf(OutputDir->path());
+    for (const auto& [button, id] : OutputButtons())
+        connect(button, &QRadioButton::toggled, this, [this, id](bool on) {
+            if (on) OutputFormatChosen(id);
+        });
+    OutputFormatChosen(FormatId::Jpeg);
     connect(Start, &QPushButton::clicked, this, &ControlPanel::Start_Click);
     connect(Command3D1, &QPushButton::clicked, this, &ControlPanel::Command3D1_Click);
 }
@@ -369,14 +381,15 @@ void ControlPanel::BuildKeyboard() {
 }
 
 void ControlPanel::SetTabOrder() {
-    TabChain({ofile,        origbrw,    wfile,      waterbrw,   tfile,      templbrw,   ipix,
-              Iper,         wx,         wy,         centre,     mixvalue,   ApplyStuff, CopyText,
-              tpix,         Textclr,    tper,       tx,         ty,         ts,         wmfont,
-              All_Option,   FIF_option, JPG_Option, GIF_Option, tga_option, TIF_Option, PCX_Option,
-              Bmp_Option,   Option3D1,  pcdbase,    InputDrive, InputDir,   InputFile,  SubCheck,
-              OutputDrive,  OutputDir,  TGAO,       JPGO,       TIFo,       BMPO,       PCXO,
-              GIFO,         PNGO,       WEBPO,      jpegval,    bit24,      bit8,       bit4,
-              delete_files, ResizeBox,  NameBox,    KeepTree,   Start,      Command3D1});
+    TabChain({ofile,       origbrw,    wfile,      waterbrw,     tfile,      templbrw,   ipix,
+              Iper,        wx,         wy,         centre,       mixvalue,   ApplyStuff, CopyText,
+              tpix,        Textclr,    tper,       tx,           ty,         ts,         wmfont,
+              All_Option,  FIF_option, JPG_Option, GIF_Option,   tga_option, TIF_Option, PCX_Option,
+              Bmp_Option,  Option3D1,  pcdbase,    InputDrive,   InputDir,   InputFile,  SubCheck,
+              OutputDrive, OutputDir,  TGAO,       JPGO,         TIFo,       BMPO,       PCXO,
+              GIFO,        PNGO,       WEBPO,      HEICO,        AVIFO,      JXLO,       jpegval,
+              bit24,       bit8,       bit4,       delete_files, ResizeBox,  NameBox,    KeepTree,
+              Start,       Command3D1});
 }
 
 void ControlPanel::BuildMenu() {

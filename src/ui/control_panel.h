@@ -92,6 +92,8 @@ class ControlPanel : public QWidget {
     JobSettings FormSettings() const;
     // What a batch started now would do.
     std::shared_ptr<BatchJob> MakeBatchJob();
+    // The output format buttons, in the order in which the first checked wins.
+    QList<std::pair<QRadioButton*, FormatId>> OutputButtons() const;
 
     Picbuf Waterm_Picbuf;
     Picbuf Mask_Picbuf;
@@ -106,7 +108,8 @@ class ControlPanel : public QWidget {
     QRadioButton *ipix, *Iper, *tpix, *tper;
     QRadioButton *All_Option, *FIF_option, *JPG_Option, *GIF_Option, *tga_option, *TIF_Option,
         *PCX_Option, *Bmp_Option, *Option3D1;
-    QRadioButton *TGAO, *JPGO, *TIFo, *BMPO, *PCXO, *GIFO, *PNGO, *WEBPO, *bit24, *bit8, *bit4;
+    QRadioButton *TGAO, *JPGO, *TIFo, *BMPO, *PCXO, *GIFO, *PNGO, *WEBPO, *HEICO, *AVIFO, *JXLO,
+        *bit24, *bit8, *bit4;
     QCheckBox *centre, *SubCheck, *delete_files, *KeepTree;
     QLineEdit *ResizeBox, *NameBox;  // the [Output] keys Resize and NameTemplate
     QScrollBar *mixvalue, *jpegval;
@@ -154,6 +157,8 @@ class ControlPanel : public QWidget {
   private:
     void BuildUpperPart();
     void BuildBatchSection();
+    // Depths the chosen output format cannot write are not offered.
+    void OutputFormatChosen(FormatId id);
     void BuildMenu();
     void BuildKeyboard();
     void SetTabOrder();

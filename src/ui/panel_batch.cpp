@@ -18,6 +18,21 @@
 
 namespace velda {
 
+QList<std::pair<QRadioButton*, FormatId>> ControlPanel::OutputButtons() const {
+    return {{TGAO, FormatId::Targa}, {TIFo, FormatId::Tiff},   {PCXO, FormatId::Pcx},
+            {BMPO, FormatId::Bmp},   {GIFO, FormatId::Gif},    {JPGO, FormatId::Jpeg},
+            {PNGO, FormatId::Png},   {WEBPO, FormatId::Webp},  {HEICO, FormatId::Heic},
+            {AVIFO, FormatId::Avif}, {JXLO, FormatId::Jxl}};
+}
+
+void ControlPanel::OutputFormatChosen(FormatId id) {
+    const FormatInfo& f = Format(id);
+    bit8->setEnabled(f.writes(8));
+    bit4->setEnabled(f.writes(4));
+    if ((bit8->isChecked() && !f.writes(8)) || (bit4->isChecked() && !f.writes(4)))
+        bit24->setChecked(true);
+}
+
 std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
     // The same mapping from settings to a job as velda-batch's, so one
     // velda.ini gives one result in both; the pictures are those loaded.
@@ -28,11 +43,7 @@ std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
         job->mask = Mask_Picbuf.picture();
     }
     PrepareMarks(job.get());
-    const std::pair<QRadioButton*, FormatId> outputs[] = {
-        {TGAO, FormatId::Targa}, {TIFo, FormatId::Tiff}, {PCXO, FormatId::Pcx},
-        {BMPO, FormatId::Bmp},   {GIFO, FormatId::Gif},  {JPGO, FormatId::Jpeg},
-        {PNGO, FormatId::Png},   {WEBPO, FormatId::Webp}};
-    for (const auto& [button, option] : outputs) {
+    for (const auto& [button, option] : OutputButtons()) {
         if (button->isChecked()) {
             job->output = option;
             break;

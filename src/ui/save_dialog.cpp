@@ -27,17 +27,17 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
     setObjectName(QStringLiteral("Image_Save_Form"));
     setWindowTitle(tr("Save Current Image As..."));
     const FormUnits units(font());
-    setFixedSize(units.X(6795), units.Y(3495));
+    setFixedSize(units.X(6795), units.Y(3765));
 
-    Frame3D3 = Place<QGroupBox>(this, "Frame3D3", 60, 60, 3975, 3030, tr("Save image file:"));
+    Frame3D3 = Place<QGroupBox>(this, "Frame3D3", 60, 60, 3975, 3300, tr("Save image file:"));
     FileDrive = Place<DriveList>(Frame3D3, "FileDrive", 120, 270, 3735, 315);
-    FileDir = Place<DirectoryList>(Frame3D3, "FileDir", 120, 660, 1800, 1800);
-    FileList = Place<FileListBox>(Frame3D3, "FileList", 2040, 660, 1815, 1800);
+    FileDir = Place<DirectoryList>(Frame3D3, "FileDir", 120, 660, 1800, 2070);
+    FileList = Place<FileListBox>(Frame3D3, "FileList", 2040, 660, 1815, 2070);
     FileList->setPattern(QStringLiteral("*.fif;*.jpg"));
-    File = Place<QLineEdit>(Frame3D3, "File", 120, 2580, 3735, 315);
+    File = Place<QLineEdit>(Frame3D3, "File", 120, 2850, 3735, 315);
 
-    Frame3D4 = Place<QGroupBox>(this, "Frame3D4", 4155, 75, 2535, 2895, tr("Save filetype as:"));
-    Frame3D1 = Place<QGroupBox>(Frame3D4, "Frame3D1", 150, 240, 2235, 1125, tr("Image Format:"));
+    Frame3D4 = Place<QGroupBox>(this, "Frame3D4", 4155, 75, 2535, 3165, tr("Save filetype as:"));
+    Frame3D1 = Place<QGroupBox>(Frame3D4, "Frame3D1", 150, 240, 2235, 1395, tr("Image Format:"));
     tga_option =
         Place<QRadioButton>(Frame3D1, "tga_option", 75, 270, 700, 210, QStringLiteral("TGA"));
     JPG_Option =
@@ -50,35 +50,43 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
         Place<QRadioButton>(Frame3D1, "PCX_Option", 795, 540, 700, 210, QStringLiteral("PCX"));
     GIF_Option =
         Place<QRadioButton>(Frame3D1, "GIF_Option", 1515, 540, 700, 210, QStringLiteral("GIF"));
-    // The web formats on a row of their own.
+    // The web formats on a row of their own, the modern ones on the next.
     PNG_Option =
         Place<QRadioButton>(Frame3D1, "PNG_Option", 75, 810, 700, 210, QStringLiteral("PNG"));
     WEBP_Option =
         Place<QRadioButton>(Frame3D1, "WEBP_Option", 795, 810, 900, 210, QStringLiteral("WebP"));
+    HEIC_Option =
+        Place<QRadioButton>(Frame3D1, "HEIC_Option", 75, 1080, 700, 210, QStringLiteral("HEIC"));
+    AVIF_Option =
+        Place<QRadioButton>(Frame3D1, "AVIF_Option", 795, 1080, 700, 210, QStringLiteral("AVIF"));
+    JXL_Option =
+        Place<QRadioButton>(Frame3D1, "JXL_Option", 1515, 1080, 700, 210, QStringLiteral("JXL"));
     FIF_option = Place<QRadioButton>(Frame3D1, "FIF_option", 2085, 270, 1200, 210,
                                      QStringLiteral("FIF (Fractal)"));
     // FIF cannot be written, and its button stood outside its frame.
     FIF_option->hide();
     TIF_Option->setChecked(true);
-    Frame3D2 = Place<QGroupBox>(Frame3D4, "Frame3D2", 150, 1410, 2235, 540, tr("Colour Depth:"));
+    Frame3D2 = Place<QGroupBox>(Frame3D4, "Frame3D2", 150, 1680, 2235, 540, tr("Colour Depth:"));
     bit24 = Place<QRadioButton>(Frame3D2, "bit24", 75, 240, 750, 210, QStringLiteral("24 Bit"));
     bit8 = Place<QRadioButton>(Frame3D2, "bit8", 825, 240, 675, 210, QStringLiteral("8 Bit"));
     bit4 = Place<QRadioButton>(Frame3D2, "bit4", 1500, 240, 660, 210, QStringLiteral("4 Bit"));
-    Place<QLabel>(Frame3D4, "Label1", 150, 2010, 2200, 210, tr("Jpeg (and WebP) quality:"));
-    jpegval = Place<QScrollBar>(Frame3D4, "jpegval", 150, 2250, 2235, 240, Qt::Horizontal);
+    Place<QLabel>(Frame3D4, "Label1", 150, 2280, 2235, 210, tr("Quality (lossy formats):"));
+    jpegval = Place<QScrollBar>(Frame3D4, "jpegval", 150, 2520, 2235, 240, Qt::Horizontal);
+    jpegval->setToolTip(tr("JPG, WebP, HEIC, AVIF and JXL; 100 is lossless in JXL"));
     jpegval->setRange(0, 100);
     jpegval->setPageStep(5);
     jpegval->setValue(75);
     jpegval->setEnabled(false);
     jpegval->setFocusPolicy(Qt::StrongFocus);
     jpegval->setInvertedControls(false);
-    Place<QLabel>(Frame3D4, "Label10", 150, 2520, 400, 210, tr("Low"));
-    Place<QLabel>(Frame3D4, "Label9", 1985, 2520, 400, 210, tr("High"));
-    Ok_Button = Place<QPushButton>(this, "Ok_Button", 4140, 3030, 1215, 375, tr("&Ok"));
-    Cancel_Button = Place<QPushButton>(this, "Cancel_Button", 5460, 3030, 1215, 375, tr("&Cancel"));
+    Place<QLabel>(Frame3D4, "Label10", 150, 2790, 400, 210, tr("Low"));
+    Place<QLabel>(Frame3D4, "Label9", 1985, 2790, 400, 210, tr("High"));
+    Ok_Button = Place<QPushButton>(this, "Ok_Button", 4140, 3300, 1215, 375, tr("&Ok"));
+    Cancel_Button = Place<QPushButton>(this, "Cancel_Button", 5460, 3300, 1215, 375, tr("&Cancel"));
 
-    for (QRadioButton* option : {tga_option, JPG_Option, TIF_Option, Bmp_Option, PCX_Option,
-                                 GIF_Option, PNG_Option, WEBP_Option, FIF_option}) {
+    for (QRadioButton* option :
+         {tga_option, JPG_Option, TIF_Option, Bmp_Option, PCX_Option, GIF_Option, PNG_Option,
+          WEBP_Option, HEIC_Option, AVIF_Option, JXL_Option, FIF_option}) {
         connect(option, &QRadioButton::clicked, this, [this, option] { FormatClicked(option); });
     }
     connect(FileDrive, &DriveList::driveChosen, this,
@@ -104,9 +112,10 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
 QList<std::pair<QString, QRadioButton*>> SaveAsDialog::ExtraFormats() const {
     // The formats without a key of their own in the Save As section are
     // kept beside it, so that the dialog comes back with the last choice.
-    return {{QStringLiteral("SaveAsGIF"), GIF_Option},
-            {QStringLiteral("SaveAsPNG"), PNG_Option},
-            {QStringLiteral("SaveAsWebP"), WEBP_Option}};
+    return {
+        {QStringLiteral("SaveAsGIF"), GIF_Option},   {QStringLiteral("SaveAsPNG"), PNG_Option},
+        {QStringLiteral("SaveAsWebP"), WEBP_Option}, {QStringLiteral("SaveAsHEIC"), HEIC_Option},
+        {QStringLiteral("SaveAsAVIF"), AVIF_Option}, {QStringLiteral("SaveAsJXL"), JXL_Option}};
 }
 
 QList<std::pair<QRadioButton*, FormatId>> SaveAsDialog::FormatButtons() const {
@@ -114,7 +123,8 @@ QList<std::pair<QRadioButton*, FormatId>> SaveAsDialog::FormatButtons() const {
     return {
         {tga_option, FormatId::Targa}, {TIF_Option, FormatId::Tiff},  {PCX_Option, FormatId::Pcx},
         {Bmp_Option, FormatId::Bmp},   {GIF_Option, FormatId::Gif},   {JPG_Option, FormatId::Jpeg},
-        {PNG_Option, FormatId::Png},   {WEBP_Option, FormatId::Webp}, {FIF_option, FormatId::Fif}};
+        {PNG_Option, FormatId::Png},   {WEBP_Option, FormatId::Webp}, {HEIC_Option, FormatId::Heic},
+        {AVIF_Option, FormatId::Avif}, {JXL_Option, FormatId::Jxl},   {FIF_option, FormatId::Fif}};
 }
 
 void SaveAsDialog::FormatClicked(QRadioButton* option) {
@@ -129,7 +139,10 @@ void SaveAsDialog::FormatClicked(QRadioButton* option) {
         } else if (id != FormatId::Tiff && id != FormatId::Gif && id != FormatId::Fif) {
             jpegval->setEnabled(false);
         }
+        // Depths the format cannot write are not offered.
         if (!f.writes(8)) bit24->setChecked(true);
+        bit8->setEnabled(f.writes(8));
+        bit4->setEnabled(f.writes(4));
     }
 }
 

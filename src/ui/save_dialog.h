@@ -37,7 +37,7 @@ class SaveAsDialog : public QDialog {
     FileListBox* FileList;
     QLineEdit* File;
     QRadioButton *tga_option, *JPG_Option, *TIF_Option, *Bmp_Option, *PCX_Option, *GIF_Option,
-        *PNG_Option, *WEBP_Option, *FIF_option;
+        *PNG_Option, *WEBP_Option, *HEIC_Option, *AVIF_Option, *JXL_Option, *FIF_option;
     QRadioButton *bit24, *bit8, *bit4;
     QScrollBar* jpegval;
     QPushButton *Ok_Button, *Cancel_Button;

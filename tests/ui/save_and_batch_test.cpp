@@ -202,13 +202,16 @@ class SaveAndBatchTest : public WindowTest {
         QCOMPARE(prompter_.shown.last(), other + u" already exists. Do you want to replace it?"_s);
         QVERIFY(ReadAll(other).startsWith("\xFF\xD8"));
 
-        // After a GIF, PNG or WebP save the dialog comes back with that
-        // format chosen, and saves a file of that kind.
-        const std::pair<QRadioButton * SaveAsDialog::*, const char*> kept[] = {
-            {&SaveAsDialog::GIF_Option, "GIF"},
-            {&SaveAsDialog::PNG_Option, "PNG"},
-            {&SaveAsDialog::WEBP_Option, "WEBP"}};
-        for (const auto& [format, kind] : kept) {
+        // After a GIF, PNG, WebP, HEIC, AVIF or JPEG XL save the dialog
+        // comes back with that format chosen, and saves a file of that kind.
+        const std::tuple<QRadioButton * SaveAsDialog::*, const char*, FormatId> kept[] = {
+            {&SaveAsDialog::GIF_Option, "GIF", FormatId::Gif},
+            {&SaveAsDialog::PNG_Option, "PNG", FormatId::Png},
+            {&SaveAsDialog::WEBP_Option, "WEBP", FormatId::Webp},
+            {&SaveAsDialog::HEIC_Option, "HEIC", FormatId::Heic},
+            {&SaveAsDialog::AVIF_Option, "AVIF", FormatId::Avif},
+            {&SaveAsDialog::JXL_Option, "JXL", FormatId::Jxl}};
+        for (const auto& [format, kind, id] : kept) {
             for (const char* name : {"one", "two"}) {
                 AnswerSaveAs([&](SaveAsDialog* d) {
                     if (QLatin1String(name) == u"two") QVERIFY((d->*format)->isChecked());
@@ -219,10 +222,9 @@ class SaveAndBatchTest : public WindowTest {
                 });
                 emit result->saveRequested();
             }
-            const QByteArray head =
-                ReadAll(Path(QLatin1String(kind) + u"two."_s + QString::fromLatin1(kind).toLower()))
-                    .left(16);
-            QVERIFY2(head.contains(kind), kind);
+            const QString two =
+                Path(QLatin1String(kind) + u"two."_s + QString::fromLatin1(kind).toLower());
+            QVERIFY2(SniffFormat(ReadAll(two), QString()) == id, kind);
         }
         QVERIFY(!prompter_.shown.last().startsWith(u"Error"_s));
 
@@ -436,6 +438,20 @@ class SaveAndBatchTest : public WindowTest {
                      u"\rWritten with a remark:\r"_s + Path(u"in/one.png"_s) +
                      u": note: text left out: under 8 pixels at this picture's size"_s),
                  qPrintable(prompter_.shown.last()));
+
+        // A format with no palette offers no palette depth; its results
+        // are true colour.
+        panel()->Layout()->TextSize->setValue(0);
+        panel()->bit8->setChecked(true);
+        QTest::mouseClick(panel()->AVIFO, Qt::LeftButton);
+        QVERIFY(panel()->bit24->isChecked());
+        QVERIFY(!panel()->bit8->isEnabled() && !panel()->bit4->isEnabled());
+        panel()->InputFile->item(0)->setSelected(true);
+        panel()->Start_Click();
+        QTRY_VERIFY(!panel()->BatchRunning());
+        QVERIFY(SniffFormat(ReadAll(out + u"/one.avif"_s), QString()) == FormatId::Avif);
+        QTest::mouseClick(panel()->GIFO, Qt::LeftButton);
+        QVERIFY(panel()->bit8->isEnabled());
     }
 
     void cancelStopsBetweenFilesWithoutAReport() {
