@@ -19,9 +19,9 @@
 namespace velda {
 
 QList<std::pair<QRadioButton*, FormatId>> ControlPanel::OutputButtons() const {
-    return {{TGAO, FormatId::Targa}, {TIFo, FormatId::Tiff},   {PCXO, FormatId::Pcx},
-            {BMPO, FormatId::Bmp},   {GIFO, FormatId::Gif},    {JPGO, FormatId::Jpeg},
-            {PNGO, FormatId::Png},   {WEBPO, FormatId::Webp},  {HEICO, FormatId::Heic},
+    return {{TGAO, FormatId::Targa}, {TIFo, FormatId::Tiff},  {PCXO, FormatId::Pcx},
+            {BMPO, FormatId::Bmp},   {GIFO, FormatId::Gif},   {JPGO, FormatId::Jpeg},
+            {PNGO, FormatId::Png},   {WEBPO, FormatId::Webp}, {HEICO, FormatId::Heic},
             {AVIFO, FormatId::Avif}, {JXLO, FormatId::Jxl}};
 }
 
