@@ -16,6 +16,7 @@
 #include "imaging/loaders.h"
 #include "imaging/picbuf.h"
 #include "imaging/picture_io.h"
+#include "imaging/resize.h"
 
 namespace {
 
@@ -156,8 +157,31 @@ void BM_ReduceColors_ImageMagickConvert(benchmark::State& state) {
     state.counters["psnr"] = Psnr(src.image(), QImage(out).convertToFormat(QImage::Format_RGB32));
 }
 
+// The 24-megapixel photo brought to 2048 pixels wide from the width given
+// (the size a JPEG's DCT scaling leaves it at), by each filter.
+void Resize(benchmark::State& state, velda::ResizeFilter filter) {
+    velda::Picbuf p;
+    if (!Load(p, Photo24(), state)) return;
+    velda::Picture from;
+    from.image = p.image().scaledToWidth(static_cast<int>(state.range(0)));
+    const QSize to = from.image.size().scaled(2048, 2048, Qt::KeepAspectRatio);
+    for (auto _ : state) {
+        velda::Picture copy = from;
+        copy.image.detach();
+        if (!velda::ResizePicture(&copy, to, filter).ok()) state.SkipWithError("resize failed");
+    }
+}
+void BM_Resize_Lanczos3(benchmark::State& state) {
+    Resize(state, velda::ResizeFilter::Lanczos3);
+}
+void BM_Resize_Area(benchmark::State& state) {
+    Resize(state, velda::ResizeFilter::Area);
+}
+
 }  // namespace
 
+BENCHMARK(BM_Resize_Lanczos3)->Arg(3000)->Arg(6000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Resize_Area)->Arg(3000)->Arg(6000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_JpegLoad_Picbuf)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_JpegLoad_BareTurboJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_JpegStore_Picbuf)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -133,6 +133,8 @@ namespace {
 void ApplyOutputSettings(const OutputSettings& o, BatchJob* job) {
     job->resize = ParseResizeTarget(o.Value(QStringLiteral("Resize"))).value_or(ResizeTarget{});
     job->nameTemplate = o.Value(QStringLiteral("NameTemplate"));
+    job->resizeFilter = o.Value(QStringLiteral("ResizeFilter")) == u"area" ? ResizeFilter::Area
+                                                                           : ResizeFilter::Lanczos3;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "imaging/jpeg_remark.h"
 #include "imaging/mark_layout.h"
 #include "imaging/picbuf.h"
+#include "imaging/resize.h"
 #include "imaging/status.h"
 #include "imaging/text.h"
 #include "settings/job_settings.h"
@@ -30,8 +31,9 @@ struct BatchJob {
     bool losslessJpeg = false;  // JPEG to JPEG re-encodes only the blocks under the marks
     bool webpLossless = false;  // WebP results are lossless
     ResizeTarget resize;        // results brought down to this size before the marks
-    QString nameTemplate;       // result names from tokens; empty: the source's name
-    MarkLayout layout;          // relative size, anchors, tiles, text effects
+    ResizeFilter resizeFilter = ResizeFilter::Lanczos3;
+    QString nameTemplate;  // result names from tokens; empty: the source's name
+    MarkLayout layout;     // relative size, anchors, tiles, text effects
     // The watermark as scaled for each picture size met; PrepareMarks
     // shares it across the run's files.
     std::shared_ptr<const MarkPictures> markPictures;

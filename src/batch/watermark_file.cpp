@@ -80,7 +80,8 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     Picture picture;
     // Resized as it is decoded, so that the marks are drawn crisp at the
     // final size.
-    if (Status s = DecodeSource(source, &picture, {}, plan.resized); !s.ok()) return s;
+    if (Status s = DecodeSource(source, &picture, {}, plan.resized, job.resizeFilter); !s.ok())
+        return s;
     source.data = QByteArray();  // the file's bytes are not held while it is marked and written
     // GIF sources are worked on in true colour, as the classic batch did.
     if (source.format == FormatId::Gif) {

@@ -18,9 +18,11 @@ qint64 TargaMinimumBytes(const QByteArray& header);
 
 // Decoders. Each fills a Picture in one of the three layouts of picture.h.
 // atLeast: the picture may come out smaller, at the smallest of the
-// decoder's DCT scales (1/8 to 1) that is still at least this size.
+// decoder's DCT scales (1/8 to 1) that is still at least this size; with
+// halvingsOnly, of 1/2, 1/4 and 1/8 only, whose decodes are averages of
+// whole pixels (the scales in between alias).
 Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out,
-                  QSize atLeast = QSize());
+                  QSize atLeast = QSize(), bool halvingsOnly = false);
 Status DecodeWithQt(const QByteArray& data, const char* format, const HeaderInfo& header,
                     Picture* out);
 Status DecodeTarga(const QByteArray& data, const HeaderInfo& header, Picture* out);

@@ -30,8 +30,10 @@ inline constexpr int kPhotoCdBase = 3;
 struct DecodeOptions {
     int photoCdResolution = kPhotoCdBase;
     // The picture may come out smaller, at the smallest of the decoder's
-    // DCT scales (1/8 to 1) that is still at least this size.
+    // DCT scales (1/8 to 1) that is still at least this size; with
+    // halvingsOnly, of 1/2, 1/4 and 1/8 (see DecodeJpeg).
     QSize atLeast;
+    bool halvingsOnly = false;
 };
 
 struct MetadataBlocks;

@@ -23,7 +23,8 @@ constexpr int kRgb32Pixel = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF
 
 }  // namespace
 
-Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out, QSize atLeast) {
+Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out, QSize atLeast,
+                  bool halvingsOnly) {
     TjHandle tj(tjInitDecompress());
     if (!tj) return Status::Error(ErrorCode::OutOfMemory);
     const auto* src = reinterpret_cast<const unsigned char*>(data.constData());
@@ -44,7 +45,7 @@ Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out
         int bestW = w, bestH = h;
         for (int i = 0; factors && i < count; ++i) {
             const tjscalingfactor f = factors[i];
-            if (f.num > f.denom) continue;
+            if (f.num > f.denom || (halvingsOnly && f.num != 1)) continue;
             const int sw = TJSCALED(w, f), sh = TJSCALED(h, f);
             if (sw >= atLeast.width() && sh >= atLeast.height() && sw < bestW) {
                 bestW = sw;
@@ -163,7 +164,7 @@ Status Header(const QByteArray& d, const DecodeOptions&, HeaderInfo* info) {
     return JpegHeader(d, info);
 }
 Status Decode(const QByteArray& d, const HeaderInfo& h, const DecodeOptions& o, Picture* out) {
-    return DecodeJpeg(d, h, out, o.atLeast);
+    return DecodeJpeg(d, h, out, o.atLeast, o.halvingsOnly);
 }
 Status Encode(const QImage& image, const EncodeOptions& o, QByteArray* out) {
     return EncodeJpeg(image, o.quality, out);

@@ -12,6 +12,8 @@ namespace {
 // slack, are not read into memory at all.
 constexpr qint64 kMaxFileBytes = kMaxPicturePixels * 4 + (64 << 20);
 
+constexpr double kDctHeadroom = 2;
+
 }  // namespace
 
 SourceInfo ProbeSource(QByteArray data, const QString& name, int photoCdResolution) {
@@ -31,7 +33,8 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
     return DecodeSource(ProbeSource(data, nameHint, photoCdResolution), out, gate);
 }
 
-Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& gate, QSize resized) {
+Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& gate, QSize resized,
+                    ResizeFilter filter) {
     if (!source.headerStatus.ok()) return source.headerStatus;
     const FormatInfo& format = source.formatInfo();
     const HeaderInfo& header = source.header;
@@ -52,11 +55,15 @@ Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& ga
         return orientation >= 5 ? size.transposed() : size;
     };
     // A JPEG is decoded at the smallest of its DCT scales that still holds
-    // the size it ends at.
+    // the size it ends at; for Lanczos, of the halvings only: the scales
+    // between them alias, and the filter cannot take that out again.
     const bool scaled = format.id == FormatId::Jpeg && resized.isValid();
     DecodeOptions options;
     options.photoCdResolution = source.photoCdResolution;
-    if (scaled) options.atLeast = upright(resized);
+    if (scaled) {
+        options.atLeast = upright(resized);
+        options.halvingsOnly = filter == ResizeFilter::Lanczos3;
+    }
     Status s;
     try {
         s = format.decode(data, header, options, &picture);
@@ -69,13 +76,13 @@ Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& ga
         if (turned.isNull()) return Status::Error(ErrorCode::OutOfMemory);
         picture.image = NormalizeImage(turned);
     }
-    if (scaled && picture.image.size() != resized) {
+    if (scaled && picture.image.size() != resized && filter == ResizeFilter::Area) {
         QImage smaller = ResizeHighQuality(picture.image, resized);
         if (smaller.isNull()) return Status::Error(ErrorCode::OutOfMemory);
         picture.image = smaller.convertToFormat(QImage::Format_RGB32);
         picture.depth = 24;
     } else if (resized.isValid()) {
-        if (Status r = ResizePicture(&picture, resized); !r.ok()) return r;
+        if (Status r = ResizePicture(&picture, resized, filter); !r.ok()) return r;
     }
     picture.fileName = source.name;
     picture.format = format.id;

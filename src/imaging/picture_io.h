@@ -9,6 +9,7 @@
 #include "imaging/jpeg_remark.h"
 #include "imaging/metadata.h"
 #include "imaging/picture.h"
+#include "imaging/resize.h"
 #include "imaging/status.h"
 
 namespace velda {
@@ -51,9 +52,9 @@ SourceInfo ProbeSource(QByteArray data, const QString& name, int photoCdResoluti
 // Decodes a probed source, admitted by gate once its header is known, and
 // turned upright. With a size to end at (upright; none: as it is), it comes
 // out brought down to it, a JPEG decoded at a fraction of its size where
-// it can.
+// it can, then resampled with filter.
 Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& gate = {},
-                    QSize resized = QSize());
+                    QSize resized = QSize(), ResizeFilter filter = ResizeFilter::Area);
 
 // Reads a picture file: only a regular file, its kind from its contents,
 // header checked before any allocation, decoded by the codec for its kind.

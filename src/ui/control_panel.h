@@ -195,6 +195,8 @@ class ControlPanel : public QWidget {
     // tiling or relative size stands in for them.
     void SyncClassicControls();
     QPointer<LayoutPanel> layout_;
+    // The file's [Output] keys that no control shows, kept as they were.
+    OutputSettings fileOutput_;
     QTimer previewTimer_;
     bool startingUp_ = true;  // no preview until Form_Load is done
 };

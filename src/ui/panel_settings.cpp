@@ -37,7 +37,8 @@ void ControlPanel::LoadSettings() {
     MarksSettings marks;
     marks.Read(path);
     layout_->SetSettings(marks);
-    OutputSettings output;
+    OutputSettings& output = fileOutput_;
+    output = OutputSettings();
     output.Read(path);
     ResizeBox->setText(output.Value(QStringLiteral("Resize")));
     NameBox->setText(output.Value(QStringLiteral("NameTemplate")));
@@ -164,11 +165,13 @@ JobSettings ControlPanel::FormSettings() const {
 }
 
 OutputSettings ControlPanel::OutputPanelSettings() const {
-    OutputSettings o;
+    OutputSettings o = fileOutput_;
     // A value its key refuses is not kept: Start says why first.
-    o.Apply(QStringLiteral("Resize"), ResizeBox->text());
-    o.Apply(QStringLiteral("NameTemplate"), NameBox->text());
-    if (KeepTree->isChecked()) o.Apply(QStringLiteral("KeepTree"), QStringLiteral("True"));
+    if (!o.Apply(QStringLiteral("Resize"), ResizeBox->text()))
+        o.Apply(QStringLiteral("Resize"), QString());
+    if (!o.Apply(QStringLiteral("NameTemplate"), NameBox->text()))
+        o.Apply(QStringLiteral("NameTemplate"), QString());
+    o.Apply(QStringLiteral("KeepTree"), KeepTree->isChecked() ? QStringLiteral("True") : QString());
     return o;
 }
 

@@ -63,8 +63,11 @@ const Case kCases[] = {
     {"tokens", {"--set", "Text=(c) {name} {counter:3}"}},
     {"lossless", {"--lossless"}},
     {"strip", {"--strip-metadata"}},
-    {"resized", {"--resize", "long:150"}},
-    {"resized-png", {"--resize", "fit:100x100", "--format", "png"}},
+    // Resized as before the filter could be chosen, then as by default.
+    {"resized", {"--resize", "long:150", "--set", "ResizeFilter=area"}},
+    {"resized-png", {"--resize", "fit:100x100", "--format", "png", "--set", "ResizeFilter=area"}},
+    {"resized-lanczos", {"--resize", "long:150"}},
+    {"resized-lanczos-png", {"--resize", "fit:100x100", "--format", "png"}},
 };
 
 class GoldenTest : public test::BatchFolders {

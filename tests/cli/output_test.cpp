@@ -128,6 +128,72 @@ TEST_F(OutputTest, ResizeNeverEnlargesAndMarksFitTheFinalPicture) {
     EXPECT_EQ(Size(out_ + u"/wide.jpg"_s), u"300x200"_s);
 }
 
+// The references a resize is measured against: PIL's Lanczos of the same
+// pixels; a flat colour; white beside transparent black.
+const char kResizeSources[] = R"(
+import sys
+from PIL import Image
+folder, wide_jpg = sys.argv[1], sys.argv[2]
+photo = Image.open(wide_jpg).convert('RGB')
+photo.save(folder + '/in/photo.png')
+photo.resize((700, 467), Image.LANCZOS).save(folder + '/pil-photo.png')
+photo.resize((450, 300), Image.LANCZOS).save(folder + '/pil-photo450.png')
+Image.new('RGB', (999, 666), (37, 150, 201)).save(folder + '/in/flat.png')
+edge = Image.new('RGBA', (1200, 400), (0, 0, 0, 0))
+edge.paste((255, 255, 255, 255), (600, 0, 1200, 400))
+edge.save(folder + '/in/edge.png')
+)";
+
+TEST_F(OutputTest, LanczosResizesAsPilDoesAndAreaStaysAvailable) {
+    const QString folder = dir_.filePath(u"lanczos"_s);
+    QDir().mkpath(folder + u"/in"_s);
+    test::Python(QString::fromLatin1(kResizeSources), {folder, in_ + u"/wide.jpg"_s});
+    const auto psnr = [&](const QString& ours, const QString& reference) {
+        return test::Psnr(QImage(ours).convertToFormat(QImage::Format_RGB32),
+                          QImage(reference).convertToFormat(QImage::Format_RGB32));
+    };
+    const QString lanczos = folder + u"/lanczos"_s, area = folder + u"/area"_s;
+    Batch({u"--resize=long:700"_s, u"--format=png"_s, folder + u"/in"_s, lanczos});
+    Batch({u"--resize=long:700"_s, u"--format=png"_s, u"--set=ResizeFilter=area"_s,
+           folder + u"/in"_s, area});
+    // The same filter as PIL's, to the rounding; the box filter is far off.
+    const double same = psnr(lanczos + u"/photo.png"_s, folder + u"/pil-photo.png"_s);
+    EXPECT_GT(same, 60);
+    EXPECT_LT(psnr(area + u"/photo.png"_s, folder + u"/pil-photo.png"_s), same - 8);
+    // A JPEG too large for a halving to hold the size is decoded whole.
+    Batch({u"--resize=long:700"_s, u"--format=png"_s, in_, lanczos, u"wide.jpg"_s});
+    EXPECT_GT(psnr(lanczos + u"/wide.png"_s, folder + u"/pil-photo.png"_s), 60);
+    // One decoded at half its size first comes close to a full decode's.
+    Batch({u"--resize=long:450"_s, u"--format=png"_s, in_, folder + u"/half"_s, u"wide.jpg"_s});
+    EXPECT_GT(psnr(folder + u"/half/wide.png"_s, folder + u"/pil-photo450.png"_s), 40);
+
+    // Flat stays flat to the last pixel of every edge: no ringing, no
+    // shade gained in the weights' rounding.
+    const QImage flat(lanczos + u"/flat.png"_s);
+    ASSERT_EQ(flat.size(), QSize(700, 467));
+    for (int y = 0; y < flat.height(); ++y)
+        for (int x = 0; x < flat.width(); ++x)
+            ASSERT_EQ(flat.pixel(x, y), qRgb(37, 150, 201)) << x << "," << y;
+    // Transparent black lends no darkness to the white beside it.
+    const QImage edge = QImage(lanczos + u"/edge.png"_s).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(edge.size(), QSize(700, 233));
+    for (int x = 350; x < 700; ++x) {
+        const QRgb p = edge.pixel(x, 100);
+        if (qAlpha(p) > 0) {
+            EXPECT_EQ(qRed(p), 255) << x << " alpha " << qAlpha(p);
+        }
+    }
+    EXPECT_EQ(qAlpha(edge.pixel(10, 100)), 0);
+    EXPECT_EQ(qAlpha(edge.pixel(690, 100)), 255);
+
+    // A word the key does not know is refused, naming it.
+    const test::BatchResult r = test::RunVeldaBatch(
+        {u"--settings"_s, ini_, u"--set=ResizeFilter=bicubic"_s, in_, out_, u"wide.jpg"_s});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(u"ResizeFilter"_s)) << r.err.toStdString();
+    EXPECT_FALSE(QDir(out_).exists(u"wide.jpg"_s));
+}
+
 TEST_F(OutputTest, PngAndWebpReadBackWithTheirKindAndMetadata) {
     Batch({u"--format=png"_s, in_, out_, u"wide.jpg"_s, u"glass.png"_s});
     Batch({u"--format=png"_s, u"--depth=8"_s, in_, out_ + u"8"_s, u"wide.jpg"_s});

@@ -404,6 +404,20 @@ class ControlPanelTest : public WindowTest {
         panel()->exit_mnu->trigger();
         QCOMPARE(ReadIniKey(Path("velda.ini"), kMainSection, u"MixValue"_s).value, u"123"_s);
     }
+    void outputKeysWithoutAControlAreKeptAndUsed() {
+        main_.reset();
+        QFile ini(Path("velda.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Output]\nResize=long:300\nResizeFilter=area\n");
+        ini.close();
+        Start();
+        QCOMPARE(panel()->ResizeBox->text(), u"long:300"_s);
+        QCOMPARE(panel()->MakeBatchJob()->resizeFilter, ResizeFilter::Area);
+        panel()->ResizeBox->setText(u"width:200"_s);
+        main_->close();
+        QCOMPARE(ReadIniKey(Path("velda.ini"), u"Output"_s, u"Resize"_s).value, u"width:200"_s);
+        QCOMPARE(ReadIniKey(Path("velda.ini"), u"Output"_s, u"ResizeFilter"_s).value, u"area"_s);
+    }
 };
 
 }  // namespace velda
