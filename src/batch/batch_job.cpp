@@ -129,12 +129,17 @@ QRgb ToneFor(const QImage& image, const QRect& box) {
 
 namespace {
 
-// The resize and name template that an "Output" section gives.
+// The resize, sharpening and name template that an "Output" section gives.
 void ApplyOutputSettings(const OutputSettings& o, BatchJob* job) {
     job->resize = ParseResizeTarget(o.Value(QStringLiteral("Resize"))).value_or(ResizeTarget{});
     job->nameTemplate = o.Value(QStringLiteral("NameTemplate"));
     job->resizeFilter = o.Value(QStringLiteral("ResizeFilter")) == u"area" ? ResizeFilter::Area
                                                                            : ResizeFilter::Lanczos3;
+    const QString sharpen = o.Value(QStringLiteral("Sharpen"));
+    job->sharpen = sharpen == u"low"        ? Sharpening::Low
+                   : sharpen == u"standard" ? Sharpening::Standard
+                   : sharpen == u"high"     ? Sharpening::High
+                                            : Sharpening::None;
 }
 
 }  // namespace

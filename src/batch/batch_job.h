@@ -32,8 +32,9 @@ struct BatchJob {
     bool webpLossless = false;  // WebP results are lossless
     ResizeTarget resize;        // results brought down to this size before the marks
     ResizeFilter resizeFilter = ResizeFilter::Lanczos3;
-    QString nameTemplate;  // result names from tokens; empty: the source's name
-    MarkLayout layout;     // relative size, anchors, tiles, text effects
+    Sharpening sharpen = Sharpening::None;  // after the resize, before the marks
+    QString nameTemplate;                   // result names from tokens; empty: the source's name
+    MarkLayout layout;                      // relative size, anchors, tiles, text effects
     // The watermark as scaled for each picture size met; PrepareMarks
     // shares it across the run's files.
     std::shared_ptr<const MarkPictures> markPictures;

@@ -15,6 +15,7 @@ qint64 OutputWorkingBytes(const BatchJob& job, qint64 pixels, int sourceDepth) {
     if (job.depth < 24 && output.writes(job.depth)) perPixel += 2;  // palette and indices
     if (sourceDepth <= 8) perPixel += 4;  // a palette picture raised to true colour
     if (job.resize.kind != ResizeTarget::Kind::None) perPixel += 4;  // the smaller copy
+    if (job.sharpen != Sharpening::None) perPixel += 4;              // the sharpened copy
     return pixels * perPixel;
 }
 

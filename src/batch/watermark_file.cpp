@@ -83,6 +83,7 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     if (Status s = DecodeSource(source, &picture, {}, plan.resized, job.resizeFilter); !s.ok())
         return s;
     source.data = QByteArray();  // the file's bytes are not held while it is marked and written
+    if (Status s = SharpenPicture(&picture, job.sharpen); !s.ok()) return s;
     // GIF sources are worked on in true colour, as the classic batch did.
     if (source.format == FormatId::Gif) {
         if (Status s = ToTrueColour(&picture); !s.ok()) return s;

@@ -29,4 +29,12 @@ enum class ResizeFilter { Lanczos3, Area };
 [[nodiscard]] Status ResizePicture(Picture* picture, QSize size,
                                    ResizeFilter filter = ResizeFilter::Area);
 
+// Output sharpening for screens: an unsharp mask of radius about 0.7
+// pixels after a resize, at three strengths.
+enum class Sharpening { None, Low, Standard, High };
+
+// Sharpens a picture's colours (true colour from then on; alpha left as
+// it is).
+[[nodiscard]] Status SharpenPicture(Picture* picture, Sharpening level);
+
 }  // namespace velda

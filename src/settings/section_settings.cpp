@@ -80,6 +80,8 @@ const KeyTable& OutputSection() {
              u"long:N, short:N, width:N, height:N or fit:WxH; never enlarges"},
             {u"ResizeFilter", Kind::Choice, u"lanczos3 area",
              u"lanczos3: sharp (the default); area: softer, as before"},
+            {u"Sharpen", Kind::Choice, u"none low standard high",
+             u"an unsharp mask for screens after the resize"},
             {u"NameTemplate", Kind::Name, nullptr,
              u"result name from {name} {counter} {date} {width} {height}"},
             {u"KeepTree", Kind::Bool, nullptr,

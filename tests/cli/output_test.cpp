@@ -194,6 +194,44 @@ TEST_F(OutputTest, LanczosResizesAsPilDoesAndAreaStaysAvailable) {
     EXPECT_FALSE(QDir(out_).exists(u"wide.jpg"_s));
 }
 
+// Mean absolute difference of neighbouring pixels' grey: how hard the
+// edges are.
+double Acutance(const QImage& image) {
+    double sum = 0;
+    for (int y = 0; y + 1 < image.height(); ++y)
+        for (int x = 0; x + 1 < image.width(); ++x) {
+            const int g = qGray(image.pixel(x, y));
+            sum += std::abs(g - qGray(image.pixel(x + 1, y))) +
+                   std::abs(g - qGray(image.pixel(x, y + 1)));
+        }
+    return sum / (2.0 * (image.width() - 1) * (image.height() - 1));
+}
+
+TEST_F(OutputTest, SharpeningRaisesAcutanceInOrderAndLeavesFlatAndAlphaAlone) {
+    QImage flat(400, 300, QImage::Format_ARGB32);
+    flat.fill(qRgba(90, 160, 30, 200));
+    ASSERT_TRUE(flat.save(in_ + u"/flat.png"_s));
+    double last = -1;
+    for (const char* level : {"none", "low", "standard", "high"}) {
+        const QString out = out_ + u'-' + QLatin1String(level);
+        Batch({u"--resize=long:600"_s, u"--format=png"_s,
+               u"--set=Sharpen="_s + QLatin1String(level), in_, out, u"wide.jpg"_s, u"flat.png"_s});
+        const double acutance = Acutance(QImage(out + u"/wide.png"_s));
+        EXPECT_GT(acutance, last * 1.05) << level << " " << acutance;
+        last = acutance;
+        const QImage sharpFlat =
+            QImage(out + u"/flat.png"_s).convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(sharpFlat.size(), QSize(400, 300));
+        for (int y = 0; y < 300; y += 7)
+            for (int x = 0; x < 400; x += 7)
+                ASSERT_EQ(sharpFlat.pixel(x, y), qRgba(90, 160, 30, 200)) << level;
+    }
+    const test::BatchResult r = test::RunVeldaBatch(
+        {u"--settings"_s, ini_, u"--set=Sharpen=extreme"_s, in_, out_, u"wide.jpg"_s});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(u"Sharpen"_s)) << r.err.toStdString();
+}
+
 TEST_F(OutputTest, PngAndWebpReadBackWithTheirKindAndMetadata) {
     Batch({u"--format=png"_s, in_, out_, u"wide.jpg"_s, u"glass.png"_s});
     Batch({u"--format=png"_s, u"--depth=8"_s, in_, out_ + u"8"_s, u"wide.jpg"_s});
