@@ -1,6 +1,7 @@
 #include "base/values.h"
 
 #include <QStringList>
+#include <cmath>
 
 namespace velda {
 
@@ -61,6 +62,25 @@ QString ResizeTargetText(const ResizeTarget& s) {
         default:
             return QString();
     }
+}
+
+std::optional<qint64> ParseByteSize(const QString& text) {
+    QString t = text.trimmed();
+    double unit = 1;
+    if (t.endsWith(u'k', Qt::CaseInsensitive)) unit = 1e3;
+    if (t.endsWith(u'M')) unit = 1e6;
+    if (unit > 1) t.chop(1);
+    const auto v = ParseNumberIn(t, 0, 1e12);
+    if (!v) return std::nullopt;
+    const double bytes = std::round(*v * unit);
+    if (bytes < 1e3 || bytes > 1e9) return std::nullopt;
+    return static_cast<qint64>(bytes);
+}
+
+QString ByteSizeText(qint64 bytes) {
+    if (bytes % 1000000 == 0) return QString::number(bytes / 1000000) + u'M';
+    if (bytes % 1000 == 0) return QString::number(bytes / 1000) + u'k';
+    return QString::number(bytes);
 }
 
 }  // namespace velda

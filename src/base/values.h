@@ -2,6 +2,7 @@
 
 // Values that settings hold and the engine takes, with their text forms.
 #include <QString>
+#include <QtGlobal>
 #include <optional>
 
 namespace velda {
@@ -27,5 +28,11 @@ struct ResizeTarget {
 // an empty text is None.
 std::optional<ResizeTarget> ParseResizeTarget(const QString& text);
 QString ResizeTargetText(const ResizeTarget& table);
+
+// A file size: bytes, or with k or M for thousands or millions of them
+// ("150k", "2M", "1.5M"); from 1 kB to 1 GB.
+std::optional<qint64> ParseByteSize(const QString& text);
+// The shortest of those forms for a size.
+QString ByteSizeText(qint64 bytes);
 
 }  // namespace velda

@@ -129,7 +129,8 @@ QRgb ToneFor(const QImage& image, const QRect& box) {
 
 namespace {
 
-// The resize, sharpening and name template that an "Output" section gives.
+// The resize, sharpening, size budget and name template that an "Output"
+// section gives.
 void ApplyOutputSettings(const OutputSettings& o, BatchJob* job) {
     job->resize = ParseResizeTarget(o.Value(QStringLiteral("Resize"))).value_or(ResizeTarget{});
     job->nameTemplate = o.Value(QStringLiteral("NameTemplate"));
@@ -140,6 +141,7 @@ void ApplyOutputSettings(const OutputSettings& o, BatchJob* job) {
                    : sharpen == u"standard" ? Sharpening::Standard
                    : sharpen == u"high"     ? Sharpening::High
                                             : Sharpening::None;
+    job->maxBytes = ParseByteSize(o.Value(QStringLiteral("MaxBytes"))).value_or(0);
 }
 
 }  // namespace

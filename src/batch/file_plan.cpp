@@ -43,8 +43,9 @@ FilePlan PlanFile(const BatchJob& job, const SourceInfo& source, const QString& 
     const bool keepBlocks = jpegToJpeg && job.losslessJpeg;
     const bool resized = job.resize.kind != ResizeTarget::Kind::None;
     // A resized photo has no source blocks to keep; a turned one is not
-    // read row by row in the frame its marks are drawn in.
-    if (!jpegToJpeg || resized || (!keepBlocks && source.orientation != 1))
+    // read row by row in the frame its marks are drawn in, nor one whose
+    // quality may have to be lowered to fit a size.
+    if (!jpegToJpeg || resized || (!keepBlocks && (source.orientation != 1 || job.maxBytes > 0)))
         return PlanWhole(job, source, text,
                          keepBlocks && resized ? QStringLiteral("resized") : QString());
     FilePlan plan;

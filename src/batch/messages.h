@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "base/values.h"
 #include "imaging/status.h"
 
 // The batch's own words, shared by the desktop program and velda-batch.
@@ -64,6 +65,16 @@ inline QString StoppedSummary(int written) {
 // the one word for why: "wholly re-encoded (CMYK)".
 inline QString WhollyReencoded(const QString& why) {
     return QStringLiteral("wholly re-encoded (%1)").arg(why);
+}
+
+// A result written within a size: "quality 62 to fit 150k".
+inline QString QualityForBudget(int quality, qint64 maxBytes) {
+    return QStringLiteral("quality %1 to fit %2").arg(quality).arg(ByteSizeText(maxBytes));
+}
+// One that does not fit even at the lowest quality:
+// "172410 bytes at quality 1, over 150k".
+inline QString OverBudget(qint64 bytes, qint64 maxBytes) {
+    return QStringLiteral("%1 bytes at quality 1, over %2").arg(bytes).arg(ByteSizeText(maxBytes));
 }
 
 // A mark too small to be seen once sized to the picture:

@@ -60,6 +60,12 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
             !s.ok()) {
             return s;
         }
+        // Blocks kept at their quality that do not fit the size asked for
+        // are encoded anew at a quality that does.
+        if (job.maxBytes > 0 && remark.file.size() > job.maxBytes) {
+            remark.file.clear();
+            remark.wholeReason = QStringLiteral("over MaxBytes");
+        }
         if (!remark.file.isEmpty()) {
             // Only the result is held while it is written.
             source = SourceInfo();
@@ -100,12 +106,19 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     write.durable = options.deleteSource;
     write.replace = options.replace;
     write.threads = options.threads;
-    if (Status s = WritePicture(picture, *plan.output, targetPath, write); !s.ok()) return s;
+    write.maxBytes = job.maxBytes;
+    WriteResult written;
+    if (Status s = WritePicture(picture, *plan.output, targetPath, write, &written); !s.ok())
+        return s;
 
     DeleteSourceIfDone(sourcePath, targetPath, options);
+    QString budget;
+    if (job.maxBytes > 0 && plan.output->takesQuality && !write.lossless)
+        budget = written.overBudget ? messages::OverBudget(written.bytes, job.maxBytes)
+                                    : messages::QualityForBudget(written.quality, job.maxBytes);
     return Notes(
         {plan.wholeReason.isEmpty() ? QString() : messages::WhollyReencoded(plan.wholeReason),
-         omitted});
+         budget, omitted});
 }
 
 }  // namespace velda

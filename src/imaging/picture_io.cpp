@@ -225,7 +225,7 @@ Status EncodePicture(const Picture& picture, const FormatInfo& format, int quali
 }
 
 Status WritePicture(const Picture& picture, const FormatInfo& format, const QString& path,
-                    const WriteOptions& options) {
+                    const WriteOptions& options, WriteResult* result) {
     Picture writable;
     if (Status s = ToWritable(picture, format, options.depth, options.threads, &writable);
         !s.ok()) {
@@ -233,7 +233,6 @@ Status WritePicture(const Picture& picture, const FormatInfo& format, const QStr
     }
     const bool withMetadata = options.keepMetadata && writable.metadata && format.holdsMetadata;
     EncodeOptions encode;
-    encode.quality = options.quality;
     encode.lossless = options.lossless;
     encode.threads = options.threads;
     MetadataBlocks blocks;
@@ -242,17 +241,56 @@ Status WritePicture(const Picture& picture, const FormatInfo& format, const QStr
             MetadataBlocksFor(*writable.metadata, writable.image.width(), writable.image.height());
         encode.metadata = &blocks;
     }
-    QByteArray bytes;
-    if (Status s = Encode(writable, format, encode, &bytes); !s.ok()) return s;
-    if (withMetadata && !format.encoderWritesMetadata) {
-        // Metadata that cannot be written does not cost the picture.
-        QByteArray embedded = bytes;
-        if (EmbedMetadata(&embedded, *writable.metadata, writable.image.width(),
-                          writable.image.height())
-                .ok()) {
-            bytes = std::move(embedded);
+    WriteResult chosen;
+    // The whole file at one quality, metadata included: what the budget
+    // is measured against.
+    const auto encodeAt = [&](int quality, QByteArray* bytes) -> Status {
+        encode.quality = quality;
+        ++chosen.encodes;
+        if (Status s = Encode(writable, format, encode, bytes); !s.ok()) return s;
+        if (withMetadata && !format.encoderWritesMetadata) {
+            // Metadata that cannot be written does not cost the picture.
+            QByteArray embedded = *bytes;
+            if (EmbedMetadata(&embedded, *writable.metadata, writable.image.width(),
+                              writable.image.height())
+                    .ok()) {
+                *bytes = std::move(embedded);
+            }
         }
+        return Status::Ok();
+    };
+    QByteArray bytes;
+    const int top = std::clamp(options.quality, 1, 100);
+    if (options.maxBytes > 0 && format.takesQuality && !options.lossless) {
+        // The highest quality that fits, by bisection over 0..top, where 0
+        // is "none fits": seven encodes for a hundred qualities, and the
+        // answer is always one of them (a fitting quality is known only by
+        // encoding it, and "none" only by encoding quality 1). Sizes grow
+        // with quality nearly always; where they do not, a fitting quality
+        // is still found.
+        int lo = 0, hi = top;
+        QByteArray fitting, lowest;
+        while (lo < hi) {
+            const int mid = (lo + hi + 1) / 2;
+            QByteArray probe;
+            if (Status s = encodeAt(mid, &probe); !s.ok()) return s;
+            if (probe.size() <= options.maxBytes) {
+                lo = mid;
+                fitting = std::move(probe);
+            } else {
+                hi = mid - 1;
+                if (mid == 1) lowest = std::move(probe);
+            }
+        }
+        chosen.overBudget = lo == 0;
+        chosen.quality = std::max(lo, 1);
+        bytes = chosen.overBudget ? std::move(lowest) : std::move(fitting);
+    } else {
+        if (Status s = encodeAt(options.quality, &bytes); !s.ok()) return s;
+        chosen.quality = format.takesQuality ? options.quality : 0;
     }
+    chosen.bytes = bytes.size();
+    if (result) *result = chosen;
     return WriteFileAtomically(path, bytes, options.durable, options.replace);
 }
 

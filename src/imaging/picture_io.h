@@ -100,12 +100,23 @@ struct WriteOptions {
     bool durable = false;      // flushed to the disk before it takes the name
     bool replace = true;       // false: TargetExists rather than replace a file
     int threads = 0;           // for a colour reduction; 0: every core
+    // A format with a quality is written at the highest quality at or below
+    // `quality` whose file fits in this many bytes (0: any size).
+    qint64 maxBytes = 0;
+};
+// What a write chose.
+struct WriteResult {
+    int quality = 0;          // the quality written at, where the format takes one
+    bool overBudget = false;  // not within maxBytes even at quality 1
+    int encodes = 0;
+    qint64 bytes = 0;
 };
 // Brings picture to a depth the format holds, encodes it, adds its
 // metadata (which, if it cannot be written, does not cost the picture) and
 // writes it atomically to path.
 [[nodiscard]] Status WritePicture(const Picture& picture, const FormatInfo& format,
-                                  const QString& path, const WriteOptions& options);
+                                  const QString& path, const WriteOptions& options,
+                                  WriteResult* result = nullptr);
 
 // Writes bytes to path through a temporary file in the same directory,
 // renamed into place: a failed or interrupted write never leaves a partial

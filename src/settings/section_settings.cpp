@@ -60,6 +60,9 @@ std::optional<QString> Canonical(const KeyInfo& k, const QString& text) {
                 if (!ok || digits < 1 || digits > kMaxCounterDigits) return std::nullopt;
             }
             return t;
+        case Kind::Bytes:
+            if (const auto v = ParseByteSize(t)) return ByteSizeText(*v);
+            return std::nullopt;
         case Kind::Choice:
             for (const QString& word :
                  QString::fromUtf16(k.choices).split(u' ', Qt::SkipEmptyParts)) {
@@ -82,6 +85,8 @@ const KeyTable& OutputSection() {
              u"lanczos3: sharp (the default); area: softer, as before"},
             {u"Sharpen", Kind::Choice, u"none low standard high",
              u"an unsharp mask for screens after the resize"},
+            {u"MaxBytes", Kind::Bytes, nullptr,
+             u"largest result (150k, 2M): quality lowered until it fits"},
             {u"NameTemplate", Kind::Name, nullptr,
              u"result name from {name} {counter} {date} {width} {height}"},
             {u"KeepTree", Kind::Bool, nullptr,

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "support/test_support.h"
@@ -230,6 +232,53 @@ TEST_F(OutputTest, SharpeningRaisesAcutanceInOrderAndLeavesFlatAndAlphaAlone) {
         {u"--settings"_s, ini_, u"--set=Sharpen=extreme"_s, in_, out_, u"wide.jpg"_s});
     EXPECT_EQ(r.code, 2);
     EXPECT_TRUE(r.err.contains(u"Sharpen"_s)) << r.err.toStdString();
+}
+
+TEST_F(OutputTest, MaxBytesFindsTheHighestQualityThatFits) {
+    const QRegularExpression said(u"wide.jpg: note: quality (\\d+) to fit 30k"_s);
+    for (const char* format : {"jpg", "webp", "avif"}) {
+        const QString ext = QLatin1String(format);
+        const QString out = out_ + u'-' + ext;
+        const test::BatchResult r =
+            test::RunVeldaBatch({u"--settings"_s, ini_, u"--format"_s, ext, u"--quality=90"_s,
+                                 u"--set=MaxBytes=30k"_s, in_, out, u"wide.jpg"_s});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        const QRegularExpressionMatch m = said.match(r.out);
+        ASSERT_TRUE(m.hasMatch()) << format << ": " << r.out.toStdString();
+        const int quality = m.captured(1).toInt();
+        ASSERT_GT(quality, 1) << format;
+        ASSERT_LT(quality, 90) << format;
+        const qint64 size = QFileInfo(out + u"/wide."_s + ext).size();
+        EXPECT_LE(size, 30000) << format;
+        EXPECT_GT(size, 0) << format;
+        // One step up would not have fitted; the metadata is counted in.
+        const QString up = out_ + u"-up-"_s + ext;
+        Batch({u"--format"_s, ext, u"--quality="_s + QString::number(quality + 1), in_, up,
+               u"wide.jpg"_s});
+        EXPECT_GT(QFileInfo(up + u"/wide."_s + ext).size(), 30000) << format;
+        EXPECT_TRUE(
+            test::Run(u"exiv2"_s, {u"-pa"_s, out + u"/wide."_s + ext}).contains(u"Ann Author"_s))
+            << format;
+    }
+    // Blocks kept at their quality that do not fit are encoded anew; a
+    // size no quality reaches is written at quality 1 and said so.
+    test::BatchResult r = test::RunVeldaBatch({u"--settings"_s, ini_, u"--lossless"_s,
+                                               u"--set=MaxBytes=60k"_s, in_, out_, u"wide.jpg"_s});
+    EXPECT_TRUE(r.out.contains(u"wide.jpg: note: wholly re-encoded (over MaxBytes); quality"_s))
+        << r.out.toStdString();
+    EXPECT_LE(QFileInfo(out_ + u"/wide.jpg"_s).size(), 60000);
+    r = test::RunVeldaBatch({u"--settings"_s, ini_, u"--set=MaxBytes=1k"_s, u"--existing=replace"_s,
+                             in_, out_, u"wide.jpg"_s});
+    EXPECT_TRUE(r.out.contains(u"bytes at quality 1, over 1k"_s)) << r.out.toStdString();
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(Size(out_ + u"/wide.jpg"_s), u"1200x800"_s);
+    for (const char* bad : {"MaxBytes=12q", "MaxBytes=10", "MaxBytes=-5k"}) {
+        r = test::RunVeldaBatch({u"--settings"_s, ini_, u"--set"_s, QLatin1String(bad), in_,
+                                 out_ + u"-bad"_s, u"wide.jpg"_s});
+        EXPECT_EQ(r.code, 2) << bad;
+        EXPECT_TRUE(r.err.contains(u"MaxBytes"_s)) << bad;
+    }
+    EXPECT_FALSE(QDir(out_ + u"-bad"_s).exists());
 }
 
 TEST_F(OutputTest, PngAndWebpReadBackWithTheirKindAndMetadata) {
