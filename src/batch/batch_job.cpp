@@ -129,8 +129,8 @@ QRgb ToneFor(const QImage& image, const QRect& box) {
 
 namespace {
 
-// The resize, sharpening, size budget and name template that an "Output"
-// section gives.
+// The resize, sharpening, size budget, metadata policy and name template
+// that an "Output" section gives.
 void ApplyOutputSettings(const OutputSettings& o, BatchJob* job) {
     job->resize = ParseResizeTarget(o.Value(QStringLiteral("Resize"))).value_or(ResizeTarget{});
     job->nameTemplate = o.Value(QStringLiteral("NameTemplate"));
@@ -142,6 +142,16 @@ void ApplyOutputSettings(const OutputSettings& o, BatchJob* job) {
                    : sharpen == u"high"     ? Sharpening::High
                                             : Sharpening::None;
     job->maxBytes = ParseByteSize(o.Value(QStringLiteral("MaxBytes"))).value_or(0);
+    MetadataPolicy& m = job->metadataPolicy;
+    const QString keep = o.Value(QStringLiteral("Metadata"));
+    m.keep = keep == u"nocamera"    ? MetadataPolicy::Keep::NoCamera
+             : keep == u"copyright" ? MetadataPolicy::Keep::Copyright
+             : keep == u"none"      ? MetadataPolicy::Keep::None
+                                    : MetadataPolicy::Keep::All;
+    m.removeLocation = o.Value(QStringLiteral("RemoveLocation")) == u"True";
+    m.creator = o.Value(QStringLiteral("Creator"));
+    m.copyright = o.Value(QStringLiteral("Copyright"));
+    m.rightsUrl = o.Value(QStringLiteral("RightsUrl"));
 }
 
 }  // namespace

@@ -33,7 +33,9 @@ struct BatchJob {
     ResizeTarget resize;        // results brought down to this size before the marks
     ResizeFilter resizeFilter = ResizeFilter::Lanczos3;
     Sharpening sharpen = Sharpening::None;  // after the resize, before the marks
-    qint64 maxBytes = 0;   // results with a quality kept under this size; 0: any size
+    qint64 maxBytes = 0;  // results with a quality kept under this size; 0: any size
+    // What the results' metadata keeps; the rights texts with their tokens.
+    MetadataPolicy metadataPolicy;
     QString nameTemplate;  // result names from tokens; empty: the source's name
     MarkLayout layout;     // relative size, anchors, tiles, text effects
     // The watermark as scaled for each picture size met; PrepareMarks

@@ -42,21 +42,34 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     SourceInfo source = ProbeSource(std::move(data), sourcePath, job.photoCdResolution);
     if (!source.headerStatus.ok()) return source.headerStatus;
     // The text with this file's name, number and metadata in its tokens.
-    QString text = job.text;
-    if (HasTokens(text))
-        text =
-            ExpandTokens(text, FileTokens({sourcePath, options.counter, source.metadata, QSize()}));
+    const FileFacts facts{sourcePath, options.counter, source.metadata, QSize()};
+    const QString text = ExpandFileTokens(job.text, facts);
     const RegionMarks marks = JobMarks(job, text);
+    // What of the source's metadata the result carries, and its rights.
+    MetadataPolicy policy = job.metadataPolicy;
+    for (QString* t : {&policy.creator, &policy.copyright, &policy.rightsUrl})
+        *t = ExpandFileTokens(*t, facts);
+    bool keepMetadata = job.keepMetadata || policy.WritesRights();
+    const MetadataPtr original = source.metadata;
+    source.metadata = ApplyMetadataPolicy(job.keepMetadata ? original : nullptr, policy);
 
     FilePlan plan = PlanFile(job, source, text, marks);
+    if (plan.route == FilePlan::Route::KeepBlocks && !keepMetadata && source.orientation != 1) {
+        // Blocks kept in their stored frame are seen upright only through
+        // their orientation, which stripping must not take.
+        MetadataPolicy none;
+        none.keep = MetadataPolicy::Keep::None;
+        source.metadata = ApplyMetadataPolicy(original, none);
+        keepMetadata = source.metadata != nullptr;
+    }
     Reservation memory;
     if (plan.route != FilePlan::Route::Whole) {
         if (Status s = memory.Acquire(options.budget, plan.reserveBytes); !s.ok()) return s;
         JpegRemark remark;
-        if (Status s = plan.route == FilePlan::Route::KeepBlocks
-                           ? RemarkJpegSource(source, marks, job.keepMetadata, {}, &remark)
-                           : MarkJpegSourceRows(source, marks, job.jpegQuality, job.keepMetadata,
-                                                {}, &remark);
+        if (Status s =
+                plan.route == FilePlan::Route::KeepBlocks
+                    ? RemarkJpegSource(source, marks, keepMetadata, {}, &remark)
+                    : MarkJpegSourceRows(source, marks, job.jpegQuality, keepMetadata, {}, &remark);
             !s.ok()) {
             return s;
         }
@@ -101,7 +114,7 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     write.depth = plan.depth;
     write.quality = job.jpegQuality;
     write.lossless = job.webpLossless;
-    write.keepMetadata = job.keepMetadata;
+    write.keepMetadata = keepMetadata;
     // A source is deleted only once its result would survive a crash.
     write.durable = options.deleteSource;
     write.replace = options.replace;

@@ -16,17 +16,9 @@
 #include <cstring>
 #include <mutex>
 
-namespace velda {
+#include "imaging/metadata_internal.h"
 
-struct PhotoMetadata {
-    Exiv2::ExifData exif;
-    Exiv2::IptcData iptc;
-    Exiv2::XmpData xmp;
-    QByteArray icc;
-    // A JPEG's extended XMP: the packet too large for one segment, which
-    // the main XMP names by its digest in xmpNote:HasExtendedXMP.
-    QByteArray extendedXmp;
-};
+namespace velda {
 
 namespace {
 

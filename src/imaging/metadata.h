@@ -54,6 +54,34 @@ struct MetadataBlocks {
 };
 MetadataBlocks MetadataBlocksFor(const PhotoMetadata& metadata, int width, int height);
 
+// Which of a source's metadata a result carries, and the rights written
+// into it.
+struct MetadataPolicy {
+    enum class Keep {
+        All,
+        NoCamera,   // without make, model, serial numbers, lens, camera settings, maker notes
+        Copyright,  // only the rights and creator fields
+        None,
+    };
+    Keep keep = Keep::All;
+    bool removeLocation = false;  // GPS and the IPTC and XMP location fields
+    // Written over whatever the source said; empty: left as it is.
+    QString creator, copyright, rightsUrl;
+
+    bool WritesRights() const {
+        return !creator.isEmpty() || !copyright.isEmpty() || !rightsUrl.isEmpty();
+    }
+    bool ChangesNothing() const { return keep == Keep::All && !removeLocation && !WritesRights(); }
+};
+// The metadata a result carries under the policy: EXIF, IPTC and XMP
+// filtered alike, the rights written into all three (EXIF Artist and
+// Copyright, IPTC By-line and Copyright Notice, XMP dc:creator, dc:rights,
+// xmpRights:WebStatement and Marked). metadata may be null (a source
+// without any); the result is null when nothing is left. The orientation
+// and the colour profile are always kept, for without them the picture
+// would be seen otherwise.
+MetadataPtr ApplyMetadataPolicy(const MetadataPtr& metadata, const MetadataPolicy& policy);
+
 // Exiv2's own one-time set-up (XMP parsing is not thread-safe before it).
 void InitializeMetadata();
 

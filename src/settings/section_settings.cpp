@@ -60,6 +60,12 @@ std::optional<QString> Canonical(const KeyInfo& k, const QString& text) {
                 if (!ok || digits < 1 || digits > kMaxCounterDigits) return std::nullopt;
             }
             return t;
+        case Kind::Text:
+            // One line: a line break would end the key in the file.
+            for (const QChar c : t) {
+                if (c.unicode() < 0x20) return std::nullopt;
+            }
+            return t;
         case Kind::Bytes:
             if (const auto v = ParseByteSize(t)) return ByteSizeText(*v);
             return std::nullopt;
@@ -87,6 +93,15 @@ const KeyTable& OutputSection() {
              u"an unsharp mask for screens after the resize"},
             {u"MaxBytes", Kind::Bytes, nullptr,
              u"largest result (150k, 2M): quality lowered until it fits"},
+            {u"Metadata", Kind::Choice, u"all nocamera copyright none",
+             u"which of the source's metadata the results carry"},
+            {u"RemoveLocation", Kind::Bool, nullptr,
+             u"True: no GPS or IPTC/XMP location, whatever else is kept"},
+            {u"Creator", Kind::Text, nullptr,
+             u"written as EXIF Artist, IPTC By-line, XMP dc:creator (tokens)"},
+            {u"Copyright", Kind::Text, nullptr,
+             u"written as EXIF, IPTC and XMP copyright (tokens: {year})"},
+            {u"RightsUrl", Kind::Text, nullptr, u"written as XMP xmpRights:WebStatement"},
             {u"NameTemplate", Kind::Name, nullptr,
              u"result name from {name} {counter} {date} {width} {height}"},
             {u"KeepTree", Kind::Bool, nullptr,

@@ -23,7 +23,7 @@ inline const QString kOutputSection = QStringLiteral("Output");
 
 // One key of a section: its name, what it accepts, and a line of help.
 struct KeyInfo {
-    enum class Kind { Percent, Choice, Length, Bool, Angle, Pixels, Resize, Name, Bytes };
+    enum class Kind { Percent, Choice, Length, Bool, Angle, Pixels, Resize, Name, Bytes, Text };
     const char16_t* name;
     Kind kind;
     const char16_t* choices;  // Choice: the words, separated by blanks

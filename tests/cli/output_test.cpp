@@ -281,6 +281,98 @@ TEST_F(OutputTest, MaxBytesFindsTheHighestQualityThatFits) {
     EXPECT_FALSE(QDir(out_ + u"-bad"_s).exists());
 }
 
+TEST_F(OutputTest, MetadataPolicyKeepsWhatItSaysAndWritesTheRights) {
+    // A photo tagged as a camera and a photographer's tools tag them.
+    const QString tagged = in_ + u"/tagged.jpg"_s;
+    QFile::copy(in_ + u"/wide.jpg"_s, tagged);
+    test::Run(u"exiftool"_s,
+              {u"-q"_s, u"-overwrite_original"_s, u"-Make=Camco"_s, u"-Model=C-1"_s,
+               u"-SerialNumber=SN12345"_s, u"-LensModel=Zoom 24-70"_s, u"-ExposureTime=1/250"_s,
+               u"-FNumber=8"_s, u"-DateTimeOriginal=2021:06:15 10:00:00"_s, u"-GPSLatitude=48.85"_s,
+               u"-GPSLatitudeRef=N"_s, u"-City=Paris"_s, u"-XMP-photoshop:City=Paris"_s,
+               u"-Copyright=Old Owner"_s, u"-By-line=Old Owner"_s, u"-CopyrightNotice=Old Owner"_s,
+               u"-XMP-aux:SerialNumber=AUX999"_s, u"-Artist=Ann Author"_s, tagged});
+    const auto keys = [&](const QString& file) {
+        QStringList out;
+        for (const QString& line : test::Run(u"exiv2"_s, {u"-pa"_s, file}).split(u'\n')) {
+            if (!line.isEmpty()) out.append(line.section(u' ', 0, 0));
+        }
+        return out;
+    };
+    const QStringList camera = {
+        u"Exif.Image.Make"_s,      u"Exif.Image.Model"_s,        u"Exif.Photo.BodySerialNumber"_s,
+        u"Exif.Photo.LensModel"_s, u"Exif.Photo.ExposureTime"_s, u"Exif.Photo.FNumber"_s,
+        u"Xmp.aux.SerialNumber"_s};
+    const QStringList location = {u"Exif.GPSInfo.GPSLatitude"_s, u"Iptc.Application2.City"_s,
+                                  u"Xmp.photoshop.City"_s};
+    const QStringList rights = {u"Exif.Image.Artist"_s, u"Exif.Image.Copyright"_s,
+                                u"Iptc.Application2.Byline"_s, u"Iptc.Application2.Copyright"_s};
+    const QString date = u"Exif.Photo.DateTimeOriginal"_s;
+    const QStringList all = keys(tagged);
+    for (const QString& k : camera + location + rights + QStringList{date})
+        ASSERT_TRUE(all.contains(k)) << k.toStdString();
+
+    const struct {
+        const char* set;
+        QStringList kept, dropped;
+    } cases[] = {
+        {"Metadata=all", camera + location + rights + QStringList{date}, {}},
+        {"Metadata=nocamera", location + rights + QStringList{date}, camera},
+        {"Metadata=copyright", rights, camera + location + QStringList{date}},
+        {"Metadata=none", {}, camera + location + rights + QStringList{date}},
+        {"RemoveLocation=True", camera + rights + QStringList{date}, location},
+    };
+    for (const auto& c : cases) {
+        const QString out = out_ + u'-' + QString::fromLatin1(c.set).section(u'=', 1);
+        Batch({u"--set"_s, QLatin1String(c.set), in_, out, u"tagged.jpg"_s});
+        const QStringList got = keys(out + u"/tagged.jpg"_s);
+        for (const QString& k : c.kept)
+            EXPECT_TRUE(got.contains(k)) << c.set << " lost " << k.toStdString();
+        for (const QString& k : c.dropped)
+            EXPECT_FALSE(got.contains(k)) << c.set << " kept " << k.toStdString();
+    }
+
+    // The rights, their tokens filled in, written over the old ones in
+    // every format that holds them; the source's own are left alone.
+    for (const char* format : {"jpg", "png", "webp", "avif"}) {
+        const QString out = out_ + u"-rights-"_s + QLatin1String(format);
+        Batch({u"--format"_s, QLatin1String(format), u"--set=Creator=Ann Author"_s,
+               u"--set=Copyright=\u00a9 {year} Ann Author"_s,
+               u"--set=RightsUrl=https://ann.example/licence"_s, in_, out, u"tagged.jpg"_s});
+        const QString file = out + u"/tagged."_s + QLatin1String(format);
+        const QStringList tags =
+            test::Run(u"exiftool"_s,
+                      {u"-s3"_s, u"-XMP-dc:Creator"_s, u"-XMP-dc:Rights"_s,
+                       u"-XMP-xmpRights:WebStatement"_s, u"-XMP-xmpRights:Marked"_s, file})
+                .split(u'\n', Qt::SkipEmptyParts);
+        EXPECT_EQ(tags, (QStringList{u"Ann Author"_s, u"\u00a9 2021 Ann Author"_s,
+                                     u"https://ann.example/licence"_s, u"True"_s}))
+            << format;
+        if (QLatin1String(format) != "avif") {
+            EXPECT_EQ(test::Run(u"exiftool"_s, {u"-s3"_s, u"-EXIF:Copyright"_s, file}).trimmed(),
+                      u"\u00a9 2021 Ann Author"_s)
+                << format;
+        }
+    }
+    EXPECT_EQ(test::Run(u"exiftool"_s, {u"-s3"_s, u"-IPTC:CopyrightNotice"_s, u"-IPTC:By-line"_s,
+                                        out_ + u"-rights-jpg/tagged.jpg"_s}),
+              u"\u00a9 2021 Ann Author\nAnn Author\n"_s);
+    EXPECT_EQ(test::Run(u"exiftool"_s, {u"-s3"_s, u"-Copyright"_s, tagged}).trimmed(),
+              u"Old Owner"_s);
+    // A source without any metadata gets the rights all the same, even
+    // with the rest stripped.
+    Batch({u"--strip-metadata"_s, u"--set=Creator=Ann Author"_s, in_, out_ + u"-bare"_s,
+           u"board.png"_s});
+    EXPECT_EQ(
+        test::Run(u"exiftool"_s, {u"-s3"_s, u"-XMP-dc:Creator"_s, out_ + u"-bare/board.jpg"_s})
+            .trimmed(),
+        u"Ann Author"_s);
+    const test::BatchResult r = test::RunVeldaBatch(
+        {u"--settings"_s, ini_, u"--set=Metadata=camera"_s, in_, out_, u"wide.jpg"_s});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(u"Metadata"_s)) << r.err.toStdString();
+}
+
 TEST_F(OutputTest, PngAndWebpReadBackWithTheirKindAndMetadata) {
     Batch({u"--format=png"_s, in_, out_, u"wide.jpg"_s, u"glass.png"_s});
     Batch({u"--format=png"_s, u"--depth=8"_s, in_, out_ + u"8"_s, u"wide.jpg"_s});
