@@ -67,6 +67,10 @@ inline QString WhollyReencoded(const QString& why) {
     return QStringLiteral("wholly re-encoded (%1)").arg(why);
 }
 
+// A source whose C2PA manifest its result does not carry.
+inline const QString kCredentialsRemoved =
+    QStringLiteral("content credentials removed: the picture was changed");
+
 // A result written within a size: "quality 62 to fit 150k".
 inline QString QualityForBudget(int quality, qint64 maxBytes) {
     return QStringLiteral("quality %1 to fit %2").arg(quality).arg(ByteSizeText(maxBytes));

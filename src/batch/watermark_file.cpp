@@ -53,6 +53,10 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     const MetadataPtr original = source.metadata;
     source.metadata = ApplyMetadataPolicy(job.keepMetadata ? original : nullptr, policy);
 
+    // A signature over the pixels before the marks would no longer match.
+    const QString credentials =
+        HasContentCredentials(source.data) ? messages::kCredentialsRemoved : QString();
+
     FilePlan plan = PlanFile(job, source, text, marks);
     if (plan.route == FilePlan::Route::KeepBlocks && !keepMetadata && source.orientation != 1) {
         // Blocks kept in their stored frame are seen upright only through
@@ -88,7 +92,7 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
                 return s;
             }
             DeleteSourceIfDone(sourcePath, targetPath, options);
-            return Notes({OmittedMarks(job, remark.Upright())});
+            return Notes({credentials, OmittedMarks(job, remark.Upright())});
         }
         plan =
             PlanWhole(job, source, text,
@@ -131,7 +135,7 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
                                     : messages::QualityForBudget(written.quality, job.maxBytes);
     return Notes(
         {plan.wholeReason.isEmpty() ? QString() : messages::WhollyReencoded(plan.wholeReason),
-         budget, omitted});
+         budget, credentials, omitted});
 }
 
 }  // namespace velda

@@ -210,6 +210,75 @@ void XmpLock(void* data, bool lock) {
 
 }  // namespace
 
+namespace {
+
+quint32 BigEndianAt(const QByteArray& d, qsizetype at) {
+    return static_cast<quint32>(static_cast<uchar>(d[at])) << 24 |
+           static_cast<quint32>(static_cast<uchar>(d[at + 1])) << 16 |
+           static_cast<quint32>(static_cast<uchar>(d[at + 2])) << 8 |
+           static_cast<quint32>(static_cast<uchar>(d[at + 3]));
+}
+
+// C2PA's UUID for its box in ISO media files.
+const QByteArray kC2paUuid = QByteArray::fromHex("d8fec3d61b0e483c92975828877ec481");
+
+// Top-level boxes of an ISO media file or a JPEG XL container.
+bool BoxesHoldCredentials(const QByteArray& d) {
+    qsizetype at = 0;
+    while (at + 8 <= d.size()) {
+        qint64 size = BigEndianAt(d, at);
+        const QByteArray type = d.mid(at + 4, 4);
+        qsizetype header = 8;
+        if (size == 1) {
+            if (at + 16 > d.size()) return false;
+            size = static_cast<qint64>(BigEndianAt(d, at + 8)) << 32 | BigEndianAt(d, at + 12);
+            header = 16;
+        } else if (size == 0) {
+            size = d.size() - at;
+        }
+        if (size < header || size > d.size() - at) return false;
+        if (type == "uuid" && d.mid(at + header, 16) == kC2paUuid) return true;
+        if (type == "jumb" && d.mid(at + header, size - header).contains("c2pa")) return true;
+        at += size;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool HasContentCredentials(const QByteArray& d) {
+    if (d.startsWith("\xFF\xD8")) {
+        for (const Segment& s : JpegSegments(d)) {
+            if (s.marker != 0xEB) continue;
+            const QByteArray payload = d.mid(s.at, s.length);
+            if (payload.startsWith("JP") && payload.contains("jumb") && payload.contains("c2pa"))
+                return true;
+        }
+        return false;
+    }
+    if (d.startsWith("\x89PNG\r\n\x1a\n")) {
+        for (qsizetype at = 8; at + 12 <= d.size();) {
+            const quint32 length = BigEndianAt(d, at);
+            if (d.mid(at + 4, 4) == "caBX") return true;
+            if (length > static_cast<quint64>(d.size() - at - 12)) return false;
+            at += 12 + static_cast<qsizetype>(length);
+        }
+        return false;
+    }
+    if (d.startsWith("RIFF") && d.mid(8, 4) == "WEBP") {
+        for (qsizetype at = 12; at + 8 <= d.size();) {
+            const quint32 length = qFromLittleEndian<quint32>(d.constData() + at + 4);
+            if (d.mid(at, 4) == "C2PA") return true;
+            if (length > static_cast<quint64>(d.size() - at - 8)) return false;
+            at += 8 + static_cast<qsizetype>(length) + (length & 1);
+        }
+        return false;
+    }
+    if (d.mid(4, 4) == "ftyp" || d.startsWith(QByteArray("\0\0\0\x0cJXL \r\n\x87\n", 12)))
+        return BoxesHoldCredentials(d);
+    return false;
+}
+
 void InitializeMetadata() {
     static std::recursive_mutex xmpMutex;
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);

@@ -82,6 +82,13 @@ struct MetadataPolicy {
 // would be seen otherwise.
 MetadataPtr ApplyMetadataPolicy(const MetadataPtr& metadata, const MetadataPolicy& policy);
 
+// Whether a picture file carries content credentials (a C2PA manifest):
+// in a JPEG's APP11 JUMBF boxes, a PNG's caBX chunk, a WebP's C2PA chunk,
+// or a C2PA box of an ISO media file (the HEIF family) or a JPEG XL
+// container. A result never carries them on, for their signature is of
+// the pixels before the marks.
+bool HasContentCredentials(const QByteArray& file);
+
 // Exiv2's own one-time set-up (XMP parsing is not thread-safe before it).
 void InitializeMetadata();
 

@@ -34,21 +34,20 @@ bool IsLocation(const std::string& key) {
                                "Iptc.Application2.SubLocation", "Iptc.Application2.ProvinceState",
                                "Iptc.Application2.CountryCode", "Iptc.Application2.CountryName",
                                "Iptc.Application2.LocationCode", "Iptc.Application2.LocationName",
-                               "Xmp.photoshop.City", "Xmp.photoshop.State",
-                               "Xmp.photoshop.Country", "Xmp.iptc.Location",
-                               "Xmp.iptc.CountryCode", "Xmp.iptcExt.LocationCreated",
-                               "Xmp.iptcExt.LocationShown"});
+                               "Xmp.photoshop.City", "Xmp.photoshop.State", "Xmp.photoshop.Country",
+                               "Xmp.iptc.Location", "Xmp.iptc.CountryCode",
+                               "Xmp.iptcExt.LocationCreated", "Xmp.iptcExt.LocationShown"});
 }
 
 bool IsRights(const std::string& key) {
     return key == "Exif.Image.Artist" || key == "Exif.Image.Copyright" ||
-           StartsWithAny(key, {"Iptc.Envelope.CharacterSet", "Iptc.Application2.Byline",
-                               "Iptc.Application2.BylineTitle", "Iptc.Application2.Credit",
-                               "Iptc.Application2.Source", "Iptc.Application2.Copyright",
-                               "Xmp.dc.creator", "Xmp.dc.rights", "Xmp.xmpRights.",
-                               "Xmp.photoshop.Credit", "Xmp.photoshop.Source",
-                               "Xmp.photoshop.AuthorsPosition", "Xmp.iptc.CreatorContactInfo",
-                               "Xmp.plus."});
+           StartsWithAny(
+               key,
+               {"Iptc.Envelope.CharacterSet", "Iptc.Application2.Byline",
+                "Iptc.Application2.BylineTitle", "Iptc.Application2.Credit",
+                "Iptc.Application2.Source", "Iptc.Application2.Copyright", "Xmp.dc.creator",
+                "Xmp.dc.rights", "Xmp.xmpRights.", "Xmp.photoshop.Credit", "Xmp.photoshop.Source",
+                "Xmp.photoshop.AuthorsPosition", "Xmp.iptc.CreatorContactInfo", "Xmp.plus."});
 }
 
 // Who made the photo with what, and how it was set. What a photo's EXIF
@@ -57,15 +56,15 @@ bool IsRights(const std::string& key) {
 bool IsCamera(const std::string& key, const std::string& group) {
     if (Exiv2::ExifTags::isMakerGroup(group) || group == "MakerNote") return true;
     if (StartsWithAny(key, {"Exif.Image.Make", "Exif.Image.Model", "Exif.Image.CameraSerialNumber",
-                            "Exif.Image.LensInfo", "Xmp.tiff.Make", "Xmp.tiff.Model",
-                            "Xmp.exifEX.", "Xmp.aux."}))
+                            "Exif.Image.LensInfo", "Xmp.tiff.Make", "Xmp.tiff.Model", "Xmp.exifEX.",
+                            "Xmp.aux."}))
         return true;
     if (key.rfind("Exif.Photo.", 0) == 0)
-        return !StartsWithAny(key, {"Exif.Photo.DateTime", "Exif.Photo.SubSecTime",
-                                    "Exif.Photo.OffsetTime", "Exif.Photo.ColorSpace",
-                                    "Exif.Photo.PixelXDimension", "Exif.Photo.PixelYDimension",
-                                    "Exif.Photo.ExifVersion", "Exif.Photo.UserComment",
-                                    "Exif.Photo.ImageUniqueID"});
+        return !StartsWithAny(
+            key,
+            {"Exif.Photo.DateTime", "Exif.Photo.SubSecTime", "Exif.Photo.OffsetTime",
+             "Exif.Photo.ColorSpace", "Exif.Photo.PixelXDimension", "Exif.Photo.PixelYDimension",
+             "Exif.Photo.ExifVersion", "Exif.Photo.UserComment", "Exif.Photo.ImageUniqueID"});
     if (key.rfind("Xmp.exif.", 0) == 0) return !StartsWithAny(key, {"Xmp.exif.DateTime"});
     return false;
 }
@@ -142,8 +141,8 @@ void WriteRights(PhotoMetadata& m, const MetadataPolicy& policy) {
 
 MetadataPtr ApplyMetadataPolicy(const MetadataPtr& metadata, const MetadataPolicy& policy) {
     if (policy.ChangesNothing()) return metadata;
-    auto m = metadata ? std::make_shared<PhotoMetadata>(*metadata)
-                      : std::make_shared<PhotoMetadata>();
+    auto m =
+        metadata ? std::make_shared<PhotoMetadata>(*metadata) : std::make_shared<PhotoMetadata>();
     try {
         Filter(m->exif, policy);
         Filter(m->iptc, policy);

@@ -373,6 +373,67 @@ TEST_F(OutputTest, MetadataPolicyKeepsWhatItSaysAndWritesTheRights) {
     EXPECT_TRUE(r.err.contains(u"Metadata"_s)) << r.err.toStdString();
 }
 
+// The photo with a C2PA manifest as each container holds one: JPEG APP11
+// JUMBF, PNG caBX, WebP C2PA chunk, a HEIF uuid box; and a JPEG whose
+// APP11 is some other JUMBF.
+const char kCredentials[] = R"(
+import struct, sys, zlib, subprocess
+from PIL import Image
+folder = sys.argv[1]
+photo = Image.open(folder + '/wide.jpg').convert('RGB').resize((300, 200))
+jumd = b'jumd' + bytes.fromhex('6332706100110010800000aa00389b71') + b'\x03' + b'c2pa\0'
+jumb = struct.pack('>I', 8 + 4 + len(jumd)) + b'jumb' + struct.pack('>I', 4 + len(jumd)) + jumd
+def app11(box):
+    body = b'JP\0\x01' + struct.pack('>I', 1) + box
+    return b'\xff\xeb' + struct.pack('>H', len(body) + 2) + body
+photo.save(folder + '/c.jpg', quality=90)
+jpg = open(folder + '/c.jpg', 'rb').read()
+open(folder + '/signed.jpg', 'wb').write(jpg[:2] + app11(jumb) + jpg[2:])
+open(folder + '/other.jpg', 'wb').write(jpg[:2] + app11(jumb.replace(b'c2pa', b'xmpx')) + jpg[2:])
+photo.save(folder + '/c.png')
+png = open(folder + '/c.png', 'rb').read()
+chunk = struct.pack('>I', len(jumb)) + b'caBX' + jumb + struct.pack('>I', zlib.crc32(b'caBX' + jumb))
+open(folder + '/signed.png', 'wb').write(png[:33] + chunk + png[33:])
+photo.save(folder + '/c.webp', quality=80)
+webp = open(folder + '/c.webp', 'rb').read()
+body = webp[12:] + b'C2PA' + struct.pack('<I', len(jumb)) + jumb
+open(folder + '/signed.webp', 'wb').write(b'RIFF' + struct.pack('<I', 4 + len(body)) + b'WEBP' + body)
+photo.save(folder + '/c.png')
+subprocess.run(['heif-enc', '-q', '60', folder + '/c.png', '-o', folder + '/c.heic'], check=True,
+               stdout=subprocess.DEVNULL)
+heic = open(folder + '/c.heic', 'rb').read()
+uuid = bytes.fromhex('d8fec3d61b0e483c92975828877ec481') + jumb
+open(folder + '/signed.heic', 'wb').write(heic + struct.pack('>I', 8 + len(uuid)) + b'uuid' + uuid)
+)";
+
+TEST_F(OutputTest, ContentCredentialsAreNeverCarriedAndTheReportSaysSo) {
+    const QString signedDir = dir_.filePath(u"signed"_s);
+    QDir().mkpath(signedDir);
+    QFile::copy(in_ + u"/wide.jpg"_s, signedDir + u"/wide.jpg"_s);
+    test::Python(QString::fromLatin1(kCredentials), {signedDir});
+    for (const QString& f : {u"wide.jpg"_s, u"c.jpg"_s, u"c.png"_s, u"c.webp"_s, u"c.heic"_s})
+        QFile::remove(signedDir + u'/' + f);
+    for (const QStringList& how : {QStringList{u"--format=jpg"_s}, QStringList{u"--lossless"_s},
+                                   QStringList{u"--format=webp"_s}}) {
+        const QString out = out_ + u'-' + how.join(u"").mid(2);
+        const test::BatchResult r = test::RunVeldaBatch(
+            QStringList{u"--settings"_s, ini_, u"-q"_s} + how + QStringList{signedDir, out});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        for (const char* name : {"signed.jpg", "signed.png", "signed.webp", "signed.heic"}) {
+            EXPECT_TRUE(r.out.contains(signedDir + u'/' + QLatin1String(name) +
+                                       u": note: content credentials removed: the picture was "
+                                       u"changed"_s))
+                << how.join(u' ').toStdString() << " " << name << ": " << r.out.toStdString();
+        }
+        EXPECT_FALSE(r.out.contains(u"other.jpg: note"_s)) << r.out.toStdString();
+        for (const QString& f : QDir(out).entryList(QDir::Files)) {
+            const QByteArray bytes = test::ReadAll(out + u'/' + f);
+            EXPECT_FALSE(bytes.contains("c2pa") || bytes.contains("caBX"))
+                << how.join(u' ').toStdString() << " " << f.toStdString();
+        }
+    }
+}
+
 TEST_F(OutputTest, PngAndWebpReadBackWithTheirKindAndMetadata) {
     Batch({u"--format=png"_s, in_, out_, u"wide.jpg"_s, u"glass.png"_s});
     Batch({u"--format=png"_s, u"--depth=8"_s, in_, out_ + u"8"_s, u"wide.jpg"_s});
