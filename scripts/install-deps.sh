@@ -11,7 +11,7 @@ PKGS=(
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
   libmagick++-6.q16-dev libturbojpeg0-dev libjpeg62-turbo-dev libimagequant-dev libexiv2-dev
-  libgif-dev libpng-dev libwebp-dev libheif-dev libjxl-dev
+  libgif-dev libpng-dev libwebp-dev libheif-dev libjxl-dev liblcms2-dev
   # fonts: text renders the same on every machine
   fonts-dejavu-core
   # tests and benchmarks
@@ -22,6 +22,8 @@ PKGS=(
   libimage-exiftool-perl
   # an independent reader and writer for the tests (Debian's Python with PIL)
   python3-pil
+  # a profile of Adobe RGB's colours for the colour conversion tests
+  icc-profiles-free
   # real photographs for the tests, and libjpeg's own tools to make JPEGs
   # with restart markers or arithmetic coding from them
   lomiri-wallpapers-16.04 libjpeg-turbo-progs

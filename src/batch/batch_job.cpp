@@ -141,6 +141,7 @@ void ApplyOutputSettings(const OutputSettings& o, BatchJob* job) {
                    : sharpen == u"standard" ? Sharpening::Standard
                    : sharpen == u"high"     ? Sharpening::High
                                             : Sharpening::None;
+    job->toSrgb = o.Value(QStringLiteral("ColourSpace")) == u"srgb";
     job->maxBytes = ParseByteSize(o.Value(QStringLiteral("MaxBytes"))).value_or(0);
     MetadataPolicy& m = job->metadataPolicy;
     const QString keep = o.Value(QStringLiteral("Metadata"));

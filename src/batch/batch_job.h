@@ -33,6 +33,7 @@ struct BatchJob {
     ResizeTarget resize;        // results brought down to this size before the marks
     ResizeFilter resizeFilter = ResizeFilter::Lanczos3;
     Sharpening sharpen = Sharpening::None;  // after the resize, before the marks
+    bool toSrgb = false;  // colours brought from the source's profile to sRGB before the marks
     qint64 maxBytes = 0;  // results with a quality kept under this size; 0: any size
     // What the results' metadata keeps; the rights texts with their tokens.
     MetadataPolicy metadataPolicy;

@@ -1,5 +1,6 @@
 #include "batch/file_plan.h"
 
+#include "imaging/colour.h"
 #include "imaging/resize.h"
 
 namespace velda {
@@ -42,6 +43,10 @@ FilePlan PlanFile(const BatchJob& job, const SourceInfo& source, const QString& 
     const bool jpegToJpeg = source.format == FormatId::Jpeg && job.output == FormatId::Jpeg;
     const bool keepBlocks = jpegToJpeg && job.losslessJpeg;
     const bool resized = job.resize.kind != ResizeTarget::Kind::None;
+    // Colours to be converted are not those of the source's blocks.
+    const QByteArray icc = IccProfileOf(source.metadata.get());
+    if (jpegToJpeg && job.toSrgb && !icc.isEmpty() && !IsSrgbProfile(icc))
+        return PlanWhole(job, source, text, keepBlocks ? QStringLiteral("sRGB") : QString());
     // A resized photo has no source blocks to keep; a turned one is not
     // read row by row in the frame its marks are drawn in, nor one whose
     // quality may have to be lowered to fit a size.

@@ -6,6 +6,7 @@
 #include "batch/file_plan.h"
 #include "batch/messages.h"
 #include "batch/tokens.h"
+#include "imaging/colour.h"
 #include "imaging/loaders.h"
 #include "imaging/picture_io.h"
 #include "imaging/resize.h"
@@ -106,6 +107,9 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
     if (Status s = DecodeSource(source, &picture, {}, plan.resized, job.resizeFilter); !s.ok())
         return s;
     source.data = QByteArray();  // the file's bytes are not held while it is marked and written
+    if (job.toSrgb) {
+        if (Status s = ConvertToSrgb(&picture); !s.ok()) return s;
+    }
     if (Status s = SharpenPicture(&picture, job.sharpen); !s.ok()) return s;
     // GIF sources are worked on in true colour, as the classic batch did.
     if (source.format == FormatId::Gif) {

@@ -14,6 +14,7 @@
 #include <QTransform>
 #include <QtEndian>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 
 #include "imaging/metadata_internal.h"
@@ -173,24 +174,43 @@ quint32 Crc32(const QByteArray& bytes) {
 
 // EXIF where PNG readers look for it: an eXIf chunk of TIFF-ordered bytes
 // before the image data (the text chunk Exiv2 writes is read by few).
+// Inserts a chunk into a PNG after IHDR, before the first chunk of those
+// named (each four letters; none: right after IHDR).
+void InsertPngChunk(QByteArray* file, const char* type, const QByteArray& data,
+                    std::initializer_list<const char*> before) {
+    const QByteArray body = QByteArray(type, 4) + data;
+    const QByteArray chunk =
+        BigEndianBytes(static_cast<quint32>(data.size())) + body + BigEndianBytes(Crc32(body));
+    qsizetype i = 8;
+    for (bool first = true; i + 8 <= file->size(); first = false) {
+        const QByteArray here = file->mid(i + 4, 4);
+        bool stop = !first && before.size() == 0;
+        for (const char* b : before)
+            stop = stop || here == b;
+        if (stop) break;
+        i += 12 + static_cast<qsizetype>(BigEndian32(file->constData() + i));
+    }
+    if (i + 8 <= file->size()) file->insert(i, chunk);
+}
+
 void InsertPngExif(QByteArray* file, const Exiv2::ExifData& exif) {
     if (exif.empty()) return;
     Exiv2::Blob blob;
     Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
     if (blob.empty()) return;
-    const QByteArray body =
-        QByteArray("eXIf") +
-        QByteArray(reinterpret_cast<const char*>(blob.data()), static_cast<qsizetype>(blob.size()));
-    const QByteArray chunk =
-        BigEndianBytes(static_cast<quint32>(blob.size())) + body + BigEndianBytes(Crc32(body));
-    // After IHDR and any chunk up to the first image data.
-    qsizetype i = 8;
-    while (i + 8 <= file->size()) {
-        const quint32 length = BigEndian32(file->constData() + i);
-        if (file->mid(i + 4, 4) == "IDAT") break;
-        i += 12 + static_cast<qsizetype>(length);
-    }
-    if (i + 8 <= file->size()) file->insert(i, chunk);
+    InsertPngChunk(
+        file, "eXIf",
+        QByteArray(reinterpret_cast<const char*>(blob.data()), static_cast<qsizetype>(blob.size())),
+        {"IDAT"});
+}
+
+// A PNG's profile: named, as the format requires (Exiv2 leaves the name of
+// one it adds empty, which readers refuse), zlib-compressed, before the
+// palette and the image data: right after IHDR, where Exiv2 put it.
+void InsertPngIcc(QByteArray* file, const QByteArray& icc) {
+    if (icc.isEmpty()) return;
+    const QByteArray zlib = qCompress(icc).mid(4);  // without Qt's length prefix
+    InsertPngChunk(file, "iCCP", QByteArray("ICC Profile\0\0", 13) + zlib, {});
 }
 
 }  // namespace
@@ -568,7 +588,7 @@ Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int he
         image->setExifData(type == Exiv2::ImageType::png ? Exiv2::ExifData() : exif);
         image->setIptcData(m.iptc);
         image->setXmpData(xmp);
-        if (!m.icc.isEmpty()) {
+        if (!m.icc.isEmpty() && type != Exiv2::ImageType::png) {
             Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte*>(m.icc.constData()),
                                static_cast<long>(m.icc.size()));
             image->setIccProfile(icc, false);
@@ -578,7 +598,10 @@ Status EmbedMetadata(QByteArray* file, const PhotoMetadata& m, int width, int he
         io.seek(0, Exiv2::BasicIo::beg);
         const Exiv2::DataBuf written = io.read(static_cast<long>(io.size()));
         *file = QByteArray(reinterpret_cast<const char*>(written.pData_), written.size_);
-        if (type == Exiv2::ImageType::png) InsertPngExif(file, exif);
+        if (type == Exiv2::ImageType::png) {
+            InsertPngIcc(file, m.icc);
+            InsertPngExif(file, exif);
+        }
         if (type == Exiv2::ImageType::jpeg && !m.extendedXmp.isEmpty())
             InsertExtendedXmp(file, m.extendedXmp, ExtendedXmpGuid(xmp));
         return Status::Ok();

@@ -82,6 +82,11 @@ struct MetadataPolicy {
 // would be seen otherwise.
 MetadataPtr ApplyMetadataPolicy(const MetadataPtr& metadata, const MetadataPolicy& policy);
 
+// The embedded ICC colour profile, or empty.
+QByteArray IccProfileOf(const PhotoMetadata* metadata);
+// The same metadata with another profile (empty: none).
+MetadataPtr WithIccProfile(const MetadataPtr& metadata, const QByteArray& icc);
+
 // Whether a picture file carries content credentials (a C2PA manifest):
 // in a JPEG's APP11 JUMBF boxes, a PNG's caBX chunk, a WebP's C2PA chunk,
 // or a C2PA box of an ISO media file (the HEIF family) or a JPEG XL

@@ -139,6 +139,17 @@ void WriteRights(PhotoMetadata& m, const MetadataPolicy& policy) {
 
 }  // namespace
 
+QByteArray IccProfileOf(const PhotoMetadata* metadata) {
+    return metadata ? metadata->icc : QByteArray();
+}
+
+MetadataPtr WithIccProfile(const MetadataPtr& metadata, const QByteArray& icc) {
+    auto m =
+        metadata ? std::make_shared<PhotoMetadata>(*metadata) : std::make_shared<PhotoMetadata>();
+    m->icc = icc;
+    return m;
+}
+
 MetadataPtr ApplyMetadataPolicy(const MetadataPtr& metadata, const MetadataPolicy& policy) {
     if (policy.ChangesNothing()) return metadata;
     auto m =

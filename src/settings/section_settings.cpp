@@ -91,6 +91,8 @@ const KeyTable& OutputSection() {
              u"lanczos3: sharp (the default); area: softer, as before"},
             {u"Sharpen", Kind::Choice, u"none low standard high",
              u"an unsharp mask for screens after the resize"},
+            {u"ColourSpace", Kind::Choice, u"keep srgb",
+             u"srgb: colours converted from the photo's profile to sRGB"},
             {u"MaxBytes", Kind::Bytes, nullptr,
              u"largest result (150k, 2M): quality lowered until it fits"},
             {u"Metadata", Kind::Choice, u"all nocamera copyright none",

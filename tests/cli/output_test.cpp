@@ -434,6 +434,76 @@ TEST_F(OutputTest, ContentCredentialsAreNeverCarriedAndTheReportSaysSo) {
     }
 }
 
+// The photo in Adobe RGB's colours with that profile, and PIL ImageCms's
+// (lcms2's) conversion of it back to sRGB.
+const char kAdobeRgb[] = R"(
+import io, sys
+from PIL import Image, ImageCms
+folder, photo = sys.argv[1], sys.argv[2]
+adobe = ImageCms.getOpenProfile('/usr/share/color/icc/compatibleWithAdobeRGB1998.icc')
+srgb = ImageCms.createProfile('sRGB')
+im = Image.open(photo).convert('RGB').crop((0, 0, 600, 400))
+wide = ImageCms.profileToProfile(im, srgb, adobe, renderingIntent=0)
+wide.save(folder + '/in/adobe.png', icc_profile=adobe.tobytes())
+wide.save(folder + '/in/adobe.jpg', quality=95, icc_profile=adobe.tobytes())
+ImageCms.profileToProfile(wide, adobe, srgb, renderingIntent=0).save(folder + '/pil-srgb.png')
+)";
+
+// The name an iCCP chunk gives its profile.
+const char kIccpName[] = R"(
+import struct, sys
+d = open(sys.argv[1], 'rb').read()
+i = 8
+while i < len(d):
+    n, t = struct.unpack('>I', d[i:i + 4])[0], d[i + 4:i + 8]
+    if t == b'iCCP':
+        print(d[i + 8:i + 8 + n].split(b'\0')[0].decode('latin-1'))
+    i += 12 + n
+)";
+
+TEST_F(OutputTest, ColourSpaceSrgbConvertsFromTheProfileAsLcmsDoesAndTagsTheResult) {
+    const QString folder = dir_.filePath(u"colour"_s);
+    QDir().mkpath(folder + u"/in"_s);
+    test::Python(QString::fromLatin1(kAdobeRgb), {folder, in_ + u"/wide.jpg"_s});
+    QFile::copy(in_ + u"/board.png"_s, folder + u"/in/board.png"_s);
+    const QString srgb = folder + u"/srgb"_s, keep = folder + u"/keep"_s;
+    Batch({u"--format=png"_s, u"--set=ColourSpace=srgb"_s, folder + u"/in"_s, srgb});
+    Batch({u"--format=png"_s, folder + u"/in"_s, keep});
+    const QImage reference =
+        QImage(folder + u"/pil-srgb.png"_s).convertToFormat(QImage::Format_RGB32);
+    const QImage converted = QImage(srgb + u"/adobe.png"_s).convertToFormat(QImage::Format_RGB32);
+    const QImage kept = QImage(keep + u"/adobe.png"_s).convertToFormat(QImage::Format_RGB32);
+    const double same = test::Psnr(converted, reference);
+    EXPECT_GT(same, 45);
+    EXPECT_LT(test::Psnr(kept, reference), same - 8);  // the wide colours as they were
+    const auto profile = [](const QString& file) {
+        return test::Run(u"exiftool"_s, {u"-s3"_s, u"-ICC_Profile:ProfileDescription"_s, file})
+            .trimmed();
+    };
+    EXPECT_TRUE(profile(srgb + u"/adobe.png"_s).contains(u"sRGB"_s))
+        << profile(srgb + u"/adobe.png"_s).toStdString();
+    EXPECT_EQ(profile(keep + u"/adobe.png"_s), profile(folder + u"/in/adobe.png"_s));
+    // The PNG profile chunk is named, as the format requires of it.
+    EXPECT_EQ(test::Python(QString::fromLatin1(kIccpName), {srgb + u"/adobe.png"_s}),
+              u"ICC Profile\n"_s);
+    // A JPEG is decoded whole to be converted, even where its blocks were
+    // to be kept; a picture without a profile is sRGB already.
+    const test::BatchResult r =
+        test::RunVeldaBatch({u"--settings"_s, ini_, u"--lossless"_s, u"--set=ColourSpace=srgb"_s,
+                             folder + u"/in"_s, folder + u"/jpeg"_s, u"adobe.jpg"_s});
+    EXPECT_TRUE(r.err.contains(u"adobe.jpg: wholly re-encoded (sRGB)"_s)) << r.err.toStdString();
+    EXPECT_GT(
+        test::Psnr(QImage(folder + u"/jpeg/adobe.jpg"_s).convertToFormat(QImage::Format_RGB32),
+                   reference),
+        35);
+    EXPECT_EQ(test::ReadAll(srgb + u"/board.png"_s), test::ReadAll(keep + u"/board.png"_s));
+    // The marks are drawn in sRGB after the conversion: their red stays red.
+    Batch({u"--format=png"_s, u"--set=ColourSpace=srgb"_s, u"--set"_s,
+           u"WaterMarkFile="_s + dir_.filePath(u"red.png"_s), u"--set=Anchor=TL"_s,
+           folder + u"/in"_s, folder + u"/marked"_s, u"adobe.png"_s});
+    EXPECT_EQ(QImage(folder + u"/marked/adobe.png"_s).pixel(20, 10), qRgb(255, 0, 0));
+}
+
 TEST_F(OutputTest, PngAndWebpReadBackWithTheirKindAndMetadata) {
     Batch({u"--format=png"_s, in_, out_, u"wide.jpg"_s, u"glass.png"_s});
     Batch({u"--format=png"_s, u"--depth=8"_s, in_, out_ + u"8"_s, u"wide.jpg"_s});
