@@ -23,7 +23,8 @@ using Transform = std::unique_ptr<void, TransformDeleter>;
 
 Profile OpenProfile(const QByteArray& icc) {
     if (icc.isEmpty()) return nullptr;
-    return Profile(cmsOpenProfileFromMem(icc.constData(), static_cast<cmsUInt32Number>(icc.size())));
+    return Profile(
+        cmsOpenProfileFromMem(icc.constData(), static_cast<cmsUInt32Number>(icc.size())));
 }
 
 // The sRGB profile results are tagged with.
