@@ -164,6 +164,31 @@ for j in "${jobs[@]}"; do
       "$(echo "$(cat "$out"/* | wc -c) / $photos / 1024" | bc -l)" "$(psnr "$out")"
   done
 done
+# Three results of each photo (JPEG at 2048, WebP at 1024, a 400-pixel
+# thumbnail) from one run, against three runs.
+three=(--set Output2.Format=webp --set Output2.Quality=82 --set Output2.Resize=long:1024
+  --set Output2.Folder=medium --set Output3.Resize=long:400 --set Output3.Folder=thumbs)
+one_run() { rm -rf "$work/three"; "$BATCH" --settings "$work/velda.ini" -q --jobs 2 --resize long:2048 \
+  --quality 85 "${three[@]}" "$CORPUS/jpg" "$work/three" >/dev/null 2>&1; }
+three_runs() {
+  rm -rf "$work/t1" "$work/t2" "$work/t3"
+  "$BATCH" --settings "$work/velda.ini" -q --jobs 2 --resize long:2048 --quality 85 "$CORPUS/jpg" "$work/t1" >/dev/null 2>&1
+  "$BATCH" --settings "$work/velda.ini" -q --jobs 2 --resize long:1024 --format webp --quality 82 "$CORPUS/jpg" "$work/t2" >/dev/null 2>&1
+  "$BATCH" --settings "$work/velda.ini" -q --jobs 2 --resize long:400 --quality 85 "$CORPUS/jpg" "$work/t3" >/dev/null 2>&1
+}
+declare -A multi
+for round in $(seq "$RUNS"); do
+  for how in one_run three_runs; do
+    s=$(date +%s.%N)
+    $how
+    e=$(date +%s.%N)
+    multi[$how]+="$(echo "$e - $s" | bc -l) "
+  done
+done
+a=$(echo "${multi[one_run]}" | median)
+b=$(echo "${multi[three_runs]}" | median)
+printf 'three results a photo: one run %.2f s, three runs %.2f s (%.2f)\n' "$a" "$b" "$(echo "$a / $b" | bc -l)"
+
 rm -rf "$work/m"
 /usr/bin/time -o "$work/mem" -f '%M' "$BATCH" --settings "$work/velda.ini" -q --jobs 1 \
   --resize long:2048 "$CORPUS/jpg24" "$work/m" >/dev/null 2>&1

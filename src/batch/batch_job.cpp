@@ -129,18 +129,24 @@ QRgb ToneFor(const QImage& image, const QRect& box) {
 
 namespace {
 
+ResizeFilter FilterFrom(const QString& v) {
+    return v == u"area" ? ResizeFilter::Area : ResizeFilter::Lanczos3;
+}
+
+Sharpening SharpeningFrom(const QString& v) {
+    return v == u"low"        ? Sharpening::Low
+           : v == u"standard" ? Sharpening::Standard
+           : v == u"high"     ? Sharpening::High
+                              : Sharpening::None;
+}
+
 // The resize, sharpening, size budget, metadata policy and name template
 // that an "Output" section gives.
 void ApplyOutputSettings(const OutputSettings& o, BatchJob* job) {
     job->resize = ParseResizeTarget(o.Value(QStringLiteral("Resize"))).value_or(ResizeTarget{});
     job->nameTemplate = o.Value(QStringLiteral("NameTemplate"));
-    job->resizeFilter = o.Value(QStringLiteral("ResizeFilter")) == u"area" ? ResizeFilter::Area
-                                                                           : ResizeFilter::Lanczos3;
-    const QString sharpen = o.Value(QStringLiteral("Sharpen"));
-    job->sharpen = sharpen == u"low"        ? Sharpening::Low
-                   : sharpen == u"standard" ? Sharpening::Standard
-                   : sharpen == u"high"     ? Sharpening::High
-                                            : Sharpening::None;
+    job->resizeFilter = FilterFrom(o.Value(QStringLiteral("ResizeFilter")));
+    job->sharpen = SharpeningFrom(o.Value(QStringLiteral("Sharpen")));
     job->toSrgb = o.Value(QStringLiteral("ColourSpace")) == u"srgb";
     job->maxBytes = ParseByteSize(o.Value(QStringLiteral("MaxBytes"))).value_or(0);
     MetadataPolicy& m = job->metadataPolicy;
@@ -155,12 +161,45 @@ void ApplyOutputSettings(const OutputSettings& o, BatchJob* job) {
     m.rightsUrl = o.Value(QStringLiteral("RightsUrl"));
 }
 
+void ApplyExtraResults(const JobSettings& s, BatchJob* job) {
+    job->extras.clear();
+    for (const auto& [number, o] : s.extraOutputs) {
+        if (o.values().isEmpty()) continue;  // an empty section asks for nothing
+        ExtraResult r;
+        r.number = number;
+        if (const FormatInfo* f = FormatNamed(o.Value(QStringLiteral("Format")));
+            f && f->writable())
+            r.format = f->id;
+        if (const QString q = o.Value(QStringLiteral("Quality")); !q.isEmpty())
+            r.quality = static_cast<int>(o.Number(QStringLiteral("Quality")));
+        r.resize = ParseResizeTarget(o.Value(QStringLiteral("Resize"))).value_or(ResizeTarget{});
+        r.resizeFilter = FilterFrom(o.Value(QStringLiteral("ResizeFilter")));
+        r.sharpen = SharpeningFrom(o.Value(QStringLiteral("Sharpen")));
+        r.nameTemplate = o.Value(QStringLiteral("NameTemplate"));
+        r.maxBytes = ParseByteSize(o.Value(QStringLiteral("MaxBytes"))).value_or(0);
+        r.folder = o.Value(QStringLiteral("Folder"));
+        job->extras.push_back(r);
+    }
+}
+
 }  // namespace
+
+QString ExtraResultsProblem(const JobSettings& s) {
+    for (const auto& [number, o] : s.extraOutputs) {
+        const QString name = o.Value(QStringLiteral("Format"));
+        const FormatInfo* f = name.isEmpty() ? nullptr : FormatNamed(name);
+        if (!name.isEmpty() && (!f || !f->writable()))
+            return QStringLiteral("%1.Format=%2: no such format to write")
+                .arg(ExtraOutputName(number), name);
+    }
+    return QString();
+}
 
 void JobFromSettings(const JobSettings& s, BatchJob* job) {
     ApplyPanelSettings(s.main, job);
     job->layout = MarkLayoutFrom(s.marks);
     ApplyOutputSettings(s.output, job);
+    ApplyExtraResults(s, job);
     job->keepMetadata = s.keepMetadata;
     job->losslessJpeg = s.losslessJpeg;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <optional>
+#include <vector>
 
 #include "imaging/codec.h"
 #include "imaging/compositing.h"
@@ -13,6 +15,19 @@
 #include "settings/job_settings.h"
 
 namespace velda {
+
+// A further result of each source ([Output2] ... [Output8]).
+struct ExtraResult {
+    int number = 2;
+    std::optional<FormatId> format;  // none: the run's
+    std::optional<int> quality;      // none: the run's
+    ResizeTarget resize;
+    ResizeFilter resizeFilter = ResizeFilter::Lanczos3;
+    Sharpening sharpen = Sharpening::None;
+    QString nameTemplate;  // empty: the source's name
+    qint64 maxBytes = 0;
+    QString folder;  // inside the output folder; empty: the output folder
+};
 
 // Everything the per-file pipeline reads, taken once when a run starts and
 // read-only while it runs: workers never see a half-changed setting.
@@ -37,8 +52,9 @@ struct BatchJob {
     qint64 maxBytes = 0;  // results with a quality kept under this size; 0: any size
     // What the results' metadata keeps; the rights texts with their tokens.
     MetadataPolicy metadataPolicy;
-    QString nameTemplate;  // result names from tokens; empty: the source's name
-    MarkLayout layout;     // relative size, anchors, tiles, text effects
+    QString nameTemplate;             // result names from tokens; empty: the source's name
+    std::vector<ExtraResult> extras;  // further results of each source
+    MarkLayout layout;                // relative size, anchors, tiles, text effects
     // The watermark as scaled for each picture size met; PrepareMarks
     // shares it across the run's files.
     std::shared_ptr<const MarkPictures> markPictures;
@@ -54,6 +70,10 @@ void ApplyPanelSettings(const WatermarkSettings& settings, BatchJob* job);
 // for the windows and velda-batch alike, so that one velda.ini gives one
 // result in both; the format, depth and pictures are the caller's.
 void JobFromSettings(const JobSettings& settings, BatchJob* job);
+
+// Why the further results' sections cannot be run (a format that is not
+// written, named by its key), or nothing.
+QString ExtraResultsProblem(const JobSettings& settings);
 
 // The layout that a "Marks" section gives.
 MarkLayout MarkLayoutFrom(const MarksSettings& marks);

@@ -28,8 +28,10 @@ struct Task {
     QString source;                // its path
     QString target;                // the result's path
     bool replace = false;
-    int order = 0;     // its place in the walk or the list
-    qint64 bytes = 0;  // the source's size
+    int order = 0;                      // its place in the walk or the list
+    qint64 bytes = 0;                   // the source's size
+    std::vector<QString> extraTargets;  // its further results' paths
+    std::vector<bool> extraReplace;
 };
 
 // Worker threads fed by the walk. The queue holds at most one waiting file
@@ -267,7 +269,13 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
                          ? request.jobs
                          : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     auto work = [&](const Task& task) {
-        FileOptions options{request.deleteSources, task.replace, &budget, &abandoned};
+        FileOptions options;
+        options.deleteSource = request.deleteSources;
+        options.replace = task.replace;
+        options.budget = &budget;
+        options.keepSources = &abandoned;
+        options.extraTargets = task.extraTargets;
+        options.extraReplace = task.extraReplace;
         // Every worker busy with a file of its own: each keeps to one core.
         options.threads = jobs > 1 && (request.tree || request.files.size() > 1) ? 1 : 0;
         options.counter = task.order + 1;
@@ -308,12 +316,42 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
                     ? namer.ClaimFor(name, extension, source)
                     : namer.ClaimStem(ResultStem(job.nameTemplate, source, count + 1, job.resize),
                                       extension, source);
-            if (request.dryRun) {
+            // Each further result is claimed in its own folder, in number
+            // order after the first.
+            std::vector<QString> extraTargets;
+            std::vector<bool> extraReplace;
+            Status extraStatus;
+            for (const ExtraResult& extra : job.extras) {
+                const QString folderName = extra.folder.isEmpty() ? relative
+                                           : relative.isEmpty()   ? extra.folder
+                                                                  : relative + u'/' + extra.folder;
+                Folder& f = namerFor(folderName);
+                if (!f.namer) {
+                    extraStatus = f.status;
+                    break;
+                }
+                const QString ext = Format(extra.format.value_or(job.output)).extension();
+                const OutputNamer::Claim c =
+                    extra.nameTemplate.isEmpty()
+                        ? f.namer->ClaimFor(name, ext, source)
+                        : f.namer->ClaimStem(
+                              ResultStem(extra.nameTemplate, source, count + 1, extra.resize), ext,
+                              source);
+                extraTargets.push_back(c.path);
+                extraReplace.push_back(c.replace);
+            }
+            if (!extraStatus.ok()) {
+                finish(source, count, Outcome::Failed, extraStatus);
+            } else if (request.dryRun) {
                 host.Planned(source, claim.path);
+                for (const QString& t : extraTargets) {
+                    if (!t.isEmpty()) host.Planned(source, t);
+                }
             } else if (claim.path.isEmpty()) {
                 finish(source, count, Outcome::Skipped, Status::Ok());
             } else {
-                pending.push_back({&namer, name, source, claim.path, claim.replace, count, bytes});
+                pending.push_back({&namer, name, source, claim.path, claim.replace, count, bytes,
+                                   std::move(extraTargets), std::move(extraReplace)});
             }
         }
         ++count;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <atomic>
+#include <vector>
 
 #include "batch/batch_job.h"
 #include "batch/memory_budget.h"
@@ -26,6 +27,11 @@ struct FileOptions {
     int threads = 0;
     // The file's place in the run, from 1 ({counter} of the text).
     int counter = 1;
+    // Where the job's further results go, one for each of its extras in
+    // order (empty: that one is not written, its name taken); the source is
+    // read once for all, and deleted only once every one is on disk.
+    std::vector<QString> extraTargets;
+    std::vector<bool> extraReplace;  // whether each may replace a file of its name
 };
 
 // Watermarks and converts one picture: loads sourcePath, blends the job's
@@ -39,7 +45,9 @@ Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QStri
                      const FileOptions& options);
 inline Status WatermarkFile(const BatchJob& job, const QString& sourcePath,
                             const QString& targetPath, bool deleteSource) {
-    return WatermarkFile(job, sourcePath, targetPath, FileOptions{deleteSource});
+    FileOptions options;
+    options.deleteSource = deleteSource;
+    return WatermarkFile(job, sourcePath, targetPath, options);
 }
 
 }  // namespace velda

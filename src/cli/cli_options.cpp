@@ -32,9 +32,13 @@ QString SectionKeysHelp() {
         out += QStringLiteral("  %1%2\n")
                    .arg(QString::fromUtf16(k.name), -17)
                    .arg(QString::fromUtf16(k.help));
-    for (const KeyTable* table : {&MarksSection(), &OutputSection()}) {
-        out += QStringLiteral("\nKeys of [%1] (empty: as before the section existed):\n")
-                   .arg(table->name);
+    for (const KeyTable* table : {&MarksSection(), &OutputSection(), &ExtraOutputSection()}) {
+        out += table == &ExtraOutputSection()
+                   ? QStringLiteral(
+                         "\nKeys of [Output2] ... [Output8], one more result each of "
+                         "every source\n(--set Output2.KEY=VALUE):\n")
+                   : QStringLiteral("\nKeys of [%1] (empty: as before the section existed):\n")
+                         .arg(table->name);
         for (const KeyInfo& k : table->keys) {
             out += QStringLiteral("  %1%2\n")
                        .arg(QString::fromUtf16(k.name), -17)
@@ -356,6 +360,7 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         return false;
     for (const QString& w : warnings)
         Err(QStringLiteral("warning: ") + w);
+    if (*error = ExtraResultsProblem(settings); !error->isEmpty()) return false;
     // The options are shorthands for their keys.
     OutputSettings& output = settings.output;
     if (resizeGiven && !output.Apply(QStringLiteral("Resize"), resize)) {

@@ -21,6 +21,8 @@ qint64 TargaMinimumBytes(const QByteArray& header);
 // decoder's DCT scales (1/8 to 1) that is still at least this size; with
 // halvingsOnly, of 1/2, 1/4 and 1/8 only, whose decodes are averages of
 // whole pixels (the scales in between alias).
+// The size a JPEG of w x h is decoded at for atLeast, as DecodeJpeg picks it.
+QSize JpegScaledSize(int w, int h, QSize atLeast, bool halvingsOnly);
 Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out,
                   QSize atLeast = QSize(), bool halvingsOnly = false);
 Status DecodeWithQt(const QByteArray& data, const char* format, const HeaderInfo& header,

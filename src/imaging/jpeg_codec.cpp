@@ -23,6 +23,22 @@ constexpr int kRgb32Pixel = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF
 
 }  // namespace
 
+QSize JpegScaledSize(int w, int h, QSize atLeast, bool halvingsOnly) {
+    int count = 0;
+    const tjscalingfactor* factors = tjGetScalingFactors(&count);
+    int bestW = w, bestH = h;
+    for (int i = 0; factors && i < count; ++i) {
+        const tjscalingfactor f = factors[i];
+        if (f.num > f.denom || (halvingsOnly && f.num != 1)) continue;
+        const int sw = TJSCALED(w, f), sh = TJSCALED(h, f);
+        if (sw >= atLeast.width() && sh >= atLeast.height() && sw < bestW) {
+            bestW = sw;
+            bestH = sh;
+        }
+    }
+    return {bestW, bestH};
+}
+
 Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out, QSize atLeast,
                   bool halvingsOnly) {
     TjHandle tj(tjInitDecompress());
@@ -40,20 +56,9 @@ Status DecodeJpeg(const QByteArray& data, const HeaderInfo& header, Picture* out
     if (atLeast.isValid()) {
         // Decoding at a fraction of the size skips most of the work of a
         // picture that is to be made smaller anyway.
-        int count = 0;
-        const tjscalingfactor* factors = tjGetScalingFactors(&count);
-        int bestW = w, bestH = h;
-        for (int i = 0; factors && i < count; ++i) {
-            const tjscalingfactor f = factors[i];
-            if (f.num > f.denom || (halvingsOnly && f.num != 1)) continue;
-            const int sw = TJSCALED(w, f), sh = TJSCALED(h, f);
-            if (sw >= atLeast.width() && sh >= atLeast.height() && sw < bestW) {
-                bestW = sw;
-                bestH = sh;
-            }
-        }
-        w = bestW;
-        h = bestH;
+        const QSize scaled = JpegScaledSize(w, h, atLeast, halvingsOnly);
+        w = scaled.width();
+        h = scaled.height();
     }
     const bool grey = colorspace == TJCS_GRAY;
     QImage image(w, h, grey ? QImage::Format_Indexed8 : QImage::Format_RGB32);

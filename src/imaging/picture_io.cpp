@@ -33,8 +33,22 @@ Status DecodePicture(const QByteArray& data, const QString& nameHint, int photoC
     return DecodeSource(ProbeSource(data, nameHint, photoCdResolution), out, gate);
 }
 
+QSize DecodedSizeFor(const SourceInfo& source, QSize resized, ResizeFilter filter) {
+    const QSize stored(source.header.width, source.header.height);
+    if (source.format != FormatId::Jpeg || !resized.isValid()) return stored;
+    const QSize atLeast = source.orientation >= 5 ? resized.transposed() : resized;
+    return JpegScaledSize(stored.width(), stored.height(), atLeast,
+                          filter == ResizeFilter::Lanczos3);
+}
+
 Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& gate, QSize resized,
                     ResizeFilter filter) {
+    if (Status s = DecodeUnresized(source, out, gate, resized, filter); !s.ok()) return s;
+    return ResizeDecoded(source, out, resized, filter);
+}
+
+Status DecodeUnresized(const SourceInfo& source, Picture* out, const DecodeGate& gate,
+                       QSize resized, ResizeFilter filter) {
     if (!source.headerStatus.ok()) return source.headerStatus;
     const FormatInfo& format = source.formatInfo();
     const HeaderInfo& header = source.header;
@@ -76,17 +90,23 @@ Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& ga
         if (turned.isNull()) return Status::Error(ErrorCode::OutOfMemory);
         picture.image = NormalizeImage(turned);
     }
-    if (scaled && picture.image.size() != resized && filter == ResizeFilter::Area) {
-        QImage smaller = ResizeHighQuality(picture.image, resized);
-        if (smaller.isNull()) return Status::Error(ErrorCode::OutOfMemory);
-        picture.image = smaller.convertToFormat(QImage::Format_RGB32);
-        picture.depth = 24;
-    } else if (resized.isValid()) {
-        if (Status r = ResizePicture(&picture, resized, filter); !r.ok()) return r;
-    }
     picture.fileName = source.name;
     picture.format = format.id;
     *out = std::move(picture);
+    return Status::Ok();
+}
+
+Status ResizeDecoded(const SourceInfo& source, Picture* picture, QSize resized,
+                     ResizeFilter filter) {
+    const bool scaled = source.format == FormatId::Jpeg && resized.isValid();
+    if (scaled && picture->image.size() != resized && filter == ResizeFilter::Area) {
+        QImage smaller = ResizeHighQuality(picture->image, resized);
+        if (smaller.isNull()) return Status::Error(ErrorCode::OutOfMemory);
+        picture->image = smaller.convertToFormat(QImage::Format_RGB32);
+        picture->depth = 24;
+    } else if (resized.isValid()) {
+        if (Status r = ResizePicture(picture, resized, filter); !r.ok()) return r;
+    }
     return Status::Ok();
 }
 

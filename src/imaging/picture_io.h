@@ -55,6 +55,16 @@ SourceInfo ProbeSource(QByteArray data, const QString& name, int photoCdResoluti
 // it can, then resampled with filter.
 Status DecodeSource(const SourceInfo& source, Picture* out, const DecodeGate& gate = {},
                     QSize resized = QSize(), ResizeFilter filter = ResizeFilter::Area);
+// DecodeSource in its two steps, so that one decode may serve results of
+// several sizes: the picture decoded for the size (a JPEG at the DCT scale
+// it allows) and turned upright; then brought to the size as DecodeSource
+// brings it. DecodedSizeFor is the size the first step decodes at (in the
+// stored frame): two sizes with the same one can share the decode.
+Status DecodeUnresized(const SourceInfo& source, Picture* out, const DecodeGate& gate,
+                       QSize resized, ResizeFilter filter);
+Status ResizeDecoded(const SourceInfo& source, Picture* picture, QSize resized,
+                     ResizeFilter filter);
+QSize DecodedSizeFor(const SourceInfo& source, QSize resized, ResizeFilter filter);
 
 // Reads a picture file: only a regular file, its kind from its contents,
 // header checked before any allocation, decoded by the codec for its kind.

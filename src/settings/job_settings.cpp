@@ -6,11 +6,21 @@
 
 namespace velda {
 
+std::map<int, ExtraOutputSettings> ReadExtraOutputs(const QString& file) {
+    std::map<int, ExtraOutputSettings> out;
+    const IniDocument doc = IniDocument::Load(file);
+    for (int n = kFirstExtraOutput; n <= kLastExtraOutput; ++n) {
+        if (doc.HasSection(ExtraOutputName(n))) out[n].Read(file, ExtraOutputName(n));
+    }
+    return out;
+}
+
 JobSettings ReadJobSettings(const QString& file) {
     JobSettings s;
     ReadWatermarkSettings(file, s.main);
     s.marks.Read(file);
     s.output.Read(file);
+    s.extraOutputs = ReadExtraOutputs(file);
     s.keepMetadata = ReadKeepMetadata(file);
     s.losslessJpeg = ReadLosslessJpeg(file);
     return s;
@@ -30,7 +40,7 @@ bool ResolveSettings(const QString& file, bool fileMustExist, const QString& pre
     JobSettings s = ReadJobSettings(file);
     if (!preset.isEmpty()) {
         QStringList refused;
-        if (!ApplyPreset(file, preset, s.main, s.marks, s.output, &refused)) {
+        if (!ApplyPreset(file, preset, s.main, s.marks, s.output, &refused, &s.extraOutputs)) {
             *error = QStringLiteral("no preset %1 in %2").arg(preset, file);
             return false;
         }
@@ -50,7 +60,7 @@ bool ResolveSettings(const QString& file, bool fileMustExist, const QString& pre
         }
         const QString key = kv.left(eq), value = kv.mid(eq + 1);
         if (!SetWatermarkKey(s.main, key, value) && !s.marks.Apply(key, value) &&
-            !s.output.Apply(key, value)) {
+            !s.output.Apply(key, value) && !ApplyExtraOutputKey(&s.extraOutputs, key, value)) {
             *error = QStringLiteral("--set %1: unknown key or value out of range").arg(kv);
             return false;
         }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <map>
 
 #include "settings/section_settings.h"
 #include "settings/settings.h"
@@ -15,16 +16,22 @@ struct JobSettings {
     WatermarkSettings main;
     MarksSettings marks;
     OutputSettings output;
+    // [Output2] ... [Output8], by number: the further results of each source.
+    std::map<int, ExtraOutputSettings> extraOutputs;
     bool keepMetadata = true;
     bool losslessJpeg = false;
 };
+
+// The file's [Output2] ... [Output8] sections that are there.
+std::map<int, ExtraOutputSettings> ReadExtraOutputs(const QString& file);
 
 // The file's settings; a missing file gives the form's values.
 JobSettings ReadJobSettings(const QString& file);
 
 // The settings a run takes: the file (which must be there when
 // fileMustExist, and must be read whole when it is), then its preset
-// (empty: none), then KEY=VALUE overrides of any section. Refused: a file
+// (empty: none), then KEY=VALUE overrides of any section (OutputN.KEY for
+// the further results' sections). Refused: a file
 // that cannot be read whole, a preset it does not hold, an override of an
 // unknown key or a value out of range (error says which). warnings: the
 // preset's keys that are not settings, and a file without the classic

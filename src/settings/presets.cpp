@@ -1,5 +1,7 @@
 #include "settings/presets.h"
 
+#include <QRegularExpression>
+
 #include "settings/ini_file.h"
 
 namespace velda {
@@ -40,14 +42,30 @@ QStringList PresetNames(const QString& path) {
     return names;
 }
 
+bool ApplyExtraOutputKey(std::map<int, ExtraOutputSettings>* extras, const QString& key,
+                         const QString& value) {
+    static const QRegularExpression numbered(QStringLiteral(R"(^Output(\d+)\.(\w+)$)"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = numbered.match(key);
+    if (!extras || !m.hasMatch()) return false;
+    const int n = m.captured(1).toInt();
+    if (n < kFirstExtraOutput || n > kLastExtraOutput) return false;
+    ExtraOutputSettings values = (*extras)[n];
+    if (!values.Apply(m.captured(2), value)) return false;
+    (*extras)[n] = values;
+    return true;
+}
+
 bool ApplyPreset(const QString& path, const QString& name, WatermarkSettings& main,
-                 SectionValues& marks, SectionValues& output, QStringList* refused) {
+                 SectionValues& marks, SectionValues& output, QStringList* refused,
+                 std::map<int, ExtraOutputSettings>* extras) {
     const IniDocument doc = IniDocument::Load(path);
     const QString section = PresetSection(doc, name);
     if (section.isEmpty()) return false;
     for (const auto& [key, value] : doc.Entries(section)) {
         const bool taken = (!SessionKey(key) && SetWatermarkKey(main, key, value)) ||
-                           marks.Apply(key, value) || output.Apply(key, value);
+                           marks.Apply(key, value) || output.Apply(key, value) ||
+                           ApplyExtraOutputKey(extras, key, value);
         if (!taken && refused) refused->append(key + u'=' + value);
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <map>
 
 #include "settings/section_settings.h"
 #include "settings/settings.h"
@@ -18,8 +19,15 @@ QStringList PresetNames(const QString& path);
 // Applies a preset over the settings; an empty value in it clears its key.
 // False when the file has no such preset; refused lists the keys (as
 // "KEY=VALUE") that no section takes.
+// extras, where given, takes the further results' keys ("Output2.Format").
 bool ApplyPreset(const QString& path, const QString& name, WatermarkSettings& main,
-                 SectionValues& marks, SectionValues& output, QStringList* refused);
+                 SectionValues& marks, SectionValues& output, QStringList* refused,
+                 std::map<int, ExtraOutputSettings>* extras = nullptr);
+
+// Applies "OutputN.KEY" to the further result N's section: false for a
+// key of no such section, or a value its key refuses.
+bool ApplyExtraOutputKey(std::map<int, ExtraOutputSettings>* extras, const QString& key,
+                         const QString& value);
 
 // Writes the settings as the preset of that name, replacing one of that
 // name: every key of "Marks" and "Output", and the keys of

@@ -60,6 +60,28 @@ std::optional<QString> Canonical(const KeyInfo& k, const QString& text) {
                 if (!ok || digits < 1 || digits > kMaxCounterDigits) return std::nullopt;
             }
             return t;
+        case Kind::Word:
+            // A name such as a format's: letters and digits.
+            if (t.isEmpty()) return std::nullopt;
+            for (const QChar c : t) {
+                if (!c.isLetterOrNumber() || c.unicode() > 127) return std::nullopt;
+            }
+            return t.toLower();
+        case Kind::Folder: {
+            // A folder inside the output folder: relative, never above it.
+            QString f = t;
+            f.replace(u'\\', u'/');
+            if (f.startsWith(u'/')) return std::nullopt;
+            const QStringList parts = f.split(u'/', Qt::SkipEmptyParts);
+            for (const QString& p : parts) {
+                if (p == u"." || p == u"..") return std::nullopt;
+                for (const QChar c : p) {
+                    if (c.unicode() < 0x20) return std::nullopt;
+                }
+            }
+            if (parts.isEmpty()) return std::nullopt;
+            return parts.join(u'/');
+        }
         case Kind::Text:
             // One line: a line break would end the key in the file.
             for (const QChar c : t) {
@@ -110,6 +132,28 @@ const KeyTable& OutputSection() {
              u"True: results of a tree go to the same relative folders"},
         }};
     return table;
+}
+
+const KeyTable& ExtraOutputSection() {
+    static const KeyTable table{
+        QStringLiteral("Output2"),
+        {
+            {u"Format", Kind::Word, nullptr,
+             u"the result's format, as --format (default: the run's)"},
+            {u"Quality", Kind::Percent, nullptr, u"its quality (default: the run's)"},
+            {u"Resize", Kind::Resize, nullptr, u"as [Output] Resize (empty: full size)"},
+            {u"ResizeFilter", Kind::Choice, u"lanczos3 area", u"as [Output] ResizeFilter"},
+            {u"Sharpen", Kind::Choice, u"none low standard high", u"as [Output] Sharpen"},
+            {u"NameTemplate", Kind::Name, nullptr, u"as [Output] NameTemplate"},
+            {u"MaxBytes", Kind::Bytes, nullptr, u"as [Output] MaxBytes"},
+            {u"Folder", Kind::Folder, nullptr,
+             u"a folder inside OUTPUT_DIR for these results, made as needed"},
+        }};
+    return table;
+}
+
+QString ExtraOutputName(int number) {
+    return QStringLiteral("Output%1").arg(number);
 }
 
 const KeyTable& MarksSection() {

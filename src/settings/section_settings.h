@@ -23,7 +23,20 @@ inline const QString kOutputSection = QStringLiteral("Output");
 
 // One key of a section: its name, what it accepts, and a line of help.
 struct KeyInfo {
-    enum class Kind { Percent, Choice, Length, Bool, Angle, Pixels, Resize, Name, Bytes, Text };
+    enum class Kind {
+        Percent,
+        Choice,
+        Length,
+        Bool,
+        Angle,
+        Pixels,
+        Resize,
+        Name,
+        Bytes,
+        Text,
+        Word,
+        Folder
+    };
     const char16_t* name;
     Kind kind;
     const char16_t* choices;  // Choice: the words, separated by blanks
@@ -36,6 +49,11 @@ struct KeyTable {
 };
 const KeyTable& MarksSection();
 const KeyTable& OutputSection();
+// "Output2" to "Output8": further results of each source, each with its
+// own format, size and folder.
+inline constexpr int kFirstExtraOutput = 2, kLastExtraOutput = 8;
+const KeyTable& ExtraOutputSection();
+QString ExtraOutputName(int number);
 
 // A section's values as the file holds them, each checked and in its
 // canonical spelling; a key without a value is absent.
@@ -71,6 +89,9 @@ struct MarksSettings : SectionValues {
 };
 struct OutputSettings : SectionValues {
     OutputSettings() : SectionValues(OutputSection()) {}
+};
+struct ExtraOutputSettings : SectionValues {
+    ExtraOutputSettings() : SectionValues(ExtraOutputSection()) {}
 };
 
 }  // namespace velda

@@ -197,6 +197,8 @@ class ControlPanel : public QWidget {
     QPointer<LayoutPanel> layout_;
     // The file's [Output] keys that no control shows, kept as they were.
     OutputSettings fileOutput_;
+    // Its further results' sections, which the batch section runs as they are.
+    std::map<int, ExtraOutputSettings> fileExtraOutputs_;
     QTimer previewTimer_;
     bool startingUp_ = true;  // no preview until Form_Load is done
 };

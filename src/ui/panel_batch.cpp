@@ -66,6 +66,10 @@ void ControlPanel::Start_Click() {
                           Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
         return;
     }
+    if (const QString problem = ExtraResultsProblem(FormSettings()); !problem.isEmpty()) {
+        prompter_.Message(problem, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+        return;
+    }
     if (wfile->text().trimmed().isEmpty() && CopyText->toPlainText().trimmed().isEmpty() &&
         !prompter_.Message(messages::kNothingToApply, Prompter::Icon::Question,
                            Prompter::Buttons::YesNo)) {

@@ -37,6 +37,7 @@ void ControlPanel::LoadSettings() {
     MarksSettings marks;
     marks.Read(path);
     layout_->SetSettings(marks);
+    fileExtraOutputs_ = ReadExtraOutputs(path);
     OutputSettings& output = fileOutput_;
     output = OutputSettings();
     output.Read(path);
@@ -159,6 +160,7 @@ JobSettings ControlPanel::FormSettings() const {
     s.main = PanelSettings();
     s.marks = layout_->Settings();
     s.output = OutputPanelSettings();
+    s.extraOutputs = fileExtraOutputs_;
     s.keepMetadata = state_.KeepMetadata;
     s.losslessJpeg = state_.LosslessJpeg;
     return s;

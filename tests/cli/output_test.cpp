@@ -504,6 +504,87 @@ TEST_F(OutputTest, ColourSpaceSrgbConvertsFromTheProfileAsLcmsDoesAndTagsTheResu
     EXPECT_EQ(QImage(folder + u"/marked/adobe.png"_s).pixel(20, 10), qRgb(255, 0, 0));
 }
 
+TEST_F(OutputTest, FurtherResultsEqualSeparateRunsAndTheSourceGoesLast) {
+    const QStringList files = {u"wide.jpg"_s, u"glass.png"_s, u"board.jpg"_s};
+    const QStringList marks = {u"--set"_s, u"WaterMarkFile="_s + dir_.filePath(u"red.png"_s),
+                               u"--set=WatermarkSize=10"_s, u"--set=Anchor=BR"_s};
+    Batch(marks +
+          QStringList{u"--resize=long:600"_s, u"--set=Output2.Format=webp"_s,
+                      u"--set=Output2.Resize=long:300"_s, u"--set=Output2.Folder=small"_s,
+                      u"--set=Output3.Format=png"_s, u"--set=Output3.Folder=full/png"_s,
+                      u"--set=Output3.NameTemplate={name}-full"_s, u"--set=Output4.Format=webp"_s,
+                      u"--set=Output4.Folder=small"_s, u"--set=Output4.Resize=long:300"_s, in_,
+                      out_} +
+          files);
+    const QString one = dir_.filePath(u"one"_s), two = dir_.filePath(u"two"_s),
+                  three = dir_.filePath(u"three"_s);
+    Batch(marks + QStringList{u"--resize=long:600"_s, in_, one} + files);
+    Batch(marks + QStringList{u"--resize=long:300"_s, u"--format=webp"_s, in_, two} + files);
+    Batch(marks + QStringList{u"--format=png"_s, u"--name={name}-full"_s, in_, three} + files);
+    for (const QString& f : {u"wide"_s, u"glass"_s, u"board"_s}) {
+        EXPECT_EQ(test::ReadAll(out_ + u'/' + f + u".jpg"_s),
+                  test::ReadAll(one + u'/' + f + u".jpg"_s))
+            << f.toStdString();
+        EXPECT_EQ(test::ReadAll(out_ + u"/small/"_s + f + u".webp"_s),
+                  test::ReadAll(two + u'/' + f + u".webp"_s))
+            << f.toStdString();
+        EXPECT_EQ(test::ReadAll(out_ + u"/full/png/"_s + f + u"-full.png"_s),
+                  test::ReadAll(three + u'/' + f + u"-full.png"_s))
+            << f.toStdString();
+        // A fourth result in the same folder under the same name is
+        // numbered, not written over the first.
+        EXPECT_EQ(test::ReadAll(out_ + u"/small/"_s + f + u" (2).webp"_s),
+                  test::ReadAll(two + u'/' + f + u".webp"_s))
+            << f.toStdString();
+    }
+    EXPECT_EQ(Files(out_).size(), 12);
+    // A dry run lists every result; a refused format is named.
+    EXPECT_EQ(Batch({u"--dry-run"_s, u"--set=Output2.Format=png"_s, in_, out_ + u"-dry"_s,
+                     u"wide.jpg"_s}),
+              in_ + u"/wide.jpg -> "_s + out_ + u"-dry/wide.jpg\n"_s + in_ + u"/wide.jpg -> "_s +
+                  out_ + u"-dry/wide.png\n2 files would be written.\n"_s);
+    test::BatchResult r = test::RunVeldaBatch({u"--settings"_s, ini_, u"--set=Output2.Format=wmf"_s,
+                                               in_, out_ + u"-bad"_s, u"wide.jpg"_s});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(u"Output2.Format=wmf"_s)) << r.err.toStdString();
+    for (const char* bad : {"Output9.Format=png", "Output2.Folder=../up", "Output2.Folder=/abs"}) {
+        r = test::RunVeldaBatch({u"--settings"_s, ini_, u"--set"_s, QLatin1String(bad), in_,
+                                 out_ + u"-bad"_s, u"wide.jpg"_s});
+        EXPECT_EQ(r.code, 2) << bad;
+    }
+    EXPECT_FALSE(QDir(out_ + u"-bad"_s).exists());
+
+    // A preset holds them too.
+    QFile ini(ini_);
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write("\n[Preset two]\nOutput2.Format=png\nOutput2.Folder=p\n");
+    ini.close();
+    Batch({u"--preset=two"_s, in_, out_ + u"-preset"_s, u"wide.jpg"_s});
+    EXPECT_EQ(Files(out_ + u"-preset"_s), (QStringList{u"p/wide.png"_s, u"wide.jpg"_s}));
+    // Run again, each result replaces its own (the policy's default), the
+    // further one even where the first is new.
+    QFile::remove(out_ + u"-preset/wide.jpg"_s);
+    Batch({u"--preset=two"_s, in_, out_ + u"-preset"_s, u"wide.jpg"_s});
+    EXPECT_EQ(Files(out_ + u"-preset"_s), (QStringList{u"p/wide.png"_s, u"wide.jpg"_s}));
+
+    // A further result that cannot be written fails the file, and its
+    // source, asked to be deleted, stays.
+    const QString src = dir_.filePath(u"del"_s), dst = dir_.filePath(u"del-out"_s);
+    QDir().mkpath(src);
+    QDir().mkpath(dst);
+    QFile::copy(in_ + u"/wide.jpg"_s, src + u"/wide.jpg"_s);
+    test::WriteAll(dst + u"/blocked"_s, "a file where the folder should be");
+    r = test::RunVeldaBatch({u"--settings"_s, ini_, u"--delete-sources"_s,
+                             u"--set=Output2.Folder=blocked"_s, src, dst, u"wide.jpg"_s});
+    EXPECT_EQ(r.code, 1) << r.out.toStdString();
+    EXPECT_TRUE(QFile::exists(src + u"/wide.jpg"_s));
+    r = test::RunVeldaBatch({u"--settings"_s, ini_, u"--delete-sources"_s,
+                             u"--set=Output2.Folder=ok"_s, src, dst, u"wide.jpg"_s});
+    EXPECT_EQ(r.code, 0) << r.out.toStdString();
+    EXPECT_TRUE(QFile::exists(dst + u"/ok/wide.jpg"_s));
+    EXPECT_FALSE(QFile::exists(src + u"/wide.jpg"_s));
+}
+
 TEST_F(OutputTest, PngAndWebpReadBackWithTheirKindAndMetadata) {
     Batch({u"--format=png"_s, in_, out_, u"wide.jpg"_s, u"glass.png"_s});
     Batch({u"--format=png"_s, u"--depth=8"_s, in_, out_ + u"8"_s, u"wide.jpg"_s});

@@ -404,19 +404,28 @@ class ControlPanelTest : public WindowTest {
         panel()->exit_mnu->trigger();
         QCOMPARE(ReadIniKey(Path("velda.ini"), kMainSection, u"MixValue"_s).value, u"123"_s);
     }
-    void outputKeysWithoutAControlAreKeptAndUsed() {
+    void outputKeysWithoutAControlAndFurtherResultsAreKeptAndUsed() {
         main_.reset();
         QFile ini(Path("velda.ini"));
         QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[Output]\nResize=long:300\nResizeFilter=area\n");
+        ini.write(
+            "[Output]\nResize=long:300\nResizeFilter=area\n"
+            "[Output3]\nFormat=png\nResize=long:100\nFolder=small\n");
         ini.close();
         Start();
         QCOMPARE(panel()->ResizeBox->text(), u"long:300"_s);
-        QCOMPARE(panel()->MakeBatchJob()->resizeFilter, ResizeFilter::Area);
+        const auto job = panel()->MakeBatchJob();
+        QCOMPARE(job->resizeFilter, ResizeFilter::Area);
+        // The further results' sections are run as the file has them.
+        QCOMPARE(job->extras.size(), size_t(1));
+        QCOMPARE(job->extras[0].number, 3);
+        QVERIFY(job->extras[0].format == FormatId::Png);
+        QCOMPARE(job->extras[0].folder, u"small"_s);
         panel()->ResizeBox->setText(u"width:200"_s);
         main_->close();
         QCOMPARE(ReadIniKey(Path("velda.ini"), u"Output"_s, u"Resize"_s).value, u"width:200"_s);
         QCOMPARE(ReadIniKey(Path("velda.ini"), u"Output"_s, u"ResizeFilter"_s).value, u"area"_s);
+        QCOMPARE(ReadIniKey(Path("velda.ini"), u"Output3"_s, u"Folder"_s).value, u"small"_s);
     }
 };
 
