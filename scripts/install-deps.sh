@@ -9,11 +9,13 @@ PKGS=(
   # build
   build-essential cmake ninja-build pkg-config git clang-format
   # libraries
-  qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
+  qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins qt6-svg-dev
   libmagick++-6.q16-dev libturbojpeg0-dev libjpeg62-turbo-dev libimagequant-dev libexiv2-dev
   libgif-dev libpng-dev libwebp-dev libheif-dev libjxl-dev liblcms2-dev
   # fonts: text renders the same on every machine
   fonts-dejavu-core
+  # and a font with CJK glyphs, so that the fallback of any font draws them
+  fonts-wqy-microhei
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev imagemagick exiv2 time bc webp
   # the reference encoders and decoders of HEIF, AVIF and JPEG XL

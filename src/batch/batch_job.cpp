@@ -110,21 +110,6 @@ Placement Place(const BatchJob& job, const QString& text, QSize picture) {
     return p;
 }
 
-// White on dark, black on light: whichever stands out from the mean
-// brightness of the pixels of box inside the image.
-QRgb ToneFor(const QImage& image, const QRect& box) {
-    const QRect r = box & image.rect();
-    if (r.isEmpty()) return qRgb(255, 255, 255);
-    quint64 sum = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y) {
-        const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = r.left(); x <= r.right(); ++x)
-            sum += static_cast<quint64>(qGray(line[x]));
-    }
-    const quint64 mean = sum / (static_cast<quint64>(r.width()) * r.height());
-    return mean >= 128 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
-}
-
 }  // namespace
 
 namespace {
@@ -195,11 +180,72 @@ QString ExtraResultsProblem(const JobSettings& s) {
     return QString();
 }
 
+namespace {
+
+template <class Enum>
+Enum WordOf(const SectionValues& v, const char16_t* key, const QStringList& words, Enum fallback) {
+    const qsizetype i = words.indexOf(v.Value(QString::fromUtf16(key)));
+    return i < 0 ? fallback : static_cast<Enum>(i);
+}
+
+QRgb RgbFrom(const QString& hash, QRgb fallback) {
+    bool ok = false;
+    const uint v = hash.mid(1).toUInt(&ok, 16);
+    return hash.size() == 7 && ok ? qRgb((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF) : fallback;
+}
+
+void ApplyStackMarks(const JobSettings& s, BatchJob* job) {
+    job->stack.clear();
+    job->markFiles.clear();
+    for (const auto& [number, v] : s.stackMarks) {
+        auto value = [&v](const char* key) { return v.Value(QLatin1String(key)); };
+        const QString file = value("File");
+        const QString kind = value("Kind");
+        StackMark m;
+        m.number = number;
+        m.isText = kind.isEmpty() ? file.isEmpty() : kind == u"Text";
+        // A section that names nothing to draw draws nothing.
+        if (m.isText ? value("Text").trimmed().isEmpty() : file.isEmpty()) continue;
+        m.text = value("Text");
+        m.font = value("Font");
+        m.colour = RgbFrom(value("Colour"), qRgb(255, 255, 255));
+        m.bold = DecodeBooleanWord(value("Bold"));
+        m.align = WordOf(v, u"Align", {"Left", "Centre", "Right"}, LineAlign::Left);
+        m.outline = static_cast<int>(std::lround(v.Number(QStringLiteral("Outline"))));
+        m.shadow = DecodeBooleanWord(value("Shadow"));
+        m.autoTone = DecodeBooleanWord(value("AutoTone"));
+        if (!value("Box").isEmpty()) m.box = RgbFrom(value("Box"), qRgb(0, 0, 0));
+        m.boxOpacity = v.Number(QStringLiteral("BoxOpacity"));
+        m.boxPadding = static_cast<int>(std::lround(v.Number(QStringLiteral("BoxPadding"))));
+        m.size = v.Number(QStringLiteral("Size"));
+        m.sizeOf = WordOf(v, u"SizeOf", {"width", "height", "short", "long"},
+                          m.isText ? Measure::Short : Measure::Width);
+        const Anchor anchor = AnchorFrom(value("Anchor"));
+        m.anchor = anchor == Anchor::None ? Anchor::Centre : anchor;
+        m.marginX = LengthFrom(value("MarginX"));
+        m.marginY = LengthFrom(value("MarginY"));
+        m.tile = !m.isText && DecodeBooleanWord(value("Tile"));
+        m.tileGap = v.Number(QStringLiteral("TileGap"));
+        m.tileAngle = v.Number(QStringLiteral("TileAngle"));
+        m.rotate = v.Number(QStringLiteral("Rotate"));
+        m.opacity = v.Number(QStringLiteral("Opacity"));
+        m.blend = WordOf(v, u"Blend", {"Normal", "Multiply", "Screen", "Overlay", "SoftLight"},
+                         BlendMode::Normal);
+        m.orientation =
+            WordOf(v, u"Orientation", {"Any", "Landscape", "Portrait", "Square"}, Shape::Any);
+        job->stack.push_back(m);
+        job->markFiles.push_back(m.isText ? QString() : file);
+    }
+}
+
+}  // namespace
+
 void JobFromSettings(const JobSettings& s, BatchJob* job) {
     ApplyPanelSettings(s.main, job);
     job->layout = MarkLayoutFrom(s.marks);
     ApplyOutputSettings(s.output, job);
     ApplyExtraResults(s, job);
+    ApplyStackMarks(s, job);
     job->keepMetadata = s.keepMetadata;
     job->losslessJpeg = s.losslessJpeg;
 }
@@ -257,7 +303,10 @@ RegionMarks JobMarks(const BatchJob& jobRef, const QString& text) {
             const QPoint at(static_cast<int>(PlacedAt(-o.x())), static_cast<int>(PlacedAt(-o.y())));
             r |= QRect(at, p.mark->watermark.size()) & QRect(at, p.mark->mask.size());
         }
-        return r | TextRunBounds(p.run);
+        r |= TextRunBounds(p.run);
+        for (const StackMark& m : job->stack)
+            r |= PlacementBounds(PlaceStackMark(m, picture));
+        return r;
     };
     marks.paint = [job, text](QImage& region, QPoint at, QSize picture) {
         Placement p = Place(*job, text, picture);
@@ -266,13 +315,16 @@ RegionMarks JobMarks(const BatchJob& jobRef, const QString& text) {
             BlendThroughMask(region, p.mark->watermark, -from.x(), -from.y(), p.mark->mask,
                              -from.x(), -from.y());
         }
-        if (p.run.text.trimmed().isEmpty()) return;
-        p.run.rect.translate(-at);
-        if (job->layout.textAutoTone)
-            p.run.colour = ToneFor(region, QRect(p.run.rect.topLeft(), TextRunSize(p.run)));
-        // A region is always a true-colour picture, the one kind of picture
-        // DrawTextRun draws on; there is nothing it could refuse here.
-        (void)DrawTextRun(region, p.run);
+        if (!p.run.text.trimmed().isEmpty()) {
+            p.run.rect.translate(-at);
+            if (job->layout.textAutoTone)
+                p.run.colour = ToneUnder(region, QRect(p.run.rect.topLeft(), TextRunSize(p.run)));
+            // A region is always a true-colour picture, the one kind of
+            // picture DrawTextRun draws on; there is nothing it could refuse.
+            (void)DrawTextRun(region, p.run);
+        }
+        for (const StackMark& m : job->stack)
+            DrawStackMark(m, PlaceStackMark(m, picture), region, at, picture);
     };
     return marks;
 }
@@ -280,7 +332,8 @@ RegionMarks JobMarks(const BatchJob& jobRef, const QString& text) {
 namespace {
 
 bool HasMarks(const BatchJob& job, const QString& text) {
-    return (!job.watermark.isNull() && !job.mask.isNull()) || !text.trimmed().isEmpty();
+    return (!job.watermark.isNull() && !job.mask.isNull()) || !text.trimmed().isEmpty() ||
+           !job.stack.empty();
 }
 
 }  // namespace
@@ -299,8 +352,16 @@ void DrawJobMarks(const BatchJob& job, const QString& text, Picbuf& picture) {
 }
 
 qint64 MarksWorkingBytes(const BatchJob& job, const QString& text, QSize picture) {
-    if (text.trimmed().isEmpty() || !job.layout.textShadow) return 0;
-    return TextWorkingBytes(Place(job, text, picture).run, picture);
+    qint64 bytes = 0;
+    if (!text.trimmed().isEmpty() && job.layout.textShadow)
+        bytes = TextWorkingBytes(Place(job, text, picture).run, picture);
+    // A further mark's sprite, and a text's unturned block and shadow
+    // beside it while it is made.
+    for (const StackMark& m : job.stack) {
+        const StackPlacement p = PlaceStackMark(m, picture);
+        if (p.sprite) bytes += p.sprite->image.sizeInBytes() * (m.isText ? 3 : 1);
+    }
+    return bytes;
 }
 
 QString OmittedMarks(const BatchJob& job, QSize picture) {
@@ -315,7 +376,36 @@ QString OmittedMarks(const BatchJob& job, QSize picture) {
         std::lround(l.textSize / 100.0 * std::min(picture.width(), picture.height())) <
             kSmallestMark)
         left << QStringLiteral("text");
+    for (const StackMark& m : job.stack) {
+        if (DrawnOn(m, picture) && StackMarkSize(m, picture).height() <= 0)
+            left << StackMarkName(m.number);
+    }
     return left.isEmpty() ? QString() : messages::MarksLeftOut(left.join(QStringLiteral(" and ")));
+}
+
+Status LoadStackMarkFiles(BatchJob* job, QString* message) {
+    for (size_t i = 0; i < job->stack.size(); ++i) {
+        const QString& file = job->markFiles[i];
+        if (file.isEmpty()) continue;
+        StackMark& m = job->stack[i];
+        if (Status s = LoadMarkPicture(file, &m); !s.ok()) {
+            *message = QStringLiteral("%1: cannot load %2: %3")
+                           .arg(StackMarkName(m.number), file, s.text());
+            return s;
+        }
+        m.sprites = std::make_shared<StackSprites>();
+    }
+    return Status::Ok();
+}
+
+std::optional<BatchJob> WithStackTokens(const BatchJob& job, const FileFacts& facts) {
+    std::optional<BatchJob> filled;
+    for (size_t i = 0; i < job.stack.size(); ++i) {
+        if (!job.stack[i].isText || !HasTokens(job.stack[i].text)) continue;
+        if (!filled) filled = job;
+        filled->stack[i].text = ExpandFileTokens(job.stack[i].text, facts);
+    }
+    return filled;
 }
 
 Status LoadJobPictures(const WatermarkSettings& s, BatchJob* job, QString* message) {

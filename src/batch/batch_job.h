@@ -4,10 +4,12 @@
 #include <optional>
 #include <vector>
 
+#include "batch/tokens.h"
 #include "imaging/codec.h"
 #include "imaging/compositing.h"
 #include "imaging/jpeg_remark.h"
 #include "imaging/mark_layout.h"
+#include "imaging/mark_stack.h"
 #include "imaging/picbuf.h"
 #include "imaging/resize.h"
 #include "imaging/status.h"
@@ -58,6 +60,10 @@ struct BatchJob {
     // The watermark as scaled for each picture size met; PrepareMarks
     // shares it across the run's files.
     std::shared_ptr<const MarkPictures> markPictures;
+    // The further marks, drawn in this order after the watermark and text;
+    // their files, named in markFiles, are loaded by LoadStackMarkFiles.
+    std::vector<StackMark> stack;
+    std::vector<QString> markFiles;
 };
 
 // The placement and text of a job as the control panel's settings give
@@ -111,6 +117,14 @@ qint64 MarksWorkingBytes(const BatchJob& job, const QString& text, QSize picture
 // Why a mark is left out of a picture of this size (too small once scaled
 // to it), or nothing.
 QString OmittedMarks(const BatchJob& job, QSize picture);
+
+// Loads the pictures the further marks name. A file that is missing or
+// cannot be read fails with a message naming its section.
+Status LoadStackMarkFiles(BatchJob* job, QString* message);
+
+// The job with its further marks' texts filled in from one file's facts,
+// or nothing when no such text has tokens (the job serves as it is).
+std::optional<BatchJob> WithStackTokens(const BatchJob& job, const FileFacts& facts);
 
 // Loads the watermark and template that the settings name into the job.
 // A named file that is missing or cannot be read fails with the loader's

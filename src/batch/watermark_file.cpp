@@ -159,14 +159,16 @@ Status WriteExtraResults(const BatchJob& job, SourceInfo& source, const QString&
 
 }  // namespace
 
-Status WatermarkFile(const BatchJob& job, const QString& sourcePath, const QString& targetPath,
+Status WatermarkFile(const BatchJob& runJob, const QString& sourcePath, const QString& targetPath,
                      const FileOptions& options) {
     QByteArray data;
     if (Status s = ReadPictureFile(sourcePath, &data); !s.ok()) return s;
-    SourceInfo source = ProbeSource(std::move(data), sourcePath, job.photoCdResolution);
+    SourceInfo source = ProbeSource(std::move(data), sourcePath, runJob.photoCdResolution);
     if (!source.headerStatus.ok()) return source.headerStatus;
-    // The text with this file's name, number and metadata in its tokens.
+    // The texts with this file's name, number and metadata in their tokens.
     const FileFacts facts{sourcePath, options.counter, source.metadata, QSize()};
+    const std::optional<BatchJob> filled = WithStackTokens(runJob, facts);
+    const BatchJob& job = filled ? *filled : runJob;
     const QString text = ExpandFileTokens(job.text, facts);
     const RegionMarks marks = JobMarks(job, text);
     // What of the source's metadata the result carries, and its rights.

@@ -446,12 +446,13 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
     }
 
     QString message;
-    if (!LoadJobPictures(s, &job, &message).ok()) {
+    if (!LoadJobPictures(s, &job, &message).ok() || !LoadStackMarkFiles(&job, &message).ok()) {
         *error = message;
         return false;
     }
     PrepareMarks(&job);
-    out->nothingToApply = s.WaterMarkFile.trimmed().isEmpty() && s.Text.trimmed().isEmpty();
+    out->nothingToApply =
+        s.WaterMarkFile.trimmed().isEmpty() && s.Text.trimmed().isEmpty() && job.stack.empty();
     return true;
 }
 

@@ -6,13 +6,27 @@
 
 namespace velda {
 
-std::map<int, ExtraOutputSettings> ReadExtraOutputs(const QString& file) {
-    std::map<int, ExtraOutputSettings> out;
+namespace {
+
+template <class Values>
+std::map<int, Values> ReadNumbered(const QString& file, int first, int last, QString (*name)(int)) {
+    std::map<int, Values> out;
     const IniDocument doc = IniDocument::Load(file);
-    for (int n = kFirstExtraOutput; n <= kLastExtraOutput; ++n) {
-        if (doc.HasSection(ExtraOutputName(n))) out[n].Read(file, ExtraOutputName(n));
+    for (int n = first; n <= last; ++n) {
+        if (doc.HasSection(name(n))) out[n].Read(file, name(n));
     }
     return out;
+}
+
+}  // namespace
+
+std::map<int, ExtraOutputSettings> ReadExtraOutputs(const QString& file) {
+    return ReadNumbered<ExtraOutputSettings>(file, kFirstExtraOutput, kLastExtraOutput,
+                                             &ExtraOutputName);
+}
+
+std::map<int, StackMarkSettings> ReadStackMarks(const QString& file) {
+    return ReadNumbered<StackMarkSettings>(file, kFirstStackMark, kLastStackMark, &StackMarkName);
 }
 
 JobSettings ReadJobSettings(const QString& file) {
@@ -21,6 +35,7 @@ JobSettings ReadJobSettings(const QString& file) {
     s.marks.Read(file);
     s.output.Read(file);
     s.extraOutputs = ReadExtraOutputs(file);
+    s.stackMarks = ReadStackMarks(file);
     s.keepMetadata = ReadKeepMetadata(file);
     s.losslessJpeg = ReadLosslessJpeg(file);
     return s;
@@ -40,7 +55,8 @@ bool ResolveSettings(const QString& file, bool fileMustExist, const QString& pre
     JobSettings s = ReadJobSettings(file);
     if (!preset.isEmpty()) {
         QStringList refused;
-        if (!ApplyPreset(file, preset, s.main, s.marks, s.output, &refused, &s.extraOutputs)) {
+        if (!ApplyPreset(file, preset, s.main, s.marks, s.output, &refused, &s.extraOutputs,
+                         &s.stackMarks)) {
             *error = QStringLiteral("no preset %1 in %2").arg(preset, file);
             return false;
         }
@@ -60,7 +76,8 @@ bool ResolveSettings(const QString& file, bool fileMustExist, const QString& pre
         }
         const QString key = kv.left(eq), value = kv.mid(eq + 1);
         if (!SetWatermarkKey(s.main, key, value) && !s.marks.Apply(key, value) &&
-            !s.output.Apply(key, value) && !ApplyExtraOutputKey(&s.extraOutputs, key, value)) {
+            !s.output.Apply(key, value) && !ApplyExtraOutputKey(&s.extraOutputs, key, value) &&
+            !ApplyStackMarkKey(&s.stackMarks, key, value)) {
             *error = QStringLiteral("--set %1: unknown key or value out of range").arg(kv);
             return false;
         }

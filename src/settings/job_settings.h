@@ -18,6 +18,8 @@ struct JobSettings {
     OutputSettings output;
     // [Output2] ... [Output8], by number: the further results of each source.
     std::map<int, ExtraOutputSettings> extraOutputs;
+    // [Mark2] ... [Mark16], by number: further marks, drawn in that order.
+    std::map<int, StackMarkSettings> stackMarks;
     bool keepMetadata = true;
     bool losslessJpeg = false;
 };
@@ -25,13 +27,16 @@ struct JobSettings {
 // The file's [Output2] ... [Output8] sections that are there.
 std::map<int, ExtraOutputSettings> ReadExtraOutputs(const QString& file);
 
+// The file's [Mark2] ... [Mark16] sections that are there.
+std::map<int, StackMarkSettings> ReadStackMarks(const QString& file);
+
 // The file's settings; a missing file gives the form's values.
 JobSettings ReadJobSettings(const QString& file);
 
 // The settings a run takes: the file (which must be there when
 // fileMustExist, and must be read whole when it is), then its preset
-// (empty: none), then KEY=VALUE overrides of any section (OutputN.KEY for
-// the further results' sections). Refused: a file
+// (empty: none), then KEY=VALUE overrides of any section (OutputN.KEY and
+// MarkN.KEY for the numbered sections). Refused: a file
 // that cannot be read whole, a preset it does not hold, an override of an
 // unknown key or a value out of range (error says which). warnings: the
 // preset's keys that are not settings, and a file without the classic

@@ -42,37 +42,77 @@ QStringList PresetNames(const QString& path) {
     return names;
 }
 
+namespace {
+
+// Applies "PREFIXn.KEY" to the numbered section n of the map.
+template <class Values>
+bool ApplyNumberedKey(std::map<int, Values>* sections, const QString& prefix, int first, int last,
+                      const QString& key, const QString& value) {
+    const QRegularExpression numbered(
+        QStringLiteral(R"(^%1(\d+)\.(\w+)$)").arg(QRegularExpression::escape(prefix)),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = numbered.match(key);
+    if (!sections || !m.hasMatch()) return false;
+    const int n = m.captured(1).toInt();
+    if (n < first || n > last) return false;
+    Values values = (*sections)[n];
+    if (!values.Apply(m.captured(2), value)) return false;
+    (*sections)[n] = values;
+    return true;
+}
+
+template <class Values>
+void SetNumberedKeys(IniDocument& doc, const QString& section,
+                     const std::map<int, Values>& sections, QString (*name)(int)) {
+    for (const auto& [number, values] : sections) {
+        for (const auto& [key, value] : values.values().asKeyValueRange())
+            doc.SetValue(section, name(number) + u'.' + key, value);
+    }
+}
+
+}  // namespace
+
 bool ApplyExtraOutputKey(std::map<int, ExtraOutputSettings>* extras, const QString& key,
                          const QString& value) {
-    static const QRegularExpression numbered(QStringLiteral(R"(^Output(\d+)\.(\w+)$)"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = numbered.match(key);
-    if (!extras || !m.hasMatch()) return false;
-    const int n = m.captured(1).toInt();
-    if (n < kFirstExtraOutput || n > kLastExtraOutput) return false;
-    ExtraOutputSettings values = (*extras)[n];
-    if (!values.Apply(m.captured(2), value)) return false;
-    (*extras)[n] = values;
-    return true;
+    return ApplyNumberedKey(extras, QStringLiteral("Output"), kFirstExtraOutput, kLastExtraOutput,
+                            key, value);
+}
+
+bool ApplyStackMarkKey(std::map<int, StackMarkSettings>* marks, const QString& key,
+                       const QString& value) {
+    return ApplyNumberedKey(marks, QStringLiteral("Mark"), kFirstStackMark, kLastStackMark, key,
+                            value);
 }
 
 bool ApplyPreset(const QString& path, const QString& name, WatermarkSettings& main,
                  SectionValues& marks, SectionValues& output, QStringList* refused,
-                 std::map<int, ExtraOutputSettings>* extras) {
+                 std::map<int, ExtraOutputSettings>* extras,
+                 std::map<int, StackMarkSettings>* stack) {
     const IniDocument doc = IniDocument::Load(path);
     const QString section = PresetSection(doc, name);
     if (section.isEmpty()) return false;
+    // A preset that holds marks holds the whole stack: it replaces the
+    // marks there were rather than adding to them.
+    bool stackCleared = false;
     for (const auto& [key, value] : doc.Entries(section)) {
+        if (stack && !stackCleared && key.startsWith(u"Mark", Qt::CaseInsensitive) &&
+            key.contains(u'.')) {
+            stack->clear();
+            stackCleared = true;
+        }
         const bool taken = (!SessionKey(key) && SetWatermarkKey(main, key, value)) ||
                            marks.Apply(key, value) || output.Apply(key, value) ||
-                           ApplyExtraOutputKey(extras, key, value);
+                           ApplyExtraOutputKey(extras, key, value) ||
+                           ApplyStackMarkKey(stack, key, value);
         if (!taken && refused) refused->append(key + u'=' + value);
     }
     return true;
 }
 
 bool SavePreset(const QString& path, const QString& name, const WatermarkSettings& main,
-                const SectionValues& marks, const SectionValues& output) {
+                const SectionValues& marks, const SectionValues& output,
+                const std::map<int, StackMarkSettings>& stack,
+                const std::map<int, ExtraOutputSettings>& extras) {
     if (name.trimmed().isEmpty() || name.contains(u']')) return false;
     IniDocument doc = IniDocument::Load(path);
     QString section = PresetSection(doc, name);
@@ -87,6 +127,8 @@ bool SavePreset(const QString& path, const QString& name, const WatermarkSetting
             doc.SetValue(section, key, values->Value(key));
         }
     }
+    SetNumberedKeys(doc, section, stack, &StackMarkName);
+    SetNumberedKeys(doc, section, extras, &ExtraOutputName);
     return doc.Save(path);
 }
 

@@ -22,18 +22,27 @@ QStringList PresetNames(const QString& path);
 // extras, where given, takes the further results' keys ("Output2.Format").
 bool ApplyPreset(const QString& path, const QString& name, WatermarkSettings& main,
                  SectionValues& marks, SectionValues& output, QStringList* refused,
-                 std::map<int, ExtraOutputSettings>* extras = nullptr);
+                 std::map<int, ExtraOutputSettings>* extras = nullptr,
+                 std::map<int, StackMarkSettings>* stack = nullptr);
 
 // Applies "OutputN.KEY" to the further result N's section: false for a
 // key of no such section, or a value its key refuses.
 bool ApplyExtraOutputKey(std::map<int, ExtraOutputSettings>* extras, const QString& key,
                          const QString& value);
 
+// Applies "MarkN.KEY" to the further mark N's section, likewise.
+bool ApplyStackMarkKey(std::map<int, StackMarkSettings>* marks, const QString& key,
+                       const QString& value);
+
 // Writes the settings as the preset of that name, replacing one of that
 // name: every key of "Marks" and "Output", and the keys of
 // "MainVeldaDetails" that say how pictures are marked (not the folders
-// and files of the session).
+// and files of the session); the further marks' keys as "Mark2.KEY" and
+// the further results' as "Output2.KEY". Applying a preset that holds
+// marks replaces the whole stack.
 bool SavePreset(const QString& path, const QString& name, const WatermarkSettings& main,
-                const SectionValues& marks, const SectionValues& output);
+                const SectionValues& marks, const SectionValues& output,
+                const std::map<int, StackMarkSettings>& stack = {},
+                const std::map<int, ExtraOutputSettings>& extras = {});
 
 }  // namespace velda

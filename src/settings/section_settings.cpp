@@ -82,6 +82,14 @@ std::optional<QString> Canonical(const KeyInfo& k, const QString& text) {
             if (parts.isEmpty()) return std::nullopt;
             return parts.join(u'/');
         }
+        case Kind::Turn:
+            if (const auto v = ParseNumberIn(t, -180, 180)) return FormatNumberText(*v);
+            return std::nullopt;
+        case Kind::Colour: {
+            static const QRegularExpression rgb(QStringLiteral("^#[0-9A-Fa-f]{6}$"));
+            if (rgb.match(t).hasMatch()) return t.toUpper();
+            return std::nullopt;
+        }
         case Kind::Text:
             // One line: a line break would end the key in the file.
             for (const QChar c : t) {
@@ -154,6 +162,49 @@ const KeyTable& ExtraOutputSection() {
 
 QString ExtraOutputName(int number) {
     return QStringLiteral("Output%1").arg(number);
+}
+
+const KeyTable& StackMarkSection() {
+    static const KeyTable table{
+        QStringLiteral("Mark2"),
+        {
+            {u"Kind", Kind::Choice, u"Picture Text",
+             u"a picture or a text (default: Picture when File is set)"},
+            {u"File", Kind::Text, nullptr, u"the mark's picture: any picture file, or an SVG"},
+            {u"Text", Kind::Text, nullptr, u"the text, with tokens; \\n starts a new line"},
+            {u"Font", Kind::Text, nullptr, u"font family (default: Arial)"},
+            {u"Colour", Kind::Colour, nullptr, u"text colour as #RRGGBB (default: #FFFFFF)"},
+            {u"Bold", Kind::Bool, nullptr, u"True: bold text"},
+            {u"Align", Kind::Choice, u"Left Centre Right", u"how the lines align to each other"},
+            {u"Size", Kind::Percent, nullptr,
+             u"percent of SizeOf: a picture's width, a text's line height"},
+            {u"SizeOf", Kind::Choice, u"width height short long",
+             u"the measure Size refers to (default: width, short for text)"},
+            {u"Anchor", Kind::Choice, u"TL T TR L C R BL B BR",
+             u"corner or edge the mark keeps to (default: C)"},
+            {u"MarginX", Kind::Length, nullptr, u"as [Marks] MarginX"},
+            {u"MarginY", Kind::Length, nullptr, u"as [Marks] MarginY"},
+            {u"Tile", Kind::Bool, nullptr, u"True: repeat the picture across the picture"},
+            {u"TileGap", Kind::Percent, nullptr, u"as [Marks] TileGap (50)", 50},
+            {u"TileAngle", Kind::Angle, nullptr, u"as [Marks] TileAngle"},
+            {u"Rotate", Kind::Turn, nullptr, u"the mark turned by -180 to 180 degrees, ccw"},
+            {u"Opacity", Kind::Percent, nullptr, u"0 to 100 (100)", 100},
+            {u"Blend", Kind::Choice, u"Normal Multiply Screen Overlay SoftLight",
+             u"how the mark's colours mix with the picture's"},
+            {u"Orientation", Kind::Choice, u"Any Landscape Portrait Square",
+             u"drawn only on pictures of this shape"},
+            {u"Outline", Kind::Pixels, nullptr, u"as [Marks] TextOutline"},
+            {u"Shadow", Kind::Bool, nullptr, u"as [Marks] TextShadow"},
+            {u"AutoTone", Kind::Bool, nullptr, u"as [Marks] TextAutoTone"},
+            {u"Box", Kind::Colour, nullptr, u"a box of this colour (#RRGGBB) behind the text"},
+            {u"BoxOpacity", Kind::Percent, nullptr, u"the box's opacity (100)", 100},
+            {u"BoxPadding", Kind::Pixels, nullptr, u"room between the text and the box's edges"},
+        }};
+    return table;
+}
+
+QString StackMarkName(int number) {
+    return QStringLiteral("Mark%1").arg(number);
 }
 
 const KeyTable& MarksSection() {

@@ -35,7 +35,9 @@ struct KeyInfo {
         Bytes,
         Text,
         Word,
-        Folder
+        Folder,
+        Turn,   // degrees, -180 to 180
+        Colour  // #RRGGBB, red-green-blue
     };
     const char16_t* name;
     Kind kind;
@@ -54,6 +56,11 @@ const KeyTable& OutputSection();
 inline constexpr int kFirstExtraOutput = 2, kLastExtraOutput = 8;
 const KeyTable& ExtraOutputSection();
 QString ExtraOutputName(int number);
+// "Mark2" to "Mark16": further marks, drawn in number order after the
+// classic watermark and text.
+inline constexpr int kFirstStackMark = 2, kLastStackMark = 16;
+const KeyTable& StackMarkSection();
+QString StackMarkName(int number);
 
 // A section's values as the file holds them, each checked and in its
 // canonical spelling; a key without a value is absent.
@@ -92,6 +99,9 @@ struct OutputSettings : SectionValues {
 };
 struct ExtraOutputSettings : SectionValues {
     ExtraOutputSettings() : SectionValues(ExtraOutputSection()) {}
+};
+struct StackMarkSettings : SectionValues {
+    StackMarkSettings() : SectionValues(StackMarkSection()) {}
 };
 
 }  // namespace velda
