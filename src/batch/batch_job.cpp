@@ -383,17 +383,20 @@ QString OmittedMarks(const BatchJob& job, QSize picture) {
     return left.isEmpty() ? QString() : messages::MarksLeftOut(left.join(QStringLiteral(" and ")));
 }
 
-Status LoadStackMarkFiles(BatchJob* job, QString* message) {
-    for (size_t i = 0; i < job->stack.size(); ++i) {
-        const QString& file = job->markFiles[i];
-        if (file.isEmpty()) continue;
+Status LoadStackMarkFiles(BatchJob* job, QString* message, bool dropFailed) {
+    for (size_t i = 0; i < job->stack.size();) {
+        const QString file = job->markFiles[i];
         StackMark& m = job->stack[i];
-        if (Status s = LoadMarkPicture(file, &m); !s.ok()) {
+        if (Status s = file.isEmpty() ? Status::Ok() : LoadMarkPicture(file, &m); !s.ok()) {
             *message = QStringLiteral("%1: cannot load %2: %3")
                            .arg(StackMarkName(m.number), file, s.text());
-            return s;
+            if (!dropFailed) return s;
+            job->stack.erase(job->stack.begin() + static_cast<qsizetype>(i));
+            job->markFiles.erase(job->markFiles.begin() + static_cast<qsizetype>(i));
+            continue;
         }
-        m.sprites = std::make_shared<StackSprites>();
+        if (!file.isEmpty()) m.sprites = std::make_shared<StackSprites>();
+        ++i;
     }
     return Status::Ok();
 }

@@ -119,8 +119,9 @@ qint64 MarksWorkingBytes(const BatchJob& job, const QString& text, QSize picture
 QString OmittedMarks(const BatchJob& job, QSize picture);
 
 // Loads the pictures the further marks name. A file that is missing or
-// cannot be read fails with a message naming its section.
-Status LoadStackMarkFiles(BatchJob* job, QString* message);
+// cannot be read fails with a message naming its section; with dropFailed
+// (a preview) its mark is left out instead, and the message says why.
+Status LoadStackMarkFiles(BatchJob* job, QString* message, bool dropFailed = false);
 
 // The job with its further marks' texts filled in from one file's facts,
 // or nothing when no such text has tokens (the job serves as it is).

@@ -32,11 +32,17 @@ QString SectionKeysHelp() {
         out += QStringLiteral("  %1%2\n")
                    .arg(QString::fromUtf16(k.name), -17)
                    .arg(QString::fromUtf16(k.help));
-    for (const KeyTable* table : {&MarksSection(), &OutputSection(), &ExtraOutputSection()}) {
+    for (const KeyTable* table :
+         {&MarksSection(), &StackMarkSection(), &OutputSection(), &ExtraOutputSection()}) {
         out += table == &ExtraOutputSection()
                    ? QStringLiteral(
                          "\nKeys of [Output2] ... [Output8], one more result each of "
                          "every source\n(--set Output2.KEY=VALUE):\n")
+               : table == &StackMarkSection()
+                   ? QStringLiteral(
+                         "\nKeys of [Mark2] ... [Mark16], one more mark each, drawn in "
+                         "number order\nafter the watermark and text "
+                         "(--set Mark2.KEY=VALUE):\n")
                    : QStringLiteral("\nKeys of [%1] (empty: as before the section existed):\n")
                          .arg(table->name);
         for (const KeyInfo& k : table->keys) {
@@ -121,10 +127,12 @@ constexpr OptionInfo kOptions[] = {
     {"--preset", nullptr, "NAME", "the settings of [Preset NAME] over the file's own"},
     {"--list-presets", nullptr, nullptr, "the presets of the settings file, one a line"},
     {"--set", nullptr, "KEY=VALUE",
-     "override one key of [MainVeldaDetails], [Marks], [Output],\nafter any preset, e.g.\n"
+     "override one key of [MainVeldaDetails], [Marks], [Output],\n"
+     "[MarkN] (as MarkN.KEY) or [OutputN] (OutputN.KEY), after\nany preset, e.g.\n"
      "--set WaterMarkFile=logo.png --set MixValue=128\n"
      "--set Text=\"(c) 2026\" --set Textclr=0000FF (blue,green,red)\n"
-     "--set WatermarkSize=20 --set Anchor=BR --set MarginX=3%"},
+     "--set WatermarkSize=20 --set Anchor=BR --set MarginX=3%\n"
+     "--set Mark2.Text=\"Ann Author\" --set Mark2.Anchor=TL"},
     {"--format", nullptr, "FMT", "%FORMATS%"},
     {"--depth", nullptr, "BITS",
      "24 (default), 8 or 4 for formats with a palette (not %TRUECOLOUR%); GIF is always 8"},

@@ -29,6 +29,36 @@ std::map<int, StackMarkSettings> ReadStackMarks(const QString& file) {
     return ReadNumbered<StackMarkSettings>(file, kFirstStackMark, kLastStackMark, &StackMarkName);
 }
 
+namespace {
+
+template <class Values>
+bool WriteNumbered(const QString& file, const std::map<int, Values>& sections, int first, int last,
+                   QString (*name)(int)) {
+    IniDocument doc = IniDocument::Load(file);
+    bool had = false;
+    for (int n = first; n <= last; ++n) {
+        if (!doc.HasSection(name(n))) continue;
+        doc.RemoveSection(name(n));
+        had = true;
+    }
+    if (!had && sections.empty()) return true;
+    for (const auto& [n, values] : sections) {
+        for (const auto& [key, value] : values.values().asKeyValueRange())
+            doc.SetValue(name(n), key, value);
+    }
+    return doc.Save(file);
+}
+
+}  // namespace
+
+bool WriteStackMarks(const QString& file, const std::map<int, StackMarkSettings>& stack) {
+    return WriteNumbered(file, stack, kFirstStackMark, kLastStackMark, &StackMarkName);
+}
+
+bool WriteExtraOutputs(const QString& file, const std::map<int, ExtraOutputSettings>& extras) {
+    return WriteNumbered(file, extras, kFirstExtraOutput, kLastExtraOutput, &ExtraOutputName);
+}
+
 JobSettings ReadJobSettings(const QString& file) {
     JobSettings s;
     ReadWatermarkSettings(file, s.main);

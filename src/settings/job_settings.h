@@ -30,6 +30,12 @@ std::map<int, ExtraOutputSettings> ReadExtraOutputs(const QString& file);
 // The file's [Mark2] ... [Mark16] sections that are there.
 std::map<int, StackMarkSettings> ReadStackMarks(const QString& file);
 
+// Writes the numbered sections as the file's [Mark2] ... or [Output2] ...
+// sections, removing the ones it no longer has; a file that never had any
+// gets none for none.
+bool WriteStackMarks(const QString& file, const std::map<int, StackMarkSettings>& stack);
+bool WriteExtraOutputs(const QString& file, const std::map<int, ExtraOutputSettings>& extras);
+
 // The file's settings; a missing file gives the form's values.
 JobSettings ReadJobSettings(const QString& file);
 

@@ -113,6 +113,14 @@ ControlPanel::ControlPanel(AppState& state, Prompter& prompter, PanelHost& host,
     : QWidget(parent), state_(state), prompter_(prompter), host_(host), batch_(this, prompter) {
     setObjectName(QStringLiteral("any_image_form"));
     layout_ = new LayoutPanel;
+    layout_->Editor->pickPicture = [this](const QString& current) {
+        const QString dir = current.trimmed().isEmpty() ? state_.InitDir : current.trimmed();
+        const auto chosen =
+            prompter_.OpenFile(tr("Open Mark Picture"), dir,
+                               OpenFilters() + QStringLiteral("SVG (*.SVG;*.SVGZ)|*.SVG;*.SVGZ|"));
+        if (chosen) state_.InitDir = CutInitDir(*chosen);
+        return chosen;
+    };
     previewTimer_.setSingleShot(true);
     // Short enough that a 24-megapixel photo shows the change within a
     // tenth of a second of the last key, long enough to skip the keys

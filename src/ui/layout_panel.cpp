@@ -3,16 +3,22 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSpinBox>
 #include <cmath>
 
+#include "imaging/text.h"
 #include "settings/numbers.h"
+
+using namespace Qt::StringLiterals;
 
 namespace velda {
 
@@ -33,6 +39,23 @@ const std::pair<const char*, const char*> kMeasures[] = {{"width", "of the width
                                                          {"height", "of the height"},
                                                          {"short", "of the shorter edge"},
                                                          {"long", "of the longer edge"}};
+
+// A further mark's choices: the first, what an absent key means, is written
+// as no value.
+const std::pair<const char*, const char*> kStackAnchors[] = {
+    {"", "Centre"}, {"TL", "Top left"},    {"T", "Top"},    {"TR", "Top right"},   {"L", "Left"},
+    {"R", "Right"}, {"BL", "Bottom left"}, {"B", "Bottom"}, {"BR", "Bottom right"}};
+const std::pair<const char*, const char*> kAligns[] = {
+    {"", "Lines to the left"}, {"Centre", "Lines centred"}, {"Right", "Lines to the right"}};
+const std::pair<const char*, const char*> kBlends[] = {{"", "Normal"},
+                                                       {"Multiply", "Multiply"},
+                                                       {"Screen", "Screen"},
+                                                       {"Overlay", "Overlay"},
+                                                       {"SoftLight", "Soft light"}};
+const std::pair<const char*, const char*> kShapes[] = {{"", "Every picture"},
+                                                       {"Landscape", "Landscape pictures"},
+                                                       {"Portrait", "Portrait pictures"},
+                                                       {"Square", "Square pictures"}};
 
 template <size_t N>
 QComboBox* Choices(const char* name, const std::pair<const char*, const char*> (&items)[N]) {
@@ -106,6 +129,206 @@ void SetChoice(QComboBox* box, const QString& word) {
 
 }  // namespace
 
+MarkEditor::MarkEditor(QWidget* parent) : QGroupBox(tr("Mark:"), parent) {
+    setObjectName(QStringLiteral("LayoutMark"));
+    File = new QLineEdit;
+    File->setObjectName(QStringLiteral("File"));
+    Browse = new QPushButton(tr("&Browse..."));
+    Browse->setObjectName(QStringLiteral("Browse"));
+    Text = new QLineEdit;
+    Text->setObjectName(QStringLiteral("Text"));
+    Text->setToolTip(tr("Tokens such as {name} or {year}; \\n starts a new line"));
+    Font = new QComboBox;
+    Font->setObjectName(QStringLiteral("Font"));
+    Font->setEditable(true);
+    Font->addItems(FillFontList());
+    Font->lineEdit()->setPlaceholderText(QStringLiteral("Arial"));
+    Colour = new QLineEdit;
+    Colour->setObjectName(QStringLiteral("Colour"));
+    Colour->setPlaceholderText(QStringLiteral("#FFFFFF"));
+    Colour->setToolTip(tr("Red, green and blue: #RRGGBB"));
+    Colour->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("#[0-9A-Fa-f]{0,6}")), Colour));
+    Colour->setMaximumWidth(Colour->fontMetrics().horizontalAdvance(QStringLiteral("#DDDDDD")) +
+                            16);
+    Bold = Check("Bold", tr("Bold"));
+    Align = Choices("Align", kAligns);
+    Size = SpinBox<QDoubleSpinBox>("Size", 0, 100, QStringLiteral(" %"));
+    Size->setDecimals(1);
+    SizeOf = Choices("SizeOf", kMeasures);
+    Anchor = Choices("Anchor", kStackAnchors);
+    MarginX = MarginBox("MarginX");
+    MarginY = MarginBox("MarginY");
+    Tile = Check("Tile", tr("Tile across the picture"));
+    TileGap = SpinBox<QDoubleSpinBox>("TileGap", 0, 100, QStringLiteral(" %"));
+    TileGap->setDecimals(1);
+    TileAngle = SpinBox<QDoubleSpinBox>("TileAngle", -90, 90, QStringLiteral("°"));
+    TileAngle->setDecimals(1);
+    Rotate = SpinBox<QDoubleSpinBox>("Rotate", -180, 180, QStringLiteral("°"));
+    Rotate->setDecimals(1);
+    Opacity = SpinBox<QDoubleSpinBox>("Opacity", 0, 100, QStringLiteral(" %"));
+    Opacity->setDecimals(0);
+    Blend = Choices("Blend", kBlends);
+    Orientation = Choices("Orientation", kShapes);
+    Outline = SpinBox<QSpinBox>("Outline", 0, 1000, tr(" px"));
+    Outline->setSpecialValueText(tr("none"));
+    Shadow = Check("Shadow", tr("Soft shadow"));
+    AutoTone = Check("AutoTone", tr("Black or white, whichever stands out"));
+    Box = new QLineEdit;
+    Box->setObjectName(QStringLiteral("Box"));
+    Box->setPlaceholderText(tr("none"));
+    Box->setToolTip(tr("A box of this colour behind the text: #RRGGBB"));
+    Box->setValidator(Colour->validator());
+    Box->setMaximumWidth(Colour->maximumWidth());
+    BoxOpacity = SpinBox<QDoubleSpinBox>("BoxOpacity", 0, 100, QStringLiteral(" %"));
+    BoxOpacity->setDecimals(0);
+    BoxPadding = SpinBox<QSpinBox>("BoxPadding", 0, 1000, tr(" px"));
+    for (QAbstractSpinBox* b : std::initializer_list<QAbstractSpinBox*>{Rotate, BoxPadding})
+        b->setMaximumWidth(Size->sizeHint().width());
+
+    auto* form = new QFormLayout(this);
+    auto row = [&](std::vector<QWidget*>* kind, const QString& caption, QWidget* field,
+                   QWidget* buddy = nullptr) {
+        Row(form, caption, field, buddy);
+        if (!kind) return;
+        kind->push_back(field);
+        if (QWidget* label = form->labelForField(field)) kind->push_back(label);
+    };
+    row(&pictureRows_, tr("&File:"), Pair(File, QString(), Browse), File);
+    row(&textRows_, tr("Te&xt:"), Text);
+    row(&textRows_, tr("F&ont:"), Font);
+    row(&textRows_, tr("Co&lour:"), Pair(Colour, QString(), Bold), Colour);
+    row(&textRows_, tr("Li&nes:"), Align);
+    row(nullptr, tr("Si&ze:"), Pair(Size, QString(), SizeOf), Size);
+    row(nullptr, tr("&Anchor:"), Anchor);
+    row(nullptr, tr("&Margins:"), Pair(MarginX, tr("across,"), MarginY), MarginX);
+    row(&pictureRows_, QString(), Tile);
+    row(&pictureRows_, tr("&Gap, angle:"), Pair(TileGap, QString(), TileAngle), TileGap);
+    row(nullptr, tr("&Turn:"), Rotate);
+    row(nullptr, tr("O&pacity:"), Pair(Opacity, QString(), Blend), Opacity);
+    row(nullptr, tr("On:"), Orientation);
+    row(&textRows_, tr("O&utline:"), Pair(Outline, QString(), Shadow), Outline);
+    row(&textRows_, tr("Ton&e:"), AutoTone);
+    row(&textRows_, tr("Bo&x:"), Pair(Box, QString(), BoxOpacity), Box);
+    row(&textRows_, tr("Pa&dding:"), BoxPadding);
+
+    keys_ = {{u"File"_s, File},
+             {u"Text"_s, Text},
+             {u"Font"_s, Font},
+             {u"Colour"_s, Colour},
+             {u"Bold"_s, Bold},
+             {u"Align"_s, Align},
+             {u"Size"_s, Size},
+             {u"SizeOf"_s, SizeOf},
+             {u"Anchor"_s, Anchor},
+             {u"MarginX"_s, MarginX},
+             {u"MarginY"_s, MarginY},
+             {u"Tile"_s, Tile},
+             {u"TileGap"_s, TileGap},
+             {u"TileAngle"_s, TileAngle},
+             {u"Rotate"_s, Rotate},
+             {u"Opacity"_s, Opacity},
+             {u"Blend"_s, Blend},
+             {u"Orientation"_s, Orientation},
+             {u"Outline"_s, Outline},
+             {u"Shadow"_s, Shadow},
+             {u"AutoTone"_s, AutoTone},
+             {u"Box"_s, Box},
+             {u"BoxOpacity"_s, BoxOpacity},
+             {u"BoxPadding"_s, BoxPadding}};
+    pictureKeys_ = {File, Tile, TileGap, TileAngle};
+    textKeys_ = {Text,   Font,     Colour, Bold,       Align,     Outline,
+                 Shadow, AutoTone, Box,    BoxOpacity, BoxPadding};
+    auto edited = [this] {
+        if (setting_) return;
+        Sync();
+        emit changed();
+    };
+    for (const auto& [key, w] : keys_) {
+        if (auto* b = qobject_cast<QLineEdit*>(w))
+            connect(b, &QLineEdit::textChanged, this, edited);
+        if (auto* b = qobject_cast<QComboBox*>(w)) {
+            connect(b, &QComboBox::currentIndexChanged, this, edited);
+            if (b->isEditable()) connect(b, &QComboBox::currentTextChanged, this, edited);
+        }
+        if (auto* b = qobject_cast<QCheckBox*>(w)) connect(b, &QCheckBox::toggled, this, edited);
+        if (auto* b = qobject_cast<QDoubleSpinBox*>(w))
+            connect(b, &QDoubleSpinBox::valueChanged, this, edited);
+        if (auto* b = qobject_cast<QSpinBox*>(w)) connect(b, &QSpinBox::valueChanged, this, edited);
+    }
+    connect(Browse, &QPushButton::clicked, this, [this] {
+        if (!pickPicture) return;
+        if (const auto file = pickPicture(File->text())) File->setText(*file);
+    });
+    SetValues(StackMarkSettings());
+}
+
+void MarkEditor::Sync() {
+    const bool anchored = !Tile->isChecked() || text_;
+    Anchor->setEnabled(anchored);
+    MarginX->setEnabled(anchored && Anchor->currentIndex() > 0);
+    MarginY->setEnabled(anchored && Anchor->currentIndex() > 0);
+    TileGap->setEnabled(Tile->isChecked());
+    TileAngle->setEnabled(Tile->isChecked());
+    BoxOpacity->setEnabled(!Box->text().isEmpty());
+    BoxPadding->setEnabled(!Box->text().isEmpty());
+}
+
+StackMarkSettings MarkEditor::Values() const {
+    StackMarkSettings s;
+    s.Apply(u"Kind"_s, text_ ? u"Text"_s : u"Picture"_s);
+    for (const auto& [key, w] : keys_) {
+        // The controls of the other kind, and values at what their absence
+        // means, are not written.
+        const std::vector<QWidget*>& other = text_ ? pictureKeys_ : textKeys_;
+        if (std::find(other.begin(), other.end(), w) != other.end()) continue;
+        QString v;
+        if (auto* b = qobject_cast<QLineEdit*>(w)) v = b->text();
+        if (auto* b = qobject_cast<QComboBox*>(w))
+            v = b->isEditable() ? b->currentText() : b->currentData().toString();
+        if (auto* b = qobject_cast<QCheckBox*>(w)) v = b->isChecked() ? u"True"_s : QString();
+        const double fallback = s.Fallback(key);
+        if (auto* b = qobject_cast<QDoubleSpinBox*>(w))
+            v = b->value() != fallback ? FormatNumberText(b->value()) : QString();
+        if (auto* b = qobject_cast<QSpinBox*>(w))
+            v = b->value() != fallback ? QString::number(b->value()) : QString();
+        if (w == SizeOf && v == (text_ ? u"short" : u"width")) v.clear();
+        if (!s.Apply(key, v)) s.Apply(key, QString());  // a refused value stays out
+    }
+    return s;
+}
+
+void MarkEditor::SetValues(const StackMarkSettings& s) {
+    setting_ = true;
+    const QString kind = s.Value(u"Kind"_s);
+    text_ = kind.isEmpty() ? s.Value(u"File"_s).isEmpty() : kind == u"Text";
+    for (QWidget* w : pictureRows_)
+        w->setVisible(!text_);
+    for (QWidget* w : textRows_)
+        w->setVisible(text_);
+    setTitle(text_ ? tr("Text mark:") : tr("Picture mark:"));
+    for (const auto& [key, w] : keys_) {
+        const QString v = s.Value(key);
+        if (auto* b = qobject_cast<QLineEdit*>(w)) b->setText(v);
+        if (auto* b = qobject_cast<QComboBox*>(w)) {
+            if (b->isEditable()) {
+                b->setCurrentText(v);
+            } else {
+                const QString word =
+                    w == SizeOf && v.isEmpty() ? (text_ ? u"short"_s : u"width"_s) : v;
+                SetChoice(b, word);
+            }
+        }
+        if (auto* b = qobject_cast<QCheckBox*>(w)) b->setChecked(v == u"True");
+        if (auto* b = qobject_cast<QDoubleSpinBox*>(w)) b->setValue(s.Number(key));
+        if (auto* b = qobject_cast<QSpinBox*>(w))
+            b->setValue(static_cast<int>(std::lround(s.Number(key))));
+    }
+    Size->setSpecialValueText(text_ ? tr("5 % (default)") : tr("its own size"));
+    Sync();
+    setting_ = false;
+}
+
 LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("layout_form"));
     setWindowTitle(tr("Layout"));
@@ -155,10 +378,105 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
     Row(textForm, QString(), TextShadow);
     Row(textForm, tr("&Tone:"), TextAutoTone);
 
+    MarkList = new QListWidget;
+    MarkList->setObjectName(u"MarkList"_s);
+    // Room for six marks; more scroll.
+    MarkList->setFixedHeight(MarkList->fontMetrics().height() * 6 + 2 * MarkList->frameWidth());
+    MarkList->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    auto button = [](const char* name, const QString& caption) {
+        auto* b = new QPushButton(caption);
+        b->setObjectName(QString::fromLatin1(name));
+        return b;
+    };
+    AddPicture = button("AddPicture", tr("Add picture..."));
+    AddText = button("AddText", tr("Add text"));
+    RemoveMark = button("RemoveMark", tr("Remove"));
+    MarkUp = button("MarkUp", tr("Up"));
+    MarkDown = button("MarkDown", tr("Down"));
+    StackProblem = new QLabel;
+    StackProblem->setObjectName(u"StackProblem"_s);
+    StackProblem->setWordWrap(true);
+    StackProblem->hide();
+    auto* marks = new QGroupBox(tr("Marks, drawn in this order:"));
+    marks->setObjectName(u"LayoutMarks"_s);
+    auto* marksColumn = new QVBoxLayout(marks);
+    marksColumn->addWidget(MarkList);
+    auto* buttons = new QWidget;
+    buttons->setObjectName(u"MarkButtons"_s);
+    auto* buttonRow = new QHBoxLayout(buttons);
+    buttonRow->setContentsMargins(0, 0, 0, 0);
+    for (QPushButton* b : {AddPicture, AddText, RemoveMark, MarkUp, MarkDown})
+        buttonRow->addWidget(b);
+    buttonRow->addStretch();
+    marksColumn->addWidget(buttons);
+    marksColumn->addWidget(StackProblem);
+    Editor = new MarkEditor;
+    Editor->hide();
+    classicMark_ = mark;
+    classicText_ = text;
+
     auto* column = new QVBoxLayout(this);
+    column->addWidget(marks);
     column->addWidget(mark);
     column->addWidget(text);
+    column->addWidget(Editor);
     column->addStretch();
+    Refill(0);
+
+    connect(MarkList, &QListWidget::currentRowChanged, this, &LayoutPanel::ShowChosen);
+    connect(Editor, &MarkEditor::changed, this, [this] {
+        const int row = MarkList->currentRow();
+        if (row < 1 || row > static_cast<int>(stack_.size())) return;
+        stack_[static_cast<size_t>(row - 1)] = Editor->Values();
+        MarkList->item(row)->setText(Caption(stack_[static_cast<size_t>(row - 1)]));
+        emit changed();
+    });
+    auto add = [this](StackMarkSettings m) {
+        stack_.push_back(m);
+        Refill(static_cast<int>(stack_.size()));
+        emit changed();
+    };
+    connect(AddPicture, &QPushButton::clicked, this, [this, add] {
+        const auto file = Editor->pickPicture ? Editor->pickPicture(QString()) : std::nullopt;
+        if (!file) return;
+        // A logo in a corner, as most are placed.
+        StackMarkSettings m;
+        for (const auto& [k, v] : {std::pair{u"Kind"_s, u"Picture"_s},
+                                   {u"File"_s, *file},
+                                   {u"Size"_s, u"15"_s},
+                                   {u"Anchor"_s, u"BR"_s},
+                                   {u"MarginX"_s, u"3%"_s},
+                                   {u"MarginY"_s, u"3%"_s}})
+            m.Apply(k, v);
+        add(m);
+    });
+    connect(AddText, &QPushButton::clicked, this, [add] {
+        StackMarkSettings m;
+        for (const auto& [k, v] : {std::pair{u"Kind"_s, u"Text"_s},
+                                   {u"Text"_s, u"© {year}"_s},
+                                   {u"Size"_s, u"4"_s},
+                                   {u"Anchor"_s, u"BL"_s},
+                                   {u"MarginX"_s, u"3%"_s},
+                                   {u"MarginY"_s, u"3%"_s}})
+            m.Apply(k, v);
+        add(m);
+    });
+    connect(RemoveMark, &QPushButton::clicked, this, [this] {
+        const int row = MarkList->currentRow();
+        if (row < 1) return;
+        stack_.erase(stack_.begin() + (row - 1));
+        Refill(std::min(row, static_cast<int>(stack_.size())));
+        emit changed();
+    });
+    auto move = [this](int by) {
+        const int row = MarkList->currentRow(), to = row + by;
+        if (row < 1 || to < 1 || to > static_cast<int>(stack_.size())) return;
+        std::swap(stack_[static_cast<size_t>(row - 1)], stack_[static_cast<size_t>(to - 1)]);
+        Refill(to);
+        emit changed();
+    };
+    connect(MarkUp, &QPushButton::clicked, this, [move] { move(-1); });
+    connect(MarkDown, &QPushButton::clicked, this, [move] { move(1); });
 
     // Settings that mean nothing without another stay greyed.
     auto sync = [this] {
@@ -186,6 +504,61 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
         connect(b, &QLineEdit::textChanged, this, emitChanged);
     for (QCheckBox* b : {Tile, TextShadow, TextAutoTone})
         connect(b, &QCheckBox::toggled, this, emitChanged);
+}
+
+QString LayoutPanel::Caption(const StackMarkSettings& m) {
+    const bool text = m.Value(u"Kind"_s) == u"Text" ||
+                      (m.Value(u"Kind"_s).isEmpty() && m.Value(u"File"_s).isEmpty());
+    return text ? tr("Text: %1").arg(m.Value(u"Text"_s))
+                : tr("Picture: %1").arg(QFileInfo(m.Value(u"File"_s)).fileName());
+}
+
+void LayoutPanel::Refill(int chosen) {
+    const QSignalBlocker quiet(MarkList);
+    MarkList->clear();
+    MarkList->addItem(tr("Watermark and text"));
+    for (const StackMarkSettings& m : stack_)
+        MarkList->addItem(Caption(m));
+    MarkList->setCurrentRow(std::clamp(chosen, 0, static_cast<int>(stack_.size())));
+    ShowChosen();
+}
+
+void LayoutPanel::ShowChosen() {
+    const int row = MarkList->currentRow();
+    const int count = static_cast<int>(stack_.size());
+    const bool classic = row < 1 || row > count;
+    classicMark_->setVisible(classic);
+    classicText_->setVisible(classic);
+    Editor->setVisible(!classic);
+    if (!classic) Editor->SetValues(stack_[static_cast<size_t>(row - 1)]);
+    RemoveMark->setEnabled(!classic);
+    MarkUp->setEnabled(!classic && row > 1);
+    MarkDown->setEnabled(!classic && row < count);
+    const bool room = count < kLastStackMark - kFirstStackMark + 1;
+    AddPicture->setEnabled(room);
+    AddText->setEnabled(room);
+}
+
+std::map<int, StackMarkSettings> LayoutPanel::Stack() const {
+    std::map<int, StackMarkSettings> out;
+    int n = kFirstStackMark;
+    for (const StackMarkSettings& m : stack_)
+        out[n++] = m;
+    return out;
+}
+
+void LayoutPanel::SetStack(const std::map<int, StackMarkSettings>& stack) {
+    stack_.clear();
+    for (const auto& [n, m] : stack) {
+        if (!m.values().isEmpty()) stack_.push_back(m);  // an empty section asks for nothing
+    }
+    Refill(std::min(MarkList->currentRow(), static_cast<int>(stack_.size())));
+    emit changed();
+}
+
+void LayoutPanel::SetStackProblem(const QString& problem) {
+    StackProblem->setText(problem);
+    StackProblem->setVisible(!problem.isEmpty());
 }
 
 MarksSettings LayoutPanel::Settings() const {

@@ -43,6 +43,11 @@ std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
         job->mask = Mask_Picbuf.picture();
     }
     PrepareMarks(job.get());
+    QString problem;
+    if (!LoadStackMarkFiles(job.get(), &problem).ok()) {
+        prompter_.Message(problem, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+        return nullptr;
+    }
     for (const auto& [button, option] : OutputButtons()) {
         if (button->isChecked()) {
             job->output = option;
@@ -71,12 +76,14 @@ void ControlPanel::Start_Click() {
         return;
     }
     if (wfile->text().trimmed().isEmpty() && CopyText->toPlainText().trimmed().isEmpty() &&
+        layout_->Stack().empty() &&
         !prompter_.Message(messages::kNothingToApply, Prompter::Icon::Question,
                            Prompter::Buttons::YesNo)) {
         return;
     }
     // A snapshot: the run reads nothing of the window while it lasts.
     std::shared_ptr<const BatchJob> job = MakeBatchJob();
+    if (!job) return;
     BatchRequest request;
     // The boxes' paths are trimmed of the blanks a typed path picks up; the
     // run then checks and uses these very names.

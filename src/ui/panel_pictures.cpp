@@ -213,9 +213,15 @@ void ControlPanel::ApplyMarksToResult(ResultWindow* result) {
     JobFromSettings(FormSettings(), &marks);
     marks.watermark = Waterm_Picbuf.picture();
     marks.mask = Mask_Picbuf.picture();
+    // A mark whose file does not load is left out of the preview, and the
+    // Layout panel says why; a batch refuses to start with it.
+    QString problem;
+    (void)LoadStackMarkFiles(&marks, &problem, true);
+    layout_->SetStackProblem(problem);
     const Picture& loaded = result->Copy_Picbuf.picture();
-    const QString text = ExpandFileTokens(
-        marks.text, {result->Copy_Picbuf.FileName, 1, loaded.metadata, loaded.image.size()});
+    const FileFacts facts{result->Copy_Picbuf.FileName, 1, loaded.metadata, loaded.image.size()};
+    if (std::optional<BatchJob> filled = WithStackTokens(marks, facts)) marks = std::move(*filled);
+    const QString text = ExpandFileTokens(marks.text, facts);
     DrawJobMarks(marks, text, full);
     // What Save As redraws into the loaded JPEG when it keeps its blocks.
     result->AppliedMarks = JobMarks(marks, text);

@@ -37,6 +37,7 @@ void ControlPanel::LoadSettings() {
     MarksSettings marks;
     marks.Read(path);
     layout_->SetSettings(marks);
+    layout_->SetStack(ReadStackMarks(path));
     fileExtraOutputs_ = ReadExtraOutputs(path);
     OutputSettings& output = fileOutput_;
     output = OutputSettings();
@@ -152,6 +153,7 @@ void ControlPanel::SaveSettings() {
     WriteOptionFlag(state_.settingsPath, QStringLiteral("LivePreview"),
                     livepreview_mnu->isChecked());
     layout_->Settings().Write(state_.settingsPath);
+    WriteStackMarks(state_.settingsPath, layout_->Stack());
     OutputPanelSettings().Write(state_.settingsPath);
 }
 
@@ -161,6 +163,7 @@ JobSettings ControlPanel::FormSettings() const {
     s.marks = layout_->Settings();
     s.output = OutputPanelSettings();
     s.extraOutputs = fileExtraOutputs_;
+    s.stackMarks = layout_->Stack();
     s.keepMetadata = state_.KeepMetadata;
     s.losslessJpeg = state_.LosslessJpeg;
     return s;
@@ -186,7 +189,7 @@ void ControlPanel::SavePresetAs() {
             Prompter::Icon::Question, Prompter::Buttons::YesNo))
         return;
     if (!SavePreset(state_.settingsPath, *name, PanelSettings(), layout_->Settings(),
-                    OutputPanelSettings())) {
+                    OutputPanelSettings(), layout_->Stack(), fileExtraOutputs_)) {
         prompter_.Message(tr("The preset could not be saved in %1").arg(state_.settingsPath),
                           Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
     }
@@ -196,12 +199,17 @@ void ControlPanel::LoadPreset(const QString& name) {
     WatermarkSettings main = PanelSettings();
     MarksSettings marks = layout_->Settings();
     OutputSettings output = OutputPanelSettings();
-    if (!ApplyPreset(state_.settingsPath, name, main, marks, output, nullptr)) return;
+    std::map<int, StackMarkSettings> stack = layout_->Stack();
+    std::map<int, ExtraOutputSettings> extras = fileExtraOutputs_;
+    if (!ApplyPreset(state_.settingsPath, name, main, marks, output, nullptr, &extras, &stack))
+        return;
     // Through the settings file, as a start-up restores it: every control
     // and picture the preset names is set the one way.
     WriteWatermarkSettings(state_.settingsPath, main);
     marks.Write(state_.settingsPath);
     output.Write(state_.settingsPath);
+    WriteStackMarks(state_.settingsPath, stack);
+    WriteExtraOutputs(state_.settingsPath, extras);
     LoadSettings();
     SyncClassicControls();
     SchedulePreview();

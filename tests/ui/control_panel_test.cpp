@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPlainTextEdit>
@@ -22,6 +23,7 @@
 
 #include "app/main_window.h"
 #include "settings/ini_file.h"
+#include "settings/presets.h"
 #include "settings/section_settings.h"
 #include "settings/settings.h"
 #include "ui/result_window.h"
@@ -301,6 +303,77 @@ class ControlPanelTest : public WindowTest {
         panel()->Layout()->MarginX->setText(u"10"_s);
         QTRY_COMPARE(at(199, 99), qRgb(0, 0, 0));
         QCOMPARE(at(189, 99), qRgb(255, 255, 255));
+    }
+
+    // The stack of further marks: added, edited, turned over and removed
+    // in the Layout panel, each change in the preview at once; kept in
+    // velda.ini and in presets as a whole.
+    void theStackOfMarksIsEditedPreviewedAndKept() {
+        panel()->ofile->setText(Picture("base.png", 200, 100, qRgb(0, 0, 0)));
+        panel()->ApplyStuff_Click();
+        LayoutPanel* layout = panel()->Layout();
+        auto at = [this](int x, int y) { return Result()->Full_Picbuf.image().pixel(x, y); };
+        QCOMPARE(at(190, 90), qRgb(0, 0, 0));
+
+        // A picture mark, from the dialog, in the bottom-right corner.
+        prompter_.files = {Picture("red.png", 40, 20, qRgb(255, 0, 0))};
+        layout->AddPicture->click();
+        QCOMPARE(layout->MarkList->count(), 2);
+        QCOMPARE(layout->MarkList->currentRow(), 1);
+        QVERIFY(layout->Editor->isVisible() && !layout->WatermarkSize->isVisible());
+        QVERIFY(!layout->Editor->Text->isVisible() && layout->Editor->File->isVisible());
+        layout->Editor->MarginX->setText(u"0"_s);
+        layout->Editor->MarginY->setText(u"0"_s);
+        layout->Editor->Size->setValue(20);  // 40 x 20
+        QTRY_COMPARE(at(199, 99), qRgb(255, 0, 0));
+        QCOMPARE(at(159, 79), qRgb(0, 0, 0));
+        layout->Editor->Anchor->setCurrentIndex(layout->Editor->Anchor->findData(u"TL"_s));
+        QTRY_COMPARE(at(0, 0), qRgb(255, 0, 0));
+        QCOMPARE(at(199, 99), qRgb(0, 0, 0));
+
+        // A text over it, then the text moved under it.
+        layout->AddText->click();
+        QCOMPARE(layout->MarkList->currentRow(), 2);
+        QVERIFY(layout->Editor->Text->isVisible() && !layout->Editor->File->isVisible());
+        layout->Editor->Text->setText(u"\u2588\u2588\u2588\u2588"_s);  // full blocks
+        layout->Editor->Colour->setText(u"#00FF00"_s);
+        layout->Editor->Size->setValue(30);
+        layout->Editor->Anchor->setCurrentIndex(layout->Editor->Anchor->findData(u"TL"_s));
+        QTRY_COMPARE(at(10, 10), qRgb(0, 255, 0));
+        layout->MarkUp->click();
+        QCOMPARE(layout->MarkList->currentRow(), 1);
+        QTRY_COMPARE(at(10, 10), qRgb(255, 0, 0));
+        QCOMPARE(layout->Stack().at(2).Value(u"Kind"_s), u"Text"_s);
+
+        // A file that does not load: the others still show, and why is said.
+        layout->MarkList->setCurrentRow(2);
+        layout->Editor->File->setText(Path("missing.png"));
+        QTRY_VERIFY(layout->StackProblem->isVisible());
+        QVERIFY(layout->StackProblem->text().contains(u"Mark3: cannot load"_s));
+        QTRY_COMPARE(at(10, 10), qRgb(0, 255, 0));
+        layout->Editor->File->setText(Path("red.png"));
+        QTRY_VERIFY(!layout->StackProblem->isVisible());
+
+        // Kept as [Mark2] and [Mark3], and in a preset that brings the
+        // whole stack back.
+        prompter_.typed = u"two marks"_s;
+        panel()->SavePresetAs();
+        main_->close();
+        QCOMPARE(ReadIniKey(Path("velda.ini"), u"Mark2"_s, u"Kind"_s).value, u"Text"_s);
+        QCOMPARE(ReadIniKey(Path("velda.ini"), u"Mark3"_s, u"File"_s).value, Path("red.png"));
+        main_.reset();
+        Start();
+        layout = panel()->Layout();
+        QCOMPARE(layout->MarkList->count(), 3);
+        QTRY_COMPARE(at(10, 10), qRgb(255, 0, 0));
+        layout->MarkList->setCurrentRow(1);
+        layout->RemoveMark->click();
+        layout->RemoveMark->click();
+        QCOMPARE(layout->MarkList->count(), 1);
+        QTRY_COMPARE(at(10, 10), qRgb(0, 0, 0));
+        panel()->LoadPreset(u"two marks"_s);
+        QCOMPARE(panel()->Layout()->MarkList->count(), 3);
+        QTRY_COMPARE(at(10, 10), qRgb(255, 0, 0));
     }
 
     // Whatever way a picture comes to be shown, it shows its marks, and
