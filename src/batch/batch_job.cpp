@@ -355,12 +355,8 @@ qint64 MarksWorkingBytes(const BatchJob& job, const QString& text, QSize picture
     qint64 bytes = 0;
     if (!text.trimmed().isEmpty() && job.layout.textShadow)
         bytes = TextWorkingBytes(Place(job, text, picture).run, picture);
-    // A further mark's sprite, and a text's unturned block and shadow
-    // beside it while it is made.
-    for (const StackMark& m : job.stack) {
-        const StackPlacement p = PlaceStackMark(m, picture);
-        if (p.sprite) bytes += p.sprite->image.sizeInBytes() * (m.isText ? 3 : 1);
-    }
+    for (const StackMark& m : job.stack)
+        bytes += StackMarkBytes(m, picture);
     return bytes;
 }
 
@@ -377,8 +373,7 @@ QString OmittedMarks(const BatchJob& job, QSize picture) {
             kSmallestMark)
         left << QStringLiteral("text");
     for (const StackMark& m : job.stack) {
-        if (DrawnOn(m, picture) && StackMarkSize(m, picture).height() <= 0)
-            left << StackMarkName(m.number);
+        if (DrawnOn(m, picture) && StackMarkTooSmall(m, picture)) left << StackMarkName(m.number);
     }
     return left.isEmpty() ? QString() : messages::MarksLeftOut(left.join(QStringLiteral(" and ")));
 }

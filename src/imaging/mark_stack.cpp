@@ -16,6 +16,7 @@ namespace {
 
 // A text with no size of its own: a line height of 5 % of the short edge.
 constexpr double kDefaultTextSize = 5;
+constexpr int kLargestMark = 16384;
 
 int MeasureOf(Measure m, QSize picture) {
     const int w = picture.width(), h = picture.height();
@@ -68,8 +69,16 @@ Sprite Turn(const QImage& block, const QRect& box, double angle) {
 }
 
 // The text's lines drawn at this line height in this colour, with their box.
+// The lines that can show on a picture: a token may bring thousands.
+QStringList VisibleLines(const QString& text, int lineHeight, qreal room) {
+    QStringList lines = LinesOf(text);
+    const qsizetype most = static_cast<qsizetype>(room / std::max(1, lineHeight)) + 1;
+    if (lines.size() > most) lines.resize(most);
+    return lines;
+}
+
 Sprite TextSprite(const StackMark& mark, int lineHeight, QRgb colour, qreal room) {
-    const QStringList lines = LinesOf(mark.text);
+    const QStringList lines = VisibleLines(mark.text, lineHeight, room);
     std::vector<TextRun> runs;
     std::vector<int> widths;
     int width = 0;
@@ -221,25 +230,58 @@ bool DrawnOn(const StackMark& mark, QSize picture) {
     return true;
 }
 
-QSize StackMarkSize(const StackMark& mark, QSize picture) {
+namespace {
+
+// The size asked for, before the limits.
+QSize AskedSize(const StackMark& mark, QSize picture) {
     const int measure = MeasureOf(mark.sizeOf, picture);
     if (mark.isText) {
         const double size = mark.size > 0 ? mark.size : kDefaultTextSize;
-        const int h = static_cast<int>(std::lround(size / 100.0 * measure));
-        return h < kSmallestMark ? QSize() : QSize(0, h);
+        return {0, static_cast<int>(std::lround(size / 100.0 * measure))};
     }
-    if (mark.ownSize.isEmpty()) return QSize();
-    QSize s = mark.ownSize;
-    if (mark.size > 0) {
-        const double w = mark.size / 100.0 * measure;
-        s = QSize(static_cast<int>(std::lround(w)),
-                  static_cast<int>(std::lround(w * mark.ownSize.height() / mark.ownSize.width())));
+    if (mark.ownSize.isEmpty() || mark.size <= 0) return mark.ownSize;
+    const double w = mark.size / 100.0 * measure;
+    return {static_cast<int>(std::lround(w)),
+            static_cast<int>(std::lround(w * mark.ownSize.height() / mark.ownSize.width()))};
+}
+
+}  // namespace
+
+bool StackMarkTooSmall(const StackMark& mark, QSize picture) {
+    const QSize s = AskedSize(mark, picture);
+    return s.height() < kSmallestMark || (!mark.isText && s.width() < kSmallestMark);
+}
+
+QSize StackMarkSize(const StackMark& mark, QSize picture) {
+    const QSize s = AskedSize(mark, picture);
+    if (StackMarkTooSmall(mark, picture) || s.width() > kLargestMark || s.height() > kLargestMark)
+        return QSize();
+    return s;
+}
+
+qint64 StackMarkBytes(const StackMark& mark, QSize picture) {
+    if (!DrawnOn(mark, picture)) return 0;
+    const QSize s = StackMarkSize(mark, picture);
+    if (s.height() <= 0) return 0;
+    double w = s.width(), h = s.height();
+    if (mark.isText) {
+        // At most the room the lines are cut to, and a margin for the
+        // glyphs' reach, outline, shadow and box.
+        const qreal room = picture.width() + picture.height();
+        const QStringList lines = VisibleLines(mark.text, s.height(), room);
+        qsizetype longest = 0;
+        for (const QString& l : lines)
+            longest = std::max(longest, l.size());
+        const double pad = 2 * (s.height() / 4.0 + mark.outline + mark.boxPadding + 4);
+        w = std::min<double>(room, static_cast<double>(longest) * s.height()) + pad;
+        h = static_cast<double>(lines.size()) * s.height() + pad;
     }
-    // Under 8 pixels it would be a smudge; beyond this, only a mistake.
-    constexpr int kLargestMark = 16384;
-    const bool drawn = s.width() >= kSmallestMark && s.height() >= kSmallestMark &&
-                       s.width() <= kLargestMark && s.height() <= kLargestMark;
-    return drawn ? s : QSize();
+    const double a = (mark.rotate + (mark.tile ? mark.tileAngle : 0)) * M_PI / 180.0;
+    const double tw = std::abs(w * std::cos(a)) + std::abs(h * std::sin(a)) + 3;
+    const double th = std::abs(w * std::sin(a)) + std::abs(h * std::cos(a)) + 3;
+    // The block, its premultiplied copy and the turned sprite; a text's
+    // shadow works on a block of its own.
+    return static_cast<qint64>(4 * (2 * w * h + tw * th) + (mark.shadow ? 5 * w * h : 0));
 }
 
 StackPlacement PlaceStackMark(const StackMark& mark, QSize picture) {

@@ -86,8 +86,14 @@ Status LoadMarkPicture(const QString& path, StackMark* mark);
 bool DrawnOn(const StackMark& mark, QSize picture);
 
 // The mark's drawn size on this picture (a text's: its line height as the
-// height), or nothing when it is not drawn there.
+// height), or nothing when it is not drawn there: under 8 pixels, or over
+// 16384 (a picture's own size that is only a mistake).
 QSize StackMarkSize(const StackMark& mark, QSize picture);
+bool StackMarkTooSmall(const StackMark& mark, QSize picture);
+
+// The most memory the mark's pictures take while it is drawn on a picture
+// of this size, reckoned without drawing it.
+qint64 StackMarkBytes(const StackMark& mark, QSize picture);
 
 // Where the mark lands on the picture, its sprite made (a picture's from
 // the shared cache). A text in tone is drawn in white until placed.

@@ -315,6 +315,16 @@ TEST_F(StackTest, RefusedValuesWriteNothingAndOldFilesKeepTheirBytes) {
     EXPECT_EQ(test::ReadAll(inSection), test::ReadAll(fromPreset));
     EXPECT_GT(Measure({fromPreset})[0][Red].count, 3000);
 
+    // Thousands of lines, and an SVG that claims to be 100000 pixels wide,
+    // cost only what can show: the run ends at once, the picture whole.
+    test::WriteAll(dir_.filePath(u"huge.svg"_s),
+                   "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100000\" "
+                   "height=\"100000\"><rect width=\"100000\" height=\"100000\"/></svg>");
+    const QString many = Run(u"[Mark2]\nText=%1\nSize=10\n[Mark3]\nFile=%2\n"_s.arg(
+                                 u"HHHHHHHH\\n"_s.repeated(20000), dir_.filePath(u"huge.svg"_s)),
+                             u"landscape.png"_s);
+    EXPECT_EQ(test::Identify(many, u"%wx%h"_s), u"1200x800"_s);
+
     // Too small to be seen: left out, and said so.
     Run(u"[Mark2]\nFile=%1\nSize=0.5\n[Mark3]\nText=x\nSize=0.5\n"_s.arg(RedPng()),
         u"landscape.png"_s);
