@@ -26,7 +26,7 @@ File=$corpus/watermark.png
 Size=8
 Tile=True
 TileAngle=30
-TileGap=120
+TileGap=100
 Opacity=12
 Blend=Screen
 [Mark3]

@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -94,7 +95,18 @@ class LayoutTest : public QObject {
     void everyControlOfEveryFormIsWholeAndApart() {
         QStringList faults;
         Check(main_->panel(), &faults);
-        Check(main_->panel()->Layout(), &faults);
+        LayoutPanel* layout = main_->panel()->Layout();
+        Check(layout, &faults);
+        // The editor of a further mark, of each kind.
+        prompter_.files = {dir_.filePath(u"logo.png"_s)};
+        layout->AddPicture->click();
+        layout->AddText->click();
+        for (int row : {1, 2}) {
+            layout->MarkList->setCurrentRow(row);
+            QVERIFY(layout->Editor->isVisible());
+            QApplication::processEvents();
+            Check(layout, &faults);
+        }
         SaveAsDialog save(state_, prompter_);
         Check(&save, &faults);
         Splash about;
