@@ -431,36 +431,28 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
         MarkList->item(row)->setText(Caption(stack_[static_cast<size_t>(row - 1)]));
         emit changed();
     });
-    auto add = [this](StackMarkSettings m) {
+    // A new mark in a corner, as most are placed: kind, what it shows,
+    // its size and its corner.
+    auto add = [this](const QString& kind, const QString& key, const QString& value,
+                      const QString& size, const QString& anchor) {
+        StackMarkSettings m;
+        for (const auto& [k, v] : {std::pair{u"Kind"_s, kind},
+                                   {key, value},
+                                   {u"Size"_s, size},
+                                   {u"Anchor"_s, anchor},
+                                   {u"MarginX"_s, u"3%"_s},
+                                   {u"MarginY"_s, u"3%"_s}})
+            m.Apply(k, v);
         stack_.push_back(m);
         Refill(static_cast<int>(stack_.size()));
         emit changed();
     };
     connect(AddPicture, &QPushButton::clicked, this, [this, add] {
         const auto file = Editor->pickPicture ? Editor->pickPicture(QString()) : std::nullopt;
-        if (!file) return;
-        // A logo in a corner, as most are placed.
-        StackMarkSettings m;
-        for (const auto& [k, v] : {std::pair{u"Kind"_s, u"Picture"_s},
-                                   {u"File"_s, *file},
-                                   {u"Size"_s, u"15"_s},
-                                   {u"Anchor"_s, u"BR"_s},
-                                   {u"MarginX"_s, u"3%"_s},
-                                   {u"MarginY"_s, u"3%"_s}})
-            m.Apply(k, v);
-        add(m);
+        if (file) add(u"Picture"_s, u"File"_s, *file, u"15"_s, u"BR"_s);
     });
-    connect(AddText, &QPushButton::clicked, this, [add] {
-        StackMarkSettings m;
-        for (const auto& [k, v] : {std::pair{u"Kind"_s, u"Text"_s},
-                                   {u"Text"_s, u"© {year}"_s},
-                                   {u"Size"_s, u"4"_s},
-                                   {u"Anchor"_s, u"BL"_s},
-                                   {u"MarginX"_s, u"3%"_s},
-                                   {u"MarginY"_s, u"3%"_s}})
-            m.Apply(k, v);
-        add(m);
-    });
+    connect(AddText, &QPushButton::clicked, this,
+            [add] { add(u"Text"_s, u"Text"_s, u"© {year}"_s, u"4"_s, u"BL"_s); });
     connect(RemoveMark, &QPushButton::clicked, this, [this] {
         const int row = MarkList->currentRow();
         if (row < 1) return;
