@@ -68,7 +68,6 @@ Sprite Turn(const QImage& block, const QRect& box, double angle) {
     return {out, turned};
 }
 
-// The text's lines drawn at this line height in this colour, with their box.
 // The lines that can show on a picture: a token may bring thousands.
 QStringList VisibleLines(const QString& text, int lineHeight, qreal room) {
     QStringList lines = LinesOf(text);
@@ -77,6 +76,7 @@ QStringList VisibleLines(const QString& text, int lineHeight, qreal room) {
     return lines;
 }
 
+// The text's lines drawn at this line height in this colour, with their box.
 Sprite TextSprite(const StackMark& mark, int lineHeight, QRgb colour, qreal room) {
     const QStringList lines = VisibleLines(mark.text, lineHeight, room);
     std::vector<TextRun> runs;
@@ -165,26 +165,23 @@ QPainter::CompositionMode ModeOf(BlendMode blend) {
 
 StackPlacement Place(const StackMark& mark, QSize picture, QRgb colour) {
     StackPlacement p;
-    const std::optional<QSize> drawn =
-        DrawnOn(mark, picture) ? std::optional(StackMarkSize(mark, picture)) : std::nullopt;
-    if (!drawn || drawn->height() <= 0) return p;
-    Sprite sprite;
+    if (!DrawnOn(mark, picture)) return p;
+    const QSize drawn = StackMarkSize(mark, picture);
+    if (drawn.height() <= 0) return p;
     if (mark.isText) {
-        sprite = TextSprite(mark, drawn->height(), colour, picture.width() + picture.height());
-    } else if (mark.sprites) {
-        const auto shared = mark.sprites->For(mark, *drawn);
-        if (!shared || shared->image.isNull()) return p;
-        p.sprite = shared;
+        p.sprite = std::make_shared<const Sprite>(
+            TextSprite(mark, drawn.height(), colour, picture.width() + picture.height()));
     } else {
-        sprite = PictureSprite(mark, *drawn);
+        p.sprite = mark.sprites ? mark.sprites->For(mark, drawn)
+                                : std::make_shared<const Sprite>(PictureSprite(mark, drawn));
     }
-    if (!p.sprite) {
-        if (sprite.image.isNull()) return p;
-        p.sprite = std::make_shared<const Sprite>(std::move(sprite));
+    if (p.sprite->image.isNull()) {
+        p.sprite = nullptr;
+        return p;
     }
     const Sprite& s = *p.sprite;
     if (!mark.isText && mark.tile) {
-        p.at = TileOrigins(picture, *drawn, s.image.size(), mark.tileGap, mark.tileAngle);
+        p.at = TileOrigins(picture, drawn, s.image.size(), mark.tileGap, mark.tileAngle);
     } else {
         p.at.push_back(AnchoredAt(mark.anchor, mark.marginX, mark.marginY, picture, s.box.size()) -
                        s.box.topLeft());
