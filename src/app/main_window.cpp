@@ -12,6 +12,7 @@
 #include "app/splash.h"
 #include "ui/result_window.h"
 #include "ui/save_dialog.h"
+#include "ui/window_support.h"
 
 namespace velda {
 
@@ -21,8 +22,6 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter) : state_(state), pro
     area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     area_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(area_);
-    frameMenu_ = new QMenu(tr("&File"), this);
-    frameMenu_->setObjectName(QStringLiteral("file_mnu"));
 
     panel_ = new ControlPanel(state_, prompter_, *this);
     // A close box that does what closing the panel does: keep the settings
@@ -40,6 +39,9 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter) : state_(state), pro
     addDockWidget(Qt::RightDockWidgetArea, layout);
     connect(panel_->layout_mnu, &QAction::toggled, layout, &QDockWidget::setVisible);
     connect(area_, &QMdiArea::subWindowActivated, this, &MainWindow::ShowMenusOf);
+    // A picture dropped on the working area is the one to watermark.
+    new FileDrop(area_->viewport(),
+                 [this](const QStringList& f) { panel_->OpenPicture(f.first()); });
     panelWindow_->show();
     ShowMenusOf(panelWindow_);
 }
@@ -53,9 +55,10 @@ MainWindow::~MainWindow() {
 
 void MainWindow::ShowMenusOf(QMdiSubWindow* window) {
     menuBar()->clear();
-    QList<QMenu*> menus = {frameMenu_};
-    if (window == panelWindow_) menus = panel_->menus();
-    if (window && window == resultWindow_) menus = result_->menus();
+    // Each window's own items, and the program's in every window: Batch,
+    // presets, the Layout panel, Help and Exit are never out of reach.
+    QList<QMenu*> menus = panel_->menus();
+    if (window && window == resultWindow_) menus = result_->menus() << panel_->menus().back();
     for (QMenu* m : menus)
         menuBar()->addMenu(m);
 }
@@ -63,6 +66,7 @@ void MainWindow::ShowMenusOf(QMdiSubWindow* window) {
 ResultWindow* MainWindow::Result() {
     if (!result_) {
         result_ = new ResultWindow;
+        new FileDrop(result_, [this](const QStringList& f) { panel_->OpenPicture(f.first()); });
         resultWindow_ = area_->addSubWindow(result_);
         resultWindow_->setAttribute(Qt::WA_DeleteOnClose);
         resultWindow_->resize(0, 0);
@@ -70,6 +74,12 @@ ResultWindow* MainWindow::Result() {
         QMenu* view = result_->menus().back();
         view->addSeparator();
         view->addAction(panel_->livepreview_mnu);
+        QMenu* file = result_->menus().front();
+        file->addSeparator();
+        for (QAction* a : panel_->ProgramActions()) {
+            if (a == panel_->exit_mnu) file->addSeparator();
+            file->addAction(a);
+        }
         // Forgotten as soon as it closes, so the next use makes a new one
         // even before this one is deleted.
         connect(result_, &ResultWindow::closing, this, &MainWindow::ForgetResult);

@@ -50,7 +50,6 @@ class MainWindow : public QMainWindow, public PanelHost {
     QMdiSubWindow* panelWindow_;
     ResultWindow* result_ = nullptr;
     QMdiSubWindow* resultWindow_ = nullptr;
-    QMenu* frameMenu_;
     bool ending_ = false;
 };
 

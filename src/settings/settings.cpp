@@ -261,6 +261,42 @@ bool WriteSaveAsSettings(const QString& path, const SaveAsSettings& s) {
     return doc.Save(path);
 }
 
+namespace {
+
+const QString kRecentSection = QStringLiteral("Recent");
+
+bool WriteRecentFiles(const QString& path, const QStringList& files) {
+    IniDocument doc = IniDocument::Load(path);
+    doc.RemoveSection(kRecentSection, true);
+    for (qsizetype i = 0; i < files.size() && i < kRecentFiles; ++i)
+        doc.SetValue(kRecentSection, QStringLiteral("File%1").arg(i + 1), files[i]);
+    return doc.Save(path);
+}
+
+}  // namespace
+
+QStringList ReadRecentFiles(const QString& path) {
+    const IniDocument doc = IniDocument::Load(path);
+    QStringList files;
+    for (int i = 1; i <= kRecentFiles; ++i) {
+        const auto v = doc.Value(kRecentSection, QStringLiteral("File%1").arg(i));
+        if (v && !v->trimmed().isEmpty() && !files.contains(*v)) files.append(*v);
+    }
+    return files;
+}
+
+bool AddRecentFile(const QString& path, const QString& file) {
+    QStringList files = ReadRecentFiles(path);
+    files.removeAll(file);
+    files.prepend(file);
+    return WriteRecentFiles(path, files);
+}
+
+bool RemoveRecentFile(const QString& path, const QString& file) {
+    QStringList files = ReadRecentFiles(path);
+    return files.removeAll(file) == 0 || WriteRecentFiles(path, files);
+}
+
 bool ReadOptionFlag(const QString& path, const QString& key, bool fallback) {
     const IniKeyValue v = ReadIniKey(path, kOptionsSection, key);
     return v.count == 0 ? fallback : DecodeBooleanWord(v.value);

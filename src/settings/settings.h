@@ -140,6 +140,13 @@ bool ReadLosslessJpeg(const QString& path);
 bool WriteLosslessJpeg(const QString& path, bool on);
 // Any other switch of that section ("FitToWindow"), "True" or "False";
 // fallback when the key is absent.
+// The pictures opened last, newest first, as section "Recent" keeps them
+// (File1 ... File10); adding one puts it first, once.
+inline constexpr int kRecentFiles = 10;
+QStringList ReadRecentFiles(const QString& path);
+bool AddRecentFile(const QString& path, const QString& file);
+bool RemoveRecentFile(const QString& path, const QString& file);
+
 bool ReadOptionFlag(const QString& path, const QString& key, bool fallback);
 bool WriteOptionFlag(const QString& path, const QString& key, bool value);
 

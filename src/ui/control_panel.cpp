@@ -133,6 +133,19 @@ ControlPanel::ControlPanel(AppState& state, Prompter& prompter, PanelHost& host,
     BuildBatchSection();
     BuildMenu();
     BuildKeyboard();
+    // A file dropped on a box replaces its text and is loaded; files or a
+    // folder dropped on the batch lists are the batch's.
+    new FileDrop(ofile, [this](const QStringList& f) { OpenPicture(f.first()); });
+    new FileDrop(wfile, [this](const QStringList& f) {
+        wfile->setText(f.first());
+        LoadWatermarkFile(f.first());
+    });
+    new FileDrop(tfile, [this](const QStringList& f) {
+        tfile->setText(f.first());
+        LoadTemplateFile(f.first());
+    });
+    for (QWidget* list : {static_cast<QWidget*>(InputFile), static_cast<QWidget*>(InputDir)})
+        new FileDrop(list, [this](const QStringList& f) { ChooseBatchFiles(f); });
     setFixedWidth(FormUnits(font()).X(10290));
     SetHeightTwips(heightTwips_);
 }
@@ -400,9 +413,42 @@ void ControlPanel::SetTabOrder() {
               Start,       Command3D1});
 }
 
+QList<QAction*> ControlPanel::ProgramActions() const {
+    return {open_mnu,
+            recentMenu->menuAction(),
+            batch_mnu,
+            savepreset_mnu,
+            presetMenu->menuAction(),
+            help_mnu,
+            about_mnu,
+            exit_mnu};
+}
+
 void ControlPanel::BuildMenu() {
-    fileMenu_ = new QMenu(tr("File"), this);
+    fileMenu_ = new QMenu(tr("&File"), this);
     fileMenu_->setObjectName(QStringLiteral("file_mnu"));
+    open_mnu = fileMenu_->addAction(tr("&Open..."), this, [this] {
+        const auto chosen =
+            prompter_.OpenFile(tr("Open Image File"), state_.InitDir, PictureFilters());
+        if (!chosen) return;
+        state_.InitDir = CutInitDir(*chosen);
+        OpenPicture(*chosen);
+    });
+    open_mnu->setObjectName(QStringLiteral("open_mnu"));
+    open_mnu->setShortcut(QKeySequence::Open);
+    recentMenu = fileMenu_->addMenu(tr("Open &Recent"));
+    recentMenu->setObjectName(QStringLiteral("recent_mnu"));
+    connect(recentMenu, &QMenu::aboutToShow, this, [this] {
+        recentMenu->clear();
+        const QStringList files = ReadRecentFiles(state_.settingsPath);
+        for (int i = 0; i < files.size(); ++i) {
+            const QString file = files[i];
+            recentMenu->addAction(QStringLiteral("&%1 %2").arg((i + 1) % 10).arg(file), this,
+                                  [this, file] { OpenPicture(file); });
+        }
+        if (files.isEmpty()) recentMenu->addAction(tr("(none yet)"))->setEnabled(false);
+    });
+    fileMenu_->addSeparator();
     batch_mnu = fileMenu_->addAction(tr("Batch watermark"), this, &ControlPanel::batch_mnu_Click);
     batch_mnu->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     about_mnu = fileMenu_->addAction(tr("About Velda"), this, [this] { host_.About(); });

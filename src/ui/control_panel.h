@@ -123,6 +123,17 @@ class ControlPanel : public QWidget {
     QAction *batch_mnu, *about_mnu, *help_mnu, *exit_mnu, *keepmeta_mnu, *lossless_mnu, *layout_mnu,
         *livepreview_mnu, *savepreset_mnu;
     QMenu* presetMenu;
+    QAction* open_mnu;
+    QMenu* recentMenu;
+    // The actions of the program as a whole, in the order of a File menu,
+    // for every window's menus.
+    QList<QAction*> ProgramActions() const;
+
+    // Opens a picture to watermark as the box does (File > Open, a recent
+    // file, a drop): its name in the box, loaded, remembered as recent.
+    bool OpenPicture(const QString& fileName);
+    // The batch's input: a folder, or files of one folder, selected.
+    void ChooseBatchFiles(const QStringList& paths);
 
     // Stops a batch under way between files and waits for the files in
     // progress, so none is left half done.

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -60,6 +61,39 @@ std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
         PhotoCdResolutionFromText(pcdbase->currentText(), batchPhotoCdResolution_);
     job->photoCdResolution = batchPhotoCdResolution_;
     return job;
+}
+
+void ControlPanel::ChooseBatchFiles(const QStringList& paths) {
+    if (paths.isEmpty()) return;
+    const QFileInfo first(paths.first());
+    if (first.isDir()) {
+        InputDir->setPath(first.absoluteFilePath());
+        InputDrive->ShowDriveOf(InputDir->path());
+        return;
+    }
+    const QString folder = first.absolutePath();
+    InputDir->setPath(folder);
+    InputDrive->ShowDriveOf(folder);
+    QStringList names;
+    for (const QString& p : paths) {
+        if (QFileInfo(p).absolutePath() == folder) names.append(QFileInfo(p).fileName());
+    }
+    // Files of a kind the list hides are shown, so that they can be chosen.
+    auto select = [&] {
+        int found = 0;
+        InputFile->clearSelection();
+        for (int i = 0; i < InputFile->count(); ++i) {
+            QListWidgetItem* item = InputFile->item(i);
+            const bool chosen = names.contains(item->text(), Qt::CaseInsensitive);
+            item->setSelected(chosen);
+            found += chosen ? 1 : 0;
+        }
+        return found;
+    };
+    if (select() < names.size() && !All_Option->isChecked()) {
+        All_Option->click();
+        select();
+    }
 }
 
 void ControlPanel::Start_Click() {

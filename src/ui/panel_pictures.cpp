@@ -110,7 +110,15 @@ bool ControlPanel::LoadMainFile(const QString& fileName) {
                             QStringLiteral(" BPP, Size -") + QStringLiteral(" ") +
                             QString::number(QFileInfo(fileName).size()) + QStringLiteral(" bytes)");
     host_.ShowResult(geometry, caption);
+    AddRecentFile(state_.settingsPath, QFileInfo(fileName.trimmed()).absoluteFilePath());
     return true;
+}
+
+bool ControlPanel::OpenPicture(const QString& fileName) {
+    if (loading_) return false;
+    if (!FileExists(fileName)) RemoveRecentFile(state_.settingsPath, fileName);
+    ofile->setText(fileName);
+    return LoadMainFile(fileName);
 }
 
 void ControlPanel::LoadMark(const QString& fileName, Picbuf& target, const QString& status,

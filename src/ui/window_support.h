@@ -1,7 +1,12 @@
 #pragma once
 
 #include <QApplication>
+#include <QObject>
 #include <QString>
+#include <QStringList>
+#include <functional>
+
+class QWidget;
 
 namespace velda {
 
@@ -15,9 +20,22 @@ class BusyCursor {
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
+// Takes local files dropped on a widget, in place of what the widget would
+// do with them (a text box would paste their address into its text).
+class FileDrop : public QObject {
+  public:
+    FileDrop(QWidget* target, std::function<void(const QStringList&)> dropped);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    std::function<void(const QStringList&)> dropped_;
+};
+
 // The Open dialogs' list of file types, from the format table: "All
 // Files", every picture we read in one entry, then each format under its
 // own name with every spelling of its ending.
 QString OpenFilters();
+// The same with every picture first (File > Open): what a user opens most.
+QString PictureFilters();
 
 }  // namespace velda

@@ -1,0 +1,157 @@
+// The desktop program as a new user meets it: pictures dropped and
+// opened, the menus of every window, looking closer, picking a colour.
+#include <QApplication>
+#include <QDropEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTest>
+#include <QUrl>
+
+#include "app/main_window.h"
+#include "settings/settings.h"
+#include "ui/file_lists.h"
+#include "ui/result_window.h"
+#include "window_test.h"
+
+using namespace Qt::StringLiterals;
+
+namespace velda {
+
+class DesktopTest : public WindowTest {
+    Q_OBJECT
+
+    QString Picture(const QString& name, int w, int h, QRgb colour) {
+        QImage img(w, h, QImage::Format_RGB32);
+        img.fill(colour);
+        const QString path = dir_.filePath(name);
+        img.save(path);
+        return path;
+    }
+    // Drags the files onto the widget and drops them there, as a file
+    // manager does.
+    static void Drop(QWidget* target, const QStringList& files) {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const QString& f : files)
+            urls.append(QUrl::fromLocalFile(f));
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(4, 4), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(4, 4), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        QVERIFY(drop.isAccepted());
+    }
+    ResultWindow* Result() { return main_->ExistingResult(); }
+    QStringList MenuTitles() {
+        QStringList titles;
+        for (QAction* a : main_->menuBar()->actions())
+            titles.append(a->text());
+        return titles;
+    }
+
+  private slots:
+    void init() {
+        QFile::remove(dir_.filePath(u"velda.ini"_s));
+        prompter_ = ScriptedPrompter();
+        Start();
+    }
+    void cleanup() { main_.reset(); }
+
+    void picturesArriveByDropOpenAndRecent() {
+        const QString red = Picture(u"red.png"_s, 60, 40, qRgb(255, 0, 0));
+        const QString blue = Picture(u"blue.png"_s, 30, 20, qRgb(0, 0, 255));
+        // On a box: its text replaced, not the address pasted into it.
+        panel()->ofile->setText(u"/some/old/path.jpg"_s);
+        Drop(panel()->ofile, {red});
+        QCOMPARE(panel()->ofile->text(), red);
+        QCOMPARE(Result()->Copy_Picbuf.FileName, red);
+        panel()->wfile->setText(u"logo"_s);
+        Drop(panel()->wfile, {blue});
+        QCOMPARE(panel()->wfile->text(), blue);
+        QVERIFY(panel()->Waterm_Picbuf.HasPicture());
+        // On the working area, and on the picture itself.
+        Drop(main_->findChild<QMdiArea*>()->viewport(), {blue});
+        QCOMPARE(Result()->Copy_Picbuf.FileName, blue);
+        Drop(Result(), {red});
+        QCOMPARE(Result()->Copy_Picbuf.FileName, red);
+
+        // File > Open, all pictures offered first.
+        prompter_.files = {blue};
+        panel()->open_mnu->trigger();
+        QCOMPARE(Result()->Copy_Picbuf.FileName, blue);
+        QVERIFY(prompter_.dialogs.last().section(u'|', 2).startsWith(u"All Pictures"_s));
+
+        // The last ten, newest first, kept across a restart; one that is
+        // gone is forgotten when chosen.
+        for (int i = 0; i < 11; ++i)
+            panel()->OpenPicture(Picture(u"p%1.png"_s.arg(i), 8, 8, qRgb(i, i, i)));
+        QStringList recent = ReadRecentFiles(state_.settingsPath);
+        QCOMPARE(recent.size(), kRecentFiles);
+        QCOMPARE(recent.first(), dir_.filePath(u"p10.png"_s));
+        QVERIFY(!recent.contains(blue));
+        main_->close();
+        Start();
+        emit panel()->recentMenu->aboutToShow();
+        QCOMPARE(panel()->recentMenu->actions().size(), kRecentFiles);
+        panel()->recentMenu->actions()[1]->trigger();
+        QCOMPARE(Result()->Copy_Picbuf.FileName, dir_.filePath(u"p9.png"_s));
+        QFile::remove(dir_.filePath(u"p8.png"_s));
+        prompter_.answers = {true};
+        emit panel()->recentMenu->aboutToShow();
+        panel()->recentMenu->actions()[2]->trigger();
+        QVERIFY(!ReadRecentFiles(state_.settingsPath).contains(dir_.filePath(u"p8.png"_s)));
+
+        // Files and folders dropped on the batch lists choose them.
+        panel()->batch_mnu_Click();
+        QDir().mkpath(dir_.filePath(u"shoot"_s));
+        QStringList chosen;
+        for (const char* name : {"a.png", "b.png", "c.png"})
+            chosen << Picture(u"shoot/"_s + QLatin1String(name), 8, 8, qRgb(1, 2, 3));
+        Drop(panel()->InputFile, {chosen[0], chosen[2]});
+        QCOMPARE(panel()->InputDir->path(), dir_.filePath(u"shoot"_s));
+        QCOMPARE(panel()->InputFile->SelectedNames(), (QStringList{u"a.png"_s, u"c.png"_s}));
+        Drop(panel()->InputDir, {dir_.path()});
+        QCOMPARE(panel()->InputDir->path(), dir_.path());
+    }
+
+    void everyWindowKeepsTheProgramsMenus() {
+        panel()->OpenPicture(Picture(u"red.png"_s, 60, 40, qRgb(255, 0, 0)));
+        QMdiArea* area = main_->findChild<QMdiArea*>();
+        QCOMPARE(area->activeSubWindow()->widget(), Result());
+        // The picture's window: its own items, then the program's.
+        QCOMPARE(MenuTitles(), (QStringList{u"&File"_s, u"&View"_s, u"&Options"_s}));
+        QMenu* file = main_->menuBar()->actions().first()->menu();
+        for (QAction* a : {panel()->batch_mnu, panel()->open_mnu, panel()->help_mnu,
+                           panel()->about_mnu, panel()->exit_mnu, panel()->savepreset_mnu})
+            QVERIFY2(file->actions().contains(a), qPrintable(a->text()));
+        QVERIFY(file->actions().contains(panel()->presetMenu->menuAction()));
+        // A program shortcut works from the picture's window.
+        bool batch = false;
+        connect(panel()->batch_mnu, &QAction::triggered, this, [&] { batch = true; });
+        Result()->setFocus();
+        QTest::keyClick(Result(), Qt::Key_B, Qt::ControlModifier);
+        QVERIFY(batch);
+        // Alt+F opens File from a text box, rather than typing into it.
+        panel()->ofile->setFocus();
+        const QString typed = panel()->ofile->text();
+        QTest::keyClick(panel()->ofile, Qt::Key_F, Qt::AltModifier);
+        QTRY_VERIFY(panel()->menus().front()->isVisible());
+        QCOMPARE(panel()->ofile->text(), typed);
+        panel()->menus().front()->close();
+        // The panel's window: the same program items.
+        area->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(panel()->parentWidget()));
+        QCOMPARE(MenuTitles(), (QStringList{u"&File"_s, u"&View"_s, u"&Options"_s}));
+    }
+};
+
+}  // namespace velda
+
+QTEST_MAIN(velda::DesktopTest)
+#include "desktop_test.moc"
