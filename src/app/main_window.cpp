@@ -85,6 +85,12 @@ ResultWindow* MainWindow::Result() {
         connect(result_, &ResultWindow::closing, this, &MainWindow::ForgetResult);
         connect(result_, &ResultWindow::fitChosen, this,
                 [this](bool fit) { state_.FitToWindow = fit; });
+        // The scale shown, in the window's title.
+        connect(result_, &ResultWindow::zoomChanged, this, [this](int percent) {
+            if (resultWindow_)
+                resultWindow_->setWindowTitle(
+                    QStringLiteral("%1 [%2 %]").arg(resultCaption_).arg(percent));
+        });
         // A change made a moment ago is drawn before the picture leaves.
         result_->BeforeUse = [this] {
             if (panel_->PreviewPending()) panel_->PreviewNow();
@@ -101,6 +107,7 @@ ResultWindow* MainWindow::Result() {
 
 void MainWindow::ShowResult(const QRect& geometry, const QString& caption) {
     Result();
+    resultCaption_ = caption;
     resultWindow_->setWindowTitle(caption);
     // A picture larger than the frame shows from its top-left corner, with
     // scroll bars, inside a window that fits.

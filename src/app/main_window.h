@@ -40,6 +40,7 @@ class MainWindow : public QMainWindow, public PanelHost {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    QString resultCaption_;  // its title without the scale
     void ShowMenusOf(QMdiSubWindow* window);
     void ForgetResult();
 

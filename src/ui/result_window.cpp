@@ -4,10 +4,14 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
 
 namespace velda {
 
@@ -17,20 +21,37 @@ PictureView::PictureView(const Picbuf& picture, QWidget* parent)
 }
 
 void PictureView::PictureChanged() {
-    if (!fit_) resize(image().size());
+    if (!fit_) resize(sizeHint());
     updateGeometry();
     update();
 }
 
 void PictureView::setFit(bool fit) {
     fit_ = fit;
-    if (!fit_) resize(image().size());
-    updateGeometry();
+    PictureChanged();
+}
+
+void PictureView::setZoom(double zoom) {
+    fit_ = false;
+    zoom_ = zoom;
+    PictureChanged();
+}
+
+double PictureView::shownScale() const {
+    const QImage& img = image();
+    if (img.isNull()) return 1;
+    if (!fit_) return zoom_;
+    return static_cast<double>(img.size().scaled(size(), Qt::KeepAspectRatio).width()) /
+           img.width();
+}
+
+void PictureView::showInstead(const Picbuf* other) {
+    instead_ = other && other->HasPicture() ? other : nullptr;
     update();
 }
 
 QSize PictureView::sizeHint() const {
-    return image().size();
+    return (QSizeF(image().size()) * zoom_).toSize();
 }
 
 void PictureView::paintEvent(QPaintEvent* event) {
@@ -38,9 +59,18 @@ void PictureView::paintEvent(QPaintEvent* event) {
     painter.fillRect(event->rect(), palette().window());
     const QImage& img = image();
     if (img.isNull()) return;
-    if (!fit_) {
+    if (!fit_ && zoom_ == 1) {
         const QRect r = event->rect() & img.rect();
         painter.drawImage(r.topLeft(), img, r);
+        return;
+    }
+    if (!fit_) {
+        // Only the exposed part, scaled from the pixels under it.
+        const QRectF shown =
+            QRectF(event->rect()) & QRectF(QPointF(0, 0), QSizeF(img.size()) * zoom_);
+        const QRectF from(shown.topLeft() / zoom_, shown.size() / zoom_);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, zoom_ < 1);
+        painter.drawImage(shown, img, from);
         return;
     }
     // The whole picture scaled into the view, keeping its proportions.
@@ -76,6 +106,8 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent) {
     viewMenu_ = new QMenu(tr("&View"), this);
     viewMenu_->setObjectName(QStringLiteral("view_mnu"));
     auto* group = new QActionGroup(this);
+    // Neither is checked at a zoom step of its own.
+    group->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     fit_ = viewMenu_->addAction(tr("&Fit to window"));
     actual_ = viewMenu_->addAction(tr("&Actual size"));
     for (QAction* a : {fit_, actual_}) {
@@ -91,12 +123,92 @@ ResultWindow::ResultWindow(QWidget* parent) : QWidget(parent) {
         ShowFitted(false);
         emit fitChosen(false);
     });
+    viewMenu_->addSeparator();
+    zoomIn = viewMenu_->addAction(tr("Zoom &in"), this, [this] { Zoom(1); });
+    zoomIn->setObjectName(QStringLiteral("zoomin_mnu"));
+    zoomIn->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    zoomOut = viewMenu_->addAction(tr("Zoom &out"), this, [this] { Zoom(-1); });
+    zoomOut->setObjectName(QStringLiteral("zoomout_mnu"));
+    zoomOut->setShortcut(QKeySequence::ZoomOut);
+    // To compare: the picture as it was opened, while chosen or while the
+    // backslash key is held.
+    showOriginal = viewMenu_->addAction(tr("Show &original"));
+    showOriginal->setObjectName(QStringLiteral("original_mnu"));
+    showOriginal->setCheckable(true);
+    connect(showOriginal, &QAction::toggled, this,
+            [this](bool on) { view_->showInstead(on ? &Copy_Picbuf : nullptr); });
+    scroll_->viewport()->installEventFilter(this);
+    view_->installEventFilter(this);
+}
+
+namespace {
+
+// The zoom steps, in percent.
+constexpr int kZoomSteps[] = {5, 10, 17, 25, 33, 50, 67, 100, 150, 200, 300, 400, 600, 800};
+
+}  // namespace
+
+void ResultWindow::Zoom(int steps) {
+    const int now = static_cast<int>(std::lround(view_->shownScale() * 100));
+    const int* begin = std::begin(kZoomSteps);
+    const int* end = std::end(kZoomSteps);
+    // The step beyond the scale shown, however it came (a fit is rarely
+    // one of the steps).
+    int next = now;
+    if (steps > 0) {
+        const int* it = std::upper_bound(begin, end, now);
+        next = it == end ? end[-1] : *it;
+    } else {
+        const int* it = std::lower_bound(begin, end, now);
+        next = it == begin ? *begin : it[-1];
+    }
+    fit_->setChecked(false);
+    actual_->setChecked(next == 100);
+    scroll_->setWidgetResizable(false);
+    view_->setZoom(next / 100.0);
+    emit zoomChanged(next);
+}
+
+void ResultWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Backslash && !event->isAutoRepeat()) {
+        view_->showInstead(&Copy_Picbuf);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void ResultWindow::keyReleaseEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Backslash && !event->isAutoRepeat()) {
+        view_->showInstead(showOriginal->isChecked() ? &Copy_Picbuf : nullptr);
+        return;
+    }
+    QWidget::keyReleaseEvent(event);
+}
+
+bool ResultWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::Resize && view_->fit())
+        emit zoomChanged(static_cast<int>(std::lround(view_->shownScale() * 100)));
+    if (event->type() == QEvent::Wheel) {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        if (wheel->modifiers() & Qt::ControlModifier) {
+            const int delta = wheel->angleDelta().y();
+            if (delta != 0) Zoom(delta > 0 ? 1 : -1);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ResultWindow::ShowFitted(bool fit) {
     (fit ? fit_ : actual_)->setChecked(true);
     scroll_->setWidgetResizable(fit);
-    view_->setFit(fit);
+    if (fit) {
+        view_->setFit(true);
+    } else {
+        view_->setZoom(1);
+    }
+    // The fitted scale is known once the view has its size.
+    emit zoomChanged(static_cast<int>(std::lround(view_->shownScale() * 100)));
 }
 
 void ResultWindow::closeEvent(QCloseEvent* event) {

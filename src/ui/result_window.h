@@ -27,15 +27,24 @@ class PictureView : public QWidget {
     void PictureChanged();
     void setFit(bool fit);
     bool fit() const { return fit_; }
+    // Shown at this scale (1: actual size) when not fitted.
+    void setZoom(double zoom);
+    // The scale the picture shows at now, fitted or not.
+    double shownScale() const;
+    // Shows this picture instead (the one without marks), or the picture
+    // again for nullptr.
+    void showInstead(const Picbuf* other);
     QSize sizeHint() const override;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    const QImage& image() const { return picture_.image(); }
+    const QImage& image() const { return (instead_ ? *instead_ : picture_).image(); }
     const Picbuf& picture_;
+    const Picbuf* instead_ = nullptr;
     bool fit_ = false;
+    double zoom_ = 1;
 };
 
 // The result window: shows the picture to watermark and, after an apply,
@@ -64,6 +73,9 @@ class ResultWindow : public QWidget {
     PictureView* view() const { return view_; }
     QAction* fitAction() const { return fit_; }
     QAction* actualAction() const { return actual_; }
+    QAction *zoomIn, *zoomOut, *showOriginal;
+    // The next zoom step in or out from the scale shown now.
+    void Zoom(int steps);
 
   public slots:
     void Copy_mnu_Click();
@@ -75,9 +87,14 @@ class ResultWindow : public QWidget {
     void closing();
     // The user chose Fit to window (true) or Actual size (false).
     void fitChosen(bool fit);
+    // The scale shown changed: a whole percent.
+    void zoomChanged(int percent);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QScrollArea* scroll_;

@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include "app/main_window.h"
 #include "settings/settings.h"
@@ -119,6 +120,49 @@ class DesktopTest : public WindowTest {
         QCOMPARE(panel()->InputFile->SelectedNames(), (QStringList{u"a.png"_s, u"c.png"_s}));
         Drop(panel()->InputDir, {dir_.path()});
         QCOMPARE(panel()->InputDir->path(), dir_.path());
+    }
+
+    void lookCloserAndCompareWithTheOriginal() {
+        panel()->wfile->setText(Picture(u"white.png"_s, 20, 20, qRgb(255, 255, 255)));
+        panel()->LoadWatermarkFile(panel()->wfile->text());
+        panel()->mixvalue->setValue(255);
+        panel()->OpenPicture(Picture(u"black.png"_s, 400, 200, qRgb(0, 0, 0)));
+        ResultWindow* r = Result();
+        r->ShowFitted(false);
+        auto shown = [r](int x, int y) { return r->view()->grab().toImage().pixel(x, y); };
+        QTRY_COMPARE(shown(15, 15), qRgb(255, 255, 255));  // the watermark at 10, 10
+        QMdiSubWindow* frame = main_->findChild<QMdiArea*>()->activeSubWindow();
+        QVERIFY(frame->windowTitle().endsWith(u"[100 %]"_s));
+
+        // In and out by steps, shown in the title; Ctrl+wheel too.
+        r->zoomIn->trigger();
+        QCOMPARE(r->view()->size(), QSize(600, 300));
+        QVERIFY(frame->windowTitle().endsWith(u"[150 %]"_s));
+        QCOMPARE(shown(22, 22), qRgb(255, 255, 255));
+        r->zoomOut->trigger();
+        r->zoomOut->trigger();
+        QCOMPARE(r->view()->size(), QSize(268, 134));
+        QVERIFY(frame->windowTitle().endsWith(u"[67 %]"_s));
+        QVERIFY(!r->actualAction()->isChecked() && !r->fitAction()->isChecked());
+        QWidget* viewport = r->view()->parentWidget();
+        QWheelEvent wheel(QPointF(5, 5), viewport->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, 120), Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase,
+                          false);
+        QApplication::sendEvent(viewport, &wheel);
+        QCOMPARE(r->view()->size(), QSize(400, 200));
+        QVERIFY(r->actualAction()->isChecked());
+
+        // The picture without its marks: chosen, or while \ is held.
+        r->showOriginal->setChecked(true);
+        QCOMPARE(shown(15, 15), qRgb(0, 0, 0));
+        r->showOriginal->setChecked(false);
+        QCOMPARE(shown(15, 15), qRgb(255, 255, 255));
+        QTest::keyPress(r, Qt::Key_Backslash);
+        QCOMPARE(shown(15, 15), qRgb(0, 0, 0));
+        QTest::keyRelease(r, Qt::Key_Backslash);
+        QCOMPARE(shown(15, 15), qRgb(255, 255, 255));
+        // What is saved and copied keeps the marks all along.
+        QCOMPARE(r->Full_Picbuf.image().pixel(15, 15), qRgb(255, 255, 255));
     }
 
     void everyWindowKeepsTheProgramsMenus() {
