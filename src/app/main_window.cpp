@@ -4,9 +4,11 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDockWidget>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QUrl>
 
 #include "app/splash.h"
@@ -39,6 +41,9 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter) : state_(state), pro
     addDockWidget(Qt::RightDockWidgetArea, layout);
     connect(panel_->layout_mnu, &QAction::toggled, layout, &QDockWidget::setVisible);
     connect(area_, &QMdiArea::subWindowActivated, this, &MainWindow::ShowMenusOf);
+    zoom_ = new QLabel;
+    zoom_->setObjectName(QStringLiteral("zoom_status"));
+    statusBar()->addPermanentWidget(zoom_);
     // A picture dropped on the working area is the one to watermark.
     new FileDrop(area_->viewport(),
                  [this](const QStringList& f) { panel_->OpenPicture(f.first()); });
@@ -85,12 +90,10 @@ ResultWindow* MainWindow::Result() {
         connect(result_, &ResultWindow::closing, this, &MainWindow::ForgetResult);
         connect(result_, &ResultWindow::fitChosen, this,
                 [this](bool fit) { state_.FitToWindow = fit; });
-        // The scale shown, in the window's title.
-        connect(result_, &ResultWindow::zoomChanged, this, [this](int percent) {
-            if (resultWindow_)
-                resultWindow_->setWindowTitle(
-                    QStringLiteral("%1 [%2 %]").arg(resultCaption_).arg(percent));
-        });
+        // The scale shown, in the status line: the window's title is the
+        // picture's own.
+        connect(result_, &ResultWindow::zoomChanged, this,
+                [this](int percent) { zoom_->setText(tr("Zoom %1 %").arg(percent)); });
         // A change made a moment ago is drawn before the picture leaves.
         result_->BeforeUse = [this] {
             if (panel_->PreviewPending()) panel_->PreviewNow();
@@ -107,7 +110,6 @@ ResultWindow* MainWindow::Result() {
 
 void MainWindow::ShowResult(const QRect& geometry, const QString& caption) {
     Result();
-    resultCaption_ = caption;
     resultWindow_->setWindowTitle(caption);
     // A picture larger than the frame shows from its top-left corner, with
     // scroll bars, inside a window that fits.
@@ -137,6 +139,7 @@ void MainWindow::ForgetResult() {
     resultWindow_->deleteLater();
     result_ = nullptr;
     resultWindow_ = nullptr;
+    zoom_->clear();
     ShowMenusOf(area_->activeSubWindow());
 }
 

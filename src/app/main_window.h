@@ -10,6 +10,8 @@ class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 
+class QLabel;
+
 namespace velda {
 
 class ResultWindow;
@@ -40,7 +42,7 @@ class MainWindow : public QMainWindow, public PanelHost {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    QString resultCaption_;  // its title without the scale
+    QLabel* zoom_;  // the picture's scale, in the status line
     void ShowMenusOf(QMdiSubWindow* window);
     void ForgetResult();
 
