@@ -100,8 +100,10 @@ ResultWindow* MainWindow::Result() {
         };
         connect(result_, &ResultWindow::saveRequested, this, [this] {
             result_->BeforeUse();
-            SaveResultAs(result_->Full_Picbuf, state_, prompter_, result_->Copy_Picbuf.FileName,
-                         this, &result_->AppliedMarks);
+            const QString saved =
+                SaveResultAs(result_->Full_Picbuf, state_, prompter_, result_->Copy_Picbuf.FileName,
+                             this, &result_->AppliedMarks);
+            if (!saved.isEmpty()) statusBar()->showMessage(tr("Saved %1").arg(saved), 20000);
             result_->Refresh();
         });
     }

@@ -18,6 +18,7 @@
 #include "settings/settings.h"
 #include "ui/file_lists.h"
 #include "ui/twips.h"
+#include "ui/window_support.h"
 
 namespace velda {
 
@@ -81,6 +82,10 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
     jpegval->setInvertedControls(false);
     Place<QLabel>(Frame3D4, "Label10", 150, 2790, 400, 210, tr("Low"));
     Place<QLabel>(Frame3D4, "Label9", 1985, 2790, 400, 210, tr("High"));
+    jval = Place<QLabel>(Frame3D4, "jval", 900, 2790, 600, 210, QStringLiteral("75"));
+    jval->setAlignment(Qt::AlignCenter);
+    connect(jpegval, &QScrollBar::valueChanged, jval,
+            [this](int v) { jval->setText(QString::number(v)); });
     Ok_Button = Place<QPushButton>(this, "Ok_Button", 4140, 3300, 1215, 375, tr("&Ok"));
     Cancel_Button = Place<QPushButton>(this, "Cancel_Button", 5460, 3300, 1215, 375, tr("&Cancel"));
 
@@ -107,6 +112,35 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
         move(s.x() + (s.width() - width()) / 2, s.y() + (s.height() - height()) / 2);
     }
     LoadSaveAsSettings();
+    SuggestName();
+}
+
+void SaveAsDialog::SuggestName() {
+    if (loadedFile_.isEmpty()) return;
+    const QString typed = File->text().trimmed();
+    const QString stem = QFileInfo(loadedFile_).completeBaseName();
+    // Only the suggestion is renewed: a name the user typed stays.
+    if (!typed.isEmpty() && QFileInfo(typed).completeBaseName() != stem) return;
+    for (const auto& [button, id] : FormatButtons()) {
+        if (button->isChecked() && Format(id).writable()) {
+            File->setText(stem + Format(id).extension());
+            return;
+        }
+    }
+}
+
+void SaveAsDialog::ChooseDepth(int depth) {
+    QRadioButton* wanted = depth == 4 ? bit4 : depth == 8 ? bit8 : bit24;
+    if (wanted->isEnabled()) {
+        wanted->setChecked(true);
+        return;
+    }
+    for (QRadioButton* b : {bit24, bit8, bit4}) {
+        if (b->isEnabled()) {
+            b->setChecked(true);
+            return;
+        }
+    }
 }
 
 QList<std::pair<QString, QRadioButton*>> SaveAsDialog::ExtraFormats() const {
@@ -139,11 +173,15 @@ void SaveAsDialog::FormatClicked(QRadioButton* option) {
         } else if (id != FormatId::Tiff && id != FormatId::Gif && id != FormatId::Fif) {
             jpegval->setEnabled(false);
         }
-        // Depths the format cannot write are not offered.
-        if (!f.writes(8)) bit24->setChecked(true);
+        // Depths the format cannot write are greyed, and never the chosen one.
+        int chosen = bit4->isChecked() ? 4 : bit8->isChecked() ? 8 : 24;
+        bit24->setEnabled(f.writes(24));
         bit8->setEnabled(f.writes(8));
         bit4->setEnabled(f.writes(4));
+        if (!f.writes(chosen)) ChooseDepth(chosen);
+        jval->setEnabled(jpegval->isEnabled());
     }
+    SuggestName();
 }
 
 void SaveAsDialog::LoadSaveAsSettings() {
@@ -253,6 +291,13 @@ void SaveAsDialog::Ok_Button_Click() {
             return;
     }
     r.Confirmed = true;
+    if (save && !save()) {
+        r.Confirmed = false;
+        return;  // open still, the message said why
+    }
+    // Opened next time in the folder saved to.
+    if (const QString folder = QFileInfo(r.FileName).absolutePath(); folder != FileList->path())
+        FileDir->setPath(folder);
     accept();
 }
 
@@ -292,48 +337,42 @@ bool SaveKeepingBlocks(const QString& loadedFile, const RegionMarks& marks, QSiz
 
 }  // namespace
 
-void SaveResultAs(const Picbuf& full, AppState& state, Prompter& prompter,
-                  const QString& loadedFile, QWidget* parent, const RegionMarks* loadedMarks) {
+QString SaveResultAs(const Picbuf& full, AppState& state, Prompter& prompter,
+                     const QString& loadedFile, QWidget* parent, const RegionMarks* loadedMarks) {
     SaveAsDialog dialog(state, prompter, loadedFile, parent);
-    const int depth = full.ColorDepth() == 32 ? 24 : full.ColorDepth();
-    if (depth == 24) dialog.bit24->setChecked(true);
-    if (depth == 8) dialog.bit8->setChecked(true);
-    if (depth == 4) dialog.bit4->setChecked(true);
+    dialog.ChooseDepth(full.ColorDepth() == 32 ? 24 : full.ColorDepth());
     SaveRequestRecord& r = state.SaveRequest;
     r.Confirmed = false;
-    dialog.exec();
-    if (!r.Confirmed || r.FileName.trimmed().isEmpty()) return;
-
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    Status s;
-    const FormatInfo* format = FormatWithCode(r.FormatCode);
-    if (state.LosslessJpeg && format && format->id == FormatId::Jpeg && loadedMarks &&
-        !loadedFile.isEmpty() &&
-        SaveKeepingBlocks(loadedFile, *loadedMarks, full.image().size(), r.FileName,
-                          state.KeepMetadata, &s)) {
+    // Written while the dialog is open: a failure leaves it open, with the
+    // message, to choose another name or place.
+    dialog.save = [&] {
+        BusyCursor busy;
+        Status s;
+        const FormatInfo* format = FormatWithCode(r.FormatCode);
+        if (!format) {
+            s = Status::Error(ErrorCode::BadArgument,
+                              QStringLiteral("format code %1").arg(r.FormatCode));
+        } else if (!(state.LosslessJpeg && format->id == FormatId::Jpeg && loadedMarks &&
+                     !loadedFile.isEmpty() &&
+                     SaveKeepingBlocks(loadedFile, *loadedMarks, full.image().size(), r.FileName,
+                                       state.KeepMetadata, &s))) {
+            // The file gets the chosen depth; the shown picture, and so the
+            // next save or Copy, keeps its own.
+            WriteOptions write;
+            write.depth = r.Depth;
+            write.quality = r.JpegQuality;
+            write.keepMetadata = state.KeepMetadata;
+            s = WritePicture(full.picture(), *format, r.FileName, write);
+        }
+        if (s.ok()) return true;
         QApplication::restoreOverrideCursor();
-        if (!s.ok())
-            prompter.Message(messages::ImageSaveError(s), Prompter::Icon::Critical,
-                             Prompter::Buttons::Ok);
-        return;
-    }
-    // The file gets the chosen depth; the shown picture, and so the next
-    // save or Copy, keeps its own.
-    if (!format) {
-        s = Status::Error(ErrorCode::BadArgument,
-                          QStringLiteral("format code %1").arg(r.FormatCode));
-    } else {
-        WriteOptions write;
-        write.depth = r.Depth;
-        write.quality = r.JpegQuality;
-        write.keepMetadata = state.KeepMetadata;
-        s = WritePicture(full.picture(), *format, r.FileName, write);
-    }
-    QApplication::restoreOverrideCursor();
-    if (!s.ok()) {
         prompter.Message(messages::ImageSaveError(s), Prompter::Icon::Critical,
                          Prompter::Buttons::Ok);
-    }
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        return false;
+    };
+    dialog.exec();
+    return r.Confirmed ? r.FileName : QString();
 }
 
 }  // namespace velda

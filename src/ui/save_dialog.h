@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 #include "imaging/formats.h"
 
@@ -9,6 +10,7 @@
 #include "ui/prompter.h"
 
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QScrollBar;
@@ -40,10 +42,17 @@ class SaveAsDialog : public QDialog {
         *PNG_Option, *WEBP_Option, *HEIC_Option, *AVIF_Option, *JXL_Option, *FIF_option;
     QRadioButton *bit24, *bit8, *bit4;
     QScrollBar* jpegval;
+    QLabel* jval;  // the quality's number
     QPushButton *Ok_Button, *Cancel_Button;
+    // Writes the file Ok asked for; false (having said why) keeps the
+    // dialog open to choose again. None: Ok only fills the request.
+    std::function<bool()> save;
 
     void Ok_Button_Click();
     void Cancel_Button_Click();
+    // Chooses the depth where the format holds it, else the nearest one
+    // it does.
+    void ChooseDepth(int depth);
 
   protected:
     void done(int result) override;
@@ -52,6 +61,8 @@ class SaveAsDialog : public QDialog {
     void LoadSaveAsSettings();
     void SaveSaveAsSettings();
     void FormatClicked(QRadioButton* option);
+    // The name box's suggestion: the picture's name, the format's ending.
+    void SuggestName();
     QList<std::pair<QString, QRadioButton*>> ExtraFormats() const;
     QList<std::pair<QRadioButton*, FormatId>> FormatButtons() const;
 
@@ -69,8 +80,9 @@ class SaveAsDialog : public QDialog {
 // loaded file with marks redrawn into only the blocks under them;
 // loadedMarks are the marks that make full from it (null: full is no such
 // picture, and is encoded whole).
-void SaveResultAs(const Picbuf& full, AppState& state, Prompter& prompter,
-                  const QString& loadedFile, QWidget* parent,
-                  const RegionMarks* loadedMarks = nullptr);
+// Returns the file written, or nothing when none was.
+QString SaveResultAs(const Picbuf& full, AppState& state, Prompter& prompter,
+                     const QString& loadedFile, QWidget* parent,
+                     const RegionMarks* loadedMarks = nullptr);
 
 }  // namespace velda

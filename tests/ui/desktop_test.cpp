@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QUrl>
@@ -19,6 +20,7 @@
 #include "settings/settings.h"
 #include "ui/file_lists.h"
 #include "ui/result_window.h"
+#include "ui/save_dialog.h"
 #include "window_test.h"
 
 using namespace Qt::StringLiterals;
@@ -164,6 +166,27 @@ class DesktopTest : public WindowTest {
         QCOMPARE(shown(15, 15), qRgb(255, 255, 255));
         // What is saved and copied keeps the marks all along.
         QCOMPARE(r->Full_Picbuf.image().pixel(15, 15), qRgb(255, 255, 255));
+    }
+
+    void saveAsSuggestsAndOffersOnlyWhatTheFormatHolds() {
+        const QString photo = Picture(u"photo.png"_s, 40, 30, qRgb(10, 20, 30));
+        SaveAsDialog d(state_, prompter_, photo);
+        QCOMPARE(d.File->text(), u"photo.tif"_s);
+        QTest::mouseClick(d.JPG_Option, Qt::LeftButton);
+        QCOMPARE(d.File->text(), u"photo.jpg"_s);
+        d.ChooseDepth(4);  // a 4-bit picture: JPEG holds only 24 bits
+        QVERIFY(d.bit24->isChecked() && !d.bit4->isEnabled() && !d.bit8->isEnabled());
+        QTest::mouseClick(d.GIF_Option, Qt::LeftButton);
+        QCOMPARE(d.File->text(), u"photo.gif"_s);
+        QVERIFY(!d.bit24->isEnabled() && d.bit8->isChecked());
+        // A name the user typed is theirs.
+        d.File->setText(u"holiday"_s);
+        QTest::mouseClick(d.PNG_Option, Qt::LeftButton);
+        QCOMPARE(d.File->text(), u"holiday"_s);
+        QVERIFY(d.bit24->isEnabled() && d.bit8->isEnabled());
+        QTest::mouseClick(d.JPG_Option, Qt::LeftButton);
+        d.jpegval->setValue(62);
+        QCOMPARE(d.jval->text(), u"62"_s);
     }
 
     void everyWindowKeepsTheProgramsMenus() {

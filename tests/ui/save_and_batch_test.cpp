@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -228,15 +229,21 @@ class SaveAndBatchTest : public WindowTest {
         }
         QVERIFY(!prompter_.shown.last().startsWith(u"Error"_s));
 
-        // A failure gives the number and what it means.
+        // A failure gives the number and what it means, and keeps the
+        // dialog open to choose again; a save is confirmed in the status line.
         AnswerSaveAs([&](SaveAsDialog* d) {
             d->File->setText(Path(u"no/such/dir/x.jpg"_s));
             QTest::mouseClick(d->JPG_Option, Qt::LeftButton);
             QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
+            QVERIFY(prompter_.shown.last().startsWith(
+                u"Error saving image. Error: 7\rfile could not be written"_s));
+            QVERIFY(d->isVisible());
+            d->File->setText(Path(u"x.jpg"_s));
+            QTest::mouseClick(d->Ok_Button, Qt::LeftButton);
         });
         emit result->saveRequested();
-        QVERIFY(prompter_.shown.last().startsWith(
-            u"Error saving image. Error: 7\rfile could not be written"_s));
+        QVERIFY(QFileInfo(Path(u"x.jpg"_s)).isFile());
+        QCOMPARE(main_->statusBar()->currentMessage(), u"Saved "_s + Path(u"x.jpg"_s));
     }
 
     void emptyWatermarkBoxMeansNoWatermark() {
