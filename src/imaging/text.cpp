@@ -226,6 +226,14 @@ std::optional<QRgb> ParseWindowsColour(const QString& text) {
                 static_cast<int>((value >> 16) & 0xFF));
 }
 
+QString WindowsColourText(QRgb colour) {
+    return QStringLiteral("%1%2%3")
+        .arg(qBlue(colour), 2, 16, QLatin1Char('0'))
+        .arg(qGreen(colour), 2, 16, QLatin1Char('0'))
+        .arg(qRed(colour), 2, 16, QLatin1Char('0'))
+        .toUpper();
+}
+
 QRgb ParseForeColor(const QString& foreColor) {
     return ParseWindowsColour(foreColor).value_or(qRgb(255, 255, 255));
 }

@@ -41,6 +41,9 @@ Status DrawTextRun(QImage& image, const TextRun& run);
 // digits.
 std::optional<QRgb> ParseWindowsColour(const QString& text);
 
+// The six digits ParseWindowsColour reads back as this colour.
+QString WindowsColourText(QRgb colour);
+
 // The colour for ForeColor ("&H" + digits); a text that is not a colour
 // draws white rather than stopping anything.
 QRgb ParseForeColor(const QString& foreColor);

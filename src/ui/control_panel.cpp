@@ -13,12 +13,15 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QThread>
+#include <QToolButton>
 
 #include "batch/messages.h"
 #include "batch/tokens.h"
@@ -200,14 +203,18 @@ void ControlPanel::BuildUpperPart() {
     tper = Radio(Frame3D1, "tper", "Percent:", 15, 1395, 900, 195);
     Label(Frame3D1, "Label16", "Colour (HTML):", 1020, 1065, 1125, 210);
     Textclr = Place<QLineEdit>(Frame3D1, "Textclr", 2145, 1035, 780, 285, QStringLiteral("10"));
-    Textclr->setMaxLength(6);
+    // Seven: "#RRGGBB" typed is taken, and kept in the file's own form.
+    Textclr->setMaxLength(7);
     Label(Frame3D1, "Label8", "Xpos:", 1095, 1395, 450, 210);
     tx = Place<QLineEdit>(Frame3D1, "tx", 1545, 1365, 405, 285, QStringLiteral("10"));
     Label(Frame3D1, "Label7", "Ypos:", 2070, 1395, 435, 210);
     ty = Place<QLineEdit>(Frame3D1, "ty", 2505, 1365, 405, 285, QStringLiteral("10"));
     Label(Frame3D1, "Label6", "Size:", 60, 1770, 375, 210);
     ts = Place<QLineEdit>(Frame3D1, "ts", 435, 1725, 405, 315, QStringLiteral("20"));
-    wmfont = Place<QComboBox>(Frame3D1, "wmfont", 900, 1725, 2040, 315);
+    wmfont = Place<QComboBox>(Frame3D1, "wmfont", 900, 1725, 1650, 315);
+    // The colour the text is drawn in; a click opens the colour picker.
+    TextclrSwatch = Place<QToolButton>(Frame3D1, "TextclrSwatch", 2610, 1725, 330, 315);
+    TextclrSwatch->setToolTip(tr("The text's colour: click to choose one"));
     wmfont->setEditable(true);
 
     connect(ApplyStuff, &QPushButton::clicked, this, &ControlPanel::ApplyStuff_Click);
@@ -227,6 +234,27 @@ void ControlPanel::BuildUpperPart() {
 
     for (QLineEdit* box : {wx, wy, tx, ty, ts, Textclr})
         connect(box, &QLineEdit::textChanged, this, &ControlPanel::SchedulePreview);
+    // The box keeps the file's blue-green-red digits; "#RRGGBB", the form
+    // every other program uses, is read as red-green-blue and turned into
+    // them; the swatch shows the colour the text is drawn in.
+    connect(Textclr, &QLineEdit::textEdited, this, [this](const QString& typed) {
+        static const QRegularExpression rgb(QStringLiteral("^#[0-9A-Fa-f]{6}$"));
+        if (!rgb.match(typed.trimmed()).hasMatch()) return;
+        const uint v = typed.trimmed().mid(1).toUInt(nullptr, 16);
+        Textclr->setText(WindowsColourText(qRgb((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF)));
+    });
+    auto showColour = [this] {
+        QPixmap chip(TextclrSwatch->size() - QSize(10, 10));
+        chip.fill(QColor::fromRgb(ParseForeColor(QStringLiteral("&H") + Textclr->text())));
+        TextclrSwatch->setIconSize(chip.size());
+        TextclrSwatch->setIcon(chip);
+    };
+    connect(Textclr, &QLineEdit::textChanged, this, showColour);
+    showColour();
+    connect(TextclrSwatch, &QToolButton::clicked, this, [this] {
+        const QColor now = QColor::fromRgb(ParseForeColor(QStringLiteral("&H") + Textclr->text()));
+        if (const auto c = prompter_.PickColour(now)) Textclr->setText(WindowsColourText(c->rgb()));
+    });
     for (QRadioButton* b : {ipix, Iper, tpix, tper})
         connect(b, &QRadioButton::toggled, this, &ControlPanel::SchedulePreview);
     connect(centre, &QCheckBox::toggled, this, &ControlPanel::SchedulePreview);
@@ -402,15 +430,16 @@ void ControlPanel::BuildKeyboard() {
 }
 
 void ControlPanel::SetTabOrder() {
-    TabChain({ofile,       origbrw,    wfile,      waterbrw,     tfile,      templbrw,   ipix,
-              Iper,        wx,         wy,         centre,       mixvalue,   ApplyStuff, CopyText,
-              tpix,        Textclr,    tper,       tx,           ty,         ts,         wmfont,
-              All_Option,  FIF_option, JPG_Option, GIF_Option,   tga_option, TIF_Option, PCX_Option,
-              Bmp_Option,  Option3D1,  pcdbase,    InputDrive,   InputDir,   InputFile,  SubCheck,
-              OutputDrive, OutputDir,  TGAO,       JPGO,         TIFo,       BMPO,       PCXO,
-              GIFO,        PNGO,       WEBPO,      HEICO,        AVIFO,      JXLO,       jpegval,
-              bit24,       bit8,       bit4,       delete_files, ResizeBox,  NameBox,    KeepTree,
-              Start,       Command3D1});
+    TabChain(
+        {ofile,         origbrw,     wfile,      waterbrw,   tfile,        templbrw,   ipix,
+         Iper,          wx,          wy,         centre,     mixvalue,     ApplyStuff, CopyText,
+         tpix,          Textclr,     tper,       tx,         ty,           ts,         wmfont,
+         TextclrSwatch, All_Option,  FIF_option, JPG_Option, GIF_Option,   tga_option, TIF_Option,
+         PCX_Option,    Bmp_Option,  Option3D1,  pcdbase,    InputDrive,   InputDir,   InputFile,
+         SubCheck,      OutputDrive, OutputDir,  TGAO,       JPGO,         TIFo,       BMPO,
+         PCXO,          GIFO,        PNGO,       WEBPO,      HEICO,        AVIFO,      JXLO,
+         jpegval,       bit24,       bit8,       bit4,       delete_files, ResizeBox,  NameBox,
+         KeepTree,      Start,       Command3D1});
 }
 
 QList<QAction*> ControlPanel::ProgramActions() const {

@@ -30,6 +30,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
+class QToolButton;
 
 namespace velda {
 
@@ -111,6 +112,7 @@ class ControlPanel : public QWidget {
     QRadioButton *TGAO, *JPGO, *TIFo, *BMPO, *PCXO, *GIFO, *PNGO, *WEBPO, *HEICO, *AVIFO, *JXLO,
         *bit24, *bit8, *bit4;
     QCheckBox *centre, *SubCheck, *delete_files, *KeepTree;
+    QToolButton* TextclrSwatch;
     QLineEdit *ResizeBox, *NameBox;  // the [Output] keys Resize and NameTemplate
     QScrollBar *mixvalue, *jpegval;
     QLabel *tval, *jval, *Compress_Number;

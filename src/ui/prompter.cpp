@@ -1,5 +1,7 @@
 #include "ui/prompter.h"
 
+#include <QColorDialog>
+
 #include <QInputDialog>
 #include <QLineEdit>
 
@@ -80,6 +82,12 @@ std::optional<QString> DialogPrompter::OpenFile(const QString& title, const QStr
     QApplication::restoreOverrideCursor();
     if (!chosen) return std::nullopt;
     return QDir::toNativeSeparators(dialog.selectedFiles().first());
+}
+
+std::optional<QColor> DialogPrompter::PickColour(const QColor& initial) {
+    const QColor c = QColorDialog::getColor(initial, parent_, QStringLiteral("Text colour"));
+    if (!c.isValid()) return std::nullopt;
+    return c;
 }
 
 std::optional<QString> DialogPrompter::AskText(const QString& question, const QString& initial) {

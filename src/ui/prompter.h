@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <optional>
 
@@ -25,6 +26,11 @@ class Prompter {
         (void)question, (void)initial;
         return std::nullopt;
     }
+    // A colour from the platform's picker, or nothing when cancelled.
+    virtual std::optional<QColor> PickColour(const QColor& initial) {
+        (void)initial;
+        return std::nullopt;
+    }
 };
 
 // The real thing: QMessageBox and QFileDialog, titled
@@ -37,6 +43,7 @@ class DialogPrompter : public Prompter {
     std::optional<QString> OpenFile(const QString& title, const QString& dir,
                                     const QString& filters) override;
     std::optional<QString> AskText(const QString& question, const QString& initial) override;
+    std::optional<QColor> PickColour(const QColor& initial) override;
 
   private:
     QWidget* parent_;

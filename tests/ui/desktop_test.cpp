@@ -10,9 +10,11 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 #include <QUrl>
 #include <QWheelEvent>
 
@@ -187,6 +189,30 @@ class DesktopTest : public WindowTest {
         QTest::mouseClick(d.JPG_Option, Qt::LeftButton);
         d.jpegval->setValue(62);
         QCOMPARE(d.jval->text(), u"62"_s);
+    }
+
+    void theTextColourIsShownPickedAndReadAsTyped() {
+        ControlPanel* p = panel();
+        auto chip = [p] {
+            const QImage i =
+                p->TextclrSwatch->icon().pixmap(p->TextclrSwatch->iconSize()).toImage();
+            return i.pixel(i.width() / 2, i.height() / 2);
+        };
+        p->Textclr->clear();
+        QTest::keyClicks(p->Textclr, u"#ff0000"_s);  // red, as the web writes it
+        QCOMPARE(p->Textclr->text(), u"0000FF"_s);   // kept blue-green-red
+        QCOMPARE(chip(), qRgb(255, 0, 0));
+        p->Textclr->setText(u"FF0000"_s);  // the file's form: blue
+        QCOMPARE(chip(), qRgb(0, 0, 255));
+        prompter_.colour = QColor(0, 128, 255);
+        p->TextclrSwatch->click();
+        QCOMPARE(p->Textclr->text(), u"FF8000"_s);
+        QCOMPARE(chip(), qRgb(0, 128, 255));
+        // The preview draws what the swatch shows.
+        p->CopyText->setPlainText(u"\u2588\u2588\u2588"_s);
+        p->ts->setText(u"40"_s);
+        p->OpenPicture(Picture(u"black.png"_s, 200, 100, qRgb(0, 0, 0)));
+        QTRY_COMPARE(Result()->Full_Picbuf.image().pixel(40, 40), qRgb(0, 128, 255));
     }
 
     void everyWindowKeepsTheProgramsMenus() {

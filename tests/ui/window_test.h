@@ -29,6 +29,7 @@ class ScriptedPrompter : public Prompter {
         return files.takeFirst();
     }
     std::optional<QString> AskText(const QString&, const QString&) override { return typed; }
+    std::optional<QColor> PickColour(const QColor&) override { return colour; }
 
     QStringList shown, dialogs;
     QStringList lastFilters;  // the last open dialog's file types
@@ -36,6 +37,7 @@ class ScriptedPrompter : public Prompter {
     QList<bool> answers;                  // Yes or No, in turn; Yes when none is left
     QList<std::optional<QString>> files;  // chosen in the open dialogs, in turn
     std::optional<QString> typed;         // the text asked for
+    std::optional<QColor> colour;         // picked in the colour dialog
     std::function<void(const QString&)> onMessage;
 };
 
