@@ -131,6 +131,17 @@ void MainWindow::ShowResult(const QRect& geometry, const QString& caption) {
     area_->setActiveSubWindow(resultWindow_);
 }
 
+void MainWindow::PanelResized() {
+    // The picture below the panel, where the panel cannot cover it.
+    if (!resultWindow_) return;
+    const int top = panelWindow_->geometry().bottom() + 6;
+    QRect r = resultWindow_->geometry();
+    if (r.top() >= top) return;
+    r.moveTop(top);
+    r.setHeight(std::max(100, std::min(r.height(), area_->viewport()->height() - top)));
+    resultWindow_->setGeometry(r);
+}
+
 void MainWindow::CloseResult() {
     if (resultWindow_) resultWindow_->close();
 }

@@ -37,6 +37,7 @@ class MainWindow : public QMainWindow, public PanelHost {
     void About() override;
     void Help() override;
     void ExitProgram() override;
+    void PanelResized() override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -211,15 +211,16 @@ int BatchRun::RunBatch(const BatchRequest& request, const BatchJob& job, BatchHo
                     Icon::Exclamation);
         return 0;
     }
-    if (!host.Ask(BatchHost::Question::Start, messages::Confirmation(request.tree, input, output),
-                  Icon::Question))
-        return 0;
+    // The question says how many files become what.
+    const int total = !request.tree       ? static_cast<int>(request.files.size())
+                      : request.countTree ? CountPictures(input, output)
+                                          : -1;
+    QString question = messages::Confirmation(request.tree, input, output);
+    if (total >= 0)
+        question += messages::ConfirmationDetail(total, Format(job.output).title, job.depth);
+    if (!host.Ask(BatchHost::Question::Start, question, Icon::Question)) return 0;
     started_ = true;
-    if (!request.tree) {
-        host.Total(static_cast<int>(request.files.size()));
-    } else if (request.countTree) {
-        host.Total(CountPictures(input, output));
-    }
+    if (total >= 0) host.Total(total);
 
     const QString extension = Format(job.output).extension();
     // No result may land on a source, whichever folder it goes to: every

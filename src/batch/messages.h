@@ -29,6 +29,17 @@ inline QString Confirmation(bool tree, const QString& input, const QString& outp
            QStringLiteral("  Continue ?");
 }
 
+// What the run will make, after the question: CR "12 files, saved as
+// JPEG." (with the depth when it is not 24 bits).
+inline QString ConfirmationDetail(int files, const char* format, int depth) {
+    QString s = QStringLiteral("\r%1 %2, saved as %3")
+                    .arg(files)
+                    .arg(files == 1 ? QStringLiteral("file") : QStringLiteral("files"))
+                    .arg(QLatin1String(format));
+    if (depth != 24) s += QStringLiteral(" at %1 bits").arg(depth);
+    return s + u'.';
+}
+
 // "Error watermarking image. Error - N" CR "Do you wish to continue?"
 inline QString RunError(int number) {
     return QStringLiteral("Error watermarking image. Error - ") + QString::number(number) +
@@ -56,6 +67,8 @@ inline QString WithReason(const QString& message, const QString& reason) {
 }
 
 // "Watermarking system stopped: 12 files written."
+inline const QString kStopping = QStringLiteral("Stopping…");
+
 inline QString StoppedSummary(int written) {
     return kStopped + QStringLiteral(": ") + QString::number(written) +
            (written == 1 ? QStringLiteral(" file written.") : QStringLiteral(" files written."));

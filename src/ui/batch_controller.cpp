@@ -16,8 +16,9 @@ namespace {
 // on the window's thread, which waits for nothing meanwhile.
 class PanelBatchHost : public BatchHost {
   public:
-    PanelBatchHost(QObject* window, Prompter& prompter, QLabel* label, QProgressBar* bar)
-        : window_(window), prompter_(prompter), label_(label), bar_(bar) {}
+    PanelBatchHost(QObject* window, Prompter& prompter, QLabel* label, QProgressBar* bar,
+                   const BatchRun& run)
+        : window_(window), prompter_(prompter), label_(label), bar_(bar), run_(run) {}
 
     bool Ask(Question, const QString& text, Icon icon) override {
         bool yes = false;
@@ -36,9 +37,11 @@ class PanelBatchHost : public BatchHost {
     }
     void FileDone(const QString&, Outcome, const Status&, int done) override {
         OnWindowThread(
-            [bar = bar_, label = label_, done] {
+            [bar = bar_, label = label_, done, run = &run_] {
                 bar->setValue(std::min(done, bar->maximum()));
-                label->setText(messages::Progress(done));
+                // Once asked to stop, it says so until the files in
+                // progress are done.
+                if (!run->StopRequested) label->setText(messages::Progress(done));
             },
             false);
     }
@@ -68,6 +71,7 @@ class PanelBatchHost : public BatchHost {
     Prompter& prompter_;
     QLabel* label_;
     QProgressBar* bar_;
+    const BatchRun& run_;
 };
 
 }  // namespace
@@ -85,7 +89,7 @@ void BatchController::Start(std::shared_ptr<const BatchJob> job, const BatchRequ
                             std::function<void(int processed)> finished) {
     if (Running()) return;
     finished_ = std::move(finished);
-    host_ = std::make_unique<PanelBatchHost>(window_, prompter_, label, bar);
+    host_ = std::make_unique<PanelBatchHost>(window_, prompter_, label, bar, run_);
     thread_ = std::thread([this, job, request] {
         const int processed = run_.RunBatch(request, *job, *host_);
         QMetaObject::invokeMethod(

@@ -314,9 +314,26 @@ void ControlPanel::BuildBatchSection() {
 
     Frame3D3 = Place<QGroupBox>(Frame3D6, "Frame3D3", 1590, 225, 2055, 3210, tr("Input path:"));
     InputDrive = Place<DriveList>(Frame3D3, "InputDrive", 150, 300, 1785, 315);
-    InputDir = Place<DirectoryList>(Frame3D3, "InputDir", 135, 705, 1800, 990);
-    InputFile = Place<FileListBox>(Frame3D3, "InputFile", 135, 1770, 1800, 1065);
+    InputDir = Place<DirectoryList>(Frame3D3, "InputDir", 135, 705, 1800, 825);
+    InputFile = Place<FileListBox>(Frame3D3, "InputFile", 135, 1590, 1800, 870);
     InputFile->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // How many are chosen, and all or none at one click.
+    FileCount = Label(Frame3D3, "FileCount", "", 135, 2550, 780, 210);
+    SelectAll = Place<QPushButton>(Frame3D3, "SelectAll", 945, 2505, 480, 300, tr("All"));
+    SelectAll->setToolTip(tr("Select all the files"));
+    SelectNone = Place<QPushButton>(Frame3D3, "SelectNone", 1455, 2505, 480, 300, tr("None"));
+    SelectNone->setToolTip(tr("Select none of the files"));
+    auto count = [this] {
+        FileCount->setText(
+            tr("%1 of %2").arg(InputFile->selectedItems().size()).arg(InputFile->count()));
+    };
+    connect(InputFile, &QListWidget::itemSelectionChanged, this, count);
+    connect(InputFile->model(), &QAbstractItemModel::rowsInserted, this, count);
+    connect(InputFile->model(), &QAbstractItemModel::rowsRemoved, this, count);
+    connect(InputFile->model(), &QAbstractItemModel::modelReset, this, count);
+    connect(SelectAll, &QPushButton::clicked, InputFile, &QListWidget::selectAll);
+    connect(SelectNone, &QPushButton::clicked, InputFile, &QListWidget::clearSelection);
+    count();
     SubCheck = CheckRight(Frame3D3, "SubCheck", "Scan Subdirectories:", 150, 2895, 1770, 210);
 
     Frame3D7 = Place<QGroupBox>(Frame3D6, "Frame3D7", 3690, 225, 2055, 3210, tr("Output path:"));
@@ -598,7 +615,7 @@ void ControlPanel::closeEvent(QCloseEvent* event) {
 }
 
 void ControlPanel::batch_mnu_Click() {
-    host_.CloseResult();
+    // The picture stays open, moved below the taller panel.
     if (heightTwips_ >= 6000) {
         SetHeightTwips(2410);
         batch_mnu->setText(tr("Batch watermark"));
@@ -606,6 +623,7 @@ void ControlPanel::batch_mnu_Click() {
         SetHeightTwips(6600);
         batch_mnu->setText(tr("Remove batch section"));
     }
+    host_.PanelResized();
 }
 
 void ControlPanel::centre_Click() {

@@ -56,6 +56,8 @@ class PanelHost {
     virtual void About() = 0;
     virtual void Help() = 0;
     virtual void ExitProgram() = 0;
+    // The panel changed its height (the batch section shown or hidden).
+    virtual void PanelResized() {}
 };
 
 // The control panel: the three pictures, the watermark's place and
@@ -115,7 +117,8 @@ class ControlPanel : public QWidget {
     QToolButton* TextclrSwatch;
     QLineEdit *ResizeBox, *NameBox;  // the [Output] keys Resize and NameTemplate
     QScrollBar *mixvalue, *jpegval;
-    QLabel *tval, *jval, *Compress_Number;
+    QLabel *tval, *jval, *Compress_Number, *FileCount;
+    QPushButton *SelectAll, *SelectNone;
     QPlainTextEdit* CopyText;
     QComboBox *wmfont, *pcdbase;
     DriveList *InputDrive, *OutputDrive;

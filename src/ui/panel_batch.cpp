@@ -142,6 +142,7 @@ void ControlPanel::Start_Click() {
 void ControlPanel::BatchFinished(int processed) {
     QApplication::restoreOverrideCursor();
     Start->setEnabled(true);
+    Command3D1->setEnabled(true);
     Compress_Number->clear();
     // A refused run ends with its refusal alone: no count, no full bar.
     if (!batch_.run().Started()) {
@@ -159,7 +160,12 @@ void ControlPanel::BatchFinished(int processed) {
 }
 
 void ControlPanel::Command3D1_Click() {
+    if (!BatchRunning()) return;
     batch_.Stop();
+    // At once: the files under way are finished first, which takes a
+    // moment with large ones.
+    Compress_Number->setText(messages::kStopping);
+    Command3D1->setEnabled(false);
 }
 
 void ControlPanel::StopBatchAndWait() {

@@ -118,7 +118,9 @@ TEST_F(BatchTest, ChecksComeInOrderWithTheirExactWords) {
     host_.answers = {false};
     EXPECT_EQ(run_.RunBatch(r, job_, host_), 0);
     EXPECT_EQ(host_.asked.last(), u"You have selected to watermark the selected files from, "_s +
-                                      in_ + u", to "_s + out_ + u"  Continue ?"_s);
+                                      in_ + u", to "_s + out_ +
+                                      u"  Continue ?\r1 file, saved as "_s +
+                                      QLatin1String(Format(job_.output).title) + u"."_s);
     EXPECT_FALSE(run_.Started());
     EXPECT_TRUE(Outputs().isEmpty());
 

@@ -1,6 +1,7 @@
 // The desktop program as a new user meets it: pictures dropped and
 // opened, the menus of every window, looking closer, picking a colour.
 #include <QApplication>
+#include <QDir>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
@@ -213,6 +215,45 @@ class DesktopTest : public WindowTest {
         p->ts->setText(u"40"_s);
         p->OpenPicture(Picture(u"black.png"_s, 200, 100, qRgb(0, 0, 0)));
         QTRY_COMPARE(Result()->Full_Picbuf.image().pixel(40, 40), qRgb(0, 128, 255));
+    }
+
+    void theBatchSectionCountsConfirmsAndStopsAtOnce() {
+        panel()->OpenPicture(Picture(u"shown.png"_s, 40, 30, qRgb(1, 2, 3)));
+        panel()->batch_mnu_Click();
+        QVERIFY(Result());  // the picture stays open
+        QDir().mkpath(dir_.filePath(u"in"_s));
+        QImage big(2400, 1600, QImage::Format_RGB32);
+        for (int y = 0; y < big.height(); ++y)
+            for (int x = 0; x < big.width(); ++x)
+                big.setPixel(x, y, qRgb(x & 255, y & 255, (x ^ y) & 255));
+        big.save(dir_.filePath(u"in/000.png"_s));
+        for (int i = 1; i < 60; ++i)
+            QFile::copy(dir_.filePath(u"in/000.png"_s),
+                        dir_.filePath(u"in/%1.png"_s.arg(i, 3, 10, QLatin1Char('0'))));
+        panel()->InputDir->setPath(dir_.filePath(u"in"_s));
+        QDir().mkpath(dir_.filePath(u"out"_s));
+        panel()->OutputDir->setPath(dir_.filePath(u"out"_s));
+        QCOMPARE(panel()->FileCount->text(), u"0 of 60"_s);
+        panel()->SelectAll->click();
+        QCOMPARE(panel()->FileCount->text(), u"60 of 60"_s);
+        panel()->SelectNone->click();
+        QCOMPARE(panel()->FileCount->text(), u"0 of 60"_s);
+        panel()->SelectAll->click();
+
+        panel()->Start_Click();
+        QTRY_VERIFY(prompter_.shown.size() >= 1 &&
+                    prompter_.shown.last().endsWith(u"60 files, saved as JPEG."_s));
+        QTRY_VERIFY(panel()->Compress_Number->text() != QString());  // under way
+        QVERIFY(panel()->BatchRunning());
+        panel()->Command3D1_Click();
+        QCOMPARE(panel()->Compress_Number->text(), u"Stopping…"_s);
+        QVERIFY(!panel()->Command3D1->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!panel()->BatchRunning(), 60000);
+        const int written =
+            static_cast<int>(QDir(dir_.filePath(u"out"_s)).entryList(QDir::Files).size());
+        QVERIFY(written < 60);
+        QCOMPARE(prompter_.shown.last(),
+                 u"Watermarking system stopped: %1 files written."_s.arg(written));
     }
 
     void everyWindowKeepsTheProgramsMenus() {
