@@ -10,6 +10,7 @@ class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 
+class QDockWidget;
 class QLabel;
 
 namespace velda {
@@ -40,10 +41,15 @@ class MainWindow : public QMainWindow, public PanelHost {
     void PanelResized() override;
 
   protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
   private:
     QLabel* zoom_;  // the picture's scale, in the status line
+    QDockWidget* layoutDock_;
+    // The Layout panel as wide as the room the control panel leaves.
+    void FitDockBesidePanel();
     void ShowMenusOf(QMdiSubWindow* window);
     void ForgetResult();
 

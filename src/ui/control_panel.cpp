@@ -185,7 +185,7 @@ void ControlPanel::BuildUpperPart() {
     wy->setEnabled(false);
 
     Label(MainForm, "Label4", "Transparency level:", 255, 1455, 1515, 210);
-    mixvalue = Place<QScrollBar>(MainForm, "mixvalue", 1770, 1410, 3015, 240, Qt::Horizontal);
+    mixvalue = Place<FocusScrollBar>(MainForm, "mixvalue", 1770, 1410, 3015, 240, Qt::Horizontal);
     mixvalue->setRange(0, 255);
     mixvalue->setPageStep(16);
     Label(MainForm, "Label9", "High", 1770, 1680, 465, 210);
@@ -361,7 +361,7 @@ void ControlPanel::BuildBatchSection() {
     // Quality, depth and deletion sit a little closer than they were laid
     // out, so that "Delete orginal files" lies inside its frame.
     Label(Frame3D5, "Label13", "Jpeg quality:", 180, 1530, 915, 210);
-    jpegval = Place<QScrollBar>(Frame3D5, "jpegval", 180, 1740, 2235, 240, Qt::Horizontal);
+    jpegval = Place<FocusScrollBar>(Frame3D5, "jpegval", 180, 1740, 2235, 240, Qt::Horizontal);
     jpegval->setToolTip(
         tr("The quality of JPG, WebP, HEIC, AVIF and JXL results; 100 is lossless in JXL"));
     jpegval->setRange(0, 100);
@@ -448,15 +448,33 @@ void ControlPanel::BuildKeyboard() {
 
 void ControlPanel::SetTabOrder() {
     TabChain(
-        {ofile,         origbrw,     wfile,      waterbrw,   tfile,        templbrw,   ipix,
-         Iper,          wx,          wy,         centre,     mixvalue,     ApplyStuff, CopyText,
-         tpix,          Textclr,     tper,       tx,         ty,           ts,         wmfont,
-         TextclrSwatch, All_Option,  FIF_option, JPG_Option, GIF_Option,   tga_option, TIF_Option,
-         PCX_Option,    Bmp_Option,  Option3D1,  pcdbase,    InputDrive,   InputDir,   InputFile,
-         SubCheck,      OutputDrive, OutputDir,  TGAO,       JPGO,         TIFo,       BMPO,
-         PCXO,          GIFO,        PNGO,       WEBPO,      HEICO,        AVIFO,      JXLO,
-         jpegval,       bit24,       bit8,       bit4,       delete_files, ResizeBox,  NameBox,
-         KeepTree,      Start,       Command3D1});
+        {ofile,         origbrw,    wfile,      waterbrw,    tfile,      templbrw,   ipix,
+         Iper,          wx,         wy,         centre,      mixvalue,   ApplyStuff, CopyText,
+         tpix,          Textclr,    tper,       tx,          ty,         ts,         wmfont,
+         TextclrSwatch, All_Option, FIF_option, JPG_Option,  GIF_Option, tga_option, TIF_Option,
+         PCX_Option,    Bmp_Option, Option3D1,  pcdbase,     InputDrive, InputDir,   InputFile,
+         SelectAll,     SelectNone, SubCheck,   OutputDrive, OutputDir,  TGAO,       JPGO,
+         TIFo,          BMPO,       PCXO,       GIFO,        PNGO,       WEBPO,      HEICO,
+         AVIFO,         JXLO,       jpegval,    bit24,       bit8,       bit4,       delete_files,
+         ResizeBox,     NameBox,    KeepTree,   Start,       Command3D1});
+    // On into the Layout panel where it stands beside the panel.
+    if (layout_ && layout_->window() == window())
+        QWidget::setTabOrder(Command3D1, layout_->MarkList);
+}
+
+bool ControlPanel::focusNextPrevChild(bool next) {
+    QWidget* from = focusWidget();
+    if (next && from && layout_ && layout_->isVisible()) {
+        QWidget* w = from->nextInFocusChain();
+        for (; w && w != from; w = w->nextInFocusChain()) {
+            if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) break;
+        }
+        if (w && layout_->isAncestorOf(w)) {
+            w->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+    }
+    return QWidget::focusNextPrevChild(next);
 }
 
 QList<QAction*> ControlPanel::ProgramActions() const {

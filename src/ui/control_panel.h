@@ -169,6 +169,9 @@ class ControlPanel : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // Tab from the panel's last control goes on into the Layout panel,
+    // which the panel's frame would otherwise keep it from.
+    bool focusNextPrevChild(bool next) override;
 
   private:
     void BuildUpperPart();

@@ -61,6 +61,10 @@ template <size_t N>
 QComboBox* Choices(const char* name, const std::pair<const char*, const char*> (&items)[N]) {
     auto* box = new QComboBox;
     box->setObjectName(QString::fromLatin1(name));
+    // Narrow enough for the panel beside the control panel at any scale;
+    // the list opens as wide as its longest choice.
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    box->setMinimumContentsLength(10);
     for (const auto& [word, caption] : items)
         box->addItem(QObject::tr(caption), QString::fromLatin1(word));
     return box;
@@ -141,6 +145,8 @@ MarkEditor::MarkEditor(QWidget* parent) : QGroupBox(tr("Mark:"), parent) {
     Font = new QComboBox;
     Font->setObjectName(QStringLiteral("Font"));
     Font->setEditable(true);
+    Font->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    Font->setMinimumContentsLength(10);
     Font->addItems(FillFontList());
     Font->lineEdit()->setPlaceholderText(QStringLiteral("Arial"));
     Colour = new QLineEdit;
@@ -173,7 +179,7 @@ MarkEditor::MarkEditor(QWidget* parent) : QGroupBox(tr("Mark:"), parent) {
     Outline = SpinBox<QSpinBox>("Outline", 0, 1000, tr(" px"));
     Outline->setSpecialValueText(tr("none"));
     Shadow = Check("Shadow", tr("Soft shadow"));
-    AutoTone = Check("AutoTone", tr("Black or white, whichever stands out"));
+    AutoTone = Check("AutoTone", tr("Black or white, to stand out"));
     Box = new QLineEdit;
     Box->setObjectName(QStringLiteral("Box"));
     Box->setPlaceholderText(tr("none"));
@@ -357,7 +363,7 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
     TextOutline->setSpecialValueText(tr("none"));
     TextOutline->setMaximumWidth(TileGap->sizeHint().width());
     TextShadow = Check("TextShadow", tr("Soft shadow"));
-    TextAutoTone = Check("TextAutoTone", tr("Black or white, whichever stands out"));
+    TextAutoTone = Check("TextAutoTone", tr("Black or white, to stand out"));
 
     auto* mark = new QGroupBox(tr("Watermark:"));
     mark->setObjectName(QStringLiteral("LayoutWatermark"));
@@ -401,14 +407,19 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
     marks->setObjectName(u"LayoutMarks"_s);
     auto* marksColumn = new QVBoxLayout(marks);
     marksColumn->addWidget(MarkList);
-    auto* buttons = new QWidget;
-    buttons->setObjectName(u"MarkButtons"_s);
-    auto* buttonRow = new QHBoxLayout(buttons);
-    buttonRow->setContentsMargins(0, 0, 0, 0);
-    for (QPushButton* b : {AddPicture, AddText, RemoveMark, MarkUp, MarkDown})
-        buttonRow->addWidget(b);
-    buttonRow->addStretch();
-    marksColumn->addWidget(buttons);
+    // Two rows: adding, then changing the chosen one.
+    for (const auto& [name, row] :
+         {std::pair{"MarkButtons", std::vector<QPushButton*>{AddPicture, AddText}},
+          std::pair{"ChosenButtons", std::vector<QPushButton*>{RemoveMark, MarkUp, MarkDown}}}) {
+        auto* buttons = new QWidget;
+        buttons->setObjectName(QString::fromLatin1(name));
+        auto* buttonRow = new QHBoxLayout(buttons);
+        buttonRow->setContentsMargins(0, 0, 0, 0);
+        for (QPushButton* b : row)
+            buttonRow->addWidget(b);
+        buttonRow->addStretch();
+        marksColumn->addWidget(buttons);
+    }
     marksColumn->addWidget(StackProblem);
     Editor = new MarkEditor;
     Editor->hide();

@@ -72,7 +72,7 @@ SaveAsDialog::SaveAsDialog(AppState& state, Prompter& prompter, const QString& l
     bit8 = Place<QRadioButton>(Frame3D2, "bit8", 825, 240, 675, 210, QStringLiteral("8 Bit"));
     bit4 = Place<QRadioButton>(Frame3D2, "bit4", 1500, 240, 660, 210, QStringLiteral("4 Bit"));
     Place<QLabel>(Frame3D4, "Label1", 150, 2280, 2235, 210, tr("Quality (lossy formats):"));
-    jpegval = Place<QScrollBar>(Frame3D4, "jpegval", 150, 2520, 2235, 240, Qt::Horizontal);
+    jpegval = Place<FocusScrollBar>(Frame3D4, "jpegval", 150, 2520, 2235, 240, Qt::Horizontal);
     jpegval->setToolTip(tr("JPG, WebP, HEIC, AVIF and JXL; 100 is lossless in JXL"));
     jpegval->setRange(0, 100);
     jpegval->setPageStep(5);

@@ -3,6 +3,7 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QPainter>
 #include <QUrl>
 #include <QWidget>
 
@@ -49,6 +50,15 @@ bool FileDrop::eventFilter(QObject* watched, QEvent* event) {
         default:
             return QObject::eventFilter(watched, event);
     }
+}
+
+void FocusScrollBar::paintEvent(QPaintEvent* event) {
+    QScrollBar::paintEvent(event);
+    if (!hasFocus()) return;
+    QPainter p(this);
+    QPen pen(palette().color(QPalette::Highlight), 2);
+    p.setPen(pen);
+    p.drawRect(rect().adjusted(1, 1, -1, -1));
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QObject>
+#include <QScrollBar>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -29,6 +30,16 @@ class FileDrop : public QObject {
 
   private:
     std::function<void(const QStringList&)> dropped_;
+};
+
+// A slider that shows when it has the keyboard (the platform's style draws
+// no focus on a scroll bar): the arrow keys then move it.
+class FocusScrollBar : public QScrollBar {
+  public:
+    using QScrollBar::QScrollBar;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // The Open dialogs' list of file types, from the format table: "All

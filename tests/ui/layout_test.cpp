@@ -12,14 +12,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMdiArea>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include "app/main_window.h"
 #include "app/splash.h"
@@ -112,6 +115,48 @@ class LayoutTest : public QObject {
         Splash about;
         Check(&about, &faults);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u'\n')));
+    }
+
+    // On a 1600 x 1000 screen, at the platform's scale and at 1.5: the
+    // control panel whole and uncovered, with and without its batch
+    // section, the Layout panel beside it.
+    void everyWindowFitsTheScreenAndTabReachesTheLayoutPanel() {
+        const double dpr = main_->devicePixelRatioF();
+        main_->resize((QSizeF(1600, 1000) / dpr).toSize());
+        QApplication::processEvents();
+        QMdiArea* area = main_->findChild<QMdiArea*>();
+        QWidget* panelFrame = main_->panel()->parentWidget();
+        auto* scroll = main_->findChild<QScrollArea*>(u"layout_scroll"_s);
+        for (int pass = 0; pass < 2; ++pass) {
+            QApplication::processEvents();
+            QVERIFY2(area->viewport()->rect().contains(panelFrame->geometry()),
+                     qPrintable(u"panel %1,%2 %3x%4 in %5x%6"_s.arg(panelFrame->x())
+                                    .arg(panelFrame->y())
+                                    .arg(panelFrame->width())
+                                    .arg(panelFrame->height())
+                                    .arg(area->viewport()->width())
+                                    .arg(area->viewport()->height())));
+            // Beside it, whole where the screen has the room: at 150 % the
+            // form alone takes 891 of 1067 points, and the Layout panel
+            // scrolls.
+            if (dpr == 1)
+                QVERIFY2(main_->panel()->Layout()->minimumSizeHint().width() <=
+                             scroll->viewport()->width(),
+                         qPrintable(u"layout needs %1 of %2"_s
+                                        .arg(main_->panel()->Layout()->minimumSizeHint().width())
+                                        .arg(scroll->viewport()->width())));
+            main_->panel()->batch_mnu_Click();  // the compact form next
+        }
+        ControlPanel* p = main_->panel();
+        p->TextclrSwatch->setFocus();
+        for (int i = 0; i < 80 && !p->Layout()->isAncestorOf(QApplication::focusWidget()); ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(p->Layout()->isAncestorOf(QApplication::focusWidget()));
+        // A slider with the keyboard shows it.
+        p->ofile->setFocus();
+        const QImage without = p->mixvalue->grab().toImage();
+        p->mixvalue->setFocus();
+        QVERIFY(p->mixvalue->grab().toImage() != without);
     }
 
     void keyboardReachesEveryControlInOrder() {
