@@ -156,6 +156,10 @@ ControlPanel::ControlPanel(AppState& state, Prompter& prompter, PanelHost& host,
 ControlPanel::~ControlPanel() {
     // The batch's thread is stopped and joined while the window is whole.
     StopBatchAndWait();
+    // The file list empties as its window goes: nothing of this panel,
+    // by then no longer whole, may count it.
+    InputFile->model()->disconnect(this);
+    InputFile->disconnect(this);
     // Shown by no frame, the Layout panel is ours to delete.
     if (layout_ && !layout_->parentWidget()) delete layout_;
 }
