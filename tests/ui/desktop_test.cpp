@@ -191,6 +191,13 @@ class DesktopTest : public WindowTest {
         QTest::mouseClick(d.JPG_Option, Qt::LeftButton);
         d.jpegval->setValue(62);
         QCOMPARE(d.jval->text(), u"62"_s);
+        // Saved by a full path typed: the next dialog opens in its folder.
+        QDir().mkpath(dir_.filePath(u"web"_s));
+        d.File->setText(dir_.filePath(u"web/holiday.jpg"_s));
+        d.Ok_Button_Click();
+        QVERIFY(state_.SaveRequest.Confirmed);
+        SaveAsDialog next(state_, prompter_, photo);
+        QCOMPARE(next.FileDir->path(), dir_.filePath(u"web"_s));
     }
 
     void theTextColourIsShownPickedAndReadAsTyped() {
