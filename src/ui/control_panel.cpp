@@ -116,6 +116,7 @@ ControlPanel::ControlPanel(AppState& state, Prompter& prompter, PanelHost& host,
     : QWidget(parent), state_(state), prompter_(prompter), host_(host), batch_(this, prompter) {
     setObjectName(QStringLiteral("any_image_form"));
     layout_ = new LayoutPanel;
+    layout_->Editor->pickColour = [this](const QColor& now) { return prompter_.PickColour(now); };
     layout_->Editor->pickPicture = [this](const QString& current) {
         const QString dir = current.trimmed().isEmpty() ? state_.InitDir : current.trimmed();
         const auto chosen =

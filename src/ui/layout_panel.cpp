@@ -10,9 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSpinBox>
+#include <QToolButton>
 #include <cmath>
 
 #include "imaging/text.h"
@@ -99,7 +101,7 @@ QCheckBox* Check(const char* name, const QString& caption) {
 }
 
 // Two controls on one line of a form.
-QWidget* Pair(QWidget* a, const QString& between, QWidget* b) {
+QWidget* Pair(QWidget* a, const QString& between, QWidget* b, QWidget* c = nullptr) {
     auto* row = new QWidget;
     row->setObjectName(a->objectName() + QStringLiteral("Row"));
     auto* h = new QHBoxLayout(row);
@@ -111,6 +113,7 @@ QWidget* Pair(QWidget* a, const QString& between, QWidget* b) {
         h->addWidget(label);
     }
     if (b) h->addWidget(b);
+    if (c) h->addWidget(c);
     h->addStretch();
     return row;
 }
@@ -203,7 +206,30 @@ MarkEditor::MarkEditor(QWidget* parent) : QGroupBox(tr("Mark:"), parent) {
     row(&pictureRows_, tr("&File:"), Pair(File, QString(), Browse), File);
     row(&textRows_, tr("Te&xt:"), Text);
     row(&textRows_, tr("F&ont:"), Font);
-    row(&textRows_, tr("Co&lour:"), Pair(Colour, QString(), Bold), Colour);
+    // A swatch of each colour, which opens the colour picker.
+    auto swatch = [this](QLineEdit* box, const char* name) {
+        auto* b = new QToolButton;
+        b->setObjectName(QString::fromLatin1(name));
+        b->setToolTip(tr("Click to choose the colour"));
+        auto show = [b, box] {
+            const QColor c(box->text());
+            QPixmap chip(b->fontMetrics().height(), b->fontMetrics().height());
+            chip.fill(box->text().size() == 7 && c.isValid() ? c : QColor(Qt::transparent));
+            b->setIcon(chip);
+        };
+        connect(box, &QLineEdit::textChanged, b, show);
+        show();
+        connect(b, &QToolButton::clicked, this, [this, box] {
+            const QColor now(box->text());
+            if (!pickColour) return;
+            if (const auto c = pickColour(now.isValid() ? now : QColor(Qt::white)))
+                box->setText(c->name().toUpper());
+        });
+        return b;
+    };
+    ColourSwatch = swatch(Colour, "ColourSwatch");
+    BoxSwatch = swatch(Box, "BoxSwatch");
+    row(&textRows_, tr("Co&lour:"), Pair(Colour, QString(), ColourSwatch, Bold), Colour);
     row(&textRows_, tr("Li&nes:"), Align);
     row(nullptr, tr("Si&ze:"), Pair(Size, QString(), SizeOf), Size);
     row(nullptr, tr("&Anchor:"), Anchor);
@@ -215,7 +241,7 @@ MarkEditor::MarkEditor(QWidget* parent) : QGroupBox(tr("Mark:"), parent) {
     row(nullptr, tr("On:"), Orientation);
     row(&textRows_, tr("O&utline:"), Pair(Outline, QString(), Shadow), Outline);
     row(&textRows_, tr("Ton&e:"), AutoTone);
-    row(&textRows_, tr("Bo&x:"), Pair(Box, QString(), BoxOpacity), Box);
+    row(&textRows_, tr("Bo&x:"), Pair(Box, QString(), BoxSwatch, BoxOpacity), Box);
     row(&textRows_, tr("Pa&dding:"), BoxPadding);
 
     keys_ = {{u"File"_s, File},

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QGroupBox>
 #include <QWidget>
 #include <functional>
@@ -17,6 +18,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSpinBox;
+class QToolButton;
 
 namespace velda {
 
@@ -31,9 +33,12 @@ class MarkEditor : public QGroupBox {
     bool IsText() const { return text_; }
     // Asks for a picture file (the Browse button); nothing when cancelled.
     std::function<std::optional<QString>(const QString& current)> pickPicture;
+    // Asks for a colour (a swatch); nothing when cancelled.
+    std::function<std::optional<QColor>(const QColor& current)> pickColour;
 
     QLineEdit *File, *Text, *Colour, *MarginX, *MarginY, *Box;
     QPushButton* Browse;
+    QToolButton *ColourSwatch, *BoxSwatch;
     QCheckBox *Bold, *Tile, *Shadow, *AutoTone;
     QComboBox *Font, *Align, *SizeOf, *Anchor, *Blend, *Orientation;
     QDoubleSpinBox *Size, *TileGap, *TileAngle, *Rotate, *Opacity, *BoxOpacity;

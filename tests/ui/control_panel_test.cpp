@@ -20,6 +20,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include "app/main_window.h"
 #include "settings/ini_file.h"
@@ -340,7 +341,9 @@ class ControlPanelTest : public WindowTest {
         QCOMPARE(layout->MarkList->currentRow(), 2);
         QVERIFY(layout->Editor->Text->isVisible() && !layout->Editor->File->isVisible());
         layout->Editor->Text->setText(u"\u2588\u2588\u2588\u2588"_s);  // full blocks
-        layout->Editor->Colour->setText(u"#00FF00"_s);
+        prompter_.colour = QColor(0, 255, 0);  // from the swatch's colour picker
+        layout->Editor->ColourSwatch->click();
+        QCOMPARE(layout->Editor->Colour->text(), u"#00FF00"_s);
         layout->Editor->Size->setValue(30);
         layout->Editor->Anchor->setCurrentIndex(layout->Editor->Anchor->findData(u"TL"_s));
         QTRY_COMPARE(at(10, 10), qRgb(0, 255, 0));
