@@ -6,6 +6,7 @@
 #include "settings/numbers.h"
 
 #include <cmath>
+#include <mutex>
 
 namespace velda {
 
@@ -295,8 +296,27 @@ void WarmUpMarks(const BatchJob& job) {
 RegionMarks JobMarks(const BatchJob& jobRef, const QString& text) {
     // The marks outlive the call: they hold their own copy of the job.
     auto job = std::make_shared<const BatchJob>(jobRef);
+    // The further marks placed once for the picture, however often its
+    // footprint is asked and its regions are painted: a text is laid out
+    // and drawn once, not for each.
+    struct Placed {
+        std::mutex mutex;
+        QSize picture;
+        std::vector<StackPlacement> marks;
+    };
+    auto placed = std::make_shared<Placed>();
+    auto placeStack = [job, placed](QSize picture) {
+        std::lock_guard lock(placed->mutex);
+        if (placed->picture != picture || placed->marks.size() != job->stack.size()) {
+            placed->marks.clear();
+            for (const StackMark& m : job->stack)
+                placed->marks.push_back(PlaceStackMark(m, picture));
+            placed->picture = picture;
+        }
+        return placed->marks;
+    };
     RegionMarks marks;
-    marks.footprint = [job, text](QSize picture) {
+    marks.footprint = [job, text, placeStack](QSize picture) {
         const Placement p = Place(*job, text, picture);
         QRect r;
         for (const QPointF o : p.origins) {
@@ -304,11 +324,11 @@ RegionMarks JobMarks(const BatchJob& jobRef, const QString& text) {
             r |= QRect(at, p.mark->watermark.size()) & QRect(at, p.mark->mask.size());
         }
         r |= TextRunBounds(p.run);
-        for (const StackMark& m : job->stack)
-            r |= PlacementBounds(PlaceStackMark(m, picture));
+        for (const StackPlacement& s : placeStack(picture))
+            r |= PlacementBounds(s);
         return r;
     };
-    marks.paint = [job, text](QImage& region, QPoint at, QSize picture) {
+    marks.paint = [job, text, placeStack](QImage& region, QPoint at, QSize picture) {
         Placement p = Place(*job, text, picture);
         for (const QPointF o : p.origins) {
             const QPointF from = o - QPointF(at);
@@ -323,8 +343,9 @@ RegionMarks JobMarks(const BatchJob& jobRef, const QString& text) {
             // picture DrawTextRun draws on; there is nothing it could refuse.
             (void)DrawTextRun(region, p.run);
         }
-        for (const StackMark& m : job->stack)
-            DrawStackMark(m, PlaceStackMark(m, picture), region, at, picture);
+        const std::vector<StackPlacement> stack = placeStack(picture);
+        for (size_t i = 0; i < stack.size(); ++i)
+            DrawStackMark(job->stack[i], stack[i], region, at, picture);
     };
     return marks;
 }
