@@ -91,6 +91,7 @@ Sprite TextSprite(const StackMark& mark, int lineHeight, QRgb colour, qreal room
         run.bold = mark.bold;
         run.outline = mark.outline;
         run.shadow = mark.shadow;
+        run.asOutlines = true;
         // A line of any length costs what the picture can show.
         run = FitRunTo(run, room);
         const int w = run.text.trimmed().isEmpty() ? 0 : TextRunSize(run).width();

@@ -211,7 +211,13 @@ Status DrawTextRun(QImage& image, const TextRun& given) {
                            QPen(QColor::fromRgb(ContrastingTone(run.colour)), 2.0 * run.outline,
                                 Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     }
-    painter.drawText(baseline, run.text);
+    if (run.asOutlines) {
+        QPainterPath path;
+        path.addText(baseline, font, run.text);
+        painter.fillPath(path, QColor::fromRgb(run.colour));
+    } else {
+        painter.drawText(baseline, run.text);
+    }
     return Status::Ok();
 }
 

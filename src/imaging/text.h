@@ -25,6 +25,10 @@ struct TextRun {
     bool transparent = true;  // only the glyphs, no background box
     int outline = 0;          // pixels of outline in the contrasting tone around each glyph
     bool shadow = false;      // a soft drop shadow below and right of the glyphs
+    // Glyphs filled as outlines rather than from the thread's glyph cache,
+    // whose pictures differ with what the thread drew before: the same
+    // pixels on every thread and in every order.
+    bool asOutlines = false;
 };
 
 // The tone that stands out against a colour: black on light, white on dark.

@@ -356,5 +356,35 @@ print(ImageChops.difference(a.crop((0, 0, 512, 400)), b.crop((0, 0, 512, 400))).
     EXPECT_LT(f[Blue].box.left(), 20);
 }
 
+TEST_F(StackTest, TheSameBytesOnEveryThreadAndInEveryOrder) {
+    // Pieces of a real photo in two shapes, with a turned text in shadow
+    // sized to each: one worker or four give the same files.
+    test::Python(QStringLiteral(
+                     "import sys\nfrom PIL import Image\n"
+                     "im = Image.open(sys.argv[1]).convert('RGB')\n"
+                     "for i in range(8):\n"
+                     "    box = (0, 0, 900 + 40 * i, 600) if i % 2 else (0, 0, 600, 900 + 40 * i)\n"
+                     "    im.crop(box).save(sys.argv[2] + '/p%d.jpg' % i, quality=90)"),
+                 {u"/usr/share/backgrounds/Wine_by_Jakkub_Mede.jpg"_s, in_});
+    test::WriteAll(ini_,
+                   "[MainVeldaDetails]\nText=\n[Mark2]\nText=Ann Author\nFont=DejaVu Serif\n"
+                   "Size=5\nAnchor=BR\nRotate=8\nShadow=True\n");
+    QList<QByteArray> first;
+    for (const char* jobs : {"1", "4"}) {
+        const QString out = dir_.filePath(u"jobs"_s + QLatin1String(jobs));
+        const test::BatchResult r = test::RunVeldaBatch(
+            {u"--settings"_s, ini_, u"-q"_s, u"--jobs"_s, QLatin1String(jobs), in_, out});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        for (int i = 0; i < 8; ++i) {
+            const QByteArray bytes = test::ReadAll(out + u"/p%1.jpg"_s.arg(i));
+            if (first.size() < 8) {
+                first.append(bytes);
+            } else {
+                EXPECT_EQ(bytes, first[i]) << "p" << i;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace velda
