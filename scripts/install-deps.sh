@@ -12,6 +12,8 @@ PKGS=(
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins qt6-svg-dev
   libmagick++-6.q16-dev libturbojpeg0-dev libjpeg62-turbo-dev libimagequant-dev libexiv2-dev
   libgif-dev libpng-dev libwebp-dev libheif-dev libjxl-dev liblcms2-dev
+  # the Fourier transforms that find an invisible mark's tiles
+  libfftw3-dev
   # fonts: text renders the same on every machine
   fonts-dejavu-core
   # and a font with CJK glyphs, so that the fallback of any font draws them

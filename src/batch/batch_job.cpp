@@ -249,6 +249,21 @@ void JobFromSettings(const JobSettings& s, BatchJob* job) {
     ApplyStackMarks(s, job);
     job->keepMetadata = s.keepMetadata;
     job->losslessJpeg = s.losslessJpeg;
+    job->invisible = InvisiblePayload::Parse(s.invisible.Value(QStringLiteral("Payload")));
+    job->invisibleStrength =
+        static_cast<int>(std::lround(s.invisible.Number(QStringLiteral("Strength"))));
+}
+
+QString InvisibleProblem(const BatchJob& job) {
+    if (!job.invisible) return QString();
+    auto palette = [&job](FormatId id) { return WritableDepth(Format(id), job.depth) < 24; };
+    bool any = palette(job.output);
+    for (const ExtraResult& e : job.extras)
+        any = any || palette(e.format.value_or(job.output));
+    if (!any) return QString();
+    return QStringLiteral(
+        "an invisible mark needs 24-bit results: a palette (GIF, or 8 and 4 bits) cannot carry "
+        "it");
 }
 
 MarkLayout MarkLayoutFrom(const MarksSettings& m) {

@@ -7,6 +7,7 @@
 #include "batch/tokens.h"
 #include "imaging/codec.h"
 #include "imaging/compositing.h"
+#include "imaging/invisible_mark.h"
 #include "imaging/jpeg_remark.h"
 #include "imaging/mark_layout.h"
 #include "imaging/mark_stack.h"
@@ -64,6 +65,9 @@ struct BatchJob {
     // their files, named in markFiles, are loaded by LoadStackMarkFiles.
     std::vector<StackMark> stack;
     std::vector<QString> markFiles;
+    // The mark that cannot be seen, added last to every result.
+    std::optional<InvisiblePayload> invisible;
+    int invisibleStrength = kDefaultInvisibleStrength;
 };
 
 // The placement and text of a job as the control panel's settings give
@@ -80,6 +84,10 @@ void JobFromSettings(const JobSettings& settings, BatchJob* job);
 // Why the further results' sections cannot be run (a format that is not
 // written, named by its key), or nothing.
 QString ExtraResultsProblem(const JobSettings& settings);
+
+// Why the job's results cannot carry its invisible mark (a palette, in the
+// results' format or depth), or nothing.
+QString InvisibleProblem(const BatchJob& job);
 
 // The layout that a "Marks" section gives.
 MarkLayout MarkLayoutFrom(const MarksSettings& marks);

@@ -34,7 +34,8 @@ FilePlan PlanWhole(const BatchJob& job, const SourceInfo& source, const QString&
         plan.resized = to;
     plan.reserveBytes = DecodeWorkingBytes(source.format, h, source.data.size()) +
                         OutputWorkingBytes(job, pixels, h.depth) +
-                        MarksWorkingBytes(job, text, stored);
+                        MarksWorkingBytes(job, text, stored) +
+                        (job.invisible ? InvisibleWorkingBytes(stored) : 0);
     return plan;
 }
 
@@ -50,6 +51,10 @@ FilePlan PlanFile(const BatchJob& job, const SourceInfo& source, const QString& 
     // A resized photo has no source blocks to keep; a turned one is not
     // read row by row in the frame its marks are drawn in, nor one whose
     // quality may have to be lowered to fit a size.
+    // An invisible mark changes every block.
+    if (job.invisible)
+        return PlanWhole(job, source, text,
+                         keepBlocks ? QStringLiteral("invisible mark") : QString());
     if (!jpegToJpeg || resized || (!keepBlocks && (source.orientation != 1 || job.maxBytes > 0)))
         return PlanWhole(job, source, text,
                          keepBlocks && resized ? QStringLiteral("resized") : QString());

@@ -84,6 +84,11 @@ Status WriteWholeResult(const WholeResult& r, SourceInfo& source, const QString&
         if (Status s = ToTrueColour(&picture); !s.ok()) return s;
     }
     if (Status s = DrawJobMarks(job, text, &picture); !s.ok()) return s;
+    // Last, over the visible marks, so that nothing drawn after it hides it.
+    if (job.invisible) {
+        if (Status s = EmbedInvisible(&picture, *job.invisible, job.invisibleStrength); !s.ok())
+            return s;
+    }
     const QString omitted = OmittedMarks(job, picture.image.size());
 
     WriteOptions write;

@@ -32,8 +32,8 @@ QString SectionKeysHelp() {
         out += QStringLiteral("  %1%2\n")
                    .arg(QString::fromUtf16(k.name), -17)
                    .arg(QString::fromUtf16(k.help));
-    for (const KeyTable* table :
-         {&MarksSection(), &StackMarkSection(), &OutputSection(), &ExtraOutputSection()}) {
+    for (const KeyTable* table : {&MarksSection(), &StackMarkSection(), &OutputSection(),
+                                  &ExtraOutputSection(), &InvisibleSection()}) {
         out += table == &ExtraOutputSection()
                    ? QStringLiteral(
                          "\nKeys of [Output2] ... [Output8], one more result each of "
@@ -145,6 +145,14 @@ constexpr OptionInfo kOptions[] = {
      "and re-encode only those under them, with the source's\n"
      "own tables (--quality does not apply; the EXIF\n"
      "orientation is kept); default: LosslessJpeg of [Options]"},
+    {"--invisible", nullptr, "PAYLOAD",
+     "add an invisible mark carrying PAYLOAD: a number (1234,\n"
+     "0x1F2E, up to 64 bits) or up to 8 characters; found\n"
+     "again by --verify; not in 8- and 4-bit or GIF results"},
+    {"--verify", nullptr, nullptr,
+     "velda-batch --verify FILE...: for each picture, print\n"
+     "\"FILE: mark PAYLOAD\" or \"FILE: no mark\"; exit 0 when\n"
+     "every file was read, 1 otherwise"},
     {"--resize", nullptr, "SIZE",
      "long:N, short:N, width:N, height:N or fit:WxH; never\nenlarges; the marks are drawn after"},
     {"--name", nullptr, "TEMPLATE",
@@ -223,6 +231,7 @@ QString HelpText() {
     }
     return QStringLiteral(
                "Usage: velda-batch [OPTIONS] INPUT_DIR OUTPUT_DIR [FILE...]\n"
+               "       velda-batch --verify FILE...\n"
                "Watermarks pictures and converts them into OUTPUT_DIR, with the watermark,\n"
                "template, text and positions of the desktop program's settings file.\n"
                "\n"
@@ -303,14 +312,24 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
     const bool resizeGiven = values.contains(QStringLiteral("--resize"));
     const bool nameGiven = values.contains(QStringLiteral("--name"));
     const bool depthGiven = values.contains(QStringLiteral("--depth"));
+    const bool invisibleGiven = values.contains(QStringLiteral("--invisible"));
     QString settingsFile = value("--settings");
     const QString format = value("--format", QStringLiteral("jpg")),
                   depth = value("--depth", QStringLiteral("24")), quality = value("--quality"),
                   pcd = value("--pcd"), jobs = value("--jobs"), existing = value("--existing"),
                   memory = value("--memory"), preset = value("--preset"),
-                  resize = value("--resize"), nameTemplate = value("--name");
+                  resize = value("--resize"), nameTemplate = value("--name"),
+                  invisible = value("--invisible");
 
     if (out->help || out->version) return true;
+    if (given("--verify")) {
+        if (positional.isEmpty()) {
+            *error = QStringLiteral("--verify needs the files to look at");
+            return false;
+        }
+        out->verifyFiles = positional;
+        return true;
+    }
     // A settings file that is there must be read whole, or the run would
     // go on without its marks.
     if (!settingsGiven) settingsFile = SettingsFilePath();
@@ -380,6 +399,13 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         return false;
     }
     if (keepTree) output.Apply(QStringLiteral("KeepTree"), QStringLiteral("True"));
+    if (invisibleGiven && (invisible.trimmed().isEmpty() ||
+                           !settings.invisible.Apply(QStringLiteral("Payload"), invisible))) {
+        *error = QStringLiteral(
+            "--invisible takes a number of up to 64 bits (1234, 0x1F2E) or up to 8 "
+            "characters");
+        return false;
+    }
     if (strip) settings.keepMetadata = false;
     if (lossless) settings.losslessJpeg = true;
     out->settings = settings.main;
@@ -413,6 +439,7 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         *error = QStringLiteral("--lossless keeps JPEG blocks: it goes with --format jpg only");
         return false;
     }
+    if (*error = InvisibleProblem(job); !error->isEmpty()) return false;
     if (!quality.isEmpty() && !ParseInt(quality, 0, 100, &job.jpegQuality)) {
         *error = QStringLiteral("--quality must be a whole number from 0 to 100");
         return false;

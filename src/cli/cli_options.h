@@ -14,7 +14,8 @@ struct CliRequest {
     bool version = false;
     bool quiet = false;
     bool listPresets = false;
-    QStringList presets;  // the settings file's presets, for --list-presets
+    QStringList presets;      // the settings file's presets, for --list-presets
+    QStringList verifyFiles;  // --verify: the pictures to look for a mark in
     BatchRequest batch;
     BatchJob job;
     WatermarkSettings settings;

@@ -10,6 +10,8 @@
 #include "cli/cli_host.h"
 #include "cli/cli_options.h"
 #include "imaging/codec.h"
+#include "imaging/invisible_mark.h"
+#include "imaging/picture_io.h"
 
 namespace {
 
@@ -63,6 +65,25 @@ int Report(const velda::BatchRun& run, const QString& countLine) {
     return failures.isEmpty() ? 0 : 1;
 }
 
+// One line a picture: the payload of its invisible mark, or none; a file
+// that cannot be read is said on standard error and fails the run.
+int Verify(const QStringList& files) {
+    int status = 0;
+    for (const QString& file : files) {
+        velda::Picture picture;
+        const velda::Status s = velda::LoadPicture(file, velda::kPhotoCdBase, &picture);
+        if (!s.ok()) {
+            velda::cli::Err(file + QStringLiteral(": ") + s.text());
+            status = 1;
+            continue;
+        }
+        const auto found = velda::DetectInvisible(picture);
+        Out(file +
+            (found ? QStringLiteral(": mark ") + found->ToString() : QStringLiteral(": no mark")));
+    }
+    return status;
+}
+
 // Arguments as given: UTF-8, or Windows-1252 bytes (a name copied from an
 // old archive) that the file access layer turns back into the same bytes.
 QStringList Arguments(int argc, char** argv) {
@@ -99,6 +120,7 @@ int main(int argc, char** argv) {
         Out(QStringLiteral("velda-batch 1.40"));
         return 0;
     }
+    if (!request.verifyFiles.isEmpty()) return Verify(request.verifyFiles);
     if (request.listPresets) {
         for (const QString& name : request.presets)
             Out(name);

@@ -66,6 +66,7 @@ JobSettings ReadJobSettings(const QString& file) {
     s.output.Read(file);
     s.extraOutputs = ReadExtraOutputs(file);
     s.stackMarks = ReadStackMarks(file);
+    s.invisible.Read(file);
     s.keepMetadata = ReadKeepMetadata(file);
     s.losslessJpeg = ReadLosslessJpeg(file);
     return s;
@@ -86,7 +87,7 @@ bool ResolveSettings(const QString& file, bool fileMustExist, const QString& pre
     if (!preset.isEmpty()) {
         QStringList refused;
         if (!ApplyPreset(file, preset, s.main, s.marks, s.output, &refused, &s.extraOutputs,
-                         &s.stackMarks)) {
+                         &s.stackMarks, &s.invisible)) {
             *error = QStringLiteral("no preset %1 in %2").arg(preset, file);
             return false;
         }
@@ -107,7 +108,7 @@ bool ResolveSettings(const QString& file, bool fileMustExist, const QString& pre
         const QString key = kv.left(eq), value = kv.mid(eq + 1);
         if (!SetWatermarkKey(s.main, key, value) && !s.marks.Apply(key, value) &&
             !s.output.Apply(key, value) && !ApplyExtraOutputKey(&s.extraOutputs, key, value) &&
-            !ApplyStackMarkKey(&s.stackMarks, key, value)) {
+            !ApplyStackMarkKey(&s.stackMarks, key, value) && !s.invisible.Apply(key, value)) {
             *error = QStringLiteral("--set %1: unknown key or value out of range").arg(kv);
             return false;
         }

@@ -20,6 +20,8 @@ struct JobSettings {
     std::map<int, ExtraOutputSettings> extraOutputs;
     // [Mark2] ... [Mark16], by number: further marks, drawn in that order.
     std::map<int, StackMarkSettings> stackMarks;
+    // [Invisible]: the mark that cannot be seen.
+    InvisibleSettings invisible;
     bool keepMetadata = true;
     bool losslessJpeg = false;
 };

@@ -87,7 +87,7 @@ bool ApplyStackMarkKey(std::map<int, StackMarkSettings>* marks, const QString& k
 bool ApplyPreset(const QString& path, const QString& name, WatermarkSettings& main,
                  SectionValues& marks, SectionValues& output, QStringList* refused,
                  std::map<int, ExtraOutputSettings>* extras,
-                 std::map<int, StackMarkSettings>* stack) {
+                 std::map<int, StackMarkSettings>* stack, SectionValues* invisible) {
     const IniDocument doc = IniDocument::Load(path);
     const QString section = PresetSection(doc, name);
     if (section.isEmpty()) return false;
@@ -100,10 +100,10 @@ bool ApplyPreset(const QString& path, const QString& name, WatermarkSettings& ma
             stack->clear();
             stackCleared = true;
         }
-        const bool taken = (!SessionKey(key) && SetWatermarkKey(main, key, value)) ||
-                           marks.Apply(key, value) || output.Apply(key, value) ||
-                           ApplyExtraOutputKey(extras, key, value) ||
-                           ApplyStackMarkKey(stack, key, value);
+        const bool taken =
+            (!SessionKey(key) && SetWatermarkKey(main, key, value)) || marks.Apply(key, value) ||
+            output.Apply(key, value) || ApplyExtraOutputKey(extras, key, value) ||
+            ApplyStackMarkKey(stack, key, value) || (invisible && invisible->Apply(key, value));
         if (!taken && refused) refused->append(key + u'=' + value);
     }
     return true;
@@ -112,7 +112,7 @@ bool ApplyPreset(const QString& path, const QString& name, WatermarkSettings& ma
 bool SavePreset(const QString& path, const QString& name, const WatermarkSettings& main,
                 const SectionValues& marks, const SectionValues& output,
                 const std::map<int, StackMarkSettings>& stack,
-                const std::map<int, ExtraOutputSettings>& extras) {
+                const std::map<int, ExtraOutputSettings>& extras, const SectionValues* invisible) {
     if (name.trimmed().isEmpty() || name.contains(u']')) return false;
     IniDocument doc = IniDocument::Load(path);
     QString section = PresetSection(doc, name);
@@ -121,7 +121,8 @@ bool SavePreset(const QString& path, const QString& name, const WatermarkSetting
     for (const auto& [key, value] : WatermarkEntries(main)) {
         if (!SessionKey(key)) doc.SetValue(section, key, value);
     }
-    for (const SectionValues* values : {&marks, &output}) {
+    for (const SectionValues* values : {&marks, &output, invisible}) {
+        if (!values) continue;
         for (const KeyInfo& k : values->table().keys) {
             const QString key = QString::fromUtf16(k.name);
             doc.SetValue(section, key, values->Value(key));

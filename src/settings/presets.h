@@ -23,7 +23,8 @@ QStringList PresetNames(const QString& path);
 bool ApplyPreset(const QString& path, const QString& name, WatermarkSettings& main,
                  SectionValues& marks, SectionValues& output, QStringList* refused,
                  std::map<int, ExtraOutputSettings>* extras = nullptr,
-                 std::map<int, StackMarkSettings>* stack = nullptr);
+                 std::map<int, StackMarkSettings>* stack = nullptr,
+                 SectionValues* invisible = nullptr);
 
 // Applies "OutputN.KEY" to the further result N's section: false for a
 // key of no such section, or a value its key refuses.
@@ -35,7 +36,7 @@ bool ApplyStackMarkKey(std::map<int, StackMarkSettings>* marks, const QString& k
                        const QString& value);
 
 // Writes the settings as the preset of that name, replacing one of that
-// name: every key of "Marks" and "Output", and the keys of
+// name: every key of "Marks", "Output" and (given) "Invisible", and the keys of
 // "MainVeldaDetails" that say how pictures are marked (not the folders
 // and files of the session); the further marks' keys as "Mark2.KEY" and
 // the further results' as "Output2.KEY". Applying a preset that holds
@@ -43,6 +44,7 @@ bool ApplyStackMarkKey(std::map<int, StackMarkSettings>* marks, const QString& k
 bool SavePreset(const QString& path, const QString& name, const WatermarkSettings& main,
                 const SectionValues& marks, const SectionValues& output,
                 const std::map<int, StackMarkSettings>& stack = {},
-                const std::map<int, ExtraOutputSettings>& extras = {});
+                const std::map<int, ExtraOutputSettings>& extras = {},
+                const SectionValues* invisible = nullptr);
 
 }  // namespace velda

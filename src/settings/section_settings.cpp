@@ -1,7 +1,9 @@
 #include "settings/section_settings.h"
 
 #include <QRegularExpression>
+#include <cmath>
 
+#include "base/invisible_payload.h"
 #include "settings/ini_file.h"
 #include "settings/numbers.h"
 
@@ -90,6 +92,15 @@ std::optional<QString> Canonical(const KeyInfo& k, const QString& text) {
             if (rgb.match(t).hasMatch()) return t.toUpper();
             return std::nullopt;
         }
+        case Kind::Payload:
+            // Kept as written: it is read back in the same form.
+            if (InvisiblePayload::Parse(t)) return t;
+            return std::nullopt;
+        case Kind::Strength:
+            if (const auto v = ParseNumberIn(t, kMinInvisibleStrength, kMaxInvisibleStrength);
+                v && *v == std::floor(*v))
+                return FormatNumberText(*v);
+            return std::nullopt;
         case Kind::Text:
             // One line: a line break would end the key in the file.
             for (const QChar c : t) {
@@ -205,6 +216,18 @@ const KeyTable& StackMarkSection() {
 
 QString StackMarkName(int number) {
     return QStringLiteral("Mark%1").arg(number);
+}
+
+const KeyTable& InvisibleSection() {
+    static const KeyTable table{
+        QStringLiteral("Invisible"),
+        {
+            {u"Payload", Kind::Payload, nullptr,
+             u"an invisible mark's 64 bits: 1234, 0x1F2E or up to 8 characters"},
+            {u"Strength", Kind::Strength, nullptr, u"1 (faintest) to 10 (most robust) (5)",
+             kDefaultInvisibleStrength},
+        }};
+    return table;
 }
 
 const KeyTable& MarksSection() {

@@ -36,8 +36,10 @@ struct KeyInfo {
         Text,
         Word,
         Folder,
-        Turn,   // degrees, -180 to 180
-        Colour  // #RRGGBB, red-green-blue
+        Turn,     // degrees, -180 to 180
+        Colour,   // #RRGGBB, red-green-blue
+        Payload,  // an invisible mark's bits: a number or up to 8 characters
+        Strength  // a whole number from 1 to 10
     };
     const char16_t* name;
     Kind kind;
@@ -61,6 +63,8 @@ QString ExtraOutputName(int number);
 inline constexpr int kFirstStackMark = 2, kLastStackMark = 16;
 const KeyTable& StackMarkSection();
 QString StackMarkName(int number);
+// "Invisible": a mark that cannot be seen, carrying Payload.
+const KeyTable& InvisibleSection();
 
 // A section's values as the file holds them, each checked and in its
 // canonical spelling; a key without a value is absent.
@@ -102,6 +106,9 @@ struct ExtraOutputSettings : SectionValues {
 };
 struct StackMarkSettings : SectionValues {
     StackMarkSettings() : SectionValues(StackMarkSection()) {}
+};
+struct InvisibleSettings : SectionValues {
+    InvisibleSettings() : SectionValues(InvisibleSection()) {}
 };
 
 }  // namespace velda
