@@ -114,7 +114,8 @@ ResultWindow* MainWindow::Result() {
             result_->BeforeUse();
             const QString saved =
                 SaveResultAs(result_->Full_Picbuf, state_, prompter_, result_->Copy_Picbuf.FileName,
-                             this, &result_->AppliedMarks);
+                             this, result_->InvisibleMarked ? nullptr : &result_->AppliedMarks,
+                             result_->InvisibleMarked);
             if (!saved.isEmpty()) statusBar()->showMessage(tr("Saved %1").arg(saved), 20000);
             result_->Refresh();
         });

@@ -260,10 +260,7 @@ QString InvisibleProblem(const BatchJob& job) {
     bool any = palette(job.output);
     for (const ExtraResult& e : job.extras)
         any = any || palette(e.format.value_or(job.output));
-    if (!any) return QString();
-    return QStringLiteral(
-        "an invisible mark needs 24-bit results: a palette (GIF, or 8 and 4 bits) cannot carry "
-        "it");
+    return any ? messages::kInvisibleNeedsTrueColour : QString();
 }
 
 MarkLayout MarkLayoutFrom(const MarksSettings& m) {

@@ -68,6 +68,9 @@ inline QString WithReason(const QString& message, const QString& reason) {
 
 // "Watermarking system stopped: 12 files written."
 inline const QString kStopping = QStringLiteral("Stopping…");
+// A palette cannot carry an invisible mark.
+inline const QString kInvisibleNeedsTrueColour = QStringLiteral(
+    "an invisible mark needs 24-bit results: a palette (GIF, or 8 and 4 bits) cannot carry it");
 
 inline QString StoppedSummary(int written) {
     return kStopped + QStringLiteral(": ") + QString::number(written) +

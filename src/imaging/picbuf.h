@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "imaging/invisible_mark.h"
 #include "imaging/jpeg_remark.h"
 #include "imaging/picture.h"
 #include "imaging/status.h"
@@ -70,6 +71,10 @@ class Picbuf {
     Status TextDraw();
     // Draws marks over the whole picture (true colour from then on).
     Status PaintMarks(const RegionMarks& marks);
+    // Adds an invisible mark (see invisible_mark.h).
+    Status EmbedInvisibleMark(const InvisiblePayload& payload, int strength) {
+        return EmbedInvisible(&picture_, payload, strength);
+    }
     // Brings the picture to a smaller size (true colour from then on),
     // averaging the pixels each new one covers.
     Status Resize(QSize size);

@@ -223,7 +223,7 @@ const KeyTable& InvisibleSection() {
         QStringLiteral("Invisible"),
         {
             {u"Payload", Kind::Payload, nullptr,
-             u"an invisible mark's 64 bits: 1234, 0x1F2E or up to 8 characters"},
+             u"what an invisible mark carries: 1234, 0x1F2E or 8 characters"},
             {u"Strength", Kind::Strength, nullptr, u"1 (faintest) to 10 (most robust) (5)",
              kDefaultInvisibleStrength},
         }};

@@ -566,6 +566,9 @@ void ControlPanel::BuildMenu() {
     lossless_mnu->setObjectName(QStringLiteral("lossless_mnu"));
     lossless_mnu->setCheckable(true);
     connect(lossless_mnu, &QAction::toggled, this, [this](bool on) { state_.LosslessJpeg = on; });
+    checkmark_mnu = optionsMenu_->addAction(tr("Check for invisible mark..."), this,
+                                            &ControlPanel::CheckInvisibleMark);
+    checkmark_mnu->setObjectName(QStringLiteral("checkmark_mnu"));
     layout_mnu = optionsMenu_->addAction(tr("&Layout panel"));
     layout_mnu->setObjectName(QStringLiteral("layout_mnu"));
     layout_mnu->setCheckable(true);

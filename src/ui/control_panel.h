@@ -129,6 +129,7 @@ class ControlPanel : public QWidget {
         *livepreview_mnu, *savepreset_mnu;
     QMenu* presetMenu;
     QAction* open_mnu;
+    QAction* checkmark_mnu;
     QMenu* recentMenu;
     // The actions of the program as a whole, in the order of a File menu,
     // for every window's menus.
@@ -164,6 +165,9 @@ class ControlPanel : public QWidget {
     // File menu: the settings as a named preset, and a preset as the
     // settings.
     void SavePresetAs();
+    // Says whether the picture to watermark, as it was opened, carries an
+    // invisible mark, and its payload.
+    void CheckInvisibleMark();
     void LoadPreset(const QString& name);
     bool PreviewPending() const { return previewTimer_.isActive(); }
 

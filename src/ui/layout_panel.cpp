@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <cmath>
 
+#include "base/invisible_payload.h"
 #include "imaging/text.h"
 #include "settings/numbers.h"
 
@@ -452,11 +453,40 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
     classicMark_ = mark;
     classicText_ = text;
 
+    // Added to every result last, seen by nobody: a payload to prove a copy
+    // is one's own.
+    Payload = new QLineEdit;
+    Payload->setObjectName(u"Payload"_s);
+    Payload->setPlaceholderText(tr("none"));
+    Payload->setToolTip(
+        tr("A number (1234, 0x1F2E, up to 64 bits) or up to 8 characters, "
+           "carried unseen by every result; Options > Check for invisible "
+           "mark finds it again"));
+    Strength =
+        SpinBox<QSpinBox>("Strength", kMinInvisibleStrength, kMaxInvisibleStrength, QString());
+    Strength->setValue(kDefaultInvisibleStrength);
+    Strength->setToolTip(
+        tr("1: faintest; 10: survives the most; 5 changes no pixel by more "
+           "than a few levels"));
+    PayloadProblem =
+        new QLabel(tr("A payload is a number of up to 64 bits (1234, 0x1F2E) or "
+                      "up to 8 characters"));
+    PayloadProblem->setObjectName(u"PayloadProblem"_s);
+    PayloadProblem->setWordWrap(true);
+    PayloadProblem->hide();
+    auto* invisible = new QGroupBox(tr("Invisible mark:"));
+    invisible->setObjectName(u"LayoutInvisible"_s);
+    auto* invisibleForm = new QFormLayout(invisible);
+    Row(invisibleForm, tr("&Payload:"), Payload);
+    Row(invisibleForm, tr("&Strength:"), Strength);
+    invisibleForm->addRow(PayloadProblem);
+
     auto* column = new QVBoxLayout(this);
     column->addWidget(marks);
     column->addWidget(mark);
     column->addWidget(text);
     column->addWidget(Editor);
+    column->addWidget(invisible);
     column->addStretch();
     Refill(0);
 
@@ -533,6 +563,28 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
         connect(b, &QLineEdit::textChanged, this, emitChanged);
     for (QCheckBox* b : {Tile, TextShadow, TextAutoTone})
         connect(b, &QCheckBox::toggled, this, emitChanged);
+    connect(Payload, &QLineEdit::textChanged, this, [this] {
+        PayloadProblem->setVisible(!Payload->text().trimmed().isEmpty() &&
+                                   !InvisiblePayload::Parse(Payload->text()));
+        Strength->setEnabled(!Payload->text().trimmed().isEmpty());
+        emit changed();
+    });
+    Strength->setEnabled(false);
+    connect(Strength, &QSpinBox::valueChanged, this, [this] { emit changed(); });
+}
+
+InvisibleSettings LayoutPanel::Invisible() const {
+    InvisibleSettings s;
+    // A payload its key refuses stays out: the batch says why first.
+    s.Apply(u"Payload"_s, Payload->text());
+    if (Strength->value() != kDefaultInvisibleStrength)
+        s.Apply(u"Strength"_s, QString::number(Strength->value()));
+    return s;
+}
+
+void LayoutPanel::SetInvisible(const InvisibleSettings& s) {
+    Payload->setText(s.Value(u"Payload"_s));
+    Strength->setValue(static_cast<int>(std::lround(s.Number(u"Strength"_s))));
 }
 
 QString LayoutPanel::Caption(const StackMarkSettings& m) {

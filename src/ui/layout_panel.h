@@ -70,6 +70,9 @@ class LayoutPanel : public QWidget {
     void SetSettings(const MarksSettings& settings);
     // The further marks, numbered from 2 in the list's order.
     std::map<int, StackMarkSettings> Stack() const;
+    // The invisible mark: its payload (empty: none) and strength.
+    InvisibleSettings Invisible() const;
+    void SetInvisible(const InvisibleSettings& settings);
     void SetStack(const std::map<int, StackMarkSettings>& stack);
     // Why a mark of the stack cannot be drawn (a file that does not load),
     // or nothing: shown under the list.
@@ -86,6 +89,9 @@ class LayoutPanel : public QWidget {
     QPushButton *AddPicture, *AddText, *RemoveMark, *MarkUp, *MarkDown;
     MarkEditor* Editor;
     QLabel* StackProblem;
+    QLineEdit* Payload;
+    QSpinBox* Strength;
+    QLabel* PayloadProblem;
 
   signals:
     // Any setting changed, by the user or by SetSettings.

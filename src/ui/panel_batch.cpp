@@ -56,6 +56,13 @@ std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
         }
     }
     job->depth = bit24->isChecked() ? 24 : bit8->isChecked() ? 8 : bit4->isChecked() ? 4 : 24;
+    // An invisible mark asked for is carried, or the batch does not start.
+    QString invisible = layout_->PayloadProblem->isVisible() ? layout_->PayloadProblem->text()
+                                                             : InvisibleProblem(*job);
+    if (!invisible.isEmpty()) {
+        prompter_.Message(invisible, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
+        return nullptr;
+    }
     // The panel's LEAD keeps its resolution when the text names none.
     batchPhotoCdResolution_ =
         PhotoCdResolutionFromText(pcdbase->currentText(), batchPhotoCdResolution_);

@@ -94,6 +94,7 @@ bool ControlPanel::LoadMainFile(const QString& fileName) {
     full.PasteClipboard(shown);
     result->Copy_Picbuf.PasteClipboard(loaded);
     result->AppliedMarks = RegionMarks();
+    result->InvisibleMarked = false;
     result->Refresh();
     // Shown with its marks at once, as every change of them would show.
     if (!startingUp_) PreviewNow();
@@ -213,6 +214,25 @@ void ControlPanel::ApplyStuff_Click() {
     ApplyMarksToResult(host_.Result());
 }
 
+void ControlPanel::CheckInvisibleMark() {
+    ResultWindow* result = host_.ExistingResult();
+    if (!result || !result->Copy_Picbuf.HasPicture()) {
+        prompter_.Message(tr("Open a picture first: the picture to watermark is checked, as it "
+                             "was opened."),
+                          Prompter::Icon::Information, Prompter::Buttons::Ok);
+        return;
+    }
+    std::optional<InvisiblePayload> found;
+    (void)WithStatus(tr("Looking for an invisible mark...."), [&] {
+        found = DetectInvisible(result->Copy_Picbuf.picture());
+        return Status::Ok();
+    });
+    const QString name = QFileInfo(result->Copy_Picbuf.FileName).fileName();
+    prompter_.Message(found ? tr("%1: invisible mark %2").arg(name, found->ToString())
+                            : tr("%1: no invisible mark").arg(name),
+                      Prompter::Icon::Information, Prompter::Buttons::Ok);
+}
+
 void ControlPanel::ApplyMarksToResult(ResultWindow* result) {
     Picbuf& full = result->Full_Picbuf;
     // Every apply starts again from the picture as loaded.
@@ -231,8 +251,14 @@ void ControlPanel::ApplyMarksToResult(ResultWindow* result) {
     if (std::optional<BatchJob> filled = WithStackTokens(marks, facts)) marks = std::move(*filled);
     const QString text = ExpandFileTokens(marks.text, facts);
     DrawJobMarks(marks, text, full);
-    // What Save As redraws into the loaded JPEG when it keeps its blocks.
+    // What Save As redraws into the loaded JPEG when it keeps its blocks;
+    // an invisible mark changes them all.
     result->AppliedMarks = JobMarks(marks, text);
+    result->InvisibleMarked = false;
+    if (marks.invisible) {
+        result->InvisibleMarked =
+            full.EmbedInvisibleMark(*marks.invisible, marks.invisibleStrength).ok();
+    }
     result->Refresh();
 }
 

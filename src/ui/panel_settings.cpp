@@ -38,6 +38,9 @@ void ControlPanel::LoadSettings() {
     marks.Read(path);
     layout_->SetSettings(marks);
     layout_->SetStack(ReadStackMarks(path));
+    InvisibleSettings invisible;
+    invisible.Read(path);
+    layout_->SetInvisible(invisible);
     fileExtraOutputs_ = ReadExtraOutputs(path);
     OutputSettings& output = fileOutput_;
     output = OutputSettings();
@@ -154,6 +157,7 @@ void ControlPanel::SaveSettings() {
                     livepreview_mnu->isChecked());
     layout_->Settings().Write(state_.settingsPath);
     WriteStackMarks(state_.settingsPath, layout_->Stack());
+    layout_->Invisible().Write(state_.settingsPath);
     OutputPanelSettings().Write(state_.settingsPath);
 }
 
@@ -164,6 +168,7 @@ JobSettings ControlPanel::FormSettings() const {
     s.output = OutputPanelSettings();
     s.extraOutputs = fileExtraOutputs_;
     s.stackMarks = layout_->Stack();
+    s.invisible = layout_->Invisible();
     s.keepMetadata = state_.KeepMetadata;
     s.losslessJpeg = state_.LosslessJpeg;
     return s;
@@ -188,8 +193,9 @@ void ControlPanel::SavePresetAs() {
             tr("A preset named %1 exists. Do you want to replace it?").arg(name->trimmed()),
             Prompter::Icon::Question, Prompter::Buttons::YesNo))
         return;
+    const InvisibleSettings invisible = layout_->Invisible();
     if (!SavePreset(state_.settingsPath, *name, PanelSettings(), layout_->Settings(),
-                    OutputPanelSettings(), layout_->Stack(), fileExtraOutputs_)) {
+                    OutputPanelSettings(), layout_->Stack(), fileExtraOutputs_, &invisible)) {
         prompter_.Message(tr("The preset could not be saved in %1").arg(state_.settingsPath),
                           Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
     }
@@ -201,7 +207,9 @@ void ControlPanel::LoadPreset(const QString& name) {
     OutputSettings output = OutputPanelSettings();
     std::map<int, StackMarkSettings> stack = layout_->Stack();
     std::map<int, ExtraOutputSettings> extras = fileExtraOutputs_;
-    if (!ApplyPreset(state_.settingsPath, name, main, marks, output, nullptr, &extras, &stack))
+    InvisibleSettings invisible = layout_->Invisible();
+    if (!ApplyPreset(state_.settingsPath, name, main, marks, output, nullptr, &extras, &stack,
+                     &invisible))
         return;
     // Through the settings file, as a start-up restores it: every control
     // and picture the preset names is set the one way.
@@ -210,6 +218,7 @@ void ControlPanel::LoadPreset(const QString& name) {
     output.Write(state_.settingsPath);
     WriteStackMarks(state_.settingsPath, stack);
     WriteExtraOutputs(state_.settingsPath, extras);
+    invisible.Write(state_.settingsPath);
     LoadSettings();
     SyncClassicControls();
     SchedulePreview();

@@ -61,6 +61,9 @@ class ResultWindow : public QWidget {
     // The marks of the last apply on Copy_Picbuf's picture (none since it
     // was loaded): Full_Picbuf is that picture with them.
     RegionMarks AppliedMarks;
+    // The shown picture carries an invisible mark: no block of the loaded
+    // JPEG is as it was, and no palette may be written.
+    bool InvisibleMarked = false;
     // Called before the picture is copied or saved: brings it up to the
     // marks as they are set (a preview still waiting on its timer).
     std::function<void()> BeforeUse;

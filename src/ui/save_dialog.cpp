@@ -338,7 +338,8 @@ bool SaveKeepingBlocks(const QString& loadedFile, const RegionMarks& marks, QSiz
 }  // namespace
 
 QString SaveResultAs(const Picbuf& full, AppState& state, Prompter& prompter,
-                     const QString& loadedFile, QWidget* parent, const RegionMarks* loadedMarks) {
+                     const QString& loadedFile, QWidget* parent, const RegionMarks* loadedMarks,
+                     bool invisibleMarked) {
     SaveAsDialog dialog(state, prompter, loadedFile, parent);
     dialog.ChooseDepth(full.ColorDepth() == 32 ? 24 : full.ColorDepth());
     SaveRequestRecord& r = state.SaveRequest;
@@ -352,6 +353,8 @@ QString SaveResultAs(const Picbuf& full, AppState& state, Prompter& prompter,
         if (!format) {
             s = Status::Error(ErrorCode::BadArgument,
                               QStringLiteral("format code %1").arg(r.FormatCode));
+        } else if (invisibleMarked && WritableDepth(*format, r.Depth) < 24) {
+            s = Status::Error(ErrorCode::BadArgument, messages::kInvisibleNeedsTrueColour);
         } else if (!(state.LosslessJpeg && format->id == FormatId::Jpeg && loadedMarks &&
                      !loadedFile.isEmpty() &&
                      SaveKeepingBlocks(loadedFile, *loadedMarks, full.image().size(), r.FileName,

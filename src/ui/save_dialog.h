@@ -79,10 +79,11 @@ class SaveAsDialog : public QDialog {
 // With the LosslessJpeg option, a JPEG saved from a loaded JPEG is the
 // loaded file with marks redrawn into only the blocks under them;
 // loadedMarks are the marks that make full from it (null: full is no such
-// picture, and is encoded whole).
+// picture, and is encoded whole). A picture with an invisible mark
+// (invisibleMarked) is not written with a palette, which would lose it.
 // Returns the file written, or nothing when none was.
 QString SaveResultAs(const Picbuf& full, AppState& state, Prompter& prompter,
                      const QString& loadedFile, QWidget* parent,
-                     const RegionMarks* loadedMarks = nullptr);
+                     const RegionMarks* loadedMarks = nullptr, bool invisibleMarked = false);
 
 }  // namespace velda
