@@ -15,14 +15,19 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QWheelEvent>
 
 #include "app/main_window.h"
+#include "imaging/invisible_mark.h"
+#include "imaging/picture_io.h"
 #include "settings/settings.h"
 #include "ui/file_lists.h"
+#include "ui/layout_panel.h"
 #include "ui/result_window.h"
 #include "ui/save_dialog.h"
 #include "window_test.h"
@@ -71,6 +76,72 @@ class DesktopTest : public WindowTest {
         Start();
     }
     void cleanup() { main_.reset(); }
+
+    // First: once a test has closed a main window, a modal dialog's event
+    // loop in this program returns at once.
+    void anInvisibleMarkIsAddedFoundAndNeverSavedIntoAPalette() {
+        velda::Picture photo;
+        QVERIFY(LoadPicture(u"/usr/share/backgrounds/Wine_by_Jakkub_Mede.jpg"_s, 3, &photo).ok());
+        const QString path = dir_.filePath(u"wine.png"_s);
+        QVERIFY(photo.image.scaled(600, 900, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                    .save(path));
+        LayoutPanel* layout = panel()->Layout();
+        layout->Payload->setText(u"nine char"_s);
+        QVERIFY(layout->PayloadProblem->isVisibleTo(layout));
+        layout->Payload->setText(u"0x2A"_s);
+        QVERIFY(!layout->PayloadProblem->isVisibleTo(layout));
+        panel()->OpenPicture(path);
+        // The picture as opened has none; the result carries it.
+        panel()->checkmark_mnu->trigger();
+        QCOMPARE(prompter_.shown.last(), u"wine.png: no invisible mark"_s);
+        QTRY_COMPARE(DetectInvisible(Result()->Full_Picbuf.picture()),
+                     InvisiblePayload::Parse(u"0x2A"_s));
+        QVERIFY(Result()->InvisibleMarked);
+        const QString saved = dir_.filePath(u"marked.png"_s);
+        QVERIFY(Result()->Full_Picbuf.image().save(saved));
+        panel()->OpenPicture(saved);
+        panel()->checkmark_mnu->trigger();
+        QCOMPARE(prompter_.shown.last(), u"marked.png: invisible mark 0x2A"_s);
+        // A palette would lose it: the save is refused, says why, and the
+        // dialog stays open for another choice.
+        QTRY_VERIFY(Result()->InvisibleMarked);
+        const QString gif = dir_.filePath(u"marked.gif"_s), png = dir_.filePath(u"again.png"_s);
+        // Answered once the dialog is up: the apply before it may let
+        // events through.
+        std::function<void()> answer = [&] {
+            SaveAsDialog* d = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* s = qobject_cast<SaveAsDialog*>(w); s && s->isVisible()) d = s;
+            }
+            if (!d) {
+                QTimer::singleShot(10, this, answer);
+                return;
+            }
+            QTest::mouseClick(d->GIF_Option, Qt::LeftButton);
+            d->File->setText(gif);
+            d->Ok_Button_Click();
+            QVERIFY(d->isVisible());
+            QTest::mouseClick(d->PNG_Option, Qt::LeftButton);
+            d->bit24->setChecked(true);
+            d->File->setText(png);
+            d->Ok_Button_Click();
+        };
+        QTimer::singleShot(0, this, answer);
+        QCOMPARE(SaveResultAs(Result()->Full_Picbuf, state_, prompter_, saved, main_.get(), nullptr,
+                              Result()->InvisibleMarked),
+                 png);
+        QVERIFY(prompter_.shown.join(u'\n').contains(u"palette"_s));
+        QVERIFY(!QFile::exists(gif));
+        velda::Picture again;
+        QVERIFY(LoadPicture(png, 3, &again).ok());
+        QCOMPARE(DetectInvisible(again), InvisiblePayload::Parse(u"0x2A"_s));
+        // Kept in velda.ini for the next start.
+        layout->Strength->setValue(8);
+        panel()->SaveSettings();
+        Start();
+        QCOMPARE(panel()->Layout()->Payload->text(), u"0x2A"_s);
+        QCOMPARE(panel()->Layout()->Strength->value(), 8);
+    }
 
     void picturesArriveByDropOpenAndRecent() {
         const QString red = Picture(u"red.png"_s, 60, 40, qRgb(255, 0, 0));
