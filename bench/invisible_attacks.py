@@ -197,6 +197,7 @@ variants = [
     resized(0.8),
     lambda im: ImageEnhance.Contrast(im).enhance(1.2),
     lambda im: crop_area(resized(0.6)(im), 0.5),
+    lambda im: im.rotate(2, Image.BICUBIC),
 ]
 paths = []
 for r in sorted(os.listdir(plain)):

@@ -17,9 +17,9 @@ inline constexpr int kTile = 32;
 inline constexpr int kCells = kTile * kTile;
 // The cells whose values are known to the detector, for the tile's offset.
 inline constexpr int kSyncCells = 160;
-// 64 bits of payload and 8 of its form, a 40-bit check, and the 6 bits
+// 64 bits of payload and 8 of its form, a 24-bit check, and the 6 bits
 // that bring the rate-1/3 convolutional code back to its first state.
-inline constexpr int kInfoBits = 72, kCheckBits = 40, kTailBits = 6;
+inline constexpr int kInfoBits = 72, kCheckBits = 24, kTailBits = 6;
 inline constexpr int kCodedBits = 3 * (kInfoBits + kCheckBits + kTailBits);
 
 // The coded bits (0 or 1) that carry a payload.

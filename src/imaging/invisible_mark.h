@@ -13,7 +13,7 @@ namespace velda {
 // luminance, repeated across the picture, so that any large enough part of
 // it still holds whole tiles; the tiles' periodicity tells the detector the
 // picture's scale and turn, a known part of each tile its offset, and a
-// convolutional code with a 40-bit check the bits.
+// convolutional code with a 24-bit check the bits.
 
 // Adds the mark to a true-colour or grey picture (a palette picture is
 // raised to true colour). strength 1 to 10: the change's RMS is 0.36
