@@ -465,6 +465,7 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
     Strength =
         SpinBox<QSpinBox>("Strength", kMinInvisibleStrength, kMaxInvisibleStrength, QString());
     Strength->setValue(kDefaultInvisibleStrength);
+    Strength->setMaximumWidth(TileGap->sizeHint().width());
     Strength->setToolTip(
         tr("1: faintest; 10: survives the most; 5 changes no pixel by more "
            "than a few levels"));
