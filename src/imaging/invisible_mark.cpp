@@ -310,8 +310,6 @@ class Correlogram {
         return {bx + offset(At(bx - 1, by), best, At(bx + 1, by)),
                 by + offset(At(bx, by - 1), best, At(bx, by + 1)), best};
     }
-    int width() const { return w_; }
-    int height() const { return h_; }
 
   private:
     std::vector<float> a_;
@@ -332,10 +330,6 @@ Peak RefinePeriod(const Correlogram& c, Peak p, double reach) {
     }
     return {sx / weight, sy / weight, p.value};
 }
-
-}  // namespace
-
-namespace {
 
 // The field's spectrum divided by its own smoothed magnitude: the
 // picture's content, strong at low frequencies and along its edges'
