@@ -486,8 +486,8 @@ bool ParseArguments(const QStringList& args, CliRequest* out, QString* error) {
         return false;
     }
     PrepareMarks(&job);
-    out->nothingToApply =
-        s.WaterMarkFile.trimmed().isEmpty() && s.Text.trimmed().isEmpty() && job.stack.empty();
+    out->nothingToApply = s.WaterMarkFile.trimmed().isEmpty() && s.Text.trimmed().isEmpty() &&
+                          job.stack.empty() && !job.invisible;
     return true;
 }
 

@@ -69,6 +69,8 @@ TEST_F(InvisibleTest, SurvivesTheWebAndIsFoundByVerify) {
     const test::BatchResult marked = Batch(
         {u"--invisible"_s, u"Ann 2026"_s, u"--quality"_s, u"85"_s, Path(u"in"_s), Path(u"out"_s)});
     ASSERT_EQ(marked.code, 0) << marked.err.toStdString();
+    // A run with only an invisible mark does more than convert.
+    EXPECT_FALSE(marked.err.contains(u"converting only"_s)) << marked.err.toStdString();
     QStringList files;
     for (const QString& name : {u"bridge"_s, u"wine"_s}) {
         const QString result = Path(u"out/"_s + name + u".jpg"_s);
