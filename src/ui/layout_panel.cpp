@@ -565,13 +565,18 @@ LayoutPanel::LayoutPanel(QWidget* parent) : QWidget(parent) {
     for (QCheckBox* b : {Tile, TextShadow, TextAutoTone})
         connect(b, &QCheckBox::toggled, this, emitChanged);
     connect(Payload, &QLineEdit::textChanged, this, [this] {
-        PayloadProblem->setVisible(!Payload->text().trimmed().isEmpty() &&
-                                   !InvisiblePayload::Parse(Payload->text()));
+        PayloadProblem->setVisible(!PayloadRefused().isEmpty());
         Strength->setEnabled(!Payload->text().trimmed().isEmpty());
         emit changed();
     });
     Strength->setEnabled(false);
     connect(Strength, &QSpinBox::valueChanged, this, [this] { emit changed(); });
+}
+
+QString LayoutPanel::PayloadRefused() const {
+    const bool refused =
+        !Payload->text().trimmed().isEmpty() && !InvisiblePayload::Parse(Payload->text());
+    return refused ? PayloadProblem->text() : QString();
 }
 
 InvisibleSettings LayoutPanel::Invisible() const {

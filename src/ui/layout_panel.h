@@ -73,6 +73,8 @@ class LayoutPanel : public QWidget {
     // The invisible mark: its payload (empty: none) and strength.
     InvisibleSettings Invisible() const;
     void SetInvisible(const InvisibleSettings& settings);
+    // Why the payload typed cannot be carried, or nothing.
+    QString PayloadRefused() const;
     void SetStack(const std::map<int, StackMarkSettings>& stack);
     // Why a mark of the stack cannot be drawn (a file that does not load),
     // or nothing: shown under the list.

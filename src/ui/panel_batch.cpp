@@ -57,8 +57,9 @@ std::shared_ptr<BatchJob> ControlPanel::MakeBatchJob() {
     }
     job->depth = bit24->isChecked() ? 24 : bit8->isChecked() ? 8 : bit4->isChecked() ? 4 : 24;
     // An invisible mark asked for is carried, or the batch does not start.
-    QString invisible = layout_->PayloadProblem->isVisible() ? layout_->PayloadProblem->text()
-                                                             : InvisibleProblem(*job);
+    // (the panel need not be shown for its payload to count)
+    QString invisible = layout_->PayloadRefused();
+    if (invisible.isEmpty()) invisible = InvisibleProblem(*job);
     if (!invisible.isEmpty()) {
         prompter_.Message(invisible, Prompter::Icon::Exclamation, Prompter::Buttons::Ok);
         return nullptr;

@@ -88,6 +88,12 @@ class DesktopTest : public WindowTest {
         LayoutPanel* layout = panel()->Layout();
         layout->Payload->setText(u"nine char"_s);
         QVERIFY(layout->PayloadProblem->isVisibleTo(layout));
+        // Refused by a batch even with the Layout panel hidden.
+        panel()->layout_mnu->trigger();
+        QVERIFY(!layout->isVisible());
+        QVERIFY(!panel()->MakeBatchJob());
+        QVERIFY(prompter_.shown.last().contains(u"64 bits"_s));
+        panel()->layout_mnu->trigger();
         layout->Payload->setText(u"0x2A"_s);
         QVERIFY(!layout->PayloadProblem->isVisibleTo(layout));
         panel()->OpenPicture(path);
