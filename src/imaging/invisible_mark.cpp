@@ -830,7 +830,7 @@ std::optional<InvisiblePayload> DetectInvisible(const Picture& picture) {
                                                            double(kDetectSide))));
     int w = 0, h = 0;
     const std::vector<float> luma = LumaAveraged(image, k, &w, &h);
-    const std::vector<float> white = Whiten(luma, w, h);
+    std::vector<float> white = Whiten(luma, w, h);
     if (w < 96 || h < 96) return std::nullopt;
     // First the lattice the picture would have if it is as it was marked,
     // or scaled by a power of two: that of a picture of this size. The
@@ -852,7 +852,7 @@ std::optional<InvisiblePayload> DetectInvisible(const Picture& picture) {
         std::vector<float> white;
     };
     std::vector<View> views;
-    views.push_back({k, w, h, white});
+    views.push_back({k, w, h, std::move(white)});  // the first view takes it over
     if (k >= 2) {
         View more{k + 1, 0, 0, {}};
         const std::vector<float> averaged = LumaAveraged(image, k + 1, &more.w, &more.h);
